@@ -1,0 +1,1 @@
+// Keeps a library valid while a folder holds no source yet.

@@ -1,0 +1,10 @@
+# libFuzzer targets for the parsers of untrusted bytes (clang only).
+set(OV_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g)
+add_compile_options(${OV_FUZZ_FLAGS})
+ov_core_library()
+foreach(src ${OV_FUZZ_TARGETS})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE ovcore)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+endforeach()

@@ -1,0 +1,67 @@
+// Start-up: prepare the visual styles, choose the role, open its window and run its messages.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "maker/frm_maker_win.h"
+#include "patcher/frm_main_win.h"
+#include "support/cmdline.h"
+#include "support/cmdline_win.h"
+#include "support/file_system_win.h"
+#include "support/xp_style_win.h"
+
+namespace mGlobal {
+
+void ChooseMode() {
+    const std::wstring args = mCmdLine::GetCmdArgs();
+    if (mCmdLine::IsMakerMode(args, AppExeName()))
+        frmMaker::Show();
+    else
+        frmMain::Show();
+}
+
+}  // namespace mGlobal
+
+namespace {
+
+void Main() {
+    // Every step may fail on its own; start-up goes on to the role choice regardless.
+    try {
+        mXPStyle::LoadShell32();
+    } catch (...) {
+    }
+    INITCOMMONCONTROLSEX icc{8, ICC_USEREX_CLASSES};
+    InitCommonControlsEx(&icc);
+    try {
+        mGlobal::ChooseMode();
+    } catch (...) {
+    }
+}
+
+BOOL CALLBACK FoundWindow(HWND, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    try {
+        Main();
+        // Without a window there is nothing to wait for.
+        bool anyWindow = false;
+        EnumThreadWindows(GetCurrentThreadId(), FoundWindow, reinterpret_cast<LPARAM>(&anyWindow));
+        if (!anyWindow)
+            return 1;
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            HWND active = GetActiveWindow();
+            if (active && IsDialogMessageW(active, &msg))
+                continue;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}

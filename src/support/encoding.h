@@ -1,0 +1,45 @@
+// Byte helpers and the UTF-8 test: everything about encodings that needs no platform call.
+// Text is std::wstring (UTF-16 code units on Windows); byte strings are std::string.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A resizable byte array; "unallocated" is simply empty.
+using ByteBuffer = std::vector<uint8_t>;
+
+namespace mStringTools {
+
+ByteBuffer StrToBytes(const std::string& bytes);
+std::string BytesToStr(const ByteBuffer& buffer);
+long ByteCount(const ByteBuffer& buffer);
+ByteBuffer UnicodeBOM();
+// Puts the first `limit` bytes of `source` (all of it when limit <= 0 or >= its size) before `target`.
+void BytePrepend(ByteBuffer& target, const ByteBuffer& source, long limit);
+// Moves the first `count` bytes of `buffer` into `out`; returns how many moved.
+long ByteRemoveLeft(ByteBuffer& buffer, long count, ByteBuffer& out);
+
+// Text to and from its UTF-16 little-endian bytes. Where wchar_t is 32 bits wide, characters beyond
+// the basic plane become surrogate pairs and pairs are joined back, so the bytes are always UTF-16.
+std::string TextToUtf16Bytes(const std::wstring& text);
+std::wstring Utf16BytesToText(const std::string& bytes);
+
+bool IsUTF8(const std::string& bytes);
+
+}  // namespace mStringTools
+
+namespace mUTF8 {
+// Gathers the bits of `value` selected by `mask` into the low bits of the result.
+long ReadByteBits(uint8_t value, uint8_t mask, long& bitCount);
+}  // namespace mUTF8
+
+// Text helpers used throughout.
+namespace mStringTools {
+// Trims the blank (space) only, as the command-line and list handling expect.
+std::wstring TrimBlanks(const std::wstring& s);
+// Letters compared without regard to case, by simple (Latin-1 and ASCII) folding.
+std::wstring LowerAscii(std::wstring s);
+// Finds `needle` in `hay` from `from` (0-based), letters without regard to case; npos when absent.
+size_t FindNoCase(const std::wstring& hay, const std::wstring& needle, size_t from = 0);
+}  // namespace mStringTools

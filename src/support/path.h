@@ -1,0 +1,15 @@
+// Path splitting that needs no platform call. Both "\" and "/" separate.
+#pragma once
+
+#include <string>
+
+namespace mGlobal {
+std::wstring FilePathOnly(const std::wstring& path);
+std::wstring FileNameOnly(const std::wstring& path);
+// Appends "/" when the text holds a "/" anywhere, else "\", unless it already ends with either.
+std::wstring AddSlash(std::wstring& text);
+// "\\?\" before a drive-letter path, so that it may exceed the classic length.
+std::wstring LongPathPrefix(const std::wstring& path);
+// True for "\\..." and "X:..." paths.
+bool IsRootedPath(const std::wstring& path);
+}  // namespace mGlobal
