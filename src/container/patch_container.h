@@ -1,0 +1,99 @@
+// Layout of a patch: the program image, then blocks read backwards from a marker near the end of the file.
+//
+//   image | block 1 (archive) | u32 length | block 0 (descriptor) | u32 length | "OVPATCHEND" | signature...
+//
+// Everything here works over bytes through PatchSource, so the shell supplies file reads and the tests
+// and fuzz targets supply memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "support/sys_error.h"
+
+namespace mGlobal {
+
+inline constexpr std::string_view kPatchMarker = "OVPATCHEND";
+// The marker must lie within this many bytes from the end; a signature appended later fits behind it.
+inline constexpr int64_t kMarkerSearchWindow = 10240;
+
+inline constexpr int32_t kErrNoPatchMarker = kErrOffset + 1;
+inline constexpr int32_t kErrBadBlockLength = kErrOffset + 2;
+inline constexpr int32_t kErrBlockTooLarge = kErrOffset + 3;
+
+// Random access to the bytes of a patch file.
+class PatchSource {
+  public:
+    virtual ~PatchSource() = default;
+    virtual int64_t Size() = 0;
+    // Fills `buffer` with exactly `count` bytes from `offset`; throws SysError when it cannot.
+    virtual void ReadAt(int64_t offset, char* buffer, size_t count) = 0;
+};
+
+class MemoryPatchSource final : public PatchSource {
+  public:
+    explicit MemoryPatchSource(std::string_view bytes) : bytes_(bytes) {}
+    int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
+    void ReadAt(int64_t offset, char* buffer, size_t count) override;
+
+  private:
+    std::string_view bytes_;
+};
+
+// `window` holds the last min(fileSize, kMarkerSearchWindow) bytes of the file. Returns the file offset of
+// the descriptor length field (4 bytes before the last marker in the window), or nothing when there is no
+// marker with room for that field before it.
+std::optional<int64_t> FindMarkerInWindow(std::string_view window, int64_t fileSize);
+
+// Reads the search window from the end of the source and looks for the marker in it.
+std::optional<int64_t> FindPatchMarker(PatchSource& source);
+
+struct PatchBlock {
+    int64_t offset = 0;
+    int64_t length = 0;
+};
+
+// Follows the length fields back from the marker to block `blockIndex` (0 descriptor, 1 archive). Every
+// length is checked against the bytes that lie before it, so nothing is ever sized from an unchecked
+// field. Throws SysError (kErrNoPatchMarker, kErrBadBlockLength, or the source's read error).
+PatchBlock LocatePatchBlock(PatchSource& source, int32_t blockIndex);
+
+// Reads block `blockIndex` into memory in one piece; blocks longer than `maxLength` are refused
+// (kErrBlockTooLarge) before anything is allocated.
+std::string ReadPatchBlock(PatchSource& source, int32_t blockIndex, int64_t maxLength);
+
+// Copies `block` through `buffer` in chunks of at most `bufferSize` bytes, handing each to `write`. A read
+// error is thrown to the caller; when `write` returns false the copy stops and the result is false.
+bool CopyPatchBlock(PatchSource& source,
+                    const PatchBlock& block,
+                    char* buffer,
+                    size_t bufferSize,
+                    const std::function<bool(const char* data, size_t count)>& write);
+
+// Writer pieces.
+
+// `length` as the 4-byte little-endian field that follows every block.
+std::string LengthField(uint32_t length);
+
+// Appends a block followed by its length field.
+void AppendBlock(std::string& out, std::string_view block);
+
+// A whole patch in memory: image, archive block, descriptor block, marker.
+std::string BuildPatch(std::string_view image, std::string_view archive, std::string_view descriptor);
+
+// Where the pieces of a patch fall, for a patch as the maker writes it (nothing after the marker).
+struct PatchLayout {
+    int64_t archiveOffset = 0;
+    int64_t archiveLengthOffset = 0;
+    int64_t descriptorOffset = 0;
+    int64_t descriptorLengthOffset = 0;
+    int64_t markerOffset = 0;
+    int64_t fileSize = 0;
+};
+PatchLayout ComputePatchLayout(int64_t imageSize, int64_t archiveSize, int64_t descriptorSize);
+
+}  // namespace mGlobal
