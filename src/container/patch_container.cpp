@@ -25,7 +25,8 @@ int32_t ReadLengthField(PatchSource& source, int64_t offset) {
 }  // namespace
 
 void MemoryPatchSource::ReadAt(int64_t offset, char* buffer, size_t count) {
-    if (offset < 0 || static_cast<uint64_t>(offset) > bytes_.size() || count > bytes_.size() - static_cast<uint64_t>(offset)) {
+    if (offset < 0 || static_cast<uint64_t>(offset) > bytes_.size() ||
+        count > bytes_.size() - static_cast<uint64_t>(offset)) {
         throw SysError{38, L"Reached the end of the file."};
     }
     if (count != 0) {
@@ -40,8 +41,8 @@ std::optional<int64_t> FindMarkerInWindow(std::string_view window, int64_t fileS
     if (at == std::string_view::npos) {
         return std::nullopt;
     }
-    const int64_t fieldOffset = fileSize - static_cast<int64_t>(window.size()) + static_cast<int64_t>(at) -
-                                kLengthFieldSize;
+    const int64_t fieldOffset =
+        fileSize - static_cast<int64_t>(window.size()) + static_cast<int64_t>(at) - kLengthFieldSize;
     if (fieldOffset < 0) {
         return std::nullopt;
     }

@@ -1,0 +1,252 @@
+#include "container/patch_container.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "patcher/typical_descriptor.h"
+
+namespace {
+
+using namespace mGlobal;
+
+// Bytes that never form the marker, different at every offset so a wrong offset shows.
+std::string Filler(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 131 + seed * 7 + (i >> 8)) % 251);
+    }
+    return bytes;
+}
+
+uint32_t LengthAt(const std::string& bytes, int64_t offset) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset);
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+int32_t ErrorOf(const std::string& patch, int32_t blockIndex) {
+    MemoryPatchSource source(patch);
+    try {
+        LocatePatchBlock(source, blockIndex);
+    } catch (const SysError& e) {
+        return e.number;
+    }
+    return 0;
+}
+
+TEST(PatchContainer, WorkedExampleLayout) {
+    const std::string image = Filler(208896, 1);
+    const std::string archive = Filler(35673, 2);
+    const std::string descriptor = typical::Utf8(typical::Descriptor());
+    ASSERT_EQ(descriptor.size(), 3454u);
+
+    const PatchLayout layout = ComputePatchLayout(208896, 35673, 3454);
+    EXPECT_EQ(layout.archiveOffset, 208896);
+    EXPECT_EQ(layout.archiveLengthOffset, 244569);
+    EXPECT_EQ(layout.descriptorOffset, 244573);
+    EXPECT_EQ(layout.descriptorLengthOffset, 248027);
+    EXPECT_EQ(layout.markerOffset, 248031);
+    EXPECT_EQ(layout.fileSize, 248041);
+
+    const std::string patch = BuildPatch(image, archive, descriptor);
+    ASSERT_EQ(static_cast<int64_t>(patch.size()), layout.fileSize);
+    EXPECT_EQ(LengthAt(patch, 244569), 35673u);
+    EXPECT_EQ(patch.substr(244573, 3454), descriptor);
+    EXPECT_EQ(patch.substr(248027, 4), std::string("\x7E\x0D\x00\x00", 4));
+    EXPECT_EQ(patch.substr(248031), "OVPATCHEND");
+
+    MemoryPatchSource source(patch);
+    EXPECT_EQ(FindPatchMarker(source), std::optional<int64_t>(248027));
+    const PatchBlock block1 = LocatePatchBlock(source, 1);
+    EXPECT_EQ(block1.offset, 208896);
+    EXPECT_EQ(block1.length, 35673);
+    EXPECT_EQ(ReadPatchBlock(source, 1, 1 << 20), archive);
+    EXPECT_EQ(ReadPatchBlock(source, 0, 1 << 20), descriptor);
+}
+
+TEST(PatchContainer, MarkerSearchWindow) {
+    const std::string patch = BuildPatch(Filler(20000, 3), Filler(500, 4), "<ORVPatch></ORVPatch>\r\n");
+    const int64_t field = static_cast<int64_t>(patch.size()) - 14;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::optional<int64_t> field;
+    };
+    const Case cases[] = {
+        {"ends with the marker", patch, field},
+        {"signature of 10,230 bytes", patch + Filler(10230, 5), field},
+        {"signature of 10,231 bytes", patch + Filler(10231, 5), std::nullopt},
+        {"file shorter than the window", BuildPatch("MZ", "7z", "<ORVPatch/>"), 2 + 2 + 4 + 11},
+        {"nothing but a length and the marker", std::string("\x01\0\0\0OVPATCHEND", 14), 0},
+        {"marker with no room for its length", "xyzOVPATCHEND", std::nullopt},
+        {"marker in other letter case", patch.substr(0, patch.size() - 10) + "OVPatchEnd", std::nullopt},
+        {"marker cut short", patch.substr(0, patch.size() - 1), std::nullopt},
+        {"shorter than the marker", "OVPATCH", std::nullopt},
+        {"empty file", "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        MemoryPatchSource source(c.bytes);
+        EXPECT_EQ(FindPatchMarker(source), c.field) << c.what;
+    }
+}
+
+TEST(PatchContainer, LastMarkerWins) {
+    // The update information mentions the marker text.
+    const std::wstring text = L"<ORVPatch><UpdateInfo>Ends with OVPATCHEND</UpdateInfo></ORVPatch>\r\n";
+    const std::string descriptor = typical::Utf8(text);
+    const std::string patch = BuildPatch(Filler(4000, 6), Filler(3000, 7), descriptor);
+    MemoryPatchSource source(patch);
+    EXPECT_EQ(ReadPatchBlock(source, 0, 1 << 20), descriptor);
+
+    // A maker started from a patch carries the earlier payload and trailer inside its image.
+    const std::string oldPatch = BuildPatch(Filler(9000, 8), Filler(2000, 9), "<ORVPatch>old</ORVPatch>\r\n");
+    const std::string newArchive = Filler(1234, 10);
+    const std::string newPatch = BuildPatch(oldPatch, newArchive, "<ORVPatch>new</ORVPatch>\r\n");
+    MemoryPatchSource nested(newPatch);
+    EXPECT_EQ(ReadPatchBlock(nested, 0, 1 << 20), "<ORVPatch>new</ORVPatch>\r\n");
+    EXPECT_EQ(ReadPatchBlock(nested, 1, 1 << 20), newArchive);
+    EXPECT_EQ(LocatePatchBlock(nested, 1).offset, static_cast<int64_t>(oldPatch.size()));
+}
+
+// Sets the 4-byte field at `offset` of `patch`.
+std::string WithLength(std::string patch, int64_t offset, uint32_t value) {
+    patch.replace(static_cast<size_t>(offset), 4, LengthField(value));
+    return patch;
+}
+
+TEST(PatchContainer, DamagedLengthFieldsFailCleanly) {
+    const std::string image = Filler(100, 11);
+    const std::string patch = BuildPatch(image, Filler(50, 12), "<ORVPatch/>");
+    const int64_t descriptorField = static_cast<int64_t>(patch.size()) - 14;
+    const int64_t archiveField = descriptorField - 11 - 4;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        int32_t blockIndex;
+        int32_t error;
+    };
+    const Case cases[] = {
+        {"descriptor length 0", WithLength(patch, descriptorField, 0), 0, kErrBadBlockLength},
+        {"descriptor length negative", WithLength(patch, descriptorField, 0xFFFFFFFF), 0, kErrBadBlockLength},
+        {"descriptor length of 2 GiB", WithLength(patch, descriptorField, 0x80000000), 0, kErrBadBlockLength},
+        {"descriptor length near 2 GiB", WithLength(patch, descriptorField, 0x7FFFFFFF), 0, kErrBadBlockLength},
+        {"descriptor one byte longer than the file before it",
+         WithLength(patch, descriptorField, static_cast<uint32_t>(descriptorField + 1)), 0, kErrBadBlockLength},
+        {"archive length 0", WithLength(patch, archiveField, 0), 1, kErrBadBlockLength},
+        {"archive length past the file start", WithLength(patch, archiveField, 151), 1, kErrBadBlockLength},
+        {"archive length field before the file start",
+         WithLength(patch, descriptorField, static_cast<uint32_t>(descriptorField - 2)), 1, kErrBadBlockLength},
+        {"negative block index", patch, -1, kErrBadBlockLength},
+        {"no marker", patch.substr(0, patch.size() - 10), 0, kErrNoPatchMarker},
+        // The whole file before the descriptor field is one block: valid, and so is an archive that
+        // takes all of the image.
+        {"descriptor spanning the file", WithLength(patch, descriptorField, static_cast<uint32_t>(descriptorField)), 0,
+         0},
+        {"archive spanning the image", WithLength(patch, archiveField, 150), 1, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ErrorOf(c.bytes, c.blockIndex), c.error) << c.what;
+    }
+}
+
+// A file of any size that holds zeros except for the bytes placed at its end.
+class SparseSource final : public PatchSource {
+  public:
+    SparseSource(int64_t size, std::string tail) : size_(size), tail_(std::move(tail)) {}
+    int64_t Size() override { return size_; }
+    void ReadAt(int64_t offset, char* buffer, size_t count) override {
+        ++reads;
+        largestRead = std::max(largestRead, count);
+        if (offset < 0 || offset + static_cast<int64_t>(count) > size_) {
+            throw SysError{38, L"Reached the end of the file."};
+        }
+        const int64_t tailStart = size_ - static_cast<int64_t>(tail_.size());
+        for (size_t i = 0; i < count; ++i) {
+            const int64_t at = offset + static_cast<int64_t>(i);
+            buffer[i] = at >= tailStart ? tail_[static_cast<size_t>(at - tailStart)] : '\0';
+        }
+        if (failAfterReads >= 0 && reads > failAfterReads) {
+            throw SysError{23, L"Data error (cyclic redundancy check)."};
+        }
+    }
+    int reads = 0;
+    int failAfterReads = -1;
+    size_t largestRead = 0;
+
+  private:
+    int64_t size_;
+    std::string tail_;
+};
+
+TEST(PatchContainer, HugeClaimedLengthsAllocateNothing) {
+    // A 3 GiB file whose descriptor claims 2 GiB - 16 bytes: the chain is consistent, but reading it into
+    // memory is refused before any allocation.
+    const int64_t size = int64_t{3} << 30;
+    SparseSource source(size, LengthField(0x7FFFFFF0) + "OVPATCHEND");
+    const PatchBlock block = LocatePatchBlock(source, 0);
+    EXPECT_EQ(block.length, 0x7FFFFFF0);
+    try {
+        ReadPatchBlock(source, 0, 64 << 20);
+        ADD_FAILURE() << "a 2 GiB descriptor was read";
+    } catch (const SysError& e) {
+        EXPECT_EQ(e.number, kErrBlockTooLarge);
+    }
+    EXPECT_LE(source.largestRead, static_cast<size_t>(kMarkerSearchWindow));
+}
+
+TEST(PatchContainer, CopyGoesInBoundedChunks) {
+    const std::string archive = Filler(10000, 13);
+    const std::string patch = BuildPatch(Filler(300, 14), archive, "<ORVPatch/>");
+    MemoryPatchSource source(patch);
+    const PatchBlock block = LocatePatchBlock(source, 1);
+
+    std::vector<char> buffer(4096);
+    std::string copied;
+    size_t chunks = 0;
+    EXPECT_TRUE(CopyPatchBlock(source, block, buffer.data(), buffer.size(), [&](const char* data, size_t count) {
+        EXPECT_LE(count, 4096u);
+        copied.append(data, count);
+        ++chunks;
+        return true;
+    }));
+    EXPECT_EQ(copied, archive);
+    EXPECT_EQ(chunks, 3u);
+
+    // A writer that gives up stops the copy.
+    size_t calls = 0;
+    EXPECT_FALSE(CopyPatchBlock(source, block, buffer.data(), buffer.size(), [&](const char*, size_t) {
+        ++calls;
+        return false;
+    }));
+    EXPECT_EQ(calls, 1u);
+}
+
+TEST(PatchContainer, ReadErrorDuringCopyReachesTheCaller) {
+    SparseSource source(1 << 20, LengthField(100000) + Filler(20, 15) + LengthField(20) + "OVPATCHEND");
+    const PatchBlock block = LocatePatchBlock(source, 1);
+    source.failAfterReads = source.reads + 2;
+    std::vector<char> buffer(16384);
+    size_t written = 0;
+    try {
+        CopyPatchBlock(source, block, buffer.data(), buffer.size(), [&](const char*, size_t count) {
+            written += count;
+            return true;
+        });
+        ADD_FAILURE() << "the read error was lost";
+    } catch (const SysError& e) {
+        EXPECT_EQ(e.number, 23);
+    }
+    EXPECT_EQ(written, 2 * buffer.size());
+}
+
+TEST(PatchContainer, LengthFieldIsLittleEndian) {
+    EXPECT_EQ(LengthField(3454), std::string("\x7E\x0D\x00\x00", 4));
+    EXPECT_EQ(LengthField(0x12345678), "\x78\x56\x34\x12");
+    std::string out = "img";
+    AppendBlock(out, "abc");
+    EXPECT_EQ(out, std::string("imgabc\x03\0\0\0", 10));
+}
+
+}  // namespace
