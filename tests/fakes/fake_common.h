@@ -10,7 +10,8 @@
 //     start <full command line>
 //     args <the command line after the program name>
 //     ready                              windows created, about to wait for messages
-//     WM_CLOSE[ patch_close=yes|no][ ignored]   (patch_close: the menu's close-flag file "data\patch_close")
+//     WM_CLOSE[ patch_close=yes|no][ ignored|asked]   (patch_close: the menu's close-flag file
+//                                        "data\patch_close"; asked: opened a question window and stayed)
 //     WM_COPYDATA <kind> <byte count> <bytes>   bytes below 0x20 and 0x7F written as \xNN
 //     relay <command> found|none         started with its end command: passed it on to a running instance
 //     WM_QUIT                            the thread was told to quit from outside
@@ -21,7 +22,9 @@
 // Switches. "/ignoreclose" among the arguments, or a file "<own exe path>.ignoreclose" beside the program,
 // makes a closable fake ignore WM_CLOSE. The file is looked at on every WM_CLOSE, so a test can let a
 // stubborn menu give in by deleting it (the patcher restarts programs with its own arguments, so a side file
-// is the switch that survives that). "/propvalue=N" sets the value of the instance property (default 1).
+// is the switch that survives that). "/askonclose" makes WM_CLOSE open a new top-level window, as a program
+// asking whether to save would, instead of closing. "/propvalue=N" sets the value of the instance property
+// (default 1).
 //
 // Every fake ends by itself after OV_FAKE_LIFETIME_S seconds (default 600), so that a test that fails half
 // way leaves nothing running for long.
@@ -173,6 +176,12 @@ inline void EndProgram(HWND hwnd) {
     DestroyWindow(hwnd);
 }
 
+// A second top-level window, as a program that asks the user a question on closing opens.
+inline void AskToSave(HWND owner) {
+    CreateWindowExW(0, L"STATIC", L"Save changes?", WS_POPUP | WS_CAPTION | WS_VISIBLE, 40, 40, 200, 80, owner, nullptr,
+                    GetModuleHandleW(nullptr), nullptr);
+}
+
 inline LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const Behaviour& b = *Current();
     switch (message) {
@@ -183,10 +192,13 @@ inline LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
                 detail =
                     GetFileAttributesW(flag.c_str()) != INVALID_FILE_ATTRIBUTES ? "patch_close=yes" : "patch_close=no";
             }
-            const bool ends = b.closeEnds && !IgnoresClose();
+            const bool asks = HasArgument(L"/askonclose");
+            const bool ends = b.closeEnds && !asks && !IgnoresClose();
             if (!ends)
-                detail += detail.empty() ? "ignored" : " ignored";
+                detail += std::string(detail.empty() ? "" : " ") + (asks ? "asked" : "ignored");
             Log(L"WM_CLOSE", detail);
+            if (asks)
+                AskToSave(hwnd);
             if (ends)
                 EndProgram(hwnd);
             return 0;
