@@ -12,6 +12,9 @@ ov_wine_prefix() {
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w
         wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        # With no window manager on the display, every visible window that closes would wait 2 s for one
+        # to withdraw it; unmanaged windows close at once.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
         wineserver -w
         touch "$WINEPREFIX/.ov-ready"
     fi
