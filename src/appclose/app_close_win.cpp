@@ -150,6 +150,7 @@ bool CloseProcessWindows(DWORD ProcessId,
                          const std::wstring& TitlePattern,
                          bool ForceFront,
                          bool& NewWindows) {
+    NewWindows = false;
     UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ProcessId));
     if (!process)
         return false;
