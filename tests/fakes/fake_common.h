@@ -1,6 +1,16 @@
 // Shared body of the stand-ins for the suite's own programs (menu, wrapper, association tool, zet.exe and
 // a few ordinary tools). Each fake_<name>.cpp only describes its windows; tests copy the built program to
-// the name the suite uses ("OrvanaMenu.exe", "zet.exe", ...) inside a fake installation and start it there.
+// the name the suite uses ("OrvanaMenu.exe", "zet.exe", ...) inside a fake installation and start it there
+// (fake_launch_win.h does the copying, starting and log reading for tests).
+//
+//     fake_menu      visible "ThunderRT6FormDC" titled "Orvana Menu" plus a hidden "ThunderRT6Main"; WM_CLOSE ends
+//     fake_wrapper   visible window with property "ORVWrapper_2.0"; the command "relay/ovpend" ends it
+//     fake_assoc     visible window with property "ORV Files Assoc'"; the command "/close" ends it
+//     fake_zet       one hidden window; WM_QUIT to its thread ends it (so does WM_CLOSE)
+//     fake_tool      one visible window; WM_CLOSE ends it
+//     fake_stubborn  one visible window that ignores WM_CLOSE; only termination (or WM_QUIT) ends it
+//     fake_nowindow  no window at all; only termination ends it
+//     fake_hidden    one hidden "TfrmMain" window; WM_CLOSE ends it
 //
 // Log. One UTF-8 line per event, appended and closed at once, so a test can read it at any moment:
 //     <exe file name> <process id> <event>[ <detail>]
