@@ -29,8 +29,7 @@ TEST(SevenZipCommandLine, ArgumentsAreByteExact) {
          L"t \"C:\\DOCUME~1\\WORK\\patch.dat\" \"a b\\c.txt\""},
         {"extract without exclusions", sevenzip::ExtractArguments(L"*.*", L"D:\\My Suite\\", L"", kArc),
          L"x -y -r  -o\"D:\\My Suite\\\" \"C:\\DOCUME~1\\WORK\\patch.dat\" \"*.*\""},
-        {"extract with exclusions",
-         sevenzip::ExtractArguments(L"*.*", L"D:\\Suite", L"C:\\Work Dir\\exlude.txt", kArc),
+        {"extract with exclusions", sevenzip::ExtractArguments(L"*.*", L"D:\\Suite", L"C:\\Work Dir\\exlude.txt", kArc),
          L"x -y -r  -x@\"C:\\Work Dir\\exlude.txt\"  -o\"D:\\Suite\" \"C:\\DOCUME~1\\WORK\\patch.dat\" \"*.*\""},
     };
     for (const auto& c : cases)
@@ -77,7 +76,8 @@ TEST(SevenZipListing, WithoutSeparatorHeaderLinesCount) {
     EXPECT_EQ(sevenzip::ParseTechnicalListing(L""), L"");
     EXPECT_EQ(sevenzip::ParseTechnicalListing(L"ERROR: x.7z\r\nCan not open the file as archive\r\n"), L"");
     // Only CR LF ends a line; a lone LF stays inside it.
-    EXPECT_EQ(sevenzip::ParseTechnicalListing(L"----------\nPath = a\nSize = 1"), L"----------\nPath = a\nSize = 1\r\n");
+    EXPECT_EQ(sevenzip::ParseTechnicalListing(L"----------\nPath = a\nSize = 1"),
+              L"----------\nPath = a\nSize = 1\r\n");
     EXPECT_EQ(sevenzip::ParseTechnicalListing(L" = x\r\nBlock = 1"), L" = x\r\n");
 }
 

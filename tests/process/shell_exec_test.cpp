@@ -78,15 +78,14 @@ TEST(ShellWaitLoop, EndsOnExitOrLimit) {
 TEST(ShellWaitLoop, UnreadableExitCodeKeepsLastValue) {
     uint32_t clock = 0;
     int reads = 0;
-    mSyncShell::WaitHooks hooks{
-        [&](uint32_t& code) {
-            if (++reads == 1) {
-                code = mSyncShell::kStillActive;
-                return true;
-            }
-            return reads > 4 ? (code = 0, true) : false;
-        },
-        [] {}, [&](uint32_t) { clock += 10; }, [&] { return clock; }};
+    mSyncShell::WaitHooks hooks{[&](uint32_t& code) {
+                                    if (++reads == 1) {
+                                        code = mSyncShell::kStillActive;
+                                        return true;
+                                    }
+                                    return reads > 4 ? (code = 0, true) : false;
+                                },
+                                [] {}, [&](uint32_t) { clock += 10; }, [&] { return clock; }};
     std::wstring err;
     EXPECT_TRUE(mSyncShell::WaitWhileActive(hooks, 1000, err));
     EXPECT_EQ(reads, 5);

@@ -1,0 +1,163 @@
+#include "process/sevenzip_win.h"
+
+#include <windows.h>
+
+#include <new>
+
+#include "process/sevenzip.h"
+#include "support/encoding_win.h"
+#include "support/file_io_win.h"
+#include "support/file_system_win.h"
+#include "support/pump_win.h"
+#include "support/sys_error.h"
+#include "support/trace.h"
+
+namespace {
+
+constexpr unsigned kWaitStepMs = 10;
+constexpr DWORD kTempBufferChars = 1024;
+
+// Runs `body`; a failure inside it becomes one trace line under `label` and the `failed` result.
+template <typename R, typename F>
+R Trapped(const wchar_t* label, R failed, F&& body) {
+    try {
+        return body();
+    } catch (const SysError& e) {
+        TraceError(ErrorTraceLine(e.number, e.description, label));
+    } catch (const std::bad_alloc&) {
+        TraceError(ErrorTraceLine(7, L"Out of memory", label));
+    }
+    return failed;
+}
+
+}  // namespace
+
+c7z::c7z() {
+    ShellPipe.DataStream = [this](std::wstring& data) { ShellPipe_DataStream(data); };
+    ShellPipe.OnFinish = [this] { ShellPipe_OnFinish(); };
+}
+
+const std::wstring& c7z::Path7zip() {
+    if (path7zip_.empty())
+        path7zip_ = mGlobal::AppPath() + L"\\7z.exe";
+    return path7zip_;
+}
+
+std::wstring c7z::GetFileList(const std::wstring& mask, bool Recurse) {
+    if (fileName_.empty())
+        return std::wstring();
+    return sevenzip::ParseTechnicalListing(Run7zip(sevenzip::ListArguments(mask, Recurse, ShortPath(fileName_))));
+}
+
+bool c7z::Add(const std::wstring& FileMask) {
+    return Trapped(L"Function c7z.Add", false, [&] {
+        if (fileName_.empty())
+            return false;
+        const std::wstring args =
+            sevenzip::AddArguments(ShortPath(fileName_), mGlobal::FilePathOnly(fileName_), FileMask);
+        return sevenzip::ReportSucceeded(Run7zip(args));
+    });
+}
+
+bool c7z::TestArchive(const std::wstring& FileName) {
+    return Trapped(L"Function c7z.TestArchive", false, [&] {
+        if (fileName_.empty())
+            return false;
+        return sevenzip::ReportSucceeded(Run7zip(sevenzip::TestArguments(ShortPath(fileName_), FileName)));
+    });
+}
+
+bool c7z::Extract(const std::wstring& FileMask, const std::wstring& DestFolder, const std::wstring& ExcludeFileList) {
+    return Trapped(L"Function c7z.Extract", false, [&] {
+        if (fileName_.empty())
+            return false;
+        const std::wstring args =
+            sevenzip::ExtractArguments(FileMask, DestFolder, ExcludeFileList, ShortPath(fileName_));
+        return sevenzip::ReportSucceeded(Run7zip(args));
+    });
+}
+
+std::wstring c7z::GetFileContent(const std::wstring& FileName, bool& Done) {
+    const std::wstring tmp = TmpPath();
+    if (!Extract(FileName, tmp, L""))
+        return std::wstring();
+    const std::wstring path = tmp + FileName;
+    std::wstring content = LoadFile(path);
+    try {
+        mGlobal::RemoveFile(path);
+    } catch (const SysError&) {
+        // A copy left in the temporary folder harms nobody.
+    }
+    Done = true;
+    return content;
+}
+
+std::wstring c7z::TmpPath() {
+    return Trapped(L"Property c7z.TmpPath", std::wstring(), [] {
+        std::wstring buffer(kTempBufferChars, L'\0');
+        const DWORD n = GetTempPathW(kTempBufferChars, buffer.data());
+        if (n == 0 || n >= kTempBufferChars)
+            return std::wstring();
+        buffer.resize(n);
+        return buffer;
+    });
+}
+
+std::wstring c7z::GetTmpFile() {
+    return Trapped(L"Function c7z.GetTmpFile", std::wstring(), [this] {
+        const std::wstring folder = TmpPath();
+        if (folder.empty())
+            return std::wstring();
+        std::wstring buffer(kTempBufferChars, L'\0');
+        if (!GetTempFileNameW(folder.c_str(), L"", 0, buffer.data()))
+            return std::wstring();
+        buffer.resize(buffer.find(L'\0'));
+        return buffer;
+    });
+}
+
+std::wstring c7z::Run7zip(const std::wstring& arguments) {
+    last7zReport_.clear();
+    finished_ = false;
+    if (!ShellPipe.ShellExecPipeAsync(sevenzip::CommandLine(ShortPath(Path7zip()), arguments), false)) {
+        TraceError(L"Erreur en exécutant 7z.exe");
+        return std::wstring();
+    }
+    // The runner's timer only ticks while window events run.
+    while (!finished_)
+        SleepAndPump(kWaitStepMs);
+    return last7zReport_;
+}
+
+// The short form keeps paths with spaces or characters outside the code page in one piece on the
+// archiver's command line. Where the volume has no short names the path goes in unchanged.
+std::wstring c7z::ShortPath(const std::wstring& path) {
+    return Trapped(L"Function c7z.ShortPath", path, [&] {
+        const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
+        if (needed == 0)
+            return path;
+        std::wstring buffer(needed, L'\0');
+        const DWORD n = GetShortPathNameW(path.c_str(), buffer.data(), needed);
+        if (n == 0 || n >= needed)
+            return path;
+        buffer.resize(n);
+        return buffer;
+    });
+}
+
+std::wstring c7z::LoadFile(const std::wstring& path) {
+    return Trapped(L"Function c7z.LoadFile", std::wstring(), [&] {
+        std::string bytes;
+        if (mStringTools::LoadFileBytes(path, bytes) == 0)
+            return std::wstring();
+        return mStringTools::AnsiBytesToStr(bytes);
+    });
+}
+
+void c7z::ShellPipe_DataStream(std::wstring& StrData) {
+    last7zReport_ += StrData;
+}
+
+void c7z::ShellPipe_OnFinish() {
+    finished_ = true;
+}

@@ -1,0 +1,33 @@
+// Starting other programs outside the piped runner: hand a file to the shell, or start a command
+// line and wait for it while the window stays responsive.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace mGlobal {
+
+// Hands File to the shell with a verb and returns at once; true when the shell accepted it.
+// An empty Directory means the current folder, an empty Operation the default verb. Window
+// style codes: 0 hidden, 1 normal, 2 minimised, 3 maximised, 4 normal without activation, 6
+// minimised without activation; any other hides.
+bool ShellEx(const std::wstring& File,
+             int32_t WindowStyle,
+             const std::wstring& Parameters = L"",
+             const std::wstring& Directory = L"",
+             const std::wstring& Operation = L"open",
+             HWND hWndParent = nullptr);
+
+}  // namespace mGlobal
+
+namespace mSyncShell {
+
+// Starts CmdLine and waits, letting window events run, until it ends or TimeOutMs passes. On
+// false ErrText says why: "noproc" (the process could not be opened), "The process has timed out."
+// (it is left running), or the system's description of a failed start. A child that itself ends
+// with exit code 259 cannot be told from a running one and is waited for until the limit.
+bool ShellWait(const std::wstring& CmdLine, int32_t WindowStyle, std::wstring& ErrText, int32_t TimeOutMs);
+
+}  // namespace mSyncShell

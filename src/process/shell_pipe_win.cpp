@@ -1,0 +1,322 @@
+#include "process/shell_pipe_win.h"
+
+#include "support/encoding_win.h"
+#include "support/pump_win.h"
+#include "support/trace.h"
+
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kTimerWindowClass[] = L"frm_Timer";
+constexpr UINT_PTR kTimerId = 1;
+constexpr int32_t kRunnerTickMs = 50;
+
+// The pipe size handed to CreatePipe (0: the system's default).
+constexpr DWORD kPipeBufferSize = 1 << 20;
+
+// A pipe whose two ends are owned here. Only the child's end may be inherited: a child holding
+// our ends too would keep them alive in every program it starts.
+bool CreateChildPipe(UniqueHandle& read, UniqueHandle& write, bool childReads) {
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof(sa);
+    sa.bInheritHandle = TRUE;
+    HANDLE r = nullptr;
+    HANDLE w = nullptr;
+    if (!CreatePipe(&r, &w, &sa, kPipeBufferSize))
+        return false;
+    read.reset(r);
+    write.reset(w);
+    SetHandleInformation(childReads ? write.get() : read.get(), HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+std::vector<wchar_t> WritableCommandLine(const std::wstring& cmdLine) {
+    std::vector<wchar_t> buffer(cmdLine.begin(), cmdLine.end());
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
+}  // namespace
+
+// ---- frm_Timer ----
+
+frm_Timer::frm_Timer() {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &frm_Timer::WindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = kTimerWindowClass;
+        registered = RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }
+    // A message-only window: never shown, never listed among the desktop's windows.
+    window_.reset(CreateWindowExW(0, kTimerWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr));
+    if (window_)
+        SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+frm_Timer::~frm_Timer() {
+    *alive_ = false;
+    SetEnabled(false);
+    if (window_)
+        SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
+}
+
+void frm_Timer::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    ArmTimer();
+}
+
+void frm_Timer::SetInterval(uint32_t milliseconds) {
+    interval_ = milliseconds;
+    ArmTimer();
+}
+
+// Like a form's timer control: it runs while enabled with a non-zero interval, and a new
+// interval or a new start counts a whole interval from now.
+void frm_Timer::ArmTimer() {
+    if (!window_)
+        return;
+    if (enabled_ && interval_ > 0)
+        SetTimer(window_.get(), kTimerId, interval_, nullptr);
+    else
+        KillTimer(window_.get(), kTimerId);
+}
+
+void frm_Timer::OnTimer() {
+    if (inTimerEvent_ || !enabled_ || !Timer1_Timer)
+        return;
+    const std::shared_ptr<bool> alive = alive_;
+    inTimerEvent_ = true;
+    Timer1_Timer();
+    if (*alive)
+        inTimerEvent_ = false;
+}
+
+LRESULT CALLBACK frm_Timer::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER && wParam == kTimerId) {
+        auto* self = reinterpret_cast<frm_Timer*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self) {
+            const std::shared_ptr<bool> alive = self->alive_;
+            try {
+                self->OnTimer();
+            } catch (...) {
+                // Nothing may unwind through the system's dispatch code; the tick is lost.
+                if (*alive)
+                    self->inTimerEvent_ = false;
+                DebugNote(L"frm_Timer: a timer event failed");
+            }
+        }
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// ---- cTimeOut ----
+
+cTimeOut::cTimeOut() : form_(std::make_unique<frm_Timer>()), MSTimer(form_.get()) {
+    MSTimer->Timer1_Timer = [this] { MSTimer_Timer(); };
+    SetTickIntervall(1000);
+    SetTimeOutIntervall(0);
+}
+
+cTimeOut::~cTimeOut() {
+    *alive_ = false;
+    MSTimer = nullptr;
+    form_.reset();
+}
+
+bool cTimeOut::Enabled() const {
+    return MSTimer->Enabled();
+}
+
+void cTimeOut::SetEnabled(bool bEnabled) {
+    if (bEnabled)
+        tickCount_ = 0;
+    MSTimer->SetEnabled(bEnabled);
+}
+
+void cTimeOut::SetTickIntervall(int32_t lMilliSeconds) {
+    tickIntervall_ = lMilliSeconds;
+    MSTimer->SetInterval(lMilliSeconds > 0 ? static_cast<uint32_t>(lMilliSeconds) : 0);
+}
+
+void cTimeOut::SetTimeOutIntervall(int32_t lSeconds) {
+    timeOutIntervall_ = lSeconds;
+}
+
+void cTimeOut::Reset() {
+    tickCount_ = 0;
+}
+
+void cTimeOut::MSTimer_Timer() {
+    if (timeOutIntervall_ < 1 || tickCount_ < timeOutIntervall_) {
+        const std::shared_ptr<bool> alive = alive_;
+        if (Tick)
+            Tick(static_cast<float>(tickCount_));
+        if (*alive)
+            ++tickCount_;
+    } else {
+        MSTimer->SetEnabled(false);
+        tickCount_ = 0;
+        if (TimeOut)
+            TimeOut();
+    }
+}
+
+// ---- cShellPipe ----
+
+cShellPipe::cShellPipe() {
+    WaitTimer.Tick = [this](float elapsed) { WaitTimer_Tick(elapsed); };
+    WaitTimer.SetEnabled(false);
+    WaitTimer.SetTickIntervall(kRunnerTickMs);
+    WaitTimer.SetTimeOutIntervall(0);
+}
+
+cShellPipe::~cShellPipe() {
+    *alive_ = false;
+    if (WaitTimer.Enabled() && process_.process)
+        TerminateProcess(process_.process.get(), 0);
+}
+
+// Handles of the previous run are of no more use once a new run starts; closing them here keeps
+// a long-lived runner from piling up pipes and finished processes.
+void cShellPipe::ReleaseRun() {
+    process_ = ProcessInfo();
+    outRead_.reset();
+    outWrite_.reset();
+    inRead_.reset();
+    inWrite_.reset();
+}
+
+bool cShellPipe::StartProcess(const std::wstring& CmdLine, bool Visible, bool withPipes) {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = Visible ? SW_SHOWNORMAL : SW_HIDE;
+    if (withPipes) {
+        si.dwFlags |= STARTF_USESTDHANDLES;
+        si.hStdInput = inRead_.get();
+        si.hStdOutput = outWrite_.get();
+    }
+    DWORD flags = NORMAL_PRIORITY_CLASS;
+    if (!Visible)
+        flags |= CREATE_NO_WINDOW;
+    std::vector<wchar_t> cmd = WritableCommandLine(CmdLine);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &si, &pi))
+        return false;
+    process_ = ProcessInfo(pi);
+    WaitTimer.SetEnabled(true);
+    return true;
+}
+
+bool cShellPipe::ShellExecPipeAsync(const std::wstring& CmdLine, bool Visible) {
+    if (Busy())
+        return false;
+    ReleaseRun();
+    pendingInput_.clear();
+    unsentInput_.clear();
+    pipeMode_ = 1;
+    if (!CreateChildPipe(outRead_, outWrite_, false))
+        return false;
+    if (!CreateChildPipe(inRead_, inWrite_, true))
+        return false;
+    return StartProcess(CmdLine, Visible, true);
+}
+
+bool cShellPipe::ShellExecAsync(const std::wstring& CmdLine, bool Visible) {
+    if (Busy())
+        return false;
+    ReleaseRun();
+    pipeMode_ = 0;
+    return StartProcess(CmdLine, Visible, false);
+}
+
+bool cShellPipe::ShellRunAsAsync(const std::wstring& CmdLine,
+                                 const std::wstring& UserName,
+                                 const std::wstring& Password,
+                                 const std::wstring& Domain,
+                                 bool Visible) {
+    if (Busy())
+        return false;
+    ReleaseRun();
+    pipeMode_ = 0;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = Visible ? SW_SHOWNORMAL : SW_HIDE;
+    PROCESS_INFORMATION pi{};
+    const DWORD flags = CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | CREATE_NEW_CONSOLE;
+    if (!CreateProcessWithLogonW(UserName.c_str(), Domain.c_str(), Password.c_str(), LOGON_WITH_PROFILE,
+                                 CmdLine.c_str(), nullptr, flags, nullptr, nullptr, &si, &pi))
+        return false;
+    process_ = ProcessInfo(pi);
+    WaitTimer.SetEnabled(true);
+    return true;
+}
+
+void cShellPipe::WritePipe(const std::wstring& StrData) {
+    pendingInput_ += StrData;
+}
+
+void cShellPipe::WaitTimer_Tick(float /*ElapsedSeconds*/) {
+    if (WaitForSingleObject(process_.process.get(), 0) == WAIT_OBJECT_0) {
+        WaitTimer.SetEnabled(false);
+        if (!ReadOutput())
+            return;
+        if (OnFinish)
+            OnFinish();
+        return;
+    }
+    if (pipeMode_ == 1) {
+        FlushInput();
+        ReadOutput();
+    }
+}
+
+void cShellPipe::FlushInput() {
+    const std::shared_ptr<bool> alive = alive_;
+    while (!pendingInput_.empty() || !unsentInput_.empty()) {
+        unsentInput_ += mStringTools::StrToAnsiBytes(pendingInput_);
+        pendingInput_.clear();
+        DWORD written = 0;
+        if (WriteFile(inWrite_.get(), unsentInput_.data(), static_cast<DWORD>(unsentInput_.size()), &written, nullptr))
+            unsentInput_.erase(0, written);
+        else
+            unsentInput_.clear();
+        DoEvents();
+        if (!*alive)
+            return;
+    }
+}
+
+DWORD cShellPipe::BytesAvailable() const {
+    DWORD total = 0;
+    if (!outRead_ || !PeekNamedPipe(outRead_.get(), nullptr, 0, nullptr, &total, nullptr))
+        return 0;
+    return total;
+}
+
+bool cShellPipe::ReadOutput() {
+    const DWORD available = BytesAvailable();
+    if (available == 0)
+        return true;
+    std::string bytes(available, '\0');
+    DWORD read = 0;
+    std::wstring data;
+    if (ReadFile(outRead_.get(), bytes.data(), available, &read, nullptr)) {
+        bytes.resize(read);
+        data = mStringTools::AnsiBytesToStr(bytes);
+    } else {
+        const DWORD error = GetLastError();
+        data = L"Error: ReadFile failed. " + std::to_wstring(error);
+    }
+    const std::shared_ptr<bool> alive = alive_;
+    if (DataStream)
+        DataStream(data);
+    return *alive;
+}

@@ -1,0 +1,294 @@
+#include "process/sevenzip_win.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "process/process_test_support_win.h"
+#include "support/file_system_win.h"
+#include "support/trace.h"
+
+namespace {
+
+using proctest::FileExistsW;
+using proctest::ReadBytes;
+using proctest::TempFolder;
+
+std::wstring EnvVar(const wchar_t* name) {
+    wchar_t buf[MAX_PATH * 4];
+    const DWORD n = GetEnvironmentVariableW(name, buf, MAX_PATH * 4);
+    return n > 0 && n < MAX_PATH * 4 ? std::wstring(buf, n) : std::wstring();
+}
+
+std::wstring ShortName(const std::wstring& path) {
+    wchar_t buf[MAX_PATH * 4];
+    const DWORD n = GetShortPathNameW(path.c_str(), buf, MAX_PATH * 4);
+    return n > 0 && n < MAX_PATH * 4 ? std::wstring(buf, n) : path;
+}
+
+// Real archives, made once with the real archiver: one holds suite programs, one does not.
+class SevenZipTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        const std::wstring dir = EnvVar(L"OV_7Z_DIR");
+        ASSERT_FALSE(dir.empty()) << "OV_7Z_DIR names the folder with the real 7z.exe and 7z.dll";
+        root_ = std::make_unique<TempFolder>(L"7z");
+        // The archiver is used from a copy in a work folder, as the patcher does.
+        archiver_ = root_->Sub(L"work dir\\7z.exe");
+        root_->Make(L"work dir\\.keep", "");
+        ASSERT_TRUE(CopyFileW((dir + L"\\7z.exe").c_str(), archiver_.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW((dir + L"\\7z.dll").c_str(), root_->Sub(L"work dir\\7z.dll").c_str(), FALSE));
+
+        root_->Make(L"src with\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe", "menu program");
+        root_->Make(L"src with\\OrvanaTools\\Tool.exe", "tool program");
+        root_->Make(L"src with\\readme.txt", "read me\r\n");
+        root_->Make(L"src with\\data files\\a b.txt", "a and b");
+        root_->Make(L"src without\\readme.txt", "nothing to run here");
+        root_->Make(L"src without\\data files\\b.txt", "b");
+        root_->Make(L"arch ives\\.keep", "");
+        withArchive_ = root_->Sub(L"arch ives\\with menu.7z");
+        withoutArchive_ = root_->Sub(L"arch ives\\without.7z");
+        for (const auto& [src, arc] :
+             {std::pair{L"src with", withArchive_}, std::pair{L"src without", withoutArchive_}})
+            ASSERT_EQ(proctest::RunAndWait(L"\"" + archiver_ + L"\" a -y \"" + arc + L"\" *", root_->Sub(src)), 0);
+    }
+    static void TearDownTestSuite() { root_.reset(); }
+
+    static c7z& Archive(c7z& z, const std::wstring& archive) {
+        z.SetPath7zip(archiver_);
+        z.SetFileName(archive);
+        return z;
+    }
+
+    static std::unique_ptr<TempFolder> root_;
+    static std::wstring archiver_;
+    static std::wstring withArchive_;
+    static std::wstring withoutArchive_;
+};
+std::unique_ptr<TempFolder> SevenZipTest::root_;
+std::wstring SevenZipTest::archiver_;
+std::wstring SevenZipTest::withArchive_;
+std::wstring SevenZipTest::withoutArchive_;
+
+TEST_F(SevenZipTest, ListingShowsOnlyMatchingEntries) {
+    struct Case {
+        const wchar_t* mask;
+        bool recurse;
+        bool withMenu;
+        std::vector<std::wstring> present;
+        std::vector<std::wstring> absent;
+    };
+    const std::vector<Case> cases = {
+        {L"*\\OrvanaMenu.exe", true, true, {L"Path = OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe\r\n"}, {L"Tool.exe"}},
+        {L"*\\OrvanaMenu.exe", true, false, {}, {}},
+        {L"*.exe", true, true, {L"OrvanaMenu.exe\r\n", L"Path = OrvanaTools\\Tool.exe\r\n"}, {L"readme"}},
+        {L"*.exe", true, false, {}, {}},
+        {L"*.exe", false, true, {}, {}},  // no program at the top level
+        {L"*.txt", false, true, {L"Path = readme.txt\r\n"}, {L"a b.txt"}},
+        {L"*",
+         true,
+         true,
+         {L"Path = readme.txt\r\n", L"Path = data files\\a b.txt\r\n", L"Path = OrvanaTools\\Tool.exe\r\n",
+          L"Size = 12\r\n"},
+         {L"Block = ", L"Type = 7z", L"----------", L"with menu.7z"}},
+    };
+    for (const auto& c : cases) {
+        c7z z;
+        Archive(z, c.withMenu ? withArchive_ : withoutArchive_);
+        const std::wstring list = z.GetFileList(c.mask, c.recurse);
+        const std::string what = "mask " + std::string(c.mask, c.mask + wcslen(c.mask)) + (c.recurse ? " -r" : "");
+        EXPECT_NE(z.Last7zReport().find(L"----------"), std::wstring::npos) << what;
+        EXPECT_EQ(list.empty(), c.present.empty()) << what;
+        for (const auto& p : c.present)
+            EXPECT_NE(list.find(p), std::wstring::npos) << what << " lacks an entry";
+        for (const auto& a : c.absent)
+            EXPECT_EQ(list.find(a), std::wstring::npos) << what << " has too much";
+        // Every line is one "key = value" line ending in CR LF.
+        for (size_t pos = 0; pos < list.size();) {
+            const size_t end = list.find(L"\r\n", pos);
+            ASSERT_NE(end, std::wstring::npos) << what;
+            EXPECT_NE(list.substr(pos, end - pos).find(L" = "), std::wstring::npos) << what;
+            pos = end + 2;
+        }
+    }
+}
+
+TEST_F(SevenZipTest, ExtractsIntoFolderWithSpacesAndWideCharacters) {
+    // With and without the final backslash: an empty relative folder in a patch gives the root
+    // followed by a backslash.
+    for (const std::wstring tail : {L"", L"\\"}) {
+        const std::wstring dest = root_->Sub(L"suite \u03A9 \u4E2D dir" + std::to_wstring(tail.size()));
+        c7z z;
+        Archive(z, withArchive_);
+        EXPECT_TRUE(z.Extract(L"*.*", dest + tail, L"")) << z.Last7zReport().c_str();
+        EXPECT_EQ(ReadBytes(dest + L"\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe"), "menu program");
+        EXPECT_EQ(ReadBytes(dest + L"\\data files\\a b.txt"), "a and b");
+        EXPECT_EQ(ReadBytes(dest + L"\\readme.txt"), "read me\r\n");
+    }
+}
+
+TEST_F(SevenZipTest, ExtractLeavesOutTheListedFiles) {
+    const std::wstring list = root_->Make(L"work dir\\exlude.txt", "OrvanaTools\\Tool.exe\r\nreadme.txt\r\n");
+    const std::wstring dest = root_->Sub(L"excluded into");
+    c7z z;
+    Archive(z, withArchive_);
+    ASSERT_TRUE(z.Extract(L"*.*", dest, list)) << z.Last7zReport().c_str();
+    EXPECT_TRUE(FileExistsW(dest + L"\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe"));
+    EXPECT_TRUE(FileExistsW(dest + L"\\data files\\a b.txt"));
+    EXPECT_FALSE(FileExistsW(dest + L"\\OrvanaTools\\Tool.exe"));
+    EXPECT_FALSE(FileExistsW(dest + L"\\readme.txt"));
+}
+
+TEST_F(SevenZipTest, TestsWholeArchiveAndOneMember) {
+    c7z z;
+    Archive(z, withArchive_);
+    EXPECT_TRUE(z.TestArchive(L""));
+    EXPECT_NE(z.Last7zReport().find(L"Everything is Ok"), std::wstring::npos);
+    EXPECT_TRUE(z.TestArchive(L"readme.txt"));
+}
+
+TEST_F(SevenZipTest, DamagedArchiveFails) {
+    const std::string good = ReadBytes(withArchive_);
+    ASSERT_GT(good.size(), 64u);
+    std::string flipped = good;
+    for (size_t i = 32; i < 40; ++i)  // inside the packed data, right after the signature header
+        flipped[i] = static_cast<char>(~flipped[i]);
+    const std::vector<std::pair<const char*, std::string>> damaged = {
+        {"flipped data", flipped},
+        {"cut short", good.substr(0, good.size() - 40)},
+        {"not an archive", "just some text that is no archive at all"},
+    };
+    for (const auto& [what, bytes] : damaged) {
+        const std::wstring path = root_->Sub(L"arch ives\\damaged.7z");
+        ASSERT_TRUE(proctest::WriteBytes(path, bytes));
+        c7z z;
+        Archive(z, path);
+        EXPECT_FALSE(z.TestArchive(L"")) << what;
+        EXPECT_FALSE(z.Extract(L"*.*", root_->Sub(L"damaged out"), L"")) << what;
+        EXPECT_FALSE(z.Last7zReport().empty()) << what;
+    }
+}
+
+TEST_F(SevenZipTest, ReadsOneMemberThroughTheTemporaryFolder) {
+    c7z z;
+    Archive(z, withArchive_);
+    bool done = false;
+    EXPECT_EQ(z.GetFileContent(L"readme.txt", done), L"read me\r\n");
+    EXPECT_TRUE(done);
+    EXPECT_FALSE(FileExistsW(z.TmpPath() + L"readme.txt"));
+
+    c7z broken;
+    broken.SetPath7zip(root_->Sub(L"no archiver\\7z.exe"));
+    broken.SetFileName(withArchive_);
+    done = false;
+    EXPECT_EQ(broken.GetFileContent(L"readme.txt", done), L"");
+    EXPECT_FALSE(done);
+}
+
+TEST_F(SevenZipTest, MissingArchiverIsTracedAndFails) {
+    TraceCapture trace;
+    c7z z;
+    z.SetPath7zip(root_->Sub(L"no archiver\\7z.exe"));
+    z.SetFileName(withArchive_);
+    EXPECT_FALSE(z.Extract(L"*.*", root_->Sub(L"never"), L""));
+    EXPECT_EQ(z.GetFileList(L"*", true), L"");
+    EXPECT_FALSE(z.TestArchive(L""));
+    EXPECT_TRUE(z.Last7zReport().empty());
+    ASSERT_EQ(trace.errors().size(), 3u);
+    for (const auto& line : trace.errors())
+        EXPECT_EQ(line, L"Erreur en ex\u00E9cutant 7z.exe");
+}
+
+// The exact bytes the archiver receives, seen by a stand-in that logs its command line.
+TEST_F(SevenZipTest, CommandLinesReachTheArchiverByteForByte) {
+    const std::wstring buildDir = EnvVar(L"OV_BUILD_DIR");
+    ASSERT_FALSE(buildDir.empty()) << "OV_BUILD_DIR names the Windows build folder";
+    const std::wstring logger = root_->Sub(L"fake archiver\\7z.exe");
+    root_->Make(L"fake archiver\\.keep", "");
+    ASSERT_TRUE(CopyFileW((buildDir + L"\\fakes\\fake_7z_cmdline_logger.exe").c_str(), logger.c_str(), FALSE));
+    const std::wstring log = root_->Sub(L"cmdline.log");
+    SetEnvironmentVariableW(L"OV_FAKE_7Z_LOG", log.c_str());
+
+    const std::wstring s7z = ShortName(logger);
+    const std::wstring sArc = ShortName(withArchive_);
+    // Shortening is what keeps these two in one piece; the test means nothing without it.
+    EXPECT_EQ(s7z.find(L' '), std::wstring::npos) << "no short names on this volume";
+    EXPECT_EQ(sArc.find(L' '), std::wstring::npos) << "no short names on this volume";
+    const std::wstring dest = root_->Sub(L"dest \u03A9");
+    const std::wstring exclude = root_->Sub(L"work dir\\exlude.txt");
+    const std::wstring arcFolder = mGlobal::FilePathOnly(withArchive_);
+
+    c7z z;
+    Archive(z, withArchive_).SetPath7zip(logger);
+    struct Case {
+        const char* what;
+        std::function<void()> run;
+        std::wstring expected;
+    };
+    const std::vector<Case> cases = {
+        {"recursive listing", [&] { z.GetFileList(L"*\\OrvanaMenu.exe", true); },
+         s7z + L"  l -r -slt \"" + sArc + L"\" *\\OrvanaMenu.exe"},
+        {"flat listing", [&] { z.GetFileList(L"*.exe", false); }, s7z + L"  l -slt \"" + sArc + L"\" *.exe"},
+        {"test", [&] { EXPECT_TRUE(z.TestArchive(L"")); }, s7z + L" t \"" + sArc + L"\""},
+        {"test member", [&] { EXPECT_TRUE(z.TestArchive(L"a b\\c.txt")); },
+         s7z + L" t \"" + sArc + L"\" \"a b\\c.txt\""},
+        {"extract", [&] { EXPECT_TRUE(z.Extract(L"*.*", dest, L"")); },
+         s7z + L" x -y -r  -o\"" + dest + L"\" \"" + sArc + L"\" \"*.*\""},
+        {"extract with exclusions", [&] { EXPECT_TRUE(z.Extract(L"*.*", dest + L"\\", exclude)); },
+         s7z + L" x -y -r  -x@\"" + exclude + L"\"  -o\"" + dest + L"\\\" \"" + sArc + L"\" \"*.*\""},
+        {"add", [&] { EXPECT_TRUE(z.Add(L"*.txt")); }, s7z + L"  a \"" + sArc + L"\" \"" + arcFolder + L"\\*.txt\""},
+    };
+    for (const auto& c : cases) {
+        DeleteFileW(log.c_str());
+        c.run();
+        const std::string bytes = ReadBytes(log);
+        const std::wstring logged(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+        EXPECT_EQ(logged, c.expected) << c.what;
+    }
+
+    // Without an archive nothing is started at all.
+    DeleteFileW(log.c_str());
+    c7z none;
+    none.SetPath7zip(logger);
+    bool done = false;
+    EXPECT_EQ(none.GetFileList(L"*", true), L"");
+    EXPECT_FALSE(none.Extract(L"*.*", dest, L""));
+    EXPECT_FALSE(none.TestArchive(L""));
+    EXPECT_FALSE(none.Add(L"*.*"));
+    EXPECT_EQ(none.GetFileContent(L"x", done), L"");
+    EXPECT_FALSE(done);
+    EXPECT_FALSE(FileExistsW(log));
+    SetEnvironmentVariableW(L"OV_FAKE_7Z_LOG", nullptr);
+}
+
+TEST(SevenZip, ArchiverDefaultsToTheProgramFolder) {
+    c7z z;
+    EXPECT_EQ(z.Path7zip(), mGlobal::AppPath() + L"\\7z.exe");
+    z.SetPath7zip(L"C:\\x\\7z.exe");
+    EXPECT_EQ(z.Path7zip(), L"C:\\x\\7z.exe");
+}
+
+TEST(SevenZip, TemporaryFolderAndFile) {
+    c7z z;
+    wchar_t expected[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, expected);
+    const std::wstring tmp = z.TmpPath();
+    EXPECT_EQ(tmp, expected);
+    ASSERT_FALSE(tmp.empty());
+    EXPECT_EQ(tmp.back(), L'\\');
+
+    const std::wstring a = z.GetTmpFile();
+    const std::wstring b = z.GetTmpFile();
+    EXPECT_NE(a, b);
+    for (const auto& f : {a, b}) {
+        EXPECT_EQ(f.rfind(tmp, 0), 0u) << "in the temporary folder";
+        EXPECT_TRUE(FileExistsW(f));
+        EXPECT_EQ(ReadBytes(f), "");
+        DeleteFileW(f.c_str());
+    }
+}
+
+}  // namespace
