@@ -117,6 +117,12 @@ std::wstring c7z::GetTmpFile() {
 }
 
 std::wstring c7z::Run7zip(const std::wstring& arguments) {
+    // A second operation started from a window event during the wait is refused before it can
+    // empty the report that the running one is still collecting.
+    if (running_) {
+        TraceError(L"Erreur en exécutant 7z.exe");
+        return std::wstring();
+    }
     last7zReport_.clear();
     finished_ = false;
     if (!ShellPipe.ShellExecPipeAsync(sevenzip::CommandLine(ShortPath(Path7zip()), arguments), false)) {
@@ -124,8 +130,10 @@ std::wstring c7z::Run7zip(const std::wstring& arguments) {
         return std::wstring();
     }
     // The runner's timer only ticks while window events run.
+    running_ = true;
     while (!finished_)
         SleepAndPump(kWaitStepMs);
+    running_ = false;
     return last7zReport_;
 }
 

@@ -47,5 +47,6 @@ class c7z {
     std::wstring path7zip_;
     std::wstring last7zReport_;
     bool finished_ = false;
+    bool running_ = false;
     cShellPipe ShellPipe;
 };

@@ -87,8 +87,24 @@ int RunChild(const std::vector<std::wstring>& a) {
     return 99;
 }
 
+// A copy of this program named 7z.exe plays a slow archiver: part of its report, a pause, the rest.
+int RunSlowArchiver() {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    WriteOut(out, "\r\nSlow archiver\r\n\r\n----------\r\nPath = first\r\n\r\n");
+    Sleep(400);
+    WriteOut(out, "Path = second\r\n\r\nEverything is Ok\r\n");
+    return 0;
+}
+
+bool IsNamedLikeTheArchiver() {
+    const std::wstring self = proctest::SelfPath();
+    return lstrcmpiW(self.substr(self.find_last_of(L'\\') + 1).c_str(), L"7z.exe") == 0;
+}
+
 // Runs before main: a child never reaches the test runner.
 const bool kChildChecked = [] {
+    if (IsNamedLikeTheArchiver())
+        ExitProcess(static_cast<UINT>(RunSlowArchiver()));
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv && argc >= 3 && std::wstring(argv[1]) == L"--ov-child") {

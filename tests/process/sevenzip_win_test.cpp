@@ -202,6 +202,37 @@ TEST_F(SevenZipTest, MissingArchiverIsTracedAndFails) {
         EXPECT_EQ(line, L"Erreur en ex\u00E9cutant 7z.exe");
 }
 
+TEST_F(SevenZipTest, OperationStartedDuringAnotherIsRefusedWithoutHarm) {
+    // An archiver that reports in two parts with a pause between them.
+    const std::wstring slow = root_->Sub(L"slow archiver\\7z.exe");
+    root_->Make(L"slow archiver\\.keep", "");
+    ASSERT_TRUE(CopyFileW(proctest::SelfPath().c_str(), slow.c_str(), FALSE));
+    c7z z;
+    Archive(z, withArchive_).SetPath7zip(slow);
+
+    // A window event that comes once the first part is in tries a second operation on the same
+    // object.
+    TraceCapture trace;
+    cTimeOut intruder;
+    int attempts = 0;
+    bool nestedResult = true;
+    intruder.Tick = [&](float) {
+        if (attempts == 0 && !z.Last7zReport().empty()) {
+            ++attempts;
+            nestedResult = z.TestArchive(L"");
+        }
+    };
+    intruder.SetTickIntervall(10);
+    intruder.SetEnabled(true);
+    const std::wstring list = z.GetFileList(L"*", true);
+    intruder.SetEnabled(false);
+    ASSERT_EQ(attempts, 1) << "the intruder never came during the listing";
+    EXPECT_FALSE(nestedResult);
+    EXPECT_EQ(list, L"Path = first\r\nPath = second\r\n");
+    ASSERT_EQ(trace.errors().size(), 1u);
+    EXPECT_EQ(trace.errors()[0], L"Erreur en ex\u00E9cutant 7z.exe");
+}
+
 // The exact bytes the archiver receives, seen by a stand-in that logs its command line.
 TEST_F(SevenZipTest, CommandLinesReachTheArchiverByteForByte) {
     const std::wstring buildDir = EnvVar(L"OV_BUILD_DIR");
