@@ -274,13 +274,11 @@ void cShellPipe::WaitTimer_Tick(float /*ElapsedSeconds*/) {
             OnFinish();
         return;
     }
-    if (pipeMode_ == 1) {
-        FlushInput();
+    if (pipeMode_ == 1 && FlushInput())
         ReadOutput();
-    }
 }
 
-void cShellPipe::FlushInput() {
+bool cShellPipe::FlushInput() {
     const std::shared_ptr<bool> alive = alive_;
     while (!pendingInput_.empty() || !unsentInput_.empty()) {
         unsentInput_ += mStringTools::StrToAnsiBytes(pendingInput_);
@@ -292,8 +290,9 @@ void cShellPipe::FlushInput() {
             unsentInput_.clear();
         DoEvents();
         if (!*alive)
-            return;
+            return false;
     }
+    return true;
 }
 
 DWORD cShellPipe::BytesAvailable() const {

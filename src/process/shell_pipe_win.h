@@ -102,8 +102,8 @@ class cShellPipe {
     void ReleaseRun();
     bool StartProcess(const std::wstring& CmdLine, bool Visible, bool withPipes);
     void WaitTimer_Tick(float ElapsedSeconds);
-    void FlushInput();
-    // Returns false when the object went away inside the DataStream handler.
+    // Both return false when the object went away during their window events or event handler.
+    bool FlushInput();
     bool ReadOutput();
     DWORD BytesAvailable() const;
 
