@@ -25,4 +25,13 @@ TEST(WindowsUserLangIDWin, ExplicitIds) {
     EXPECT_TRUE(trace.errors().empty());
 }
 
+TEST(WindowsUserLangIDWin, UserLocale) {
+    // Which language the session has depends on the machine; the name comes from the table or is the
+    // abbreviation, and nothing fails on the way.
+    TraceCapture trace;
+    const std::wstring name = mLang::WindowsUserLangID(0);
+    EXPECT_TRUE(name.find(L'-') != std::wstring::npos || name == UserAbbreviation()) << name;
+    EXPECT_TRUE(trace.errors().empty());
+}
+
 }  // namespace
