@@ -81,7 +81,10 @@ std::wstring c7z::GetFileContent(const std::wstring& FileName, bool& Done) {
     const std::wstring tmp = TmpPath();
     if (!Extract(FileName, tmp, L""))
         return std::wstring();
+    // The archiver reports success for a member it does not hold ("No files to process").
     const std::wstring path = tmp + FileName;
+    if (!mGlobal::FileExists(path))
+        return std::wstring();
     std::wstring content = LoadFile(path);
     try {
         mGlobal::RemoveFile(path);

@@ -180,6 +180,12 @@ TEST_F(SevenZipTest, ReadsOneMemberThroughTheTemporaryFolder) {
     EXPECT_TRUE(done);
     EXPECT_FALSE(FileExistsW(z.TmpPath() + L"readme.txt"));
 
+    // The archiver calls a missing member no error; the content is still not there.
+    done = false;
+    EXPECT_EQ(z.GetFileContent(L"not in there.txt", done), L"");
+    EXPECT_NE(z.Last7zReport().find(L"Everything is Ok"), std::wstring::npos);
+    EXPECT_FALSE(done);
+
     c7z broken;
     broken.SetPath7zip(root_->Sub(L"no archiver\\7z.exe"));
     broken.SetFileName(withArchive_);
