@@ -27,8 +27,9 @@ class FilePatchSource final : public PatchSource {
 
 // The descriptor is read into memory whole; no real one comes near this.
 inline constexpr int64_t kMaxInMemoryBlock = 64 << 20;
-// The archive is copied through a buffer of this size, never held whole.
-inline constexpr size_t kCopyChunkSize = 1 << 20;
+// The archive is copied through a buffer of this size, never held whole. Small enough to stay in the
+// processor's cache: a 1 MiB buffer made the copy half as fast as the system's own file copy.
+inline constexpr size_t kCopyChunkSize = 256 << 10;
 
 // The program's own file: its folder, its name without extension, ".exe".
 std::wstring OwnPatchPath();
