@@ -4,8 +4,17 @@ BUILD ?= build
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 B := $(abspath $(BUILD))
+# Where the kernel cannot start 32-bit programs, Wine runs the x86_64 build of every test program
+# while the shipped 32-bit program is still built and checked.
+TEST_ARCH ?= $(shell scripts/test_arch.sh)
+ifeq ($(TEST_ARCH),i686)
+TESTDIR := $(B)/win
+else
+TESTDIR := $(B)/win64
+endif
+WIN_OPTS := -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=$(B)/fuzz
 
-.PHONY: setup build test fuzz bench demo release screenshots robustness clean
+.PHONY: setup configure build test fuzz clean
 
 setup:
 	@scripts/setup.sh $(BUILD)
@@ -15,15 +24,24 @@ $(B)/native/build.ninja:
 $(B)/fuzz/build.ninja:
 	cmake --preset fuzz -B $(B)/fuzz >/dev/null
 $(B)/win/build.ninja:
-	cmake --preset windows -B $(B)/win -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=$(B)/fuzz >/dev/null
+	cmake --preset windows -B $(B)/win $(WIN_OPTS) >/dev/null
+$(B)/win64/build.ninja:
+	cmake --preset windows64 -B $(B)/win64 $(WIN_OPTS) -DOV_PRODUCT_EXE=$(B)/win/OVPatcher.exe >/dev/null
 
-build: setup $(B)/native/build.ninja $(B)/fuzz/build.ninja $(B)/win/build.ninja
+configure: setup $(B)/native/build.ninja $(B)/fuzz/build.ninja $(B)/win/build.ninja $(TESTDIR)/build.ninja
+
+build: configure
 	cmake --build $(B)/native -j $(JOBS)
 	cmake --build $(B)/fuzz -j $(JOBS)
+ifeq ($(TEST_ARCH),i686)
 	cmake --build $(B)/win -j $(JOBS)
+else
+	cmake --build $(B)/win -j $(JOBS) --target OVPatcher
+	cmake --build $(B)/win64 -j $(JOBS)
+endif
 
 test: build
-	scripts/run_tests.sh $(BUILD)
+	scripts/run_tests.sh $(BUILD) $(TESTDIR)
 
 fuzz: build
 	@for t in $(B)/fuzz/fuzz_*; do \

@@ -5,16 +5,17 @@ export WINEPREFIX="$BUILD_ABS/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINELOADERNOEXEC
+OVWINE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/ovwine"
 
 ov_wine_prefix() {
     if [ ! -f "$WINEPREFIX/.ov-ready" ]; then
         rm -rf "$WINEPREFIX"
-        wineboot -i >/dev/null 2>&1 || true
+        "$OVWINE" wineboot -i >/dev/null 2>&1 || true
         wineserver -w
-        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        "$OVWINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
         # With no window manager on the display, every visible window that closes would wait 2 s for one
         # to withdraw it; unmanaged windows close at once.
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+        "$OVWINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
         wineserver -w
         touch "$WINEPREFIX/.ov-ready"
     fi
@@ -34,6 +35,9 @@ ov_wine_start() {
         rm -f "$fdfile"
     fi
     wineserver -p </dev/null >/dev/null 2>&1
+    # The first program of a session starts Wine's own services, which live on and would inherit
+    # the output pipe of whatever test came first; start them here, detached from any test.
+    "$OVWINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
     trap ov_wine_stop EXIT
 }
 
