@@ -1,0 +1,43 @@
+// The decisions of the patcher's start-up that need no platform: which running menus mark an installation,
+// and whether an installation can take this patch.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "container/xml_node.h"
+
+namespace mInstallCheck {
+
+// The menu program sits at <root>\OrvanaTools\OrvanaMenu\OrvanaMenu.exe: three steps up is the root.
+// Empty when the path has fewer than three levels above the file.
+std::wstring RootOfMenu(const std::wstring& menuPath);
+
+// Roots of the running menus whose root holds "Orvana.exe" (`isInstallation` says so), last menu first.
+// Two menus of one installation give two entries: they count as two running installations.
+std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPaths,
+                                       const std::function<bool(const std::wstring& root)>& isInstallation);
+
+// What the patch's checks against the installation's version file conclude.
+enum class Verdict {
+    Fits,               // nothing to say; the update may be applied
+    BadVersionFile,     // root element is not exactly OrvanaVersion: CantUpdate
+    LangMismatch,       // the installation speaks another language
+    VersionMismatch,    // the prerequisite patch is not installed
+    NoUpdateNeeded,     // the installation is newer than this patch
+    UpdateAlreadyDone,  // this very patch is installed: ask whether to apply it again
+};
+
+// Lower-cases a text the way the user's locale does.
+using LowerCase = std::function<std::wstring(const std::wstring&)>;
+
+// Checks the descriptor's ORVLang, ORVPatchNeeded and PatchVersion against the installation's version
+// file, in that order; the first check that fails decides. Patch identifiers compare as text, code unit by
+// code unit; an empty descriptor value switches its check off.
+Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, const LowerCase& lower);
+
+// The LangMismatch text with every "%lang%" replaced by the descriptor's ORVLang as written.
+std::wstring LangMismatchText(const std::wstring& text, const std::wstring& orvLang);
+
+}  // namespace mInstallCheck
