@@ -1,0 +1,155 @@
+#include "patcher/apply.h"
+
+#include "container/xml_node.h"
+#include "support/path.h"
+
+namespace mApplyPatch {
+namespace {
+
+wchar_t AsciiLower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+std::wstring AsciiLower(std::wstring text) {
+    for (wchar_t& c : text)
+        c = AsciiLower(c);
+    return text;
+}
+
+void ReplaceAll(std::wstring& text, const std::wstring& what, const std::wstring& with) {
+    for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+}
+
+std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
+    std::vector<std::wstring> pieces;
+    size_t start = 0;
+    for (;;) {
+        const size_t at = text.find(separator, start);
+        pieces.push_back(text.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start));
+        if (at == std::wstring::npos)
+            return pieces;
+        start = at + 1;
+    }
+}
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+}  // namespace
+
+std::wstring CloseFlagPath(const std::wstring& menuExePath) {
+    return mGlobal::FilePathOnly(menuExePath) + L"\\data\\patch_close";
+}
+
+std::wstring WorkFolder(const std::wstring& tempFolder, const std::wstring& exeNameWithoutExtension) {
+    return tempFolder + exeNameWithoutExtension + L"\\";
+}
+
+std::vector<std::wstring> SplitList(const std::wstring& text) {
+    std::vector<std::wstring> items;
+    if (text.empty())
+        return items;
+    for (std::wstring& item : Split(text, L'|')) {
+        if (item.find_first_not_of(L" \t\r\n") != std::wstring::npos)
+            items.push_back(std::move(item));
+    }
+    return items;
+}
+
+std::wstring Substitute(const std::wstring& item, const Placeholders& values) {
+    std::wstring text = item;
+    ReplaceAll(text, L"%ORV%", values.installRoot);
+    ReplaceAll(text, L"%TMPFLD%", values.workFolder);
+    ReplaceAll(text, L"%LNG%", values.patchLang);
+    return text;
+}
+
+std::vector<std::wstring> IfExistsEntries(const std::wstring& fileFlags) {
+    std::vector<std::wstring> paths;
+    if (fileFlags.empty())
+        return paths;
+    for (const std::wstring& entry : Split(fileFlags, L'|')) {
+        const std::vector<std::wstring> fields = Split(entry, L';');
+        if (fields.size() != 2 || fields[1].empty())
+            continue;
+        if (AsciiLower(fields[0]).find(L"ifexists") != std::wstring::npos)
+            paths.push_back(fields[1]);
+    }
+    return paths;
+}
+
+std::wstring PathUnderExtractFolder(const std::wstring& installRoot,
+                                    const std::wstring& extractPath,
+                                    const std::wstring& relativePath) {
+    std::wstring path = installRoot + L"\\" + extractPath;
+    if (!extractPath.empty() && !IsSeparator(extractPath.back()) &&
+        (relativePath.empty() || !IsSeparator(relativePath.front())))
+        path += L"\\";
+    return path + relativePath;
+}
+
+std::wstring ExtractDestination(const std::wstring& installRoot, const std::wstring& extractPath) {
+    return installRoot + L"\\" + extractPath;
+}
+
+std::wstring ExclusionListText(const std::wstring& fileFlags,
+                               const std::wstring& installRoot,
+                               const std::wstring& extractPath,
+                               const std::function<bool(const std::wstring&)>& fileExists) {
+    std::wstring list;
+    for (const std::wstring& relative : IfExistsEntries(fileFlags)) {
+        if (!fileExists(PathUnderExtractFolder(installRoot, extractPath, relative)))
+            list += relative + L"\r\n";
+    }
+    return list;
+}
+
+bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function<bool()>& menuInArchive) {
+    return forceMenuRestart == L"1" || menuInArchive();
+}
+
+ToolAction ActionForTool(const std::wstring& programPath) {
+    const std::wstring name = AsciiLower(mGlobal::FileNameOnly(programPath));
+    if (name == L"zet.exe")
+        return ToolAction::Quit;
+    if (name == L"orvanaassoc.exe" || name == L"orvanamenu.exe" || name == L"orvanawrapper.exe")
+        return ToolAction::Leave;
+    return ToolAction::Close;
+}
+
+std::wstring ZetRestartArguments(const std::wstring& appFolder, const std::wstring& appExeName) {
+    return L"/exe=\"" + appFolder + L"\\" + appExeName + L".exe\"";
+}
+
+std::optional<std::wstring> RewriteVersionFile(const std::wstring& versionText,
+                                               const std::wstring& orvVersion,
+                                               const std::wstring& patchVersion) {
+    const cXmlNode root(versionText);
+    if (root.Name() != L"OrvanaVersion")
+        return std::nullopt;
+    std::wstring body;
+    bool patchWritten = false;
+    const int32_t count = root.ChildCount();
+    for (int32_t i = 1; i <= count; ++i) {
+        const std::optional<cXmlNode> child = root.Child(i);
+        if (!child)
+            continue;
+        const std::wstring name = child->Name();
+        if (name == L"Version") {
+            body += L"\t" + cXmlNode::XmlCode(name, orvVersion);
+        } else if (name == L"Patch") {
+            body += L"\t" + cXmlNode::XmlCode(name, patchVersion);
+            patchWritten = true;
+        } else {
+            // The child's own value: a second child of the same name keeps what it held.
+            body += L"\t" + cXmlNode::XmlCode(name, child->ChildValue(name));
+        }
+    }
+    if (!patchWritten)
+        body += L"\t" + cXmlNode::XmlCode(L"Patch", patchVersion);
+    return cXmlNode::XmlCode(L"OrvanaVersion", L"\r\n" + body);
+}
+
+}  // namespace mApplyPatch

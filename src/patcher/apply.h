@@ -1,0 +1,94 @@
+// The decisions of applying a patch that need no system call: which lists the descriptor carries and
+// what they turn into, which running tool is treated how, what the suite programs are restarted with,
+// and the new text of the installation's version file.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mApplyPatch {
+
+// Fixed names under the installation root.
+inline constexpr wchar_t kInstallerFolder[] = L"\\OrvanaTools\\Installer\\";
+inline constexpr wchar_t kToolsFolder[] = L"\\OrvanaTools\\";
+inline constexpr wchar_t kVersionFile[] = L"\\OrvanaTools\\version.ver";
+inline constexpr wchar_t kWrapperProgram[] = L"\\OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";
+inline constexpr wchar_t kAssocToolsFolder[] = L"\\OrvanaTools\\OrvanaAssoc\\";
+inline constexpr wchar_t kAssocAppsFolder[] = L"\\Apps\\OrvanaAssoc\\";
+
+// Files of the work folder.
+inline constexpr wchar_t kArchiveFile[] = L"patch.dat";
+inline constexpr wchar_t kExclusionFile[] = L"exlude.txt";  // spelled so: the name has always been this
+
+// The menu's close-flag file, beside the menu program, and what it holds.
+inline constexpr wchar_t kCloseFlagContent[] = L"patch in progress";
+std::wstring CloseFlagPath(const std::wstring& menuExePath);
+
+// The work folder: the temporary folder (with its trailing backslash), the program's name, "\".
+std::wstring WorkFolder(const std::wstring& tempFolder, const std::wstring& exeNameWithoutExtension);
+
+// The items of a "|"-separated list, in order. Empty items are dropped: a list ending in "|" would
+// otherwise run an empty command and report its failure.
+std::vector<std::wstring> SplitList(const std::wstring& text);
+
+struct Placeholders {
+    std::wstring installRoot;  // for "%ORV%"
+    std::wstring workFolder;   // for "%TMPFLD%": without its trailing backslash
+    std::wstring patchLang;    // for "%LNG%"
+};
+// Replaces "%ORV%", then "%TMPFLD%", then "%LNG%" (letter case significant), every occurrence.
+std::wstring Substitute(const std::wstring& item, const Placeholders& values);
+
+// The relative paths of the file-flag entries marked "ifexists" (letter case ignored), in order. Only
+// entries of exactly two ";"-fields count; an entry without a path names nothing and is left out.
+std::vector<std::wstring> IfExistsEntries(const std::wstring& fileFlags);
+
+// Where a path of the archive lands: root, "\", the extraction path, the relative path. A separator goes
+// between the extraction path and the relative path when neither brings one, so that "Apps" and "a.txt"
+// name "Apps\a.txt" and not a sibling "Appsa.txt".
+std::wstring PathUnderExtractFolder(const std::wstring& installRoot,
+                                    const std::wstring& extractPath,
+                                    const std::wstring& relativePath);
+
+// The extraction destination: root, "\", the extraction path.
+std::wstring ExtractDestination(const std::wstring& installRoot, const std::wstring& extractPath);
+
+// The exclusion list: every "ifexists" path whose file is not in the installation, each followed by
+// CR LF. Empty when nothing is to be left out.
+std::wstring ExclusionListText(const std::wstring& fileFlags,
+                               const std::wstring& installRoot,
+                               const std::wstring& extractPath,
+                               const std::function<bool(const std::wstring&)>& fileExists);
+
+// Whether the menu is stopped and restarted: forced by the descriptor ("1" exactly), or else the
+// archive brings a new menu program (asked only when not forced).
+bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function<bool()>& menuInArchive);
+
+// What happens to a program running from the tools folder, by its file name.
+enum class ToolAction {
+    Quit,   // "zet.exe": asked to quit, restarted afterwards
+    Leave,  // the menu, the wrapper and the association tool have their own steps
+    Close,  // everything else: closed, terminated if need be, not restarted
+};
+ToolAction ActionForTool(const std::wstring& programPath);
+
+// The argument "zet.exe" is restarted with: /exe="<folder>\<name>.exe".
+std::wstring ZetRestartArguments(const std::wstring& appFolder, const std::wstring& appExeName);
+
+// Restart arguments of the other suite programs.
+inline constexpr wchar_t kMenuRestartArguments[] = L"/updated";
+inline constexpr wchar_t kWrapperEndCommand[] = L"relay/ovpend";
+inline constexpr wchar_t kWrapperRestartArguments[] = L"crashtest/ovpend";
+inline constexpr wchar_t kAssocEndCommand[] = L"/close";
+inline constexpr wchar_t kAssocRestartWithBackup[] = L"/apply";
+
+// The version file with `Version` and `Patch` set from the patch: every child kept in its order with
+// its own value, `Patch` appended when it is missing, one child per line after a tab. Nothing when the
+// root is not "OrvanaVersion" (the file is then left as it is).
+std::optional<std::wstring> RewriteVersionFile(const std::wstring& versionText,
+                                               const std::wstring& orvVersion,
+                                               const std::wstring& patchVersion);
+
+}  // namespace mApplyPatch

@@ -1,0 +1,145 @@
+#include "patcher/apply.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace mApplyPatch;
+
+TEST(ApplyPatch, PlaceholdersAreReplacedInOrderWithCaseSignificant) {
+    const Placeholders values{L"E:\\Orv ana", L"C:\\Temp\\OVPatcher", L"FR"};
+    struct Case {
+        const wchar_t* item;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"%ORV%\\x.exe /a", L"E:\\Orv ana\\x.exe /a"},
+        {L"%TMPFLD%\\y.exe %ORV% %ORV%", L"C:\\Temp\\OVPatcher\\y.exe E:\\Orv ana E:\\Orv ana"},
+        {L"tool /lang=%LNG%", L"tool /lang=FR"},
+        {L"%orv% %Lng% %TMPfld%", L"%orv% %Lng% %TMPfld%"},
+        {L"plain", L"plain"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Substitute(c.item, values), c.expected) << c.item;
+
+    // The root's own text is not searched again for the later placeholders.
+    const Placeholders tricky{L"D:\\%LNG%", L"T", L"EN"};
+    EXPECT_EQ(Substitute(L"%ORV%", tricky), L"D:\\EN");
+    const Placeholders tricky2{L"D:\\%TMPFLD%", L"T", L"EN"};
+    EXPECT_EQ(Substitute(L"%LNG%|%ORV%", tricky2), L"EN|D:\\T");
+}
+
+TEST(ApplyPatch, ListsKeepTheirOrderAndDropEmptyItems) {
+    EXPECT_TRUE(SplitList(L"").empty());
+    EXPECT_EQ(SplitList(L"a|b c|d"), (std::vector<std::wstring>{L"a", L"b c", L"d"}));
+    EXPECT_EQ(SplitList(L"a||b|"), (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_EQ(SplitList(L" | \t"), std::vector<std::wstring>{});
+}
+
+TEST(ApplyPatch, OnlyTwoFieldEntriesMarkedIfExistsCount) {
+    EXPECT_TRUE(IfExistsEntries(L"").empty());
+    EXPECT_EQ(IfExistsEntries(L"ifexists;a.txt|IfExists;sub\\b.txt|readonly,IFEXISTS;c.txt"),
+              (std::vector<std::wstring>{L"a.txt", L"sub\\b.txt", L"c.txt"}));
+    // Three fields, one field, other flags and an entry without a path are left out.
+    EXPECT_EQ(IfExistsEntries(L"ifexists;x;y|ifexists|readonly;r.txt|ifexists;|ifexists;z.txt"),
+              (std::vector<std::wstring>{L"z.txt"}));
+}
+
+TEST(ApplyPatch, ExclusionListHoldsOnlyPathsMissingFromTheInstallation) {
+    std::vector<std::wstring> asked;
+    const std::set<std::wstring> present = {L"E:\\Orv\\Apps\\second.txt"};
+    auto exists = [&](const std::wstring& path) {
+        asked.push_back(path);
+        return present.count(path) > 0;
+    };
+    EXPECT_EQ(ExclusionListText(L"ifexists;first.txt|ifexists;second.txt|x;y;z", L"E:\\Orv", L"Apps\\", exists),
+              L"first.txt\r\n");
+    EXPECT_EQ(asked, (std::vector<std::wstring>{L"E:\\Orv\\Apps\\first.txt", L"E:\\Orv\\Apps\\second.txt"}));
+    EXPECT_EQ(ExclusionListText(L"", L"E:\\Orv", L"", exists), L"");
+    EXPECT_EQ(ExclusionListText(L"ifexists;a|ifexists;b", L"E:\\Orv", L"", [](const std::wstring&) { return false; }),
+              L"a\r\nb\r\n");
+}
+
+TEST(ApplyPatch, PathsUnderTheExtractFolderGetOneSeparator) {
+    struct Case {
+        const wchar_t* extractPath;
+        const wchar_t* relative;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"", L"a.txt", L"R\\a.txt"},
+        {L"Apps\\", L"a.txt", L"R\\Apps\\a.txt"},
+        {L"Apps", L"\\a.txt", L"R\\Apps\\a.txt"},
+        {L"Apps", L"a.txt", L"R\\Apps\\a.txt"},
+        {L"Apps/", L"a.txt", L"R\\Apps/a.txt"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PathUnderExtractFolder(L"R", c.extractPath, c.relative), c.expected) << c.extractPath << c.relative;
+    EXPECT_EQ(ExtractDestination(L"R", L""), L"R\\");
+    EXPECT_EQ(ExtractDestination(L"R", L"Apps\\Sub"), L"R\\Apps\\Sub");
+}
+
+TEST(ApplyPatch, MenuRestartIsForcedOnlyByExactlyOne) {
+    int asked = 0;
+    auto inArchive = [&](bool answer) {
+        return [&asked, answer] {
+            ++asked;
+            return answer;
+        };
+    };
+    EXPECT_TRUE(MenuRestartWanted(L"1", inArchive(false)));
+    EXPECT_EQ(asked, 0);  // forced: the archive is not listed
+    EXPECT_FALSE(MenuRestartWanted(L"", inArchive(false)));
+    EXPECT_FALSE(MenuRestartWanted(L"true", inArchive(false)));
+    EXPECT_FALSE(MenuRestartWanted(L" 1", inArchive(false)));
+    EXPECT_TRUE(MenuRestartWanted(L"0", inArchive(true)));
+    EXPECT_EQ(asked, 4);
+}
+
+TEST(ApplyPatch, ToolsAreSortedByFileNameWithoutRegardToCase) {
+    EXPECT_EQ(ActionForTool(L"E:\\O\\OrvanaTools\\Zet\\ZET.EXE"), ToolAction::Quit);
+    EXPECT_EQ(ActionForTool(L"E:\\O\\OrvanaTools\\zet.exe"), ToolAction::Quit);
+    EXPECT_EQ(ActionForTool(L"E:\\O\\OrvanaTools\\OrvanaAssoc\\OrvanaAssoc.exe"), ToolAction::Leave);
+    EXPECT_EQ(ActionForTool(L"E:\\O\\OrvanaTools\\Menu\\orvanamenu.EXE"), ToolAction::Leave);
+    EXPECT_EQ(ActionForTool(L"E:\\O\\OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe"), ToolAction::Leave);
+    EXPECT_EQ(ActionForTool(L"E:\\O\\OrvanaTools\\x\\zet.exe.bak"), ToolAction::Close);
+    EXPECT_EQ(ActionForTool(L"E:\\O\\OrvanaTools\\x\\tool.exe"), ToolAction::Close);
+}
+
+TEST(ApplyPatch, FixedPathsAndArguments) {
+    EXPECT_EQ(CloseFlagPath(L"E:\\Orv\\OrvanaTools\\Menu\\OrvanaMenu.exe"),
+              L"E:\\Orv\\OrvanaTools\\Menu\\data\\patch_close");
+    EXPECT_EQ(WorkFolder(L"C:\\Users\\é x\\Temp\\", L"orv_patch"), L"C:\\Users\\é x\\Temp\\orv_patch\\");
+    EXPECT_EQ(ZetRestartArguments(L"D:\\Down loads", L"orv_20141114"), L"/exe=\"D:\\Down loads\\orv_20141114.exe\"");
+}
+
+TEST(ApplyPatch, VersionFileKeepsItsChildrenInOrder) {
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* before;
+        const wchar_t* orvVersion;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"all three", L"<OrvanaVersion>\r\n\t<Version>1.0</Version>\r\n\t<Lang>FR</Lang>\r\n\t<Patch>20140101000000</Patch>\r\n</OrvanaVersion>\r\n",
+         L"2.0",
+         L"<OrvanaVersion>\r\n\t<Version>2.0</Version>\r\n\t<Lang>FR</Lang>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
+        {L"no Patch", L"<OrvanaVersion><Version>1.0</Version><Lang>EN</Lang></OrvanaVersion>", L"2.0",
+         L"<OrvanaVersion>\r\n\t<Version>2.0</Version>\r\n\t<Lang>EN</Lang>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
+        {L"empty ORVVersion", L"<OrvanaVersion><Patch>1</Patch><Version>1.0</Version></OrvanaVersion>", L"",
+         L"<OrvanaVersion>\r\n\t<Patch>20150101000000</Patch>\r\n\t<Version></Version>\r\n</OrvanaVersion>\r\n"},
+        {L"other children keep their own values",
+         L"<OrvanaVersion><Note>a</Note><Version>1</Version><Note>b</Note></OrvanaVersion>", L"3",
+         L"<OrvanaVersion>\r\n\t<Note>a</Note>\r\n\t<Version>3</Version>\r\n\t<Note>b</Note>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
+        {L"no children", L"<OrvanaVersion></OrvanaVersion>", L"3",
+         L"<OrvanaVersion>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
+    };
+    for (const Case& c : cases) {
+        const std::optional<std::wstring> after = RewriteVersionFile(c.before, c.orvVersion, L"20150101000000");
+        ASSERT_TRUE(after.has_value()) << c.name;
+        EXPECT_EQ(*after, c.expected) << c.name;
+    }
+}
+
+TEST(ApplyPatch, VersionFileWithAnotherRootIsLeftAlone) {
+    EXPECT_FALSE(RewriteVersionFile(L"<OrvanaVersions><Patch>1</Patch></OrvanaVersions>", L"1", L"2").has_value());
+    EXPECT_FALSE(RewriteVersionFile(L"<orvanaversion><Patch>1</Patch></orvanaversion>", L"1", L"2").has_value());
+    EXPECT_FALSE(RewriteVersionFile(L"", L"1", L"2").has_value());
+}
