@@ -1,8 +1,478 @@
 // Applying the patch: stop the suite, extract, run the post-install commands, record, restart.
 #include "patcher/frm_main_state_win.h"
 
-namespace frmMain {
+#include <commctrl.h>
 
-void cmdApply_Click(FrmMainState&) {}
+#include <cwctype>
+#include <vector>
+
+#include "appclose/app_close_win.h"
+#include "appclose/app_list_win.h"
+#include "appclose/tool_instances_win.h"
+#include "appclose/wildcard.h"
+#include "container/patch_file_win.h"
+#include "patcher/apply.h"
+#include "patcher/frm_main_ids.h"
+#include "process/shell_exec_win.h"
+#include "support/cmdline_win.h"
+#include "support/dialogs_win.h"
+#include "support/file_io_win.h"
+#include "support/file_system_win.h"
+#include "support/pump_win.h"
+#include "support/sys_error.h"
+
+namespace frmMain {
+namespace {
+
+using namespace mApplyPatch;
+
+// Leaves the steps for the restart phase.
+struct GoToRestart {};
+
+constexpr UINT kRetryCancelQuestion = MB_RETRYCANCEL | MB_ICONQUESTION;  // 37
+constexpr UINT kRetryCancelCritical = MB_RETRYCANCEL | MB_ICONHAND;      // 21
+constexpr UINT kOkInformation = MB_OK | MB_ICONINFORMATION;              // 64
+
+constexpr wchar_t kWrapperInstance[] = L"ORVWrapper_2.0";
+constexpr wchar_t kAssocInstance[] = L"ORV Files Assoc'";
+constexpr wchar_t kBackupKey[] = L"Software\\Classes\\OrvanaBackup";
+constexpr int32_t kCommandTimeOutMs = 2000000000;
+constexpr ULONGLONG kToolEndWaitMs = 10000;
+constexpr UINT_PTR kBusyCursorSubclass = 0x4F56;
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// Whether a process runs from `program`. Decided from the running processes' paths, never by trying to
+// delete the file: a deleted wrapper stays missing if the apply is then abandoned. A process started
+// through another spelling of the path (short names) is recognised by the long form of both.
+bool ProgramIsRunning(const std::wstring& program) {
+    std::vector<std::wstring> paths;
+    std::vector<DWORD> pids;
+    mAppClose::GetAppList(paths, L"*\\" + mAppClose::EscapeWildcard(mGlobal::FileNameOnly(program)), pids);
+    if (paths.empty())
+        return false;
+    const std::wstring longProgram = mGlobal::GetLongPath(program);
+    for (const std::wstring& path : paths) {
+        if (SameText(path, program) || SameText(mGlobal::GetLongPath(path), longProgram))
+            return true;
+    }
+    return false;
+}
+
+// The processes whose program path matches `pattern`, without this program itself: a patch started from
+// inside the tools folder must not stop itself half way.
+void ListOtherPrograms(const std::wstring& pattern, std::vector<std::wstring>& paths, std::vector<DWORD>& pids) {
+    std::vector<std::wstring> allPaths;
+    std::vector<DWORD> allPids;
+    mAppClose::GetAppList(allPaths, pattern, allPids);
+    const std::wstring self = mGlobal::AppExePath();
+    const DWORD selfPid = GetCurrentProcessId();
+    paths.clear();
+    pids.clear();
+    for (size_t i = 0; i < allPaths.size() && i < allPids.size(); ++i) {
+        if (allPids[i] == selfPid || SameText(allPaths[i], self))
+            continue;
+        paths.push_back(allPaths[i]);
+        pids.push_back(allPids[i]);
+    }
+}
+
+void PumpAndSleep(DWORD ms) {
+    DoEvents();
+    Sleep(ms);
+}
+
+LRESULT CALLBACK BusyCursorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (msg == WM_SETCURSOR && LOWORD(lParam) == HTCLIENT) {
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+// The window says it is working while the apply runs: a moving bar and a status line under the update
+// information, and the busy cursor over it.
+class BusyIndicator {
+  public:
+    explicit BusyIndicator(HWND hwnd) : hwnd_(hwnd) {
+        if (!hwnd_)
+            return;
+        HWND bar = GetDlgItem(hwnd_, IDC_PRGWORKING);
+        if (bar) {
+            SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
+            SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
+            ShowWindow(bar, SW_SHOW);
+        }
+        if (HWND status = GetDlgItem(hwnd_, IDC_LBLSTATUS)) {
+            const std::wstring text = Str(L"Apply") + L"\x2026";
+            SetWindowTextW(status, text.c_str());
+            ShowWindow(status, SW_SHOW);
+        }
+        SetWindowSubclass(hwnd_, BusyCursorProc, kBusyCursorSubclass, 0);
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    }
+    ~BusyIndicator() { End(); }
+    BusyIndicator(const BusyIndicator&) = delete;
+    BusyIndicator& operator=(const BusyIndicator&) = delete;
+
+    void End() {
+        if (!hwnd_)
+            return;
+        if (HWND bar = GetDlgItem(hwnd_, IDC_PRGWORKING)) {
+            SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+            ShowWindow(bar, SW_HIDE);
+        }
+        if (HWND status = GetDlgItem(hwnd_, IDC_LBLSTATUS))
+            ShowWindow(status, SW_HIDE);
+        RemoveWindowSubclass(hwnd_, BusyCursorProc, kBusyCursorSubclass);
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        hwnd_ = nullptr;
+    }
+
+  private:
+    HWND hwnd_;
+};
+
+class ApplyRun {
+  public:
+    explicit ApplyRun(FrmMainState& state) : s_(state) {}
+    void Run();
+
+  private:
+    // Runs one operation. Until a tool has been sent its end command a failure abandons the steps for the
+    // restart phase; from then on the failing operation is skipped and the apply goes on.
+    template <class F>
+    void Op(F&& operation) {
+        try {
+            operation();
+        } catch (const GoToRestart&) {
+            throw;
+        } catch (...) {
+            if (!resumeNext_)
+                throw GoToRestart{};
+        }
+    }
+    // Restart phase: every failure is skipped.
+    template <class F>
+    static void Quietly(F&& operation) {
+        try {
+            operation();
+        } catch (...) {
+        }
+    }
+
+    int Ask(const wchar_t* key, UINT style) { return mUnicodePatch::MsgBox(Str(key), style, L"", s_.hwnd); }
+    std::wstring Descriptor(const wchar_t* name) const { return s_.Descriptor.ChildValue(name); }
+    bool InArchive(const std::wstring& mask) { return !zip().GetFileList(mask, true).empty(); }
+    c7z& zip() { return *s_.Archiver; }
+
+    void PrepareWorkFolder();
+    void ReadArchiveFlags();
+    void StopMenu();
+    void StopWrapper();
+    void StopAssociationTool();
+    void StopOtherTools();
+    void WriteExclusionList();
+    void Extract();
+    void RunAfterCommands();
+    void DeleteLeftovers();
+    void RecordVersion();
+    void Restart();
+
+    FrmMainState& s_;
+    std::wstring work_;  // with its trailing backslash
+    bool assocInPatch_ = false;
+    bool wrapperInPatch_ = false;
+    bool exeInPatch_ = false;
+    bool menuRestart_ = false;
+    std::wstring wrapperPath_;
+    std::wstring assocPath_;
+    bool backupKey_ = false;
+    std::wstring zetPath_;
+    std::wstring exclusionPath_;
+    bool success_ = false;
+    bool resumeNext_ = false;
+};
+
+void ApplyRun::PrepareWorkFolder() {
+    const std::wstring temp = mGlobal::GetTempFolder();
+    if (temp.empty())
+        throw GoToRestart{};
+    work_ = WorkFolder(temp, mGlobal::AppExeName());
+    if (!mGlobal::MakePath(work_))
+        throw GoToRestart{};
+
+    if (!s_.Archiver)
+        s_.Archiver = std::make_unique<c7z>();
+    const std::wstring installer = s_.InstallRoot + kInstallerFolder;
+    for (const wchar_t* name : {L"7z.exe", L"7z.dll"}) {
+        const std::wstring target = work_ + name;
+        SetFileAttributesW(mGlobal::LongPathPrefix(target).c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!CopyFileW(mGlobal::LongPathPrefix(installer + name).c_str(), mGlobal::LongPathPrefix(target).c_str(),
+                       FALSE))
+            throw GoToRestart{};
+    }
+    zip().SetPath7zip(work_ + L"7z.exe");
+
+    const std::wstring archive = work_ + kArchiveFile;
+    std::wstring cmdText;
+    mGlobal::ExtractPatchData(archive, 1, mCmdLine::GetCmdVal(L"src", true, cmdText));
+    // An archive that could not be written would only show later as an extraction error, after the
+    // menu had been stopped for nothing.
+    if (!mGlobal::FileExists(archive))
+        throw GoToRestart{};
+    zip().SetFileName(archive);
+}
+
+void ApplyRun::ReadArchiveFlags() {
+    assocInPatch_ = InArchive(L"*\\OrvanaAssoc.exe");
+    wrapperInPatch_ = InArchive(L"*\\OrvanaWrapper.exe");
+    menuRestart_ = MenuRestartWanted(Descriptor(L"ForceMenuRestart"), [&] { return InArchive(L"*\\OrvanaMenu.exe"); });
+}
+
+void ApplyRun::StopMenu() {
+    if (s_.MenuExePath.empty() || !menuRestart_)
+        return;
+    const std::wstring flag = CloseFlagPath(s_.MenuExePath);
+    const std::wstring pattern = mAppClose::EscapeWildcard(s_.MenuExePath);
+    for (;;) {
+        if (!mGlobal::FileExists(flag))
+            mStringTools::SaveFile(flag, kCloseFlagContent, true, 2, false, 1252, false);
+        std::wstring first;
+        if (!mAppClose::IsAppRunning(pattern, first))
+            return;
+        if (mAppClose2::CloseApps(pattern, false, L"ThunderRT6FormDC", L"*Orvana*", true))
+            return;
+        if (Ask(L"OrvStillRunning", kRetryCancelQuestion) != IDRETRY) {
+            mGlobal::KillFile(flag, 20);
+            throw GoToRestart{};
+        }
+    }
+}
+
+void ApplyRun::StopWrapper() {
+    if (!wrapperInPatch_)
+        return;
+    const std::wstring program = s_.InstallRoot + kWrapperProgram;
+    if (!mGlobal::FileExists(program) || !ProgramIsRunning(program))
+        return;
+    wrapperPath_ = program;
+
+    resumeNext_ = true;
+    Op([&] {
+        if (HWND instance = mToolsInstances::FindToolInstance(kWrapperInstance))
+            mToolsInstances::SendToolInstanceCommand(instance, kWrapperEndCommand);
+        else
+            mGlobal::ShellEx(program, 2, kWrapperEndCommand);
+    });
+    Op([&] {
+        for (int i = 0; i < 3; ++i)
+            PumpAndSleep(100);
+        const ULONGLONG start = GetTickCount64();
+        while (GetTickCount64() - start < kToolEndWaitMs && ProgramIsRunning(program))
+            PumpAndSleep(100);
+        for (int i = 0; i < 4; ++i)
+            PumpAndSleep(200);
+    });
+}
+
+void ApplyRun::StopAssociationTool() {
+    if (!assocInPatch_)
+        return;
+    Op([&] {
+        const std::wstring root = mAppClose::EscapeWildcard(s_.InstallRoot);
+        std::vector<std::wstring> paths;
+        std::vector<DWORD> pids;
+        ListOtherPrograms(root + kAssocToolsFolder + L"*.*", paths, pids);
+        if (paths.empty())
+            ListOtherPrograms(root + kAssocAppsFolder + L"*.*", paths, pids);
+        if (!paths.empty()) {
+            assocPath_ = paths.front();
+            backupKey_ = mUnicodePatch::RegKeyExists(HKEY_CURRENT_USER, kBackupKey);
+        }
+    });
+    if (assocPath_.empty())
+        return;
+
+    resumeNext_ = true;
+    Op([&] {
+        if (HWND instance = mToolsInstances::FindToolInstance(kAssocInstance))
+            mToolsInstances::SendToolInstanceCommand(instance, kAssocEndCommand);
+        else
+            mGlobal::ShellEx(assocPath_, 2, kAssocEndCommand);
+    });
+    Op([&] {
+        for (int i = 0; i < 3; ++i)
+            PumpAndSleep(100);
+        const ULONGLONG start = GetTickCount64();
+        while (GetTickCount64() - start < kToolEndWaitMs && ProgramIsRunning(assocPath_))
+            PumpAndSleep(10);
+    });
+}
+
+void ApplyRun::StopOtherTools() {
+    Op([&] {
+        // An archive that brings the wrapper or the association tool brings an executable: no listing needed.
+        exeInPatch_ = assocInPatch_ || wrapperInPatch_ || InArchive(L"*.exe");
+    });
+    if (!exeInPatch_)
+        return;
+    std::vector<std::wstring> paths;
+    std::vector<DWORD> pids;
+    Op([&] { ListOtherPrograms(mAppClose::EscapeWildcard(s_.InstallRoot) + kToolsFolder + L"*.*", paths, pids); });
+    for (size_t i = 0; i < paths.size(); ++i) {
+        Op([&] {
+            switch (ActionForTool(paths[i])) {
+                case ToolAction::Quit:
+                    if (mAppClose2::QuitProcess(pids[i], 500, true))
+                        zetPath_ = paths[i];
+                    break;
+                case ToolAction::Leave:
+                    break;
+                case ToolAction::Close:
+                    mAppClose2::CloseApps(mAppClose::EscapeWildcard(paths[i]), true, L"", L"", true);
+                    break;
+            }
+        });
+    }
+}
+
+void ApplyRun::WriteExclusionList() {
+    Op([&] {
+        const std::wstring list = ExclusionListText(Descriptor(L"FileFlags"), s_.InstallRoot, Descriptor(L"ExtractPath"),
+                                                    [](const std::wstring& path) { return mGlobal::FileExists(path); });
+        if (list.empty())
+            return;
+        // Kept even when the write fails: the archiver then refuses the missing list, and the user hears
+        // of it, instead of excluded files being overwritten.
+        exclusionPath_ = work_ + kExclusionFile;
+        mStringTools::SaveFile(exclusionPath_, list, true, 2, false, 1252, false);
+    });
+}
+
+void ApplyRun::Extract() {
+    for (;;) {
+        bool extracted = false;
+        Op([&] {
+            extracted =
+                zip().Extract(L"*.*", ExtractDestination(s_.InstallRoot, Descriptor(L"ExtractPath")), exclusionPath_);
+        });
+        if (extracted)
+            break;
+        if (Ask(L"ExtractError", kRetryCancelCritical) != IDRETRY)
+            throw GoToRestart{};
+    }
+    if (!exclusionPath_.empty())
+        Op([&] { mGlobal::KillFile(exclusionPath_, 20); });
+}
+
+void ApplyRun::RunAfterCommands() {
+    const Placeholders values{s_.InstallRoot, work_.substr(0, work_.size() - 1), Descriptor(L"PatchLang")};
+    std::vector<std::wstring> commands;
+    Op([&] { commands = SplitList(Descriptor(L"RunAfter")); });
+    for (const std::wstring& item : commands) {
+        const std::wstring command = Substitute(item, values);
+        for (;;) {
+            bool done = false;
+            Op([&] {
+                std::wstring reason;
+                done = mSyncShell::ShellWait(command, 1, reason, kCommandTimeOutMs) || reason == L"noproc";
+            });
+            if (done || Ask(L"CmdRunError", kRetryCancelCritical) != IDRETRY)
+                break;
+        }
+    }
+}
+
+void ApplyRun::DeleteLeftovers() {
+    const Placeholders values{s_.InstallRoot, work_.substr(0, work_.size() - 1), Descriptor(L"PatchLang")};
+    std::vector<std::wstring> items;
+    Op([&] { items = SplitList(Descriptor(L"DelAfter")); });
+    for (const std::wstring& item : items)
+        Op([&] { mGlobal::KillFile(Substitute(item, values), 20); });
+}
+
+void ApplyRun::RecordVersion() {
+    Op([&] {
+        const std::wstring patchVersion = Descriptor(L"PatchVersion");
+        const std::wstring path = s_.InstallRoot + kVersionFile;
+        if (patchVersion.empty() || !mGlobal::FileExists(path))
+            return;
+        const std::optional<std::wstring> text =
+            RewriteVersionFile(mStringTools::LoadTextFile(path), Descriptor(L"ORVVersion"), patchVersion);
+        if (text)
+            mStringTools::SaveFile(path, *text, true, 2, false, 1252, false);
+    });
+}
+
+void ApplyRun::Restart() {
+    if (!wrapperPath_.empty() && wrapperInPatch_)
+        Quietly([&] { mGlobal::ShellEx(wrapperPath_, 1, kWrapperRestartArguments); });
+    if (!assocPath_.empty())
+        Quietly([&] { mGlobal::ShellEx(assocPath_, 1, backupKey_ ? kAssocRestartWithBackup : L""); });
+    if (!s_.MenuExePath.empty() && menuRestart_) {
+        Quietly([&] { mGlobal::KillFile(CloseFlagPath(s_.MenuExePath), 20); });
+        Quietly([&] { mGlobal::ShellEx(s_.MenuExePath, 1, kMenuRestartArguments); });
+    }
+    if (!zetPath_.empty())
+        Quietly([&] { mGlobal::ShellEx(zetPath_, 0, ZetRestartArguments(mGlobal::AppPath(), mGlobal::AppExeName())); });
+    if (!work_.empty())
+        Quietly([&] { mGlobal::KillFolder(work_, true, nullptr, false); });
+}
+
+void ApplyRun::Run() {
+    HWND applyButton = GetDlgItem(s_.hwnd, IDC_CMDAPPLY);
+    s_.Applying = true;
+    BusyIndicator busy(s_.hwnd);
+    try {
+        EnableWindow(applyButton, FALSE);
+        DoEvents();
+        PrepareWorkFolder();
+        ReadArchiveFlags();
+        StopMenu();
+        StopWrapper();
+        StopAssociationTool();
+        StopOtherTools();
+        WriteExclusionList();
+        Extract();
+        RunAfterCommands();
+        DeleteLeftovers();
+        RecordVersion();
+        success_ = true;
+    } catch (...) {
+        // A failure before any tool was commanded, or a Cancel: the suite is restarted all the same.
+    }
+    Restart();
+    Quietly([&] { EnableWindow(applyButton, TRUE); });
+    busy.End();
+    s_.Applying = false;
+
+    if (!success_)
+        return;
+    Quietly([&] {
+        ShowWindow(s_.hwnd, SW_SHOW);
+        mUnicodePatch::SetTopMost(s_.hwnd, true);
+        Ask(L"UpdateDone", kOkInformation);
+        ShowWindow(s_.hwnd, SW_HIDE);
+        DoEvents();
+    });
+    // Closed through the window's own path, once this handler has returned.
+    PostMessageW(s_.hwnd, WM_CLOSE, 0, 0);
+}
+
+}  // namespace
+
+void cmdApply_Click(FrmMainState& state) {
+    if (state.Applying)
+        return;
+    try {
+        ApplyRun(state).Run();
+    } catch (...) {
+        state.Applying = false;
+    }
+}
 
 }  // namespace frmMain
