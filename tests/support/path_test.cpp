@@ -1,0 +1,39 @@
+#include "support/path.h"
+
+#include <gtest/gtest.h>
+
+using namespace mGlobal;
+
+TEST(PathSplitting, FolderAndName) {
+    struct Case {
+        std::wstring path, folder, name;
+    } cases[] = {
+        {L"C:\\a\\b.txt", L"C:\\a", L"b.txt"},
+        {L"C:/a/b.txt", L"C:/a", L"b.txt"},
+        {L"C:\\a/b\\c.txt", L"C:/a/b", L"c.txt"},  // any "/" turns every separator into "/"
+        {L"b.txt", L"b.txt", L"b.txt"},
+        {L"C:/a\\b.txt", L"C:/a", L"b.txt"},
+        {L"C:\\a\\", L"C:\\a", L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FilePathOnly(c.path), c.folder) << c.path;
+        EXPECT_EQ(FileNameOnly(c.path), c.name) << c.path;
+    }
+}
+
+TEST(PathSplitting, AddSlashAndLongPrefix) {
+    std::wstring a = L"C:\\a";
+    EXPECT_EQ(AddSlash(a), L"C:\\a\\");
+    EXPECT_EQ(a, L"C:\\a\\");  // the argument changes too
+    std::wstring b = L"a/b";
+    EXPECT_EQ(AddSlash(b), L"a/b/");
+    std::wstring c = L"C:\\a\\";
+    EXPECT_EQ(AddSlash(c), L"C:\\a\\");
+    std::wstring empty;
+    EXPECT_EQ(AddSlash(empty), L"\\");
+
+    EXPECT_EQ(LongPathPrefix(L"C:\\x"), L"\\\\?\\C:\\x");
+    EXPECT_EQ(LongPathPrefix(L"\\\\server\\share\\x"), L"\\\\server\\share\\x");
+    EXPECT_EQ(LongPathPrefix(L"rel\\x"), L"rel\\x");
+    EXPECT_EQ(LongPathPrefix(L"\\\\?\\C:\\x"), L"\\\\?\\C:\\x");
+}
