@@ -241,12 +241,4 @@ TEST(PatchContainer, ReadErrorDuringCopyReachesTheCaller) {
     EXPECT_EQ(written, 2 * buffer.size());
 }
 
-TEST(PatchContainer, LengthFieldIsLittleEndian) {
-    EXPECT_EQ(LengthField(3454), std::string("\x7E\x0D\x00\x00", 4));
-    EXPECT_EQ(LengthField(0x12345678), "\x78\x56\x34\x12");
-    std::string out = "img";
-    AppendBlock(out, "abc");
-    EXPECT_EQ(out, std::string("imgabc\x03\0\0\0", 10));
-}
-
 }  // namespace
