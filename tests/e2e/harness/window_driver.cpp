@@ -1,0 +1,393 @@
+#include "e2e/harness/window_driver.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace e2e {
+
+namespace {
+
+constexpr int kMessageTextId = 0xFFFF;
+constexpr UINT kSendTimeoutMs = 5000;
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point Deadline(int timeoutMs) {
+    return Clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+void Pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lParam) {
+    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
+    return TRUE;
+}
+
+struct TopSearch {
+    DWORD pid;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectTop(HWND hwnd, LPARAM lParam) {
+    auto* search = reinterpret_cast<TopSearch*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == search->pid) {
+        const std::wstring cls = ClassOf(hwnd);
+        if (cls != L"IME" && cls != L"MSCTFIME UI")
+            search->windows.push_back(hwnd);
+    }
+    return TRUE;
+}
+
+// The test's environment with `env` set over it, as a block for CreateProcessW.
+std::wstring EnvironmentBlock(const EnvVars& env) {
+    std::vector<std::wstring> vars;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* p = block; *p; p += wcslen(p) + 1)
+            vars.emplace_back(p);
+        FreeEnvironmentStringsW(block);
+    }
+    for (const auto& [name, value] : env) {
+        const std::wstring prefix = name + L"=";
+        vars.erase(std::remove_if(vars.begin(), vars.end(),
+                                  [&](const std::wstring& v) {
+                                      return _wcsnicmp(v.c_str(), prefix.c_str(), prefix.size()) == 0;
+                                  }),
+                   vars.end());
+        vars.push_back(prefix + value);
+    }
+    std::wstring out;
+    for (const std::wstring& v : vars)
+        out += v + L'\0';
+    return out + L'\0';
+}
+
+}  // namespace
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n > 0 ? n : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
+    return bytes;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256] = L"";
+    const int n = GetClassNameW(window, name, 256);
+    return std::wstring(name, n > 0 ? n : 0);
+}
+
+std::wstring WindowText(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
+        return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &got))
+        return {};
+    text.resize(std::min<size_t>(got, length));
+    return text;
+}
+
+std::vector<Control> ChildControls(HWND window) {
+    std::vector<HWND> children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    std::vector<Control> controls;
+    for (HWND child : children) {
+        // Only direct children: a picker's tree has windows of its own.
+        if (GetParent(child) != window)
+            continue;
+        controls.push_back({child, GetDlgCtrlID(child) & 0xFFFF, ClassOf(child), WindowText(child)});
+    }
+    return controls;
+}
+
+HWND Item(HWND window, int id) {
+    for (const Control& c : ChildControls(window)) {
+        if (c.id == (id & 0xFFFF))
+            return c.hwnd;
+    }
+    return nullptr;
+}
+
+std::wstring Text(HWND window, int id) {
+    HWND item = Item(window, id);
+    return item ? WindowText(item) : std::wstring();
+}
+
+bool SetText(HWND window, int id, const std::wstring& text) {
+    HWND item = Item(window, id);
+    DWORD_PTR result = 0;
+    return item && SendMessageTimeoutW(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                                       kSendTimeoutMs, &result) &&
+           result;
+}
+
+bool Enabled(HWND window, int id) {
+    HWND item = Item(window, id);
+    return item && IsWindowEnabled(item);
+}
+
+bool Visible(HWND window, int id) {
+    HWND item = Item(window, id);
+    return item && IsWindowVisible(item);
+}
+
+void Press(HWND window, int id) {
+    HWND button = Item(window, id);
+    ASSERT_TRUE(button) << "no control " << id << " in " << Utf8(WindowText(window));
+    ASSERT_TRUE(IsWindowVisible(button)) << "hidden: " << Utf8(WindowText(button));
+    ASSERT_TRUE(IsWindowEnabled(button)) << "disabled: " << Utf8(WindowText(button));
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+bool IsMessageBox(HWND window) {
+    if (ClassOf(window) != L"#32770")
+        return false;
+    bool hasText = false;
+    for (const Control& c : ChildControls(window)) {
+        if (c.className != L"Button" && c.className != L"Static")
+            return false;
+        hasText = hasText || (c.id == kMessageTextId && c.className == L"Static");
+    }
+    return hasText;
+}
+
+bool IsFolderPicker(HWND window) {
+    if (ClassOf(window) != L"#32770")
+        return false;
+    std::vector<HWND> children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return std::any_of(children.begin(), children.end(), [](HWND c) { return ClassOf(c) == L"SysTreeView32"; });
+}
+
+MessageBoxInfo ReadMessageBox(HWND box) {
+    MessageBoxInfo info;
+    info.hwnd = box;
+    info.caption = WindowText(box);
+    for (const Control& c : ChildControls(box)) {
+        if (c.className == L"Button" && IsWindowVisible(c.hwnd))
+            info.buttons.push_back(c);
+        else if (c.id == kMessageTextId)
+            info.text = c.text;
+    }
+    return info;
+}
+
+std::vector<int> MessageBoxInfo::ButtonIds() const {
+    std::vector<int> ids;
+    for (const Control& b : buttons)
+        ids.push_back(b.id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+std::wstring MessageBoxInfo::Describe() const {
+    std::wstring d = L"\"" + caption + L"\" | \"" + text + L"\" | [";
+    for (size_t i = 0; i < buttons.size(); ++i)
+        d += (i ? L", " : L"") + buttons[i].text;
+    return d + L"]";
+}
+
+void PickFolder(HWND picker, DWORD pid, const std::wstring& folder) {
+    // The picker reads the path from its own address space.
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    ASSERT_TRUE(process) << "cannot open the picker's process";
+    const size_t bytes = (folder.size() + 1) * sizeof(wchar_t);
+    void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ASSERT_TRUE(remote);
+    ASSERT_TRUE(WriteProcessMemory(process, remote, folder.c_str(), bytes, nullptr));
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG,
+                        kSendTimeoutMs, &result);
+    // Left allocated: the picker may still look at it until it closes, and the process ends soon after.
+    CloseHandle(process);
+    PostMessageW(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(Item(picker, IDOK)));
+}
+
+Program::~Program() {
+    if (!process_)
+        return;
+    if (Running()) {
+        CheckNoUnexpectedBox();
+        Kill();
+    }
+    CloseHandle(process_);
+}
+
+bool Program::Start(const std::wstring& exe, const std::wstring& args, const EnvVars& env) {
+    exe_ = exe;
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!args.empty())
+        commandLine += L" " + args;
+    std::wstring environment = EnvironmentBlock(env);
+    const size_t slash = exe.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.data(), folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << Utf8(commandLine) << ": error " << GetLastError();
+        return false;
+    }
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    return true;
+}
+
+bool Program::Running() const {
+    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+DWORD Program::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (process_)
+        GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+void Program::Kill() {
+    if (Running()) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+    }
+}
+
+std::vector<HWND> Program::Windows() const {
+    TopSearch search{pid_, {}};
+    EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&search));
+    return search.windows;
+}
+
+std::vector<HWND> Program::OpenBoxes() const {
+    std::vector<HWND> boxes;
+    for (HWND w : Windows()) {
+        if (IsWindowVisible(w) && IsMessageBox(w))
+            boxes.push_back(w);
+    }
+    return boxes;
+}
+
+std::wstring Program::DescribeWindows() const {
+    std::wstring d;
+    for (HWND w : Windows()) {
+        d += L"\n  [" + ClassOf(w) + (IsWindowVisible(w) ? L", visible] \"" : L", hidden] \"") + WindowText(w) + L"\"";
+        for (const Control& c : ChildControls(w))
+            d += L"\n      " + c.className + L" " + std::to_wstring(c.id) + L" \"" + c.text + L"\"";
+    }
+    return d.empty() ? L" (none)" : d;
+}
+
+bool Program::CheckNoUnexpectedBox() {
+    for (HWND box : OpenBoxes()) {
+        if (std::find(claimed_.begin(), claimed_.end(), box) != claimed_.end())
+            continue;
+        ADD_FAILURE() << "unexpected message box: " << Utf8(ReadMessageBox(box).Describe());
+        Kill();
+        return false;
+    }
+    return true;
+}
+
+MessageBoxInfo Program::WaitForMessageBox(int timeoutMs) {
+    const auto deadline = Deadline(timeoutMs);
+    for (;;) {
+        for (HWND box : OpenBoxes()) {
+            if (std::find(claimed_.begin(), claimed_.end(), box) == claimed_.end()) {
+                claimed_.push_back(box);
+                // The box's text may be set just after it becomes visible.
+                MessageBoxInfo info = ReadMessageBox(box);
+                return info;
+            }
+        }
+        if (!Running()) {
+            ADD_FAILURE() << "the program ended (exit code " << ExitCode() << ") without the message box expected";
+            return {};
+        }
+        if (Clock::now() > deadline) {
+            ADD_FAILURE() << "no message box within " << timeoutMs << " ms; windows:" << Utf8(DescribeWindows());
+            return {};
+        }
+        Pause();
+    }
+}
+
+void Program::Answer(const MessageBoxInfo& box, int id, int timeoutMs) {
+    ASSERT_TRUE(box.hwnd) << "no message box to answer";
+    Press(box.hwnd, id);
+    const auto deadline = Deadline(timeoutMs);
+    while (IsWindow(box.hwnd) && IsWindowVisible(box.hwnd)) {
+        if (Clock::now() > deadline) {
+            ADD_FAILURE() << "message box still open after pressing " << id << ": " << Utf8(box.Describe());
+            return;
+        }
+        Pause();
+    }
+}
+
+bool Program::WaitUntil(const std::function<bool()>& done, const char* what, int timeoutMs) {
+    const auto deadline = Deadline(timeoutMs);
+    for (;;) {
+        if (!CheckNoUnexpectedBox())
+            return false;
+        if (done())
+            return true;
+        if (Clock::now() > deadline) {
+            ADD_FAILURE() << "timed out after " << timeoutMs << " ms waiting for " << what
+                          << (Running() ? "; windows:" + Utf8(DescribeWindows()) : std::string("; program ended"));
+            return false;
+        }
+        Pause();
+    }
+}
+
+HWND Program::WaitForWindow(const std::function<bool(HWND)>& match, const char* what, int timeoutMs) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND w : Windows()) {
+                if (IsWindowVisible(w) && match(w)) {
+                    found = w;
+                    return true;
+                }
+            }
+            if (!Running())
+                return true;
+            return false;
+        },
+        what, timeoutMs);
+    if (!found)
+        ADD_FAILURE() << "no window: " << what << (Running() ? "" : " (the program ended)");
+    return found;
+}
+
+HWND Program::WaitForDialogWith(int controlId, int timeoutMs) {
+    return WaitForWindow(
+        [&](HWND w) { return ClassOf(w) == L"#32770" && !IsMessageBox(w) && Item(w, controlId) != nullptr; },
+        "the main window", timeoutMs);
+}
+
+HWND Program::WaitForFolderPicker(int timeoutMs) {
+    return WaitForWindow(IsFolderPicker, "the folder picker", timeoutMs);
+}
+
+bool Program::WaitEnded(int timeoutMs) {
+    return WaitUntil([&] { return !Running(); }, "the program to end", timeoutMs);
+}
+
+}  // namespace e2e
