@@ -14,7 +14,7 @@ TESTDIR := $(B)/win64
 endif
 WIN_OPTS := -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=$(B)/fuzz
 
-.PHONY: setup configure build test fuzz clean
+.PHONY: setup configure build test fuzz clean release bench robustness demo
 
 setup:
 	@scripts/setup.sh $(BUILD)
@@ -49,6 +49,27 @@ fuzz: build
 	    n=$$(basename $$t); echo "== $$n for $(FUZZ_SECONDS) s"; \
 	    scripts/fuzz_run.sh $$t fuzz/corpus/$${n#fuzz_} $(FUZZ_SECONDS) 2>&1 | grep -E '^(stat::|INFO: Done|==|SUMMARY)' || exit 1; \
 	done
+
+# The shipped 32-bit program, its companions and a zip with its SHA-256, in dist/.
+release: configure
+	cmake --build $(B)/win -j $(JOBS) --target OVPatcher
+	scripts/release.sh $(BUILD)
+
+# Every benchmark in one Wine session; each prints its ratio against a reference measured in the same run.
+bench: build
+	scripts/run_windows.sh $(BUILD) $(TESTDIR) --each "$$(echo $(TESTDIR)/bench/bench_*.exe)"
+
+# The mutated-patch test with its full count (make test runs a sample of it).
+robustness: configure
+	cmake --build $(B)/win -j $(JOBS) --target OVPatcher
+	cmake --build $(TESTDIR) -j $(JOBS) --target robustness_e2e
+	OV_ROBUSTNESS_COUNT=$${OV_ROBUSTNESS_COUNT:-1000} scripts/run_windows.sh $(BUILD) $(TESTDIR) $(TESTDIR)/robustness_e2e.exe
+
+# A sample installation under build/demo/, a patch made with the maker's window and applied as a user would.
+demo: configure
+	cmake --build $(B)/win -j $(JOBS) --target OVPatcher
+	cmake --build $(TESTDIR) -j $(JOBS) --target demo_driver
+	scripts/demo.sh $(BUILD) $(TESTDIR)
 
 clean:
 	rm -rf $(B) dist
