@@ -2,12 +2,22 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
+
 #include "maker/frm_maker_win.h"
 #include "patcher/frm_main_win.h"
 #include "support/cmdline.h"
 #include "support/cmdline_win.h"
 #include "support/file_system_win.h"
 #include "support/xp_style_win.h"
+
+// The library's default handler for an escaped exception prints a demangled type name, which would
+// pull a demangler of some 45 KB into every patch; nothing escapes our handlers, so a plain abort does.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::abort();
+}
+}  // namespace __gnu_cxx
 
 namespace mGlobal {
 
