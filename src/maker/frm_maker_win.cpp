@@ -1,27 +1,334 @@
 #include "maker/frm_maker_win.h"
 
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
 #include "app/resource.h"
+#include "container/patch_file_win.h"
+#include "maker/descriptor_builder.h"
+#include "maker/patch_writer_win.h"
+#include "patcher/find_installations_win.h"
 #include "support/app_info_win.h"
+#include "support/dialogs_win.h"
+#include "support/file_io_win.h"
+#include "support/file_system_win.h"
+#include "support/lang_id_win.h"
 #include "support/xp_style_win.h"
 
 namespace frmMaker {
 namespace {
 
+// Posted by txtPatchVersion on a double-click, so that the question comes after the click is done.
+constexpr UINT WM_PATCHVERSION_DBLCLK = WM_APP + 1;
+
+class DropTarget;
+
+struct MakerState {
+    HWND hwnd = nullptr;
+    cXmlNode PatchLangNode;  // the whole language file; its messages go into every patch
+    bool oleReady = false;
+    DropTarget* formTarget = nullptr;
+    DropTarget* dataFileTarget = nullptr;
+};
+
+MakerState& State() {
+    static MakerState state;
+    return state;
+}
+
+HWND Item(int id) {
+    return GetDlgItem(State().hwnd, id);
+}
+
+std::wstring GetText(int id) {
+    HWND control = Item(id);
+    const int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), length + 1)));
+    return text;
+}
+
+void SetText(int id, const std::wstring& text) {
+    SetWindowTextW(Item(id), text.c_str());
+}
+
+bool IsChecked(int id) {
+    return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void SetChecked(int id, bool on) {
+    SendMessageW(Item(id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+std::vector<std::wstring> LanguageEntries() {
+    HWND list = Item(IDC_CMBLANGID);
+    std::vector<std::wstring> entries;
+    const LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = SendMessageW(list, CB_GETLBTEXTLEN, i, 0);
+        std::wstring text(static_cast<size_t>(length < 0 ? 0 : length) + 1, L'\0');
+        const LRESULT got = SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(got < 0 ? 0 : static_cast<size_t>(got));
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+std::wstring SelectedLanguage() {
+    const LRESULT selected = SendMessageW(Item(IDC_CMBLANGID), CB_GETCURSEL, 0, 0);
+    const auto entries = LanguageEntries();
+    return selected >= 0 && static_cast<size_t>(selected) < entries.size() ? entries[selected] : std::wstring();
+}
+
+std::wstring NewPatchId() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return FormatPatchId(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+}
+
+void UpdateMakeButton() {
+    EnableWindow(Item(IDC_CMDMAKE),
+                 !GetText(IDC_TXTORVVERSION).empty() && mGlobal::FileExists(GetText(IDC_TXTDATAFILE)));
+}
+
+// Drops from the shell. The form imports the first patch of the list, txtDataFile takes the first archive.
+class DropTarget final : public IDropTarget {
+  public:
+    explicit DropTarget(bool dataFile) : dataFile_(dataFile) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropTarget)) {
+            *object = static_cast<IDropTarget*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
+        hasFiles_ = HasFileList(data);
+        return Effect(effect);
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override { return Effect(effect); }
+    HRESULT STDMETHODCALLTYPE DragLeave() override {
+        hasFiles_ = false;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
+        hasFiles_ = HasFileList(data);
+        Effect(effect);
+        if (!hasFiles_)
+            return S_OK;
+        try {
+            const auto paths = DroppedPaths(data);
+            if (dataFile_) {
+                if (auto archive = FirstPathWithExtension(paths, L".7z"))
+                    SetText(IDC_TXTDATAFILE, *archive);  // EN_CHANGE re-evaluates the make button
+            } else if (auto patch = FirstPathWithExtension(paths, L".exe")) {
+                ImportFromPatch(*patch);
+            }
+        } catch (...) {
+        }
+        hasFiles_ = false;
+        return S_OK;
+    }
+
+  private:
+    static FORMATETC FileListFormat() { return FORMATETC{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}; }
+
+    static bool HasFileList(IDataObject* data) {
+        FORMATETC format = FileListFormat();
+        return data && data->QueryGetData(&format) == S_OK;
+    }
+
+    static std::vector<std::wstring> DroppedPaths(IDataObject* data) {
+        std::vector<std::wstring> paths;
+        FORMATETC format = FileListFormat();
+        STGMEDIUM medium{};
+        if (data->GetData(&format, &medium) != S_OK)
+            return paths;
+        if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) {
+            auto drop = static_cast<HDROP>(medium.hGlobal);
+            const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+            for (UINT i = 0; i < count; ++i) {
+                const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+                std::wstring path(length + 1, L'\0');
+                path.resize(DragQueryFileW(drop, i, path.data(), length + 1));
+                paths.push_back(path);
+            }
+        }
+        ReleaseStgMedium(&medium);
+        return paths;
+    }
+
+    // Copy for a file list, when the source allows it; nothing otherwise.
+    HRESULT Effect(DWORD* effect) const {
+        if (effect)
+            *effect = hasFiles_ ? (*effect & DROPEFFECT_COPY) : DROPEFFECT_NONE;
+        return S_OK;
+    }
+
+    bool dataFile_;
+    bool hasFiles_ = false;
+    ULONG refs_ = 1;
+};
+
+void RegisterDrops(HWND hwnd) {
+    MakerState& s = State();
+    const HRESULT ole = OleInitialize(nullptr);
+    s.oleReady = SUCCEEDED(ole);
+    if (!s.oleReady)
+        return;
+    s.formTarget = new DropTarget(false);
+    s.dataFileTarget = new DropTarget(true);
+    RegisterDragDrop(hwnd, s.formTarget);
+    RegisterDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE), s.dataFileTarget);
+}
+
+void RevokeDrops(HWND hwnd) {
+    MakerState& s = State();
+    if (!s.oleReady)
+        return;
+    RevokeDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE));
+    RevokeDragDrop(hwnd);
+    s.formTarget->Release();
+    s.dataFileTarget->Release();
+    s.formTarget = s.dataFileTarget = nullptr;
+    OleUninitialize();
+    s.oleReady = false;
+}
+
+LRESULT CALLBACK PatchVersionProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (msg == WM_LBUTTONDBLCLK)
+        PostMessageW(GetParent(hwnd), WM_PATCHVERSION_DBLCLK, 0, 0);
+    else if (msg == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, PatchVersionProc, 1);
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+// Returns false when the window must close: no language to offer.
+bool Form_Load(HWND hwnd) {
+    MakerState& s = State();
+    s.hwnd = hwnd;
+    SetWindowTextW(hwnd, (L"Orvana Patch Maker v" + AppVersion() + L" - " + mLang::WindowsUserLangID(0)).c_str());
+
+    SetText(IDC_TXTORVVERSION, L"2.5");
+    const std::vector<std::wstring> roots = frmMain::FindInstallations();
+    if (!roots.empty()) {
+        const std::wstring versionFile = roots.front() + L"\\version.txt";
+        if (mGlobal::FileExists(versionFile)) {
+            if (auto version = SuiteVersionFromVersionTxt(mStringTools::LoadTextFile(versionFile)))
+                SetText(IDC_TXTORVVERSION, *version);
+        }
+    }
+
+    SetText(IDC_TXTPATCHVERSION, NewPatchId());
+    SetChecked(IDC_CHKLANGCHECK, true);
+
+    s.PatchLangNode.XmlData = mStringTools::LoadTextFile(mGlobal::AppPath() + L"\\PatchLang.xml");
+    HWND list = GetDlgItem(hwnd, IDC_CMBLANGID);
+    for (const auto& name : ListLanguages(s.PatchLangNode.XmlData))
+        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    if (SendMessageW(list, CB_GETCOUNT, 0, 0) < 1) {
+        mUnicodePatch::MsgBox(L"Aucun langage trouvé", MB_OK | MB_ICONERROR);
+        return false;
+    }
+    SendMessageW(list, CB_SETCURSEL, 0, 0);
+
+    SetWindowSubclass(GetDlgItem(hwnd, IDC_TXTPATCHVERSION), PatchVersionProc, 1, 0);
+    RegisterDrops(hwnd);
+    return true;
+}
+
 void Form_Unload(HWND hwnd) {
+    RevokeDrops(hwnd);
     mXPStyle::ReleaseShell32();
     DestroyWindow(hwnd);
+    State().hwnd = nullptr;
     PostQuitMessage(0);
+}
+
+void cmdBrowseData_Click(HWND hwnd) {
+    mUnicodePatch::FileDialogArgs args;
+    args.title = L"Sélectionnez le fichier de données du patch";
+    args.filter = L"Fichiers 7zip (*.7z)|*.7z";
+    args.filterIndex = 1;
+    args.mustExist = true;
+    args.hideReadOnly = true;
+    args.owner = hwnd;
+    if (mUnicodePatch::ShowFileDialog(args))
+        SetText(IDC_TXTDATAFILE, args.fileName);
+}
+
+void cmdMake_Click() {
+    PatchJob job;
+    job.makerFolder = mGlobal::AppPath();
+    job.imagePath = mGlobal::OwnPatchPath();
+    job.archivePath = GetText(IDC_TXTDATAFILE);
+    job.langFileText = State().PatchLangNode.XmlData;
+    MakerSettings& s = job.settings;
+    s.ExtractPath = GetText(IDC_TXTEXTRACTPATH);
+    s.ORVVersion = GetText(IDC_TXTORVVERSION);
+    s.MinPatchNeeded = GetText(IDC_TXTMINPATCHNEEDED);
+    s.PatchVersion = GetText(IDC_TXTPATCHVERSION);
+    s.LangName = SelectedLanguage();
+    s.LangCheck = IsChecked(IDC_CHKLANGCHECK);
+    s.UpdateInfo = GetText(IDC_TXTUPDATEINFO);
+    s.ForceMenuRestart = IsChecked(IDC_CHKFORCEMENURESTART);
+    s.RunAtEnd = GetText(IDC_TXTRUNATEND);
+    s.DelAtEnd = GetText(IDC_TXTDELATEND);
+    s.FileFlags = GetText(IDC_TXTFILEFLAGS);
+    const PatchResult result = WritePatch(job);
+    if (!result.ok)
+        mUnicodePatch::MsgBox(result.message, MB_OK | MB_ICONERROR);
+}
+
+void txtPatchVersion_DblClick() {
+    if (mUnicodePatch::MsgBox(L"Nouvel ID de patch ?", MB_YESNO | MB_ICONQUESTION) == IDYES)
+        SetText(IDC_TXTPATCHVERSION, NewPatchId());
 }
 
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     try {
         switch (msg) {
             case WM_INITDIALOG:
-                SetWindowTextW(hwnd, (L"Orvana Patch Maker v" + AppVersion() + L" - ").c_str());
+                if (!Form_Load(hwnd))
+                    Form_Unload(hwnd);
                 return TRUE;
             case WM_COMMAND:
-                if (LOWORD(wParam) == IDCANCEL)
-                    Form_Unload(hwnd);
+                switch (LOWORD(wParam)) {
+                    case IDC_TXTDATAFILE:
+                        if (HIWORD(wParam) == EN_CHANGE)
+                            UpdateMakeButton();
+                        return TRUE;
+                    case IDC_CMDBROWSEDATA:
+                        if (HIWORD(wParam) == BN_CLICKED)
+                            cmdBrowseData_Click(hwnd);
+                        return TRUE;
+                    case IDC_CMDMAKE:
+                        if (HIWORD(wParam) == BN_CLICKED)
+                            cmdMake_Click();
+                        return TRUE;
+                    case IDCANCEL:
+                        Form_Unload(hwnd);
+                        return TRUE;
+                }
+                return FALSE;
+            case WM_PATCHVERSION_DBLCLK:
+                txtPatchVersion_DblClick();
                 return TRUE;
             case WM_CLOSE:
                 Form_Unload(hwnd);
@@ -34,10 +341,41 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
 
 }  // namespace
 
+void ImportFromPatch(const std::wstring& path) {
+    if (!State().hwnd || path.empty())
+        return;
+    std::wstring source = path;
+    const auto descriptor = mGlobal::ExtractPatchXML(0, source);
+    if (!descriptor)
+        return;
+    const ImportedSettings r = ImportFromDescriptor(*descriptor);
+    SetText(IDC_TXTORVVERSION, r.ORVVersion);
+    SetText(IDC_TXTMINPATCHNEEDED, r.MinPatchNeeded);
+    SetText(IDC_TXTPATCHVERSION, r.PatchVersion);
+    SetChecked(IDC_CHKFORCEMENURESTART, r.ForceMenuRestart);
+    const int32_t entry = FindLanguageEntry(LanguageEntries(), r.ORVLang);
+    if (entry >= 0)
+        SendMessageW(Item(IDC_CMBLANGID), CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+    SetText(IDC_TXTUPDATEINFO, r.UpdateInfo);
+    SetChecked(IDC_CHKLANGCHECK, r.LangCheck);
+    SetText(IDC_TXTRUNATEND, r.RunAtEnd);
+    SetText(IDC_TXTDELATEND, r.DelAtEnd);
+    SetText(IDC_TXTFILEFLAGS, r.FileFlags);
+}
+
+IDropTarget* FormDropTarget() {
+    return State().formTarget;
+}
+
+IDropTarget* DataFileDropTarget() {
+    return State().dataFileTarget;
+}
+
 HWND Show() {
     HWND hwnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRMMAKER), nullptr, DialogProc, 0);
-    if (hwnd)
-        ShowWindow(hwnd, SW_SHOW);
+    if (!hwnd || !IsWindow(hwnd))
+        return nullptr;
+    ShowWindow(hwnd, SW_SHOW);
     return hwnd;
 }
 

@@ -1,0 +1,173 @@
+#include "maker/patch_writer_win.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "container/patch_container.h"
+#include "process/shell_exec_win.h"
+#include "support/file_io_win.h"
+#include "support/file_system_win.h"
+#include "support/handles_win.h"
+#include "support/sys_error.h"
+
+namespace frmMaker {
+namespace {
+
+// Large enough to copy an archive at disk speed, small enough that memory does not grow with it.
+constexpr DWORD kChunk = 256 << 10;
+
+[[noreturn]] void ThrowLast() {
+    throw mGlobal::MakeSysError(GetLastError(), false);
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    const std::wstring fa = mGlobal::GetFullPath(a, L"");
+    const std::wstring fb = mGlobal::GetFullPath(b, L"");
+    return CompareStringOrdinal(fa.c_str(), static_cast<int>(fa.size()), fb.c_str(), static_cast<int>(fb.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// Removing a file that may not be there: the result does not matter.
+void Discard(const std::wstring& path) {
+    DeleteFileW(mGlobal::LongPathPrefix(path).c_str());
+}
+
+std::wstring Failure(const std::wstring& what, const SysError& e) {
+    std::wstring text = what;
+    std::wstring description = e.description;
+    while (!description.empty() && (description.back() == L'\n' || description.back() == L'\r' ||
+                                    description.back() == L' '))
+        description.pop_back();
+    if (!description.empty())
+        text += L"\r\n\r\n" + description;
+    return text;
+}
+
+}  // namespace
+
+void AddFileToFile(const std::wstring& output, const std::wstring& fileToAdd, bool addSize) {
+    UniqueFile source(CreateFileW(mGlobal::LongPathPrefix(fileToAdd).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source)
+        ThrowLast();
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(source.get(), &size))
+        ThrowLast();
+    // Readers take the length field as signed: anything larger could not be found again.
+    if (addSize && size.QuadPart > INT32_MAX)
+        throw mGlobal::MakeSysError(ERROR_FILE_TOO_LARGE, false);
+
+    UniqueFile out(CreateFileW(mGlobal::LongPathPrefix(output).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out)
+        ThrowLast();
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(out.get(), zero, nullptr, FILE_END))
+        ThrowLast();
+
+    std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(kChunk, std::max<int64_t>(size.QuadPart, 1))));
+    int64_t copied = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            ThrowLast();
+        if (got == 0)
+            break;
+        DWORD written = 0;
+        if (!WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got)
+            ThrowLast();
+        copied += got;
+    }
+    if (addSize) {
+        // The count actually copied: a file that changed size while being read is still described truly.
+        if (copied > INT32_MAX)
+            throw mGlobal::MakeSysError(ERROR_FILE_TOO_LARGE, false);
+        const std::string field = mGlobal::LengthField(static_cast<uint32_t>(copied));
+        DWORD written = 0;
+        if (!WriteFile(out.get(), field.data(), static_cast<DWORD>(field.size()), &written, nullptr) ||
+            written != field.size())
+            ThrowLast();
+    }
+}
+
+PatchResult WritePatch(const PatchJob& job) {
+    PatchResult r;
+    const std::wstring name =
+        OutputFileName(job.settings.PatchVersion, job.settings.LangName, job.settings.LangCheck);
+    r.outputPath = job.makerFolder + L"\\" + name;
+    if (!IsUsableFileName(name)) {
+        r.message = L"Le patch n'a pas été créé : le nom « " + name +
+                    L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
+                    L"\\ / : * ? \" < > | et les espaces ou points finaux.";
+        return r;
+    }
+    if (SameFile(r.outputPath, job.imagePath)) {
+        r.message = L"Le patch n'a pas été créé : « " + name +
+                    L" » est le fichier de ce programme lui-même. Choisissez une autre version de patch.";
+        return r;
+    }
+    if (SameFile(r.outputPath, job.archivePath)) {
+        r.message = L"Le patch n'a pas été créé : « " + name +
+                    L" » est le fichier de données choisi. Choisissez une autre version de patch.";
+        return r;
+    }
+
+    const std::wstring xmlTmp = job.makerFolder + L"\\xml.tmp";
+    const std::wstring dataTmp = job.makerFolder + L"\\data.tmp";
+    bool outputStarted = false;
+    std::wstring step;
+    try {
+        step = L"Impossible de copier le programme vers « " + r.outputPath + L" ».";
+        const bool existed = mGlobal::FileExists(r.outputPath);
+        // A failed copy over an older patch may have cut it short; one that never existed is ours.
+        outputStarted = !existed;
+        if (!CopyFileW(mGlobal::LongPathPrefix(job.imagePath).c_str(), mGlobal::LongPathPrefix(r.outputPath).c_str(),
+                       FALSE)) {
+            const DWORD code = GetLastError();
+            outputStarted = !existed || (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED);
+            throw mGlobal::MakeSysError(code, false);
+        }
+        outputStarted = true;
+
+        step = L"Impossible d'ajouter le fichier de données « " + job.archivePath + L" » au patch.";
+        AddFileToFile(r.outputPath, job.archivePath, true);
+
+        step = L"Impossible d'écrire le fichier de travail « " + xmlTmp + L" ».";
+        const std::wstring descriptor = BuildDescriptor(job.settings, job.langFileText);
+        if (!mStringTools::SaveFile(xmlTmp, descriptor, true, 2, false, 1252, false))
+            throw mGlobal::MakeSysError(GetLastError() ? GetLastError() : ERROR_WRITE_FAULT, false);
+        step = L"Impossible d'ajouter la description au patch.";
+        AddFileToFile(r.outputPath, xmlTmp, true);
+        mGlobal::RemoveFile(xmlTmp);
+
+        step = L"Impossible d'écrire le fichier de travail « " + dataTmp + L" ».";
+        if (!mStringTools::SaveFile(dataTmp, std::wstring(L"OVPATCHEND"), true, 3, false, 1252, false))
+            throw mGlobal::MakeSysError(GetLastError() ? GetLastError() : ERROR_WRITE_FAULT, false);
+        step = L"Impossible d'ajouter la marque de fin au patch.";
+        AddFileToFile(r.outputPath, dataTmp, false);
+        mGlobal::RemoveFile(dataTmp);
+    } catch (const SysError& e) {
+        Discard(xmlTmp);
+        Discard(dataTmp);
+        if (outputStarted)
+            Discard(r.outputPath);
+        r.message = Failure(L"Le patch n'a pas été créé. " + step, e);
+        return r;
+    }
+    r.ok = true;
+
+    const std::wstring sign = job.makerFolder + L"\\sign.bat";
+    if (mGlobal::FileExists(sign)) {
+        std::wstring argument = mGlobal::FileNameOnly(r.outputPath);
+        // A batch file would see a name with spaces as several arguments.
+        if (argument.find(L' ') != std::wstring::npos)
+            argument = L"\"" + argument + L"\"";
+        r.signStarted = mGlobal::ShellEx(sign, 1, argument, job.makerFolder, L"open", nullptr);
+    }
+    return r;
+}
+
+}  // namespace frmMaker

@@ -1,0 +1,152 @@
+#include "maker/patch_writer_win.h"
+
+#include <gtest/gtest.h>
+
+#include "container/patch_container.h"
+#include "container/patch_file_win.h"
+#include "maker/maker_test_support_win.h"
+#include "support/encoding_win.h"
+
+namespace frmMaker {
+namespace {
+
+using makertest::BinaryBytes;
+using makertest::Exists;
+using makertest::Read;
+using makertest::TempDir;
+using makertest::Write;
+
+const std::wstring kLangFile = L"<messages>\r\n\t<FR>\r\n\t\t<Title>Mise à jour</Title>\r\n\t</FR>\r\n</messages>\r\n";
+
+struct Bench {
+    TempDir dir{L"writer"};
+    PatchJob job;
+    std::string image;
+    std::string archive;
+
+    Bench() {
+        // A maker started from a patch: the older payload rides inside the image.
+        image = mGlobal::BuildPatch(BinaryBytes(4096, 1), BinaryBytes(700, 2), "<ORVPatch><PatchVersion>1</PatchVersion></ORVPatch>");
+        archive = BinaryBytes(300000, 3);  // more than one copy chunk
+        job.makerFolder = dir.path();
+        job.imagePath = dir / L"OVPatchMaker.exe";
+        job.archivePath = dir / L"data.7z";
+        job.langFileText = kLangFile;
+        job.settings.ORVVersion = L"5.8";
+        job.settings.PatchVersion = L"20141114055922";
+        job.settings.LangName = L"FR";
+        job.settings.UpdateInfo = L"Corrigé\r\n<b>markup</b> stays";
+        job.settings.RunAtEnd = L"%ORV%\\a.exe\r\n   \r\n%TMPFLD%\\b.exe";
+        EXPECT_TRUE(Write(job.imagePath, image));
+        EXPECT_TRUE(Write(job.archivePath, archive));
+    }
+    std::string Expected() const {
+        return mGlobal::BuildPatch(image, archive, mUTF8::UTF8_Encode(BuildDescriptor(job.settings, kLangFile)));
+    }
+};
+
+TEST(PatchWriter, WritesImageArchiveDescriptorAndMarkerAndNothingElse) {
+    Bench b;
+    const PatchResult r = WritePatch(b.job);
+    ASSERT_TRUE(r.ok) << std::string(r.message.begin(), r.message.end());
+    EXPECT_EQ(r.outputPath, b.dir / L"orv_20141114055922_FR.exe");
+    const std::string out = Read(r.outputPath);
+    EXPECT_TRUE(out == b.Expected()) << out.size() << " vs " << b.Expected().size();
+    EXPECT_EQ(out.substr(out.size() - 10), "OVPATCHEND");
+    EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
+    EXPECT_FALSE(Exists(b.dir / L"data.tmp"));
+    EXPECT_FALSE(r.signStarted);
+
+    // The new blocks are found, not the older ones inside the image.
+    std::wstring path = r.outputPath;
+    auto node = mGlobal::ExtractPatchXML(0, path);
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->ChildValue(L"PatchVersion"), L"20141114055922");
+    EXPECT_EQ(node->ChildValue(L"RunAfter"), L"%ORV%\\a.exe|%TMPFLD%\\b.exe");
+    EXPECT_EQ(node->ChildValue(L"UpdateInfo"), L"Corrigé\r\n<b>markup</b> stays");
+    mGlobal::ExtractPatchData(b.dir / L"back.7z", 1, r.outputPath);
+    EXPECT_TRUE(Read(b.dir / L"back.7z") == b.archive);
+}
+
+TEST(PatchWriter, BuildingAgainOverwritesTheEarlierOutput) {
+    Bench b;
+    b.job.settings.LangCheck = false;
+    ASSERT_TRUE(WritePatch(b.job).ok);
+    b.archive = BinaryBytes(1000, 9);
+    ASSERT_TRUE(Write(b.job.archivePath, b.archive));
+    const PatchResult r = WritePatch(b.job);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.outputPath, b.dir / L"orv_20141114055922_MultiLng.exe");
+    EXPECT_TRUE(Read(r.outputPath) == b.Expected());
+}
+
+TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
+    struct Case {
+        std::wstring patchVersion;
+        std::wstring archiveName;
+        const wchar_t* says;
+    } cases[] = {
+        {L"2014/11/14", L"data.7z", L"n'est pas un nom de fichier valide"},
+        {L"id?", L"data.7z", L"n'est pas un nom de fichier valide"},
+        {L"self", L"data.7z", L"est le fichier de ce programme"},
+        {L"arch", L"orv_arch_FR.exe", L"est le fichier de données"},
+    };
+    for (const auto& c : cases) {
+        Bench b;
+        b.job.settings.PatchVersion = c.patchVersion;
+        b.job.archivePath = b.dir / c.archiveName;
+        ASSERT_TRUE(Write(b.job.archivePath, b.archive));
+        if (c.patchVersion == L"self") {
+            b.job.imagePath = b.dir / L"orv_self_FR.exe";
+            ASSERT_TRUE(Write(b.job.imagePath, b.image));
+        }
+        const PatchResult r = WritePatch(b.job);
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.message.find(c.says), std::wstring::npos) << c.patchVersion;
+        EXPECT_TRUE(Read(b.job.imagePath) == b.image) << c.patchVersion;
+        EXPECT_TRUE(Read(b.job.archivePath) == b.archive) << c.patchVersion;
+        EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
+    }
+}
+
+TEST(PatchWriter, FailurePartWayRemovesWorkFilesAndTheOutputItBegan) {
+    Bench b;
+    b.job.archivePath = b.dir / L"vanished.7z";
+    const PatchResult r = WritePatch(b.job);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find(L"Impossible d'ajouter le fichier de données"), std::wstring::npos);
+    EXPECT_FALSE(Exists(r.outputPath));
+    EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
+    EXPECT_FALSE(Exists(b.dir / L"data.tmp"));
+}
+
+TEST(PatchWriter, AnOutputInUseIsLeftAsItWas) {
+    Bench b;
+    const std::wstring output = b.dir / L"orv_20141114055922_FR.exe";
+    ASSERT_TRUE(Write(output, "older patch"));
+    HANDLE held = CreateFileW(output.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const PatchResult r = WritePatch(b.job);
+    CloseHandle(held);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find(L"Impossible de copier le programme"), std::wstring::npos);
+    EXPECT_EQ(Read(output), "older patch");
+}
+
+TEST(PatchWriter, AddFileToFileAppendsWithAndWithoutTheLength) {
+    TempDir dir(L"append");
+    const std::wstring out = dir / L"out.bin";
+    const std::wstring add = dir / L"add.bin";
+    const std::string big = BinaryBytes((256 << 10) * 2 + 17, 5);
+    ASSERT_TRUE(Write(add, big));
+    AddFileToFile(out, add, true);  // creates the output
+    ASSERT_TRUE(Write(add, ""));
+    AddFileToFile(out, add, true);  // an empty file still gets its length
+    ASSERT_TRUE(Write(add, "tail"));
+    AddFileToFile(out, add, false);
+    EXPECT_TRUE(Read(out) == big + mGlobal::LengthField(static_cast<uint32_t>(big.size())) + std::string(4, '\0') + "tail");
+    EXPECT_THROW(AddFileToFile(out, dir / L"missing.bin", true), SysError);
+}
+
+}  // namespace
+}  // namespace frmMaker
