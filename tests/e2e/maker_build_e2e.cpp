@@ -1,0 +1,214 @@
+// The maker as a person uses it: started as OVPatchMaker.exe or with /maker, fields filled, "Créer le
+// patch" pressed, the patch file checked byte for byte.
+#include <gtest/gtest.h>
+
+#include "container/patch_container.h"
+#include "container/patch_file_win.h"
+#include "e2e/harness/maker_support.h"
+#include "e2e/harness/patch_builder.h"
+#include "e2e/harness/window_driver.h"
+#include "maker/descriptor_builder.h"
+#include "maker/frm_maker_ids.h"
+#include "support/encoding_win.h"
+
+namespace {
+
+using e2e::MakerFolder;
+using frmMaker::MakerSettings;
+
+std::string Bytes(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    unsigned x = seed;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(i < 256 ? i : x >> 16);
+    }
+    return bytes;
+}
+
+MakerSettings Settings(bool langCheck) {
+    MakerSettings s;
+    s.ExtractPath = L"OrvanaTools";
+    s.ORVVersion = L"5.8";
+    s.MinPatchNeeded = L"20141104134857";
+    s.PatchVersion = L"20141114055922";
+    s.LangName = L"FR";
+    s.LangCheck = langCheck;
+    s.UpdateInfo = L"<EN>Fixes:\\n- the menu</EN>\r\n<FR>Corrections :\\n- le menu é</FR>";
+    return s;
+}
+
+// The pieces of a patch as the maker writes it, checked one by one so that a failure says which is wrong.
+void ExpectPatch(const std::string& file, const std::string& image, const std::string& archive,
+                 const std::wstring& descriptor) {
+    const std::string xml = mUTF8::UTF8_Encode(descriptor);
+    const auto layout = mGlobal::ComputePatchLayout(image.size(), archive.size(), xml.size());
+    ASSERT_EQ(file.size(), static_cast<size_t>(layout.fileSize));
+    EXPECT_TRUE(file.compare(0, image.size(), image) == 0) << "image";
+    EXPECT_TRUE(file.compare(layout.archiveOffset, archive.size(), archive) == 0) << "archive";
+    EXPECT_EQ(file.substr(layout.archiveLengthOffset, 4), mGlobal::LengthField(archive.size()));
+    EXPECT_EQ(file.substr(layout.descriptorOffset, xml.size()), xml);
+    EXPECT_EQ(file.substr(layout.descriptorLengthOffset, 4), mGlobal::LengthField(xml.size()));
+    EXPECT_EQ(file.substr(layout.markerOffset), "OVPATCHEND");
+}
+
+TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
+    MakerFolder folder;
+    const std::string archive = Bytes(70000, 1);
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
+    e2e::Program maker;
+    HWND window = e2e::StartMaker(maker, folder.Exe());
+    ASSERT_TRUE(window);
+    EXPECT_EQ(e2e::Text(window, IDC_TXTORVVERSION), L"2.5");
+    EXPECT_FALSE(e2e::Enabled(window, IDC_CMDMAKE));
+
+    const MakerSettings s = Settings(true);
+    e2e::FillMaker(window, s, folder.Path(L"data.7z"), folder.LangFileText());
+    const std::wstring output = folder.Path(L"orv_20141114055922_FR.exe");
+    const std::string image = folder.ExeBytes();
+    const std::wstring descriptor = frmMaker::BuildDescriptor(s, folder.LangFileText());
+    ASSERT_TRUE(e2e::MakeAndWait(maker, window, folder.path(), output,
+                                 e2e::ExpectedPatch(image, archive, s, folder.LangFileText()).size()));
+    ExpectPatch(e2e::ReadFileBytes(output), image, archive, descriptor);
+    EXPECT_NE(descriptor.find(L"<PatchLang>fr</PatchLang>\r\n"), std::wstring::npos);
+    EXPECT_NE(descriptor.find(L"<ORVLang>FR</ORVLang>\r\n"), std::wstring::npos);
+    EXPECT_NE(descriptor.find(L"<Strings>\r\n\t<FR>\r\n\t\t<Title>Mise à jour de votre Orvana</Title>"),
+              std::wstring::npos);
+
+    // The window stays for the next patch; building again overwrites.
+    EXPECT_TRUE(maker.Running());
+    const std::string smaller = Bytes(500, 2);
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), smaller));
+    ASSERT_TRUE(e2e::MakeAndWait(maker, window, folder.path(), output,
+                                 e2e::ExpectedPatch(image, smaller, s, folder.LangFileText()).size()));
+    ExpectPatch(e2e::ReadFileBytes(output), image, smaller, descriptor);
+    e2e::Press(window, IDCANCEL);
+    EXPECT_TRUE(maker.WaitEnded());
+}
+
+TEST(MakerBuild, MultilingualPatchWithListFieldsFromTheMakerSwitch) {
+    // Any name will do with /maker.
+    MakerFolder folder({}, L"ovp.exe");
+    const std::string archive = Bytes(3000, 3);
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
+    e2e::Program maker;
+    HWND window = e2e::StartMaker(maker, folder.Exe(), L"/maker");
+    ASSERT_TRUE(window);
+
+    MakerSettings s = Settings(false);
+    s.ForceMenuRestart = true;
+    s.RunAtEnd = L"\"%ORV%\\a.exe\" /x\r\n    \r\n\r\n  %TMPFLD%\\b.exe %LNG%  \r\n";
+    s.DelAtEnd = L"   ";
+    s.FileFlags = L"ifexists;OrvanaTools\\x.dll\r\n \r\nifexists;y.dll";
+    e2e::FillMaker(window, s, folder.Path(L"data.7z"), folder.LangFileText());
+    const std::wstring output = folder.Path(L"orv_20141114055922_MultiLng.exe");
+    const std::wstring descriptor = frmMaker::BuildDescriptor(s, folder.LangFileText());
+    ASSERT_TRUE(e2e::MakeAndWait(maker, window, folder.path(), output,
+                                 e2e::ExpectedPatch(folder.ExeBytes(), archive, s, folder.LangFileText()).size()));
+    ExpectPatch(e2e::ReadFileBytes(output), folder.ExeBytes(), archive, descriptor);
+    EXPECT_NE(descriptor.find(L"</PatchVersion>\r\n<PatchLang/><UpdateInfo>"), std::wstring::npos);
+    EXPECT_EQ(descriptor.find(L"ORVLang"), std::wstring::npos);
+    EXPECT_EQ(descriptor.find(L"DelAfter"), std::wstring::npos);
+    EXPECT_NE(descriptor.find(L"<RunAfter>\"%ORV%\\a.exe\" /x|%TMPFLD%\\b.exe %LNG%</RunAfter>"), std::wstring::npos);
+    EXPECT_NE(descriptor.find(L"<FileFlags>ifexists;OrvanaTools\\x.dll|ifexists;y.dll</FileFlags>"),
+              std::wstring::npos);
+    EXPECT_NE(descriptor.find(L"<ForceMenuRestart>1</ForceMenuRestart>"), std::wstring::npos);
+}
+
+TEST(MakerBuild, MakerStartedFromAPatchWritesANewPatchAroundItself) {
+    // The program folder holds an earlier patch, started with /maker.
+    const std::string oldArchive = Bytes(4000, 4);
+    const std::string oldPatch = mGlobal::BuildPatch(e2e::ReadFileBytes(e2e::ProductExe()), oldArchive,
+                                                     "<ORVPatch><PatchVersion>20000101000000</PatchVersion></ORVPatch>\r\n");
+    MakerFolder folder(oldPatch, L"orv_20000101000000_FR.exe");
+    const std::string archive = Bytes(9000, 5);
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
+    e2e::Program maker;
+    HWND window = e2e::StartMaker(maker, folder.Exe(), L"/maker");
+    ASSERT_TRUE(window);
+
+    // Its own identifier would overwrite the running program: refused, nothing written.
+    MakerSettings self = Settings(true);
+    self.PatchVersion = L"20000101000000";
+    e2e::FillMaker(window, self, folder.Path(L"data.7z"), folder.LangFileText());
+    ASSERT_TRUE(maker.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDMAKE); }, "make enabled"));
+    e2e::Press(window, IDC_CMDMAKE);
+    const e2e::MessageBoxInfo refused = maker.WaitForMessageBox();
+    ASSERT_TRUE(refused.hwnd);
+    EXPECT_NE(refused.text.find(L"est le fichier de ce programme lui-même"), std::wstring::npos)
+        << e2e::Utf8(refused.text);
+    maker.Answer(refused, IDOK);
+    EXPECT_TRUE(e2e::ReadFileBytes(folder.Exe()) == oldPatch);
+
+    const MakerSettings s = Settings(true);
+    e2e::FillMaker(window, s, folder.Path(L"data.7z"), folder.LangFileText());
+    const std::wstring output = folder.Path(L"orv_20141114055922_FR.exe");
+    ASSERT_TRUE(e2e::MakeAndWait(maker, window, folder.path(), output,
+                                 e2e::ExpectedPatch(oldPatch, archive, s, folder.LangFileText()).size()));
+    ExpectPatch(e2e::ReadFileBytes(output), oldPatch, archive, frmMaker::BuildDescriptor(s, folder.LangFileText()));
+    std::wstring path = output;
+    auto node = mGlobal::ExtractPatchXML(0, path);
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->ChildValue(L"PatchVersion"), L"20141114055922");
+    mGlobal::ExtractPatchData(folder.Path(L"back.7z"), 1, output);
+    EXPECT_TRUE(e2e::ReadFileBytes(folder.Path(L"back.7z")) == archive);
+}
+
+TEST(MakerBuild, FailuresAreToldInFrenchAndLeaveNoFiles) {
+    MakerFolder folder;
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), "7z"));
+    e2e::Program maker;
+    HWND window = e2e::StartMaker(maker, folder.Exe());
+    ASSERT_TRUE(window);
+
+    struct Case {
+        std::wstring patchVersion;
+        bool removeArchive;
+        const wchar_t* says;
+    } cases[] = {
+        {L"2014:11", false, L"n'est pas un nom de fichier valide"},
+        {L"20141114055922", true, L"Impossible d'ajouter le fichier de données"},
+    };
+    for (const auto& c : cases) {
+        MakerSettings s = Settings(true);
+        s.PatchVersion = c.patchVersion;
+        e2e::FillMaker(window, s, folder.Path(L"data.7z"), folder.LangFileText());
+        ASSERT_TRUE(maker.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDMAKE); }, "make enabled"));
+        if (c.removeArchive)
+            DeleteFileW(folder.Path(L"data.7z").c_str());  // gone after it was chosen
+        e2e::Press(window, IDC_CMDMAKE);
+        const e2e::MessageBoxInfo box = maker.WaitForMessageBox();
+        ASSERT_TRUE(box.hwnd);
+        EXPECT_NE(box.text.find(c.says), std::wstring::npos) << e2e::Utf8(box.text);
+        EXPECT_EQ(box.ButtonIds(), std::vector<int>{IDOK});
+        maker.Answer(box, IDOK);
+        for (const wchar_t* name : {L"orv_20141114055922_FR.exe", L"xml.tmp", L"data.tmp"})
+            EXPECT_EQ(GetFileAttributesW(folder.Path(name).c_str()), INVALID_FILE_ATTRIBUTES) << e2e::Utf8(name);
+    }
+}
+
+TEST(MakerBuild, SignBatchRunsOnTheNewPatchAndItsSignatureIsTolerated) {
+    MakerFolder folder;
+    const std::string archive = Bytes(2000, 6);
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
+    const std::string signature(8192, 'S');
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"sig.bin"), signature));
+    // Appends the signature to the file named by its argument, in its own folder.
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"sign.bat"), "@echo off\r\ncopy /b %1+sig.bin signed.tmp >nul\r\n"
+                                                              "move /y signed.tmp %1 >nul\r\n"));
+    e2e::Program maker;
+    HWND window = e2e::StartMaker(maker, folder.Exe());
+    ASSERT_TRUE(window);
+    const MakerSettings s = Settings(true);
+    e2e::FillMaker(window, s, folder.Path(L"data.7z"), folder.LangFileText());
+    const std::wstring output = folder.Path(L"orv_20141114055922_FR.exe");
+    const std::string unsigned_ = e2e::ExpectedPatch(folder.ExeBytes(), archive, s, folder.LangFileText());
+    ASSERT_TRUE(e2e::MakeAndWait(maker, window, folder.path(), output, unsigned_.size() + signature.size()));
+    EXPECT_TRUE(e2e::ReadFileBytes(output) == unsigned_ + signature);
+    std::wstring path = output;
+    auto node = mGlobal::ExtractPatchXML(0, path);
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->ChildValue(L"PatchVersion"), L"20141114055922");
+}
+
+}  // namespace
