@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Screenshots of the maker window at 96 and 144 DPI, for the README and for checking the layout.
+# Usage: screenshots_maker.sh [BUILD]   (PNGs go to BUILD/screenshots/)
+set -euo pipefail
+BUILD_ABS=$(cd "${1:-build}" && pwd)
+ARCH=$("$(dirname "$0")/test_arch.sh")
+if [ "$ARCH" = i686 ]; then BIN="$BUILD_ABS/win"; else BIN="$BUILD_ABS/win64"; fi
+. "$(dirname "$0")/wine_env.sh"
+ov_wine_prefix
+# A prefix of its own: the DPI setting must not reach the test runs.
+SHOTS_PREFIX="$BUILD_ABS/wineprefix-shots"
+if [ ! -d "$SHOTS_PREFIX" ]; then cp -a "$WINEPREFIX" "$SHOTS_PREFIX"; fi
+export WINEPREFIX="$SHOTS_PREFIX"
+ov_wine_start
+OUT="$BUILD_ABS/screenshots"
+mkdir -p "$OUT"
+WORK=$(mktemp -d)
+cp "$BIN/OVPatcher.exe" "$WORK/OVPatchMaker.exe"
+cp "$BIN/PatchLang.xml" "$WORK/PatchLang.xml"
+
+for dpi in 96 144; do
+    hex=$(printf '0x%x' "$dpi")
+    # Read by every Wine program as it starts; the persistent server needs no restart.
+    "$OVWINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$hex" /f >/dev/null 2>&1
+    "$OVWINE" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+        /v LogPixels /t REG_DWORD /d "$hex" /f >/dev/null 2>&1
+    (cd "$WORK" && exec env LC_ALL=fr_FR.UTF-8 "$OVWINE" OVPatchMaker.exe </dev/null >/dev/null 2>&1) &
+    maker=$!
+    for _ in $(seq 100); do
+        xwininfo -root -tree 2>/dev/null | grep -q 'Orvana Patch Maker' && break
+        sleep 0.1
+    done
+    sleep 1  # let the controls paint
+    import -window root "$OUT/maker_${dpi}dpi_full.png"
+    convert "$OUT/maker_${dpi}dpi_full.png" -trim +repage "$OUT/maker_${dpi}dpi.png"
+    rm -f "$OUT/maker_${dpi}dpi_full.png"
+    kill "$maker" 2>/dev/null || true
+    wait "$maker" 2>/dev/null || true
+    echo "$OUT/maker_${dpi}dpi.png"
+done
+rm -rf "$WORK"
