@@ -12,7 +12,8 @@ rm -f "$DEMO"/*.bmp "$DEMO"/*.png
 export OV_DEMO_DIR="Z:${DEMO//\//\\}"
 
 status=0
-"$(dirname "$0")/run_windows.sh" "$BUILD_ABS" "$TEST_DIR" "$TEST_DIR/demo/demo_driver.exe" || status=$?
+# The account speaks of an English-speaking user.
+LC_ALL=${DEMO_LC_ALL:-en_US.UTF-8} "$(dirname "$0")/run_windows.sh" "$BUILD_ABS" "$TEST_DIR" "$TEST_DIR/demo/demo_driver.exe" || status=$?
 
 shopt -s nullglob
 pictures=("$DEMO"/*.bmp)

@@ -208,6 +208,7 @@ std::wstring Place(const std::wstring& fake, const std::wstring& relativePath, c
 }
 
 TEST(Demo, MakeAndApplyAPatch) {
+    Say("OVPatcher demo: a sample Orvana installation gets a patch built with the maker and applied by a user.");
     Demo demo;
     demo.dir = fakes::Env(L"OV_DEMO_DIR");
     ASSERT_FALSE(demo.dir.empty()) << "OV_DEMO_DIR is not set";
@@ -383,7 +384,7 @@ TEST(Demo, MakeAndApplyAPatch) {
     ASSERT_TRUE(main) << "the patcher's window did not open";
     ASSERT_TRUE(patcher.WaitUntil([&] { return IsWindowVisible(main) && e2e::Enabled(main, IDC_CMDAPPLY); },
                                   "the apply button enabled", 20000));
-    Detail("window \"" + Utf8(e2e::WindowText(main)) + "\", in the user's language (English here)");
+    Detail("window \"" + Utf8(e2e::WindowText(main)) + "\", in the user's language");
     Detail(Utf8(e2e::Text(main, IDC_LBLTITLE)));
     Detail(Utf8(e2e::Text(main, IDC_LBLFOUND)) + " " + Utf8(e2e::Text(main, IDC_LBLORVPATH)));
     Detail("(it found the installation from the running OrvanaMenu.exe, three folders below its root, and checked");
@@ -486,12 +487,24 @@ TEST(Demo, MakeAndApplyAPatch) {
     EndProgramsUnder(demo.root);
 }
 
+// Only failures are printed: the account is the demo's output.
+class FailurePrinter : public ::testing::EmptyTestEventListener {
+    void OnTestPartResult(const ::testing::TestPartResult& result) override {
+        if (result.failed())
+            std::printf("\nDEMO STEP FAILED at %s:%d\n%s\n", result.file_name() ? result.file_name() : "?",
+                        result.line_number(), result.message());
+        std::fflush(stdout);
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    // Only failures: the account is the demo's output.
-    GTEST_FLAG_SET(brief, true);
-    GTEST_FLAG_SET(print_time, false);
-    return RUN_ALL_TESTS();
+    ::testing::TestEventListeners& listeners = ::testing::UnitTest::GetInstance()->listeners();
+    delete listeners.Release(listeners.default_result_printer());
+    listeners.Append(new FailurePrinter);
+    const int result = RUN_ALL_TESTS();
+    Say(result == 0 ? "\nThe demo ran to its end." : "\nThe demo stopped at a failed step.");
+    return result;
 }
