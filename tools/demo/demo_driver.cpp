@@ -52,7 +52,9 @@ void Detail(const std::string& line) {
 }
 
 // Lines of a text for the account, indented, line ends dropped.
-void Quote(const std::wstring& text, const std::string& indent = "     | ") {
+void Quote(std::wstring text, const std::string& indent = "     | ") {
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+        text.pop_back();
     std::wstring line;
     for (size_t i = 0; i <= text.size(); ++i) {
         if (i == text.size() || text[i] == L'\n') {
