@@ -38,8 +38,8 @@ void Discard(const std::wstring& path) {
 std::wstring Failure(const std::wstring& what, const SysError& e) {
     std::wstring text = what;
     std::wstring description = e.description;
-    while (!description.empty() && (description.back() == L'\n' || description.back() == L'\r' ||
-                                    description.back() == L' '))
+    while (!description.empty() &&
+           (description.back() == L'\n' || description.back() == L'\r' || description.back() == L' '))
         description.pop_back();
     if (!description.empty())
         text += L"\r\n\r\n" + description;
@@ -95,8 +95,7 @@ void AddFileToFile(const std::wstring& output, const std::wstring& fileToAdd, bo
 
 PatchResult WritePatch(const PatchJob& job) {
     PatchResult r;
-    const std::wstring name =
-        OutputFileName(job.settings.PatchVersion, job.settings.LangName, job.settings.LangCheck);
+    const std::wstring name = OutputFileName(job.settings.PatchVersion, job.settings.LangName, job.settings.LangCheck);
     r.outputPath = job.makerFolder + L"\\" + name;
     if (!IsUsableFileName(name)) {
         r.message = L"Le patch n'a pas été créé : le nom « " + name +

@@ -39,7 +39,9 @@ MakerSettings Settings(bool langCheck) {
 }
 
 // The pieces of a patch as the maker writes it, checked one by one so that a failure says which is wrong.
-void ExpectPatch(const std::string& file, const std::string& image, const std::string& archive,
+void ExpectPatch(const std::string& file,
+                 const std::string& image,
+                 const std::string& archive,
                  const std::wstring& descriptor) {
     const std::string xml = mUTF8::UTF8_Encode(descriptor);
     const auto layout = mGlobal::ComputePatchLayout(image.size(), archive.size(), xml.size());
@@ -118,8 +120,9 @@ TEST(MakerBuild, MultilingualPatchWithListFieldsFromTheMakerSwitch) {
 TEST(MakerBuild, MakerStartedFromAPatchWritesANewPatchAroundItself) {
     // The program folder holds an earlier patch, started with /maker.
     const std::string oldArchive = Bytes(4000, 4);
-    const std::string oldPatch = mGlobal::BuildPatch(e2e::ReadFileBytes(e2e::ProductExe()), oldArchive,
-                                                     "<ORVPatch><PatchVersion>20000101000000</PatchVersion></ORVPatch>\r\n");
+    const std::string oldPatch =
+        mGlobal::BuildPatch(e2e::ReadFileBytes(e2e::ProductExe()), oldArchive,
+                            "<ORVPatch><PatchVersion>20000101000000</PatchVersion></ORVPatch>\r\n");
     MakerFolder folder(oldPatch, L"orv_20000101000000_FR.exe");
     const std::string archive = Bytes(9000, 5);
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
@@ -194,8 +197,9 @@ TEST(MakerBuild, SignBatchRunsOnTheNewPatchAndItsSignatureIsTolerated) {
     const std::string signature(8192, 'S');
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"sig.bin"), signature));
     // Appends the signature to the file named by its argument, in its own folder.
-    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"sign.bat"), "@echo off\r\ncopy /b %1+sig.bin signed.tmp >nul\r\n"
-                                                              "move /y signed.tmp %1 >nul\r\n"));
+    ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"sign.bat"),
+                                    "@echo off\r\ncopy /b %1+sig.bin signed.tmp >nul\r\n"
+                                    "move /y signed.tmp %1 >nul\r\n"));
     e2e::Program maker;
     HWND window = e2e::StartMaker(maker, folder.Exe());
     ASSERT_TRUE(window);

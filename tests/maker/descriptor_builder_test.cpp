@@ -8,8 +8,9 @@ namespace {
 const std::wstring kLangFile =
     L"<messages>\r\n\t<FR>\r\n\t\t<Title>Mise à jour</Title>\r\n\t</FR>\r\n\t<EN>\r\n\t\t<Title>Update</Title>\r\n"
     L"\t</EN>\r\n</messages>\r\n";
-const std::wstring kStrings = L"\r\n\t<FR>\r\n\t\t<Title>Mise à jour</Title>\r\n\t</FR>\r\n\t<EN>\r\n\t\t<Title>"
-                              L"Update</Title>\r\n\t</EN>\r\n";
+const std::wstring kStrings =
+    L"\r\n\t<FR>\r\n\t\t<Title>Mise à jour</Title>\r\n\t</FR>\r\n\t<EN>\r\n\t\t<Title>"
+    L"Update</Title>\r\n\t</EN>\r\n";
 
 MakerSettings Typical() {
     MakerSettings s;

@@ -8,18 +8,16 @@
 #include "app/resource.h"
 #include "container/patch_container.h"
 #include "container/patch_file_win.h"
-#include "support/file_system_win.h"
 #include "maker/descriptor_builder.h"
 #include "maker/maker_test_support_win.h"
 #include "support/encoding_win.h"
+#include "support/file_system_win.h"
 #include "support/pump_win.h"
 
 namespace frmMaker {
 namespace {
 
 using makertest::FileListData;
-using makertest::TempDir;
-using makertest::Write;
 
 std::wstring Text(HWND dialog, int id) {
     wchar_t buffer[4096] = {};
@@ -62,15 +60,13 @@ class MakerWindow : public ::testing::Test {
         ASSERT_TRUE(FormDropTarget());
         ASSERT_TRUE(DataFileDropTarget());
     }
-    void TearDown() override {
-        CloseMaker(hwnd);
-    }
+    void TearDown() override { CloseMaker(hwnd); }
 
     // A patch file whose descriptor the maker would have written for `s`.
     std::wstring MakePatch(const std::wstring& name, const MakerSettings& s) {
         const std::wstring path = dir / name;
         const std::string descriptor = mUTF8::UTF8_Encode(BuildDescriptor(s, L"<messages><FR/></messages>"));
-        EXPECT_TRUE(Write(path, mGlobal::BuildPatch(makertest::BinaryBytes(2048, 7), "7z-bytes", descriptor)));
+        WriteBytes(path, mGlobal::BuildPatch(makertest::BinaryBytes(2048, 7), "7z-bytes", descriptor));
         return path;
     }
 
@@ -89,7 +85,7 @@ class MakerWindow : public ::testing::Test {
         EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
     }
 
-    TempDir dir{L"window"};
+    TestFolder dir{L"window"};
     HWND hwnd = nullptr;
 };
 
@@ -110,7 +106,7 @@ TEST_F(MakerWindow, LoadsItsDefaults) {
 
 TEST_F(MakerWindow, MakeButtonFollowsTheArchivePathOnly) {
     const std::wstring archive = dir / L"data.7z";
-    ASSERT_TRUE(Write(archive, "7z"));
+    WriteBytes(archive, "7z");
     HWND make = GetDlgItem(hwnd, IDC_CMDMAKE);
     SetDlgItemTextW(hwnd, IDC_TXTDATAFILE, dir.path().c_str());  // a folder is not an archive
     EXPECT_FALSE(IsWindowEnabled(make));
@@ -162,7 +158,7 @@ TEST_F(MakerWindow, DroppingPatchesImportsTheFirstExe) {
     other.PatchVersion = L"20990101000000";
     const std::wstring second = MakePatch(L"second.exe", other);
     const std::wstring notes = dir / L"notes.txt";
-    ASSERT_TRUE(Write(notes, "text"));
+    WriteBytes(notes, "text");
     SetDlgItemTextW(hwnd, IDC_TXTEXTRACTPATH, L"kept");
 
     Drop(FormDropTarget(), {notes, first, second});
@@ -196,7 +192,7 @@ TEST_F(MakerWindow, DroppingPatchesImportsTheFirstExe) {
 
     // Not a patch: nothing changes.
     const std::wstring plain = dir / L"plain.exe";
-    ASSERT_TRUE(Write(plain, makertest::BinaryBytes(5000, 3)));
+    WriteBytes(plain, makertest::BinaryBytes(5000, 3));
     Drop(FormDropTarget(), {plain});
     EXPECT_EQ(Text(hwnd, IDC_TXTPATCHVERSION), L"20141114055922");
     EXPECT_TRUE(Checked(hwnd, IDC_CHKLANGCHECK));
@@ -205,8 +201,8 @@ TEST_F(MakerWindow, DroppingPatchesImportsTheFirstExe) {
 TEST_F(MakerWindow, DroppingOnTheArchiveFieldTakesTheFirst7z) {
     const std::wstring zip = dir / L"data.zip";
     const std::wstring archive = dir / L"data.7Z";
-    ASSERT_TRUE(Write(zip, "zip"));
-    ASSERT_TRUE(Write(archive, "7z"));
+    WriteBytes(zip, "zip");
+    WriteBytes(archive, "7z");
     Drop(DataFileDropTarget(), {zip});
     EXPECT_EQ(Text(hwnd, IDC_TXTDATAFILE), L"");
     Drop(DataFileDropTarget(), {zip, archive});
@@ -290,9 +286,9 @@ TEST_F(MakerWindow, DoubleClickOnTheIdentifierAsksBeforeRenewingIt) {
 // Build, import the built patch into a fresh window, build again: the same descriptor, except what the
 // import leaves alone (the extraction folder) and the "\n" pairs that it turns into line breaks.
 TEST(MakerImportRoundTrip, RebuildingAnImportedPatchGivesTheSameDescriptor) {
-    TempDir dir(L"roundtrip");
+    TestFolder dir(L"roundtrip");
     const std::wstring archive = dir / L"data.7z";
-    ASSERT_TRUE(Write(archive, makertest::BinaryBytes(3000, 11)));
+    WriteBytes(archive, makertest::BinaryBytes(3000, 11));
     const std::wstring output = mGlobal::AppPath() + L"\\orv_20991231235959_FR.exe";
     struct Cleanup {
         std::wstring path;

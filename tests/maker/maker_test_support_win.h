@@ -1,8 +1,9 @@
-// Helpers shared by the maker's Windows tests: a throw-away folder, whole-file bytes, and a data object
-// that carries a file list the way the desktop shell hands one to a drop target.
+// Helpers shared by the maker's Windows tests, beside the throw-away folder of the support tests: test
+// bytes, and a data object that carries a file list the way the desktop shell hands one to a drop target.
 #pragma once
 
 #include <windows.h>
+
 #include <ole2.h>
 #include <shlobj.h>
 
@@ -10,49 +11,9 @@
 #include <vector>
 
 #include "support/file_system_win.h"
+#include "support/test_folder_win.h"
 
 namespace makertest {
-
-class TempDir {
-  public:
-    explicit TempDir(const std::wstring& name) {
-        path_ = mGlobal::GetTempFolder() + L"ovmaker_" + std::to_wstring(GetCurrentProcessId()) + L"_" + name;
-        mGlobal::KillFolder(path_, true, nullptr, false);
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TempDir() { mGlobal::KillFolder(path_, true, nullptr, false); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::wstring& path() const { return path_; }
-    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-  private:
-    std::wstring path_;
-};
-
-inline bool Write(const std::wstring& path, const std::string& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD wrote = 0;
-    const BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr);
-    CloseHandle(h);
-    return ok && wrote == bytes.size();
-}
-
-inline std::string Read(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    std::string out;
-    char buf[65536];
-    DWORD got = 0;
-    while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got > 0)
-        out.append(buf, got);
-    CloseHandle(h);
-    return out;
-}
 
 inline bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -93,7 +54,8 @@ class FileListData final : public IDataObject {
         for (const auto& p : paths_)
             list += p + L'\0';
         list += L'\0';
-        const size_t bytes = asText_ ? list.size() * sizeof(wchar_t) : sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
+        const size_t bytes =
+            asText_ ? list.size() * sizeof(wchar_t) : sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
         HGLOBAL global = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
         char* base = static_cast<char*>(GlobalLock(global));
         if (asText_) {

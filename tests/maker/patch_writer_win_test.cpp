@@ -12,21 +12,19 @@ namespace {
 
 using makertest::BinaryBytes;
 using makertest::Exists;
-using makertest::Read;
-using makertest::TempDir;
-using makertest::Write;
 
 const std::wstring kLangFile = L"<messages>\r\n\t<FR>\r\n\t\t<Title>Mise à jour</Title>\r\n\t</FR>\r\n</messages>\r\n";
 
 struct Bench {
-    TempDir dir{L"writer"};
+    TestFolder dir{L"writer"};
     PatchJob job;
     std::string image;
     std::string archive;
 
     Bench() {
         // A maker started from a patch: the older payload rides inside the image.
-        image = mGlobal::BuildPatch(BinaryBytes(4096, 1), BinaryBytes(700, 2), "<ORVPatch><PatchVersion>1</PatchVersion></ORVPatch>");
+        image = mGlobal::BuildPatch(BinaryBytes(4096, 1), BinaryBytes(700, 2),
+                                    "<ORVPatch><PatchVersion>1</PatchVersion></ORVPatch>");
         archive = BinaryBytes(300000, 3);  // more than one copy chunk
         job.makerFolder = dir.path();
         job.imagePath = dir / L"OVPatchMaker.exe";
@@ -37,8 +35,8 @@ struct Bench {
         job.settings.LangName = L"FR";
         job.settings.UpdateInfo = L"Corrigé\r\n<b>markup</b> stays";
         job.settings.RunAtEnd = L"%ORV%\\a.exe\r\n   \r\n%TMPFLD%\\b.exe";
-        EXPECT_TRUE(Write(job.imagePath, image));
-        EXPECT_TRUE(Write(job.archivePath, archive));
+        WriteBytes(job.imagePath, image);
+        WriteBytes(job.archivePath, archive);
     }
     std::string Expected() const {
         return mGlobal::BuildPatch(image, archive, mUTF8::UTF8_Encode(BuildDescriptor(job.settings, kLangFile)));
@@ -50,7 +48,7 @@ TEST(PatchWriter, WritesImageArchiveDescriptorAndMarkerAndNothingElse) {
     const PatchResult r = WritePatch(b.job);
     ASSERT_TRUE(r.ok) << std::string(r.message.begin(), r.message.end());
     EXPECT_EQ(r.outputPath, b.dir / L"orv_20141114055922_FR.exe");
-    const std::string out = Read(r.outputPath);
+    const std::string out = ReadBytes(r.outputPath);
     EXPECT_TRUE(out == b.Expected()) << out.size() << " vs " << b.Expected().size();
     EXPECT_EQ(out.substr(out.size() - 10), "OVPATCHEND");
     EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
@@ -65,7 +63,7 @@ TEST(PatchWriter, WritesImageArchiveDescriptorAndMarkerAndNothingElse) {
     EXPECT_EQ(node->ChildValue(L"RunAfter"), L"%ORV%\\a.exe|%TMPFLD%\\b.exe");
     EXPECT_EQ(node->ChildValue(L"UpdateInfo"), L"Corrigé\r\n<b>markup</b> stays");
     mGlobal::ExtractPatchData(b.dir / L"back.7z", 1, r.outputPath);
-    EXPECT_TRUE(Read(b.dir / L"back.7z") == b.archive);
+    EXPECT_TRUE(ReadBytes(b.dir / L"back.7z") == b.archive);
 }
 
 TEST(PatchWriter, BuildingAgainOverwritesTheEarlierOutput) {
@@ -73,11 +71,11 @@ TEST(PatchWriter, BuildingAgainOverwritesTheEarlierOutput) {
     b.job.settings.LangCheck = false;
     ASSERT_TRUE(WritePatch(b.job).ok);
     b.archive = BinaryBytes(1000, 9);
-    ASSERT_TRUE(Write(b.job.archivePath, b.archive));
+    WriteBytes(b.job.archivePath, b.archive);
     const PatchResult r = WritePatch(b.job);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.outputPath, b.dir / L"orv_20141114055922_MultiLng.exe");
-    EXPECT_TRUE(Read(r.outputPath) == b.Expected());
+    EXPECT_TRUE(ReadBytes(r.outputPath) == b.Expected());
 }
 
 TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
@@ -95,16 +93,16 @@ TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
         Bench b;
         b.job.settings.PatchVersion = c.patchVersion;
         b.job.archivePath = b.dir / c.archiveName;
-        ASSERT_TRUE(Write(b.job.archivePath, b.archive));
+        WriteBytes(b.job.archivePath, b.archive);
         if (c.patchVersion == L"self") {
             b.job.imagePath = b.dir / L"orv_self_FR.exe";
-            ASSERT_TRUE(Write(b.job.imagePath, b.image));
+            WriteBytes(b.job.imagePath, b.image);
         }
         const PatchResult r = WritePatch(b.job);
         EXPECT_FALSE(r.ok);
         EXPECT_NE(r.message.find(c.says), std::wstring::npos) << c.patchVersion;
-        EXPECT_TRUE(Read(b.job.imagePath) == b.image) << c.patchVersion;
-        EXPECT_TRUE(Read(b.job.archivePath) == b.archive) << c.patchVersion;
+        EXPECT_TRUE(ReadBytes(b.job.imagePath) == b.image) << c.patchVersion;
+        EXPECT_TRUE(ReadBytes(b.job.archivePath) == b.archive) << c.patchVersion;
         EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
     }
 }
@@ -123,28 +121,29 @@ TEST(PatchWriter, FailurePartWayRemovesWorkFilesAndTheOutputItBegan) {
 TEST(PatchWriter, AnOutputInUseIsLeftAsItWas) {
     Bench b;
     const std::wstring output = b.dir / L"orv_20141114055922_FR.exe";
-    ASSERT_TRUE(Write(output, "older patch"));
+    WriteBytes(output, "older patch");
     HANDLE held = CreateFileW(output.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const PatchResult r = WritePatch(b.job);
     CloseHandle(held);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find(L"Impossible de copier le programme"), std::wstring::npos);
-    EXPECT_EQ(Read(output), "older patch");
+    EXPECT_EQ(ReadBytes(output), "older patch");
 }
 
 TEST(PatchWriter, AddFileToFileAppendsWithAndWithoutTheLength) {
-    TempDir dir(L"append");
+    TestFolder dir(L"append");
     const std::wstring out = dir / L"out.bin";
     const std::wstring add = dir / L"add.bin";
     const std::string big = BinaryBytes((256 << 10) * 2 + 17, 5);
-    ASSERT_TRUE(Write(add, big));
+    WriteBytes(add, big);
     AddFileToFile(out, add, true);  // creates the output
-    ASSERT_TRUE(Write(add, ""));
+    WriteBytes(add, "");
     AddFileToFile(out, add, true);  // an empty file still gets its length
-    ASSERT_TRUE(Write(add, "tail"));
+    WriteBytes(add, "tail");
     AddFileToFile(out, add, false);
-    EXPECT_TRUE(Read(out) == big + mGlobal::LengthField(static_cast<uint32_t>(big.size())) + std::string(4, '\0') + "tail");
+    EXPECT_TRUE(ReadBytes(out) ==
+                big + mGlobal::LengthField(static_cast<uint32_t>(big.size())) + std::string(4, '\0') + "tail");
     EXPECT_THROW(AddFileToFile(out, dir / L"missing.bin", true), SysError);
 }
 

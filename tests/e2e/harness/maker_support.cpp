@@ -74,8 +74,8 @@ bool MakeAndWait(Program& maker, HWND window, const std::wstring& folder, const 
             WIN32_FILE_ATTRIBUTE_DATA data{};
             if (!GetFileAttributesExW(output.c_str(), GetFileExInfoStandard, &data))
                 return false;
-            return data.nFileSizeLow == size && GetFileAttributesW((folder + L"\\xml.tmp").c_str()) ==
-                                                    INVALID_FILE_ATTRIBUTES &&
+            return data.nFileSizeLow == size &&
+                   GetFileAttributesW((folder + L"\\xml.tmp").c_str()) == INVALID_FILE_ATTRIBUTES &&
                    GetFileAttributesW((folder + L"\\data.tmp").c_str()) == INVALID_FILE_ATTRIBUTES;
         },
         "the patch written");
