@@ -215,4 +215,28 @@ TEST(MakerBuild, SignBatchRunsOnTheNewPatchAndItsSignatureIsTolerated) {
     EXPECT_EQ(node->ChildValue(L"PatchVersion"), L"20141114055922");
 }
 
+TEST(MakerBuild, WithoutLanguagesTheMakerSaysSoAndEnds) {
+    struct Case {
+        const char* name;
+        std::string langFile;  // empty: no file at all
+    } cases[] = {
+        {"no file", ""},
+        {"no language block", "<messages></messages>"},
+    };
+    for (const auto& c : cases) {
+        MakerFolder folder;
+        DeleteFileW(folder.Path(L"PatchLang.xml").c_str());
+        if (!c.langFile.empty())
+            ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"PatchLang.xml"), c.langFile));
+        e2e::Program maker;
+        ASSERT_TRUE(maker.Start(folder.Exe()));
+        const e2e::MessageBoxInfo box = maker.WaitForMessageBox();
+        ASSERT_TRUE(box.hwnd) << c.name;
+        EXPECT_EQ(box.text, L"Aucun langage trouvé") << c.name;
+        EXPECT_EQ(box.ButtonIds(), std::vector<int>{IDOK}) << c.name;
+        maker.Answer(box, IDOK);
+        EXPECT_TRUE(maker.WaitEnded()) << c.name;
+    }
+}
+
 }  // namespace
