@@ -1,6 +1,8 @@
 #include "e2e/harness/window_driver.h"
 
+#include <shellapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -62,7 +64,8 @@ std::wstring EnvironmentBlock(const EnvVars& env) {
                                       return _wcsnicmp(v.c_str(), prefix.c_str(), prefix.size()) == 0;
                                   }),
                    vars.end());
-        vars.push_back(prefix + value);
+        if (!value.empty())
+            vars.push_back(prefix + value);
     }
     std::wstring out;
     for (const std::wstring& v : vars)
@@ -228,14 +231,187 @@ Program::~Program() {
     CloseHandle(process_);
 }
 
+namespace {
+
+std::wstring EnvVar(const wchar_t* name) {
+    wchar_t buffer[32768];
+    const DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
+    return (n > 0 && n < 32768) ? std::wstring(buffer, n) : std::wstring();
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring ImagePath(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return {};
+    wchar_t path[MAX_PATH * 4];
+    DWORD size = MAX_PATH * 4;
+    const BOOL ok = QueryFullProcessImageNameW(process, 0, path, &size);
+    CloseHandle(process);
+    return ok ? std::wstring(path, size) : std::wstring();
+}
+
+std::vector<DWORD> ProcessesNamed(const std::wstring& fileName) {
+    std::vector<DWORD> pids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return pids;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(FileNameOf(ImagePath(entry.th32ProcessID)).c_str(), fileName.c_str()) == 0)
+            pids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return pids;
+}
+
+bool IsLocaleVar(const std::wstring& name) {
+    return name == L"LC_ALL" || name == L"LC_MESSAGES" || name == L"LANG";
+}
+
+bool SetsLocale(const EnvVars& env) {
+    return std::any_of(env.begin(), env.end(), [](const auto& v) { return IsLocaleVar(v.first); });
+}
+
+using UnixSpawn = long(__cdecl*)(char* const argv[], int wait);
+
+// A folder (Unix path) holding `locale` (such as fr_FR.UTF-8) compiled for the C library, made on first use:
+// the test machines have no locales generated. Empty when it cannot be made.
+std::string CompiledLocales(UnixSpawn spawn, const std::wstring& locale) {
+    const size_t dot = locale.find(L'.');
+    const std::wstring name = locale.substr(0, dot);
+    const std::wstring charset = dot == std::wstring::npos ? L"UTF-8" : locale.substr(dot + 1);
+    if (name.size() < 5 || name[2] != L'_')
+        return {};
+    const std::wstring build = EnvVar(L"OV_BUILD_DIR");
+    std::wstring folder = L"/tmp/ov-e2e-locales";
+    if (build.size() > 2 && (build[0] == L'Z' || build[0] == L'z') && build[1] == L':') {
+        folder = build.substr(2) + L"/locales";
+        std::replace(folder.begin(), folder.end(), L'\\', L'/');
+    }
+    const std::wstring compiled = L"Z:" + folder + L"/" + locale + L"/LC_CTYPE";
+    if (GetFileAttributesW(compiled.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        std::string mkdir[] = {"/bin/mkdir", "-p", Utf8(folder)};
+        char* mkdirArgv[] = {mkdir[0].data(), mkdir[1].data(), mkdir[2].data(), nullptr};
+        spawn(mkdirArgv, 1);
+        std::string words[] = {"/usr/bin/localedef", "-i", Utf8(name), "-f", Utf8(charset), Utf8(folder + L"/" + locale)};
+        char* argv[] = {words[0].data(), words[1].data(), words[2].data(), words[3].data(),
+                        words[4].data(), words[5].data(), nullptr};
+        spawn(argv, 1);
+    }
+    return GetFileAttributesW(compiled.c_str()) == INVALID_FILE_ATTRIBUTES ? std::string() : Utf8(folder);
+}
+
+std::wstring OwnExePath() {
+    wchar_t path[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    return std::wstring(path, n);
+}
+
+std::string ToHex(const std::wstring& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (wchar_t c : text) {
+        for (int shift = 12; shift >= 0; shift -= 4)
+            hex += digits[(static_cast<unsigned>(c) >> shift) & 15];
+    }
+    return hex;
+}
+
+std::wstring FromHex(const std::wstring& hex) {
+    std::wstring text;
+    for (size_t i = 0; i + 4 <= hex.size(); i += 4)
+        text += static_cast<wchar_t>(wcstoul(hex.substr(i, 4).c_str(), nullptr, 16));
+    return text;
+}
+
+// Started as a relay (see Program::Start): start the program it was given and end before any test runs.
+struct Relay {
+    Relay() {
+        const std::wstring hex = EnvVar(L"OV_E2E_RELAY");
+        if (hex.empty())
+            return;
+        SetEnvironmentVariableW(L"OV_E2E_RELAY", nullptr);
+        std::vector<std::wstring> parts;
+        const std::wstring payload = FromHex(hex);
+        for (size_t from = 0, end; (end = payload.find(L'\0', from)) != std::wstring::npos; from = end + 1)
+            parts.push_back(payload.substr(from, end - from));
+        if (parts.size() < 2)
+            ExitProcess(2);
+        for (size_t i = 2; i < parts.size(); ++i) {
+            const size_t eq = parts[i].find(L'=');
+            if (eq != std::wstring::npos)
+                SetEnvironmentVariableW(parts[i].substr(0, eq).c_str(),
+                                        eq + 1 < parts[i].size() ? parts[i].substr(eq + 1).c_str() : nullptr);
+        }
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        const BOOL started = CreateProcessW(nullptr, parts[0].data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                            parts[1].empty() ? nullptr : parts[1].c_str(), &si, &pi);
+        if (started) {
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+        ExitProcess(started ? 0 : 1);
+    }
+};
+const Relay g_relay;
+
+}  // namespace
+
 bool Program::Start(const std::wstring& exe, const std::wstring& args, const EnvVars& env) {
     exe_ = exe;
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!args.empty())
         commandLine += L" " + args;
-    std::wstring environment = EnvironmentBlock(env);
     const size_t slash = exe.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash);
+
+    // Wine takes the user's language from the Unix environment that a process starts with, and a program it
+    // starts inherits its Unix environment whatever Windows environment it is given. A language of its own
+    // needs a fresh start of the Wine loader from the Unix side. The loader would also turn the command line
+    // into an argument vector and back, losing quotes and, under a locale the system has not generated, every
+    // letter outside ASCII; so it starts this test program as a relay, which gets the exact command line in
+    // an ASCII-safe variable and starts the program from the Windows side.
+    const std::wstring loader = EnvVar(L"WINELOADER");
+    const auto spawn =
+        reinterpret_cast<UnixSpawn>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp"));
+    if (SetsLocale(env) && spawn && !loader.empty() && loader[0] == L'/') {
+        const std::vector<DWORD> before = ProcessesNamed(FileNameOf(exe));
+        std::wstring payload = commandLine + L'\0' + folder + L'\0';
+        std::vector<std::string> words = {"/usr/bin/env", "-u", "WINEUSERLOCALE"};
+        for (const auto& [name, value] : env) {
+            if (IsLocaleVar(name)) {
+                // Without the locale compiled, Wine still speaks its language but reads file names as ASCII.
+                const std::string folder = CompiledLocales(spawn, value);
+                if (!folder.empty())
+                    words.push_back("LOCPATH=" + folder);
+                words.push_back(Utf8(name + L"=" + value));
+            }
+            else
+                payload += name + L"=" + value + L'\0';
+        }
+        words.push_back("OV_E2E_RELAY=" + ToHex(payload));
+        words.push_back(Utf8(loader));
+        words.push_back(Utf8(OwnExePath()));
+        std::vector<char*> argv;
+        for (std::string& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        if (spawn(argv.data(), 0) != 0) {
+            ADD_FAILURE() << "cannot start " << Utf8(commandLine) << " through the Wine loader";
+            return false;
+        }
+        return FindStarted(exe, before);
+    }
+
+    std::wstring environment = EnvironmentBlock(env);
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
@@ -248,6 +424,27 @@ bool Program::Start(const std::wstring& exe, const std::wstring& args, const Env
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
     return true;
+}
+
+bool Program::FindStarted(const std::wstring& exe, const std::vector<DWORD>& before) {
+    // The program is not our child: find it by its file name among the processes that are new.
+    const auto deadline = Deadline(20000);
+    while (Clock::now() < deadline) {
+        for (DWORD pid : ProcessesNamed(FileNameOf(exe))) {
+            if (std::find(before.begin(), before.end(), pid) != before.end())
+                continue;
+            process_ = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE |
+                                       PROCESS_VM_OPERATION | PROCESS_VM_WRITE,
+                                   FALSE, pid);
+            if (process_) {
+                pid_ = pid;
+                return true;
+            }
+        }
+        Pause();
+    }
+    ADD_FAILURE() << "started " << Utf8(exe) << " but found no process of it";
+    return false;
 }
 
 bool Program::Running() const {
