@@ -1,31 +1,351 @@
 #include "patcher/frm_main_win.h"
 
+#include <commctrl.h>
+
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string_view>
+
 #include "app/resource.h"
+#include "appclose/app_list_win.h"
+#include "container/patch_file_win.h"
+#include "patcher/find_installations_win.h"
+#include "patcher/frm_main_state_win.h"
+#include "patcher/install_check.h"
+#include "patcher/logo_image.h"
+#include "patcher/strings.h"
 #include "support/app_info_win.h"
+#include "support/cmdline_win.h"
+#include "support/dialogs_win.h"
+#include "support/file_io_win.h"
+#include "support/file_system_win.h"
+#include "support/handles_win.h"
+#include "support/lang_id_win.h"
+#include "support/sys_error.h"
+#include "support/trace.h"
 #include "support/xp_style_win.h"
 
 namespace frmMain {
+
 namespace {
 
+// Message-box styles of the patcher's messages.
+constexpr UINT kOkCritical = MB_OK | MB_ICONSTOP;       // 16
+constexpr UINT kYesNoQuestion = MB_YESNO | MB_ICONQUESTION;  // 36
+constexpr UINT kOkInformation = MB_OK | MB_ICONINFORMATION;  // 64
+
+// Where start-up leaves the window.
+enum class LoadOutcome { Open, Unload };
+
+FrmMainState g_state;
+
+// GDI objects the window's controls draw with; released when the window goes.
+struct Resources {
+    UniqueGdi titleFont;
+    UniqueGdi pathFont;
+    UniqueGdi logo;
+    UniqueGdi infoBrush;
+};
+Resources g_resources;
+// A close asked for while an apply runs is carried out once the apply has restarted the suite.
+bool g_closePending = false;
+
+int Ask(const std::wstring& text, UINT style) {
+    return mUnicodePatch::MsgBox(text, style);
+}
+
+HWND Control(int id) {
+    return GetDlgItem(g_state.hwnd, id);
+}
+
+void SetCaption(int id, const std::wstring& text) {
+    SetWindowTextW(Control(id), text.c_str());
+}
+
+void DisableApply() {
+    EnableWindow(Control(IDC_CMDAPPLY), FALSE);
+}
+
+// The edit control breaks lines only at CR LF; a descriptor typed elsewhere may carry bare LF.
+std::wstring WithCrLf(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r'))
+            out += L'\r';
+        out += text[i];
+    }
+    return out;
+}
+
+std::wstring LowerCase(const std::wstring& text) {
+    if (text.empty())
+        return text;
+    std::wstring lower = text;
+    LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE, text.c_str(), static_cast<int>(text.size()), lower.data(),
+                 static_cast<int>(lower.size()));
+    return lower;
+}
+
+// A bold copy of the dialog's font, `scale` times its height.
+HFONT DerivedFont(HWND dialog, double scale) {
+    LOGFONTW lf{};
+    HFONT base = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    if (!base || !GetObjectW(base, sizeof(lf), &lf))
+        return nullptr;
+    lf.lfHeight = static_cast<LONG>(lf.lfHeight * scale);
+    lf.lfWeight = FW_BOLD;
+    return CreateFontIndirectW(&lf);
+}
+
+// The logo resource scaled to the picture box the layout gives it at this DPI, over the dialog's colour.
+HBITMAP MakeLogo(HWND box) {
+    HMODULE self = GetModuleHandleW(nullptr);
+    HRSRC res = FindResourceW(self, MAKEINTRESOURCEW(IDB_LOGO), MAKEINTRESOURCEW(2) /* RT_BITMAP */);
+    HGLOBAL loaded = res ? LoadResource(self, res) : nullptr;
+    const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (!data)
+        return nullptr;
+    const std::optional<mLogo::Image> image = mLogo::ReadDib32(std::string_view(data, SizeofResource(self, res)));
+    RECT rc{};
+    GetClientRect(box, &rc);
+    if (!image || rc.right <= 0 || rc.bottom <= 0)
+        return nullptr;
+    const COLORREF face = GetSysColor(COLOR_3DFACE);
+    const uint32_t background = (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+    const mLogo::Image fitted = mLogo::FitOver(*image, rc.right, rc.bottom, background);
+
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = fitted.width;
+    bi.bmiHeader.biHeight = -fitted.height;  // rows top first, as FitOver gives them
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap && bits)
+        memcpy(bits, fitted.pixels.data(), fitted.pixels.size() * sizeof(uint32_t));
+    return bitmap;
+}
+
+void SetUpControls(HWND hwnd) {
+    g_resources.titleFont.reset(DerivedFont(hwnd, 1.5));
+    g_resources.pathFont.reset(DerivedFont(hwnd, 1.0));
+    if (g_resources.titleFont)
+        SendDlgItemMessageW(hwnd, IDC_LBLTITLE, WM_SETFONT, reinterpret_cast<WPARAM>(g_resources.titleFont.get()), 0);
+    if (g_resources.pathFont)
+        SendDlgItemMessageW(hwnd, IDC_LBLORVPATH, WM_SETFONT, reinterpret_cast<WPARAM>(g_resources.pathFont.get()), 0);
+    g_resources.logo.reset(MakeLogo(GetDlgItem(hwnd, IDC_IMLOGO)));
+    if (g_resources.logo)
+        SendDlgItemMessageW(hwnd, IDC_IMLOGO, STM_SETIMAGE, IMAGE_BITMAP,
+                            reinterpret_cast<LPARAM>(g_resources.logo.get()));
+    g_resources.infoBrush.reset(CreateSolidBrush(GetSysColor(COLOR_WINDOW)));
+}
+
+// Window set-up: icon, caption, position, current folder.
+void SetUpWindow(HWND hwnd) {
+    mUnicodePatch::SetWindowIcon(hwnd, L"AAA", true);
+    SetWindowTextW(hwnd, (AppTitle() + L" v" + AppVersion()).c_str());
+    RECT rc{};
+    GetWindowRect(hwnd, &rc);
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - (rc.right - rc.left)) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - (rc.bottom - rc.top)) / 2;
+    SetWindowPos(hwnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    mGlobal::SetCurrentFolder(mGlobal::AppPath());
+}
+
+// Finds the installation: the one whose menu runs, or one the user picks. Empty root: the window unloads.
+LoadOutcome LocateInstallation(HWND hwnd) {
+    FrmMainState& s = g_state;
+    s.InstallRoots = FindInstallations();
+    if (s.InstallRoots.size() == 1) {
+        s.InstallRoot = s.InstallRoots.front();
+        std::vector<DWORD> pids;
+        s.InstallRoots.clear();
+        mAppClose::GetAppList(s.InstallRoots, L"*OrvanaMenu.exe", pids, 0);
+        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot);
+        return LoadOutcome::Open;
+    }
+    if (s.InstallRoots.size() > 1) {
+        Ask(Str(L"MultipleOrvFound"), kOkInformation);
+        return LoadOutcome::Unload;
+    }
+    if (Ask(Str(L"OrvNotRunning"), kYesNoQuestion) != IDYES)
+        return LoadOutcome::Unload;
+    for (;;) {
+        std::wstring folder = mUnicodePatch::BrowseForFolder(hwnd, Str(L"SelectFolderTitle"), L"");
+        if (folder.empty())
+            return LoadOutcome::Unload;
+        // A drive's root comes back as "X:\"; the root is kept without its backslash.
+        if (folder.size() > 1 && folder.back() == L'\\')
+            folder.pop_back();
+        if (mGlobal::FileExists(folder + L"\\Orvana.exe")) {
+            s.InstallRoot = folder;
+            return LoadOutcome::Open;
+        }
+        Ask(Str(L"OrvNotFound"), kOkCritical);
+    }
+}
+
+// Whether the installation can take this patch. A failed check leaves the window open without cmdApply.
+LoadOutcome Validate() {
+    FrmMainState& s = g_state;
+    SetCaption(IDC_LBLORVPATH, s.InstallRoot);
+    const std::wstring installer = s.InstallRoot + L"\\OrvanaTools\\Installer\\";
+    if (!mGlobal::FileExists(installer + L"7z.dll") || !mGlobal::FileExists(installer + L"7z.exe")) {
+        Ask(Str(L"CantUpdate"), kOkCritical);
+        DisableApply();
+        return LoadOutcome::Open;
+    }
+    const std::wstring versionPath = s.InstallRoot + L"\\OrvanaTools\\version.ver";
+    if (!mGlobal::FileExists(versionPath)) {
+        Ask(Str(L"CantUpdate"), kOkCritical);
+        DisableApply();
+        return LoadOutcome::Open;
+    }
+    int encoding = 0;
+    bool bomChanged = false;
+    const cXmlNode versionFile(mStringTools::LoadFile(versionPath, true, encoding, false, bomChanged));
+
+    using mInstallCheck::Verdict;
+    switch (mInstallCheck::CheckPatchFits(s.Descriptor, versionFile, LowerCase)) {
+        case Verdict::Fits:
+            break;
+        case Verdict::BadVersionFile:
+            Ask(Str(L"CantUpdate"), kOkCritical);
+            DisableApply();
+            break;
+        case Verdict::LangMismatch:
+            Ask(mInstallCheck::LangMismatchText(Str(L"LangMismatch"), s.Descriptor.ChildValue(L"ORVLang")),
+                kOkCritical);
+            DisableApply();
+            break;
+        case Verdict::VersionMismatch:
+            Ask(Str(L"VersionMismatch"), kOkCritical);
+            DisableApply();
+            break;
+        case Verdict::NoUpdateNeeded:
+            Ask(Str(L"NoUpdateNeeded"), kOkInformation);
+            DisableApply();
+            break;
+        case Verdict::UpdateAlreadyDone:
+            if (Ask(Str(L"UpdateAlreadyDone"), kYesNoQuestion) != IDYES)
+                return LoadOutcome::Unload;
+            break;
+    }
+    return LoadOutcome::Open;
+}
+
+LoadOutcome LoadSteps(HWND hwnd) {
+    FrmMainState& s = g_state;
+    SetUpWindow(hwnd);
+
+    std::wstring cmdText;
+    std::wstring patchPath = mCmdLine::GetCmdVal(L"src", true, cmdText);
+    std::optional<cXmlNode> descriptor = mGlobal::ExtractPatchXML(0, patchPath);
+    if (!descriptor || descriptor->Name().empty()) {
+        Ask(L"Invalid patch file", kOkCritical);
+        return LoadOutcome::Unload;
+    }
+    s.Descriptor = std::move(*descriptor);
+
+    const mPatchStrings::LanguageChoice choice =
+        mPatchStrings::ChooseLanguage(s.Descriptor.XmlData, mLang::WindowsUserLangID(0));
+    s.LangCode = choice.LangCode;
+    s.StringsPos = choice.StringsPos;
+    SetCaption(IDC_LBLTITLE, Str(L"Title"));
+    SetCaption(IDC_LBLFOUND, Str(L"OrvFound"));
+    SetCaption(IDC_CMDCANCEL, Str(L"Cancel"));
+    SetCaption(IDC_CMDAPPLY, Str(L"Apply"));
+    SetCaption(IDC_TXTINFO, WithCrLf(mPatchStrings::UpdateInfoText(s.Descriptor, s.LangCode)));
+
+    if (LocateInstallation(hwnd) == LoadOutcome::Unload)
+        return LoadOutcome::Unload;
+    return Validate();
+}
+
+LoadOutcome Form_Load(HWND hwnd) {
+    auto fail = [](int32_t number, const std::wstring& description) {
+        TraceError(ErrorTraceLine(number, description, L"Sub frmMain.Form_Load"));
+        Ask(Str(L"CantUpdate"), kOkCritical);
+        return LoadOutcome::Unload;
+    };
+    try {
+        return LoadSteps(hwnd);
+    } catch (const SysError& e) {
+        return fail(e.number, e.description);
+    } catch (const std::bad_alloc&) {
+        return fail(7, L"Out of memory");
+    } catch (...) {
+        return fail(5, L"Invalid procedure call or argument");
+    }
+}
+
 void Form_Unload(HWND hwnd) {
+    if (g_state.Applying) {
+        // Closing now would stop the archiver's waits and leave the suite stopped: close after the restart.
+        g_closePending = true;
+        return;
+    }
+    // The archiver's runner owns the hidden timer window; it goes with it.
+    g_state.Archiver.reset();
     mXPStyle::ReleaseShell32();
     DestroyWindow(hwnd);
     PostQuitMessage(0);
 }
 
-INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+void cmdCancel_Click(HWND hwnd) {
+    Form_Unload(hwnd);
+}
+
+void OnApply(HWND hwnd) {
+    // Enter reaches the default button's command even while the button is disabled.
+    if (!IsWindowEnabled(Control(IDC_CMDAPPLY)) || g_state.Applying)
+        return;
+    g_closePending = false;
+    try {
+        cmdApply_Click(g_state);
+    } catch (...) {
+        g_state.Applying = false;
+    }
+    if (g_closePending && IsWindow(hwnd)) {
+        g_closePending = false;
+        Form_Unload(hwnd);
+    }
+}
+
+INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     try {
         switch (msg) {
             case WM_INITDIALOG:
-                SetWindowTextW(hwnd, (AppTitle() + L" v" + AppVersion()).c_str());
+                g_state.hwnd = hwnd;
+                SetUpControls(hwnd);
                 return TRUE;
             case WM_COMMAND:
-                if (LOWORD(wParam) == IDCANCEL)
-                    Form_Unload(hwnd);
+                if (HIWORD(wParam) == BN_CLICKED || lParam == 0) {
+                    if (LOWORD(wParam) == IDC_CMDAPPLY)
+                        OnApply(hwnd);
+                    else if (LOWORD(wParam) == IDCANCEL)
+                        cmdCancel_Click(hwnd);
+                }
                 return TRUE;
+            case WM_CTLCOLORSTATIC:
+                // The update information reads as a page, not as a greyed-out field.
+                if (reinterpret_cast<HWND>(lParam) == Control(IDC_TXTINFO) && g_resources.infoBrush) {
+                    SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+                    SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
+                    return reinterpret_cast<INT_PTR>(g_resources.infoBrush.get());
+                }
+                return FALSE;
             case WM_CLOSE:
                 Form_Unload(hwnd);
                 return TRUE;
+            case WM_NCDESTROY:
+                g_state.hwnd = nullptr;
+                g_resources = Resources{};
+                return FALSE;
         }
     } catch (...) {
     }
@@ -34,10 +354,29 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
 
 }  // namespace
 
+FrmMainState& State() {
+    return g_state;
+}
+
+std::wstring Str(const std::wstring& key) {
+    return mPatchStrings::GetString(g_state.Descriptor, g_state.StringsPos, key);
+}
+
 HWND Show() {
     HWND hwnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRMMAIN), nullptr, DialogProc, 0);
-    if (hwnd)
-        ShowWindow(hwnd, SW_SHOW);
+    if (!hwnd)
+        return nullptr;
+    if (Form_Load(hwnd) == LoadOutcome::Unload) {
+        Form_Unload(hwnd);
+        return nullptr;
+    }
+    const bool canApply = IsWindowEnabled(Control(IDC_CMDAPPLY));
+    // With nothing to apply, Enter and the first focus belong to the button that still does something.
+    if (!canApply)
+        SendMessageW(hwnd, DM_SETDEFID, IDCANCEL, 0);
+    HWND first = canApply ? Control(IDC_CMDAPPLY) : Control(IDCANCEL);
+    SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    ShowWindow(hwnd, SW_SHOW);
     return hwnd;
 }
 

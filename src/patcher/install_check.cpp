@@ -27,6 +27,14 @@ std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPath
     return roots;
 }
 
+std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths, const std::wstring& root) {
+    for (const std::wstring& path : menuPaths) {
+        if (RootOfMenu(path) == root)
+            return path;
+    }
+    return menuPaths.empty() ? std::wstring() : menuPaths.front();
+}
+
 Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, const LowerCase& lower) {
     if (versionFile.Name() != L"OrvanaVersion")
         return Verdict::BadVersionFile;

@@ -19,6 +19,11 @@ std::wstring RootOfMenu(const std::wstring& menuPath);
 std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPaths,
                                        const std::function<bool(const std::wstring& root)>& isInstallation);
 
+// The running menu that belongs to `root`: the first of `menuPaths` whose root it is, else the first of
+// them (a menu that moved between the two enumerations), else empty. A stray menu elsewhere must not be
+// the one the apply closes and restarts.
+std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths, const std::wstring& root);
+
 // What the patch's checks against the installation's version file conclude.
 enum class Verdict {
     Fits,               // nothing to say; the update may be applied

@@ -87,6 +87,17 @@ TEST(InstallCheck, RootsOfMenus) {
     EXPECT_EQ(asked, (std::vector<std::wstring>{L"C:\\A b", L"E:\\\u00c9t\u00e9", L"D:", L"C:\\A b"}));
 }
 
+TEST(InstallCheck, MenuOfRoot) {
+    const std::vector<std::wstring> menus = {
+        L"D:\\Stray\\OrvanaMenu.exe",
+        L"C:\\Other\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
+        L"C:\\A b\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
+    };
+    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"C:\\A b"), menus[2]);
+    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"E:\\Gone"), menus[0]);
+    EXPECT_EQ(mInstallCheck::MenuOfRoot({}, L"C:\\A b"), L"");
+}
+
 TEST(InstallCheck, LangMismatchText) {
     EXPECT_EQ(mInstallCheck::LangMismatchText(L"Only for a %lang% Orvana (%lang%), not %LANG%", L"FR"),
               L"Only for a FR Orvana (FR), not %LANG%");
