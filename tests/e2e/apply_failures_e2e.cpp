@@ -1,0 +1,307 @@
+// Applying a patch when something goes wrong: the menu will not close, the archive is damaged, a
+// post-install command cannot run; and the less common layouts (extraction into a sub-folder, file flags,
+// a version file without Patch).
+#include <gtest/gtest.h>
+
+#include "e2e/harness/apply_support.h"
+#include "e2e/harness/install_builder.h"
+#include "e2e/harness/patch_builder.h"
+#include "e2e/harness/window_driver.h"
+#include "patcher/frm_main_ids.h"
+
+namespace {
+
+using e2e::Installation;
+using e2e::SharedLog;
+
+constexpr wchar_t kWrapper[] = L"OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";
+constexpr wchar_t kAssoc[] = L"OrvanaTools\\OrvanaAssoc\\OrvanaAssoc.exe";
+constexpr wchar_t kMenu[] = L"OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe";
+constexpr wchar_t kZet[] = L"OrvanaTools\\Zet\\zet.exe";
+constexpr wchar_t kTool[] = L"OrvanaTools\\Tool\\tool.exe";
+
+std::string FakeBytes(const std::wstring& name) {
+    return e2e::ReadFileBytes(fakes::FakesFolder() + L"\\" + name + L".exe");
+}
+
+std::vector<std::string> WithoutStart(const std::vector<std::string>& events) {
+    std::vector<std::string> kept;
+    for (const std::string& e : events) {
+        // Skip a process number "<n>:" put in front by EventsOf.
+        size_t at = 0;
+        while (at < e.size() && e[at] >= '0' && e[at] <= '9')
+            ++at;
+        const size_t from = (at > 0 && at < e.size() && e[at] == ':') ? at + 1 : 0;
+        if (e.compare(from, 6, "start ") != 0)
+            kept.push_back(e);
+    }
+    return kept;
+}
+
+// Bytes that do not compress, so that damage to the packed data cannot miss them.
+std::string Noise(size_t size) {
+    std::string bytes(size, '\0');
+    uint32_t x = 2463534242u;
+    for (char& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<char>(x);
+    }
+    return bytes;
+}
+
+// Back in the idle state after an abandoned apply: the window open, apply enabled, the indicator gone.
+void ExpectIdleAgain(e2e::Program& patcher, HWND window) {
+    EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDAPPLY); }, "apply to be enabled again"));
+    EXPECT_TRUE(patcher.Running());
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(e2e::Visible(window, IDC_PRGWORKING));
+    EXPECT_FALSE(e2e::Visible(window, IDC_LBLSTATUS));
+}
+
+void CloseIdleWindow(e2e::Program& patcher, HWND window) {
+    e2e::Press(window, IDCANCEL);
+    EXPECT_TRUE(patcher.WaitEnded());
+}
+
+TEST(ApplyFailures, MenuThatWillNotCloseRetryThenCancel) {
+    SharedLog log;
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    fakes::FakeProcess& menu = orvana.StartMenu();
+    e2e::WriteFileBytes(menu.exePath() + L".ignoreclose", "");
+    orvana.StartFake(L"fake_tool", kTool);
+    const std::string versionBefore = orvana.ReadBytes(L"OrvanaTools\\version.ver");
+
+    e2e::Descriptor d = e2e::EnglishPatch();
+    d.ForceMenuRestart = true;
+    const std::string archive = e2e::MakeArchive({{kTool, FakeBytes(L"fake_tool")}, {L"readme.txt", "new"}});
+    e2e::TempDir out;
+    const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+
+    e2e::Program patcher;
+    HWND window = e2e::OpenPatcher(patcher, patch);
+    ASSERT_TRUE(window);
+    e2e::Press(window, IDC_CMDAPPLY);
+
+    const e2e::MessageBoxInfo first = patcher.WaitForMessageBox(60000);
+    ASSERT_TRUE(first.hwnd);
+    EXPECT_EQ(first.text, L"Your Orvana is still running after the automatic closure attempt");
+    EXPECT_EQ(first.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));  // in the box's order
+    // Working, and saying so; a request to close the window now must wait for the restart phase.
+    EXPECT_TRUE(e2e::Visible(window, IDC_PRGWORKING));
+    EXPECT_TRUE(e2e::Visible(window, IDC_LBLSTATUS));
+    EXPECT_FALSE(e2e::Enabled(window, IDC_CMDAPPLY));
+    EXPECT_TRUE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+    EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"), "patch in progress");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    patcher.Answer(first, IDRETRY);
+
+    const e2e::MessageBoxInfo second = patcher.WaitForMessageBox(60000);
+    ASSERT_TRUE(second.hwnd);
+    EXPECT_EQ(second.text, first.text);
+    patcher.Answer(second, IDCANCEL);
+    // The close asked for during the apply happens once the suite has been restarted.
+    EXPECT_TRUE(patcher.WaitEnded(30000));
+
+    // Asked twice, politely (never terminated); after the Cancel the flag goes and the menu is started
+    // again all the same. Nothing after the menu's step ran.
+    patcher.WaitUntil([&] { return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0; }, "the menu's restart");
+    const std::vector<std::string> events = WithoutStart(log.EventsOf("OrvanaMenu.exe", true));
+    EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + std::min<size_t>(events.size(), 5)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes ignored",
+                                        "1:WM_CLOSE patch_close=yes ignored", "2:args /updated"}))
+        << log.Dump();
+    EXPECT_TRUE(menu.Running());
+    EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+    EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe")), (std::vector<std::string>{"args", "ready"}));
+    EXPECT_FALSE(orvana.Exists(L"readme.txt"));
+    EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"), versionBefore);
+    EXPECT_FALSE(fakes::Exists(e2e::WorkFolderFor(patch)));
+}
+
+TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
+    SharedLog log;
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    e2e::SetBackupKey(false);
+    orvana.StartMenu();
+    orvana.StartFake(L"fake_assoc", kAssoc);
+    orvana.StartFake(L"fake_zet", kZet);
+    // The wrapper is installed but not running: the in-use test must leave its file alone.
+    fakes::PlaceFake(L"fake_wrapper", orvana.Path(L"OrvanaTools\\OrvanaWrapper"), L"OrvanaWrapper.exe");
+    const std::string wrapperBefore = orvana.ReadBytes(kWrapper);
+    orvana.WriteText(L"present.txt", L"old");
+    const std::string versionBefore = orvana.ReadBytes(L"OrvanaTools\\version.ver");
+
+    e2e::Descriptor d = e2e::EnglishPatch();
+    d.FileFlags = L"ifexists;absent.txt|IfExists;present.txt|ifexists;x.txt;more|ifexists";
+    std::string archive = e2e::MakeArchive({
+        {kWrapper, FakeBytes(L"fake_wrapper")},
+        {kAssoc, FakeBytes(L"fake_assoc")},
+        {kMenu, FakeBytes(L"fake_menu")},
+        {L"absent.txt", "new"},
+        {L"present.txt", "new"},
+        {L"noise.bin", Noise(256 << 10)},
+    });
+    // Damage the packed data, not the header at the end: the listing still works, the extraction fails.
+    for (size_t i = 64; i < archive.size() / 2; i += 97)
+        archive[i] = static_cast<char>(archive[i] ^ 0x5A);
+    e2e::TempDir out;
+    const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+
+    e2e::Program patcher;
+    HWND window = e2e::OpenPatcher(patcher, patch);
+    ASSERT_TRUE(window);
+    e2e::Press(window, IDC_CMDAPPLY);
+
+    const e2e::MessageBoxInfo first = patcher.WaitForMessageBox(60000);
+    ASSERT_TRUE(first.hwnd);
+    EXPECT_EQ(first.text, L"An error occured during data decompression !");
+    EXPECT_EQ(first.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));  // in the box's order
+    // The exclusion list as the archiver got it: the missing file only.
+    const std::wstring work = e2e::WorkFolderFor(patch);
+    EXPECT_EQ(e2e::ReadFileBytes(work + L"exlude.txt"), "absent.txt\r\n");
+    EXPECT_TRUE(fakes::Exists(work + L"7z.exe"));
+    EXPECT_TRUE(fakes::Exists(work + L"7z.dll"));
+    EXPECT_TRUE(fakes::Exists(work + L"patch.dat"));
+    patcher.Answer(first, IDRETRY);
+
+    const e2e::MessageBoxInfo second = patcher.WaitForMessageBox(60000);
+    ASSERT_TRUE(second.hwnd);
+    EXPECT_EQ(second.text, first.text);
+    patcher.Answer(second, IDCANCEL);
+    ExpectIdleAgain(patcher, window);
+
+    patcher.WaitUntil(
+        [&] {
+            return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0 && log.IndexOf("OrvanaAssoc.exe", "args") >= 0 &&
+                   log.IndexOf("zet.exe", "args /exe=") >= 0;
+        },
+        "the restarts");
+    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0", "2:args /updated",
+                                        "2:ready"}))
+        << log.Dump();
+    // Without the backup key the association tool restarts without an argument.
+    patcher.WaitUntil([&] { return WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)).size() >= 6; }, "assoc");
+    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_COPYDATA 0 6 /close", "1:exit 0", "2:args",
+                                        "2:ready"}))
+        << log.Dump();
+    const std::vector<std::string> zet = WithoutStart(log.EventsOf("zet.exe", true));
+    ASSERT_GE(zet.size(), 5u) << log.Dump();
+    EXPECT_EQ(zet[2], "1:WM_QUIT");
+    EXPECT_EQ(zet[4], "2:args /exe=\"" + e2e::Utf8(patch) + "\"");
+    EXPECT_TRUE(log.EventsOf("OrvanaWrapper.exe").empty()) << log.Dump();
+    EXPECT_EQ(orvana.ReadBytes(kWrapper), wrapperBefore);
+    EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"), versionBefore);
+    EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+    EXPECT_FALSE(fakes::Exists(work));
+
+    CloseIdleWindow(patcher, window);
+}
+
+TEST(ApplyFailures, FailingPostInstallCommandsAskRetryOrCancelEach) {
+    SharedLog log;
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    orvana.StartMenu();
+    fakes::PlaceFake(L"fake_post", orvana.Path(L"OrvanaTools"), L"post.exe");
+
+    e2e::Descriptor d = e2e::EnglishPatch();
+    d.RunAfter = L"\"%ORV%\\late.exe\" retried|\"%ORV%\\never.exe\" skipped|\"%ORV%\\OrvanaTools\\post.exe\" last|";
+    const std::string archive = e2e::MakeArchive({{L"readme.txt", "new"}});
+    e2e::TempDir out;
+    const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+
+    e2e::Program patcher;
+    HWND window = e2e::OpenPatcher(patcher, patch);
+    ASSERT_TRUE(window);
+    e2e::Press(window, IDC_CMDAPPLY);
+
+    // The program is missing: asked; it is put in place, and Retry runs the same command again.
+    const e2e::MessageBoxInfo missing = patcher.WaitForMessageBox(60000);
+    ASSERT_TRUE(missing.hwnd);
+    EXPECT_EQ(missing.text, L"An error occured during command execution !");
+    EXPECT_EQ(missing.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));  // in the box's order
+    fakes::PlaceFake(L"fake_post", orvana.root(), L"late.exe");
+    patcher.Answer(missing, IDRETRY);
+
+    // Cancel goes on with the next command.
+    const e2e::MessageBoxInfo never = patcher.WaitForMessageBox(60000);
+    ASSERT_TRUE(never.hwnd);
+    EXPECT_EQ(never.text, missing.text);
+    patcher.Answer(never, IDCANCEL);
+
+    const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(60000);
+    ASSERT_TRUE(done.hwnd);
+    EXPECT_EQ(done.text, L"Update successful");
+    patcher.Answer(done, IDOK);
+    EXPECT_TRUE(patcher.WaitEnded());
+
+    EXPECT_EQ(WithoutStart(log.EventsOf("late.exe")), (std::vector<std::string>{"args retried", "exit 0"}));
+    EXPECT_EQ(WithoutStart(log.EventsOf("post.exe")), (std::vector<std::string>{"args last", "exit 0"}));
+    EXPECT_LT(log.IndexOf("late.exe", "exit"), log.IndexOf("post.exe", "start"));
+    EXPECT_TRUE(log.EventsOf("never.exe").empty());
+    EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "new");
+}
+
+// Extraction into a sub-folder, "ifexists" entries judged there, the association tool found in its second
+// place and restarted without the backup key, a version file that had no Patch.
+TEST(ApplyFailures, ExtractPathFileFlagsAndVersionFileWithoutPatch) {
+    SharedLog log;
+    Installation::Options options;
+    options.versionFile = L"<OrvanaVersion>\r\n\t<Version>5.8</Version>\r\n\t<Lang>fr</Lang>\r\n</OrvanaVersion>\r\n";
+    Installation orvana(options);
+    e2e::ProgramsEnder ender(orvana.root());
+    e2e::SetBackupKey(false);
+    orvana.StartMenu();
+    orvana.StartFake(L"fake_assoc", L"Apps\\OrvanaAssoc\\OrvanaAssoc.exe");
+    orvana.WriteText(L"Apps\\present.txt", L"old");
+    orvana.WriteText(L"present.txt", L"root copy");
+
+    e2e::Descriptor d = e2e::EnglishPatch();
+    d.ORVPatchNeeded = L"";
+    d.ORVVersion = L"6.0";
+    d.ExtractPath = L"Apps";
+    d.FileFlags = L"ifexists;present.txt|ifexists;absent.txt|readonly;plain.txt";
+    const std::string archive = e2e::MakeArchive({
+        {L"present.txt", "new"},
+        {L"absent.txt", "new"},
+        {L"plain.txt", "new"},
+        {L"OrvanaAssoc\\OrvanaAssoc.exe", FakeBytes(L"fake_assoc")},
+    });
+    e2e::TempDir out;
+    const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+
+    e2e::Program patcher;
+    HWND window = e2e::OpenPatcher(patcher, patch);
+    ASSERT_TRUE(window);
+    e2e::Press(window, IDC_CMDAPPLY);
+    const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(60000);
+    ASSERT_TRUE(done.hwnd);
+    EXPECT_EQ(done.text, L"Update successful");
+    patcher.Answer(done, IDOK);
+    EXPECT_TRUE(patcher.WaitEnded());
+
+    EXPECT_EQ(orvana.ReadBytes(L"Apps\\present.txt"), "new");
+    EXPECT_EQ(orvana.ReadBytes(L"Apps\\plain.txt"), "new");
+    EXPECT_FALSE(orvana.Exists(L"Apps\\absent.txt"));
+    EXPECT_EQ(orvana.ReadBytes(L"present.txt"), "root copy");
+    patcher.WaitUntil([&] { return WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)).size() >= 5; },
+                      "the association tool's restart");
+    const std::vector<std::string> assoc = WithoutStart(log.EventsOf("OrvanaAssoc.exe", true));
+    ASSERT_GE(assoc.size(), 5u) << log.Dump();
+    EXPECT_EQ(assoc[2], "1:WM_COPYDATA 0 6 /close");
+    EXPECT_EQ(assoc[4], "2:args");
+    // Not in the archive, not forced: the menu is left alone.
+    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe")), (std::vector<std::string>{"args", "ready"}));
+    EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"),
+              "<OrvanaVersion>\r\n\t<Version>6.0</Version>\r\n\t<Lang>fr</Lang>\r\n\t<Patch>20141114055922</Patch>\r\n"
+              "</OrvanaVersion>\r\n");
+    EXPECT_FALSE(fakes::Exists(e2e::WorkFolderFor(patch)));
+}
+
+}  // namespace

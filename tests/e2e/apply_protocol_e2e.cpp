@@ -1,0 +1,279 @@
+// Applying a patch that goes through: which suite programs are stopped and how, in which order, what they
+// are restarted with, what is extracted, run, deleted and recorded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "e2e/harness/apply_support.h"
+#include "e2e/harness/install_builder.h"
+#include "e2e/harness/patch_builder.h"
+#include "e2e/harness/window_driver.h"
+#include "patcher/frm_main_ids.h"
+
+namespace {
+
+using e2e::Installation;
+using e2e::SharedLog;
+
+constexpr wchar_t kWrapper[] = L"OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";
+constexpr wchar_t kAssoc[] = L"OrvanaTools\\OrvanaAssoc\\OrvanaAssoc.exe";
+constexpr wchar_t kMenu[] = L"OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe";
+constexpr wchar_t kZet[] = L"OrvanaTools\\Zet\\zet.exe";
+constexpr wchar_t kTool[] = L"OrvanaTools\\Tool\\tool.exe";
+constexpr wchar_t kStubborn[] = L"OrvanaTools\\Stubborn\\stubborn.exe";
+
+std::string FakeBytes(const std::wstring& name) {
+    return e2e::ReadFileBytes(fakes::FakesFolder() + L"\\" + name + L".exe");
+}
+
+// The events without the "start" lines (they repeat the command line that "args" gives more plainly).
+std::vector<std::string> WithoutStart(const std::vector<std::string>& events) {
+    std::vector<std::string> kept;
+    for (const std::string& e : events) {
+        // Skip a process number "<n>:" put in front by EventsOf.
+        size_t at = 0;
+        while (at < e.size() && e[at] >= '0' && e[at] <= '9')
+            ++at;
+        const size_t from = (at > 0 && at < e.size() && e[at] == ':') ? at + 1 : 0;
+        if (e.compare(from, 6, "start ") != 0)
+            kept.push_back(e);
+    }
+    return kept;
+}
+
+std::string U8(const std::wstring& text) {
+    return e2e::Utf8(text);
+}
+
+// Presses apply, expects the success box, and waits for the program to end.
+void ApplyAndExpectSuccess(e2e::Program& patcher, HWND window) {
+    e2e::Press(window, IDC_CMDAPPLY);
+    const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(90000);
+    ASSERT_TRUE(done.hwnd);
+    EXPECT_EQ(done.text, L"Update successful");
+    EXPECT_EQ(done.ButtonIds(), std::vector<int>{IDOK});
+    EXPECT_FALSE(e2e::Visible(window, IDC_PRGWORKING));
+    patcher.Answer(done, IDOK);
+    EXPECT_TRUE(patcher.WaitEnded());
+}
+
+TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
+    SharedLog log;
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    e2e::SetBackupKey(true);
+
+    orvana.StartMenu();
+    orvana.StartFake(L"fake_wrapper", kWrapper);
+    orvana.StartFake(L"fake_assoc", kAssoc);
+    orvana.StartFake(L"fake_zet", kZet);
+    orvana.StartFake(L"fake_tool", kTool);
+    orvana.StartFake(L"fake_stubborn", kStubborn);
+    orvana.WriteText(L"old.txt", L"leftover");
+    orvana.WriteText(L"readme.txt", L"old readme");
+
+    e2e::Descriptor d = e2e::EnglishPatch();
+    d.ORVVersion = L"5.9";
+    d.PatchLang = L"FR";
+    d.RunAfter = L"\"%ORV%\\OrvanaTools\\post.exe\" first /sleep=300|\"%ORV%\\OrvanaTools\\post.exe\" \"%TMPFLD%\" %LNG%";
+    d.DelAfter = L"%ORV%\\old.txt|%ORV%\\not there.txt";
+    const std::string archive = e2e::MakeArchive({
+        {kWrapper, FakeBytes(L"fake_wrapper")},
+        {kAssoc, FakeBytes(L"fake_assoc")},
+        {kMenu, FakeBytes(L"fake_menu")},
+        {L"OrvanaTools\\post.exe", FakeBytes(L"fake_post")},
+        {L"readme.txt", "new readme"},
+    });
+    e2e::TempDir out;
+    const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+
+    e2e::Program patcher;
+    HWND window = e2e::OpenPatcher(patcher, patch);
+    ASSERT_TRUE(window);
+    ApplyAndExpectSuccess(patcher, window);
+
+    // Restarted programs announce themselves once their windows exist.
+    patcher.WaitUntil(
+        [&] {
+            for (const char* exe : {"OrvanaMenu.exe", "OrvanaWrapper.exe", "OrvanaAssoc.exe", "zet.exe"}) {
+                const std::vector<std::string> events = log.EventsOf(exe);
+                if (std::count(events.begin(), events.end(), "ready") < 2)
+                    return false;
+            }
+            return true;
+        },
+        "the restarted programs");
+
+    const std::string work = U8(e2e::WorkFolderFor(patch));
+    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0", "2:args /updated",
+                                        "2:ready"}))
+        << log.Dump();
+    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaWrapper.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_COPYDATA 0 12 relay/ovpend", "1:exit 0",
+                                        "2:args crashtest/ovpend", "2:ready"}))
+        << log.Dump();
+    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_COPYDATA 0 6 /close", "1:exit 0", "2:args /apply",
+                                        "2:ready"}))
+        << log.Dump();
+    EXPECT_EQ(WithoutStart(log.EventsOf("zet.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_QUIT", "1:exit 0",
+                                        "2:args /exe=\"" + U8(patch) + "\"", "2:ready"}))
+        << log.Dump();
+    // Closed and not restarted; the stubborn one ignored the request and was terminated (no exit line).
+    EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE", "1:exit 0"}));
+    EXPECT_EQ(WithoutStart(log.EventsOf("stubborn.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE ignored"}));
+    EXPECT_TRUE(e2e::RunningUnder(orvana.Path(L"OrvanaTools\\Stubborn")).empty());
+
+    // The post-install commands ran one after the other, with the placeholders replaced; each ended at once,
+    // before it could be watched for long, and counted as done.
+    const std::string root = U8(orvana.root());
+    EXPECT_EQ(log.EventsOf("post.exe", true),
+              (std::vector<std::string>{
+                  "1:start \"" + root + "\\OrvanaTools\\post.exe\" first /sleep=300", "1:args first /sleep=300",
+                  "1:exit 0", "2:start \"" + root + "\\OrvanaTools\\post.exe\" \"" + work.substr(0, work.size() - 1) +
+                                  "\" FR",
+                  "2:args \"" + work.substr(0, work.size() - 1) + "\" FR", "2:exit 0"}))
+        << log.Dump();
+
+    // Order: the menu first, then the wrapper, the association tool, the other tools; commands after
+    // the extraction; restarts last.
+    const int menuClose = log.IndexOf("OrvanaMenu.exe", "WM_CLOSE");
+    const int wrapperCommand = log.IndexOf("OrvanaWrapper.exe", "WM_COPYDATA");
+    const int assocCommand = log.IndexOf("OrvanaAssoc.exe", "WM_COPYDATA");
+    const int zetQuit = log.IndexOf("zet.exe", "WM_QUIT");
+    const int toolClose = log.IndexOf("tool.exe", "WM_CLOSE");
+    const int stubbornClose = log.IndexOf("stubborn.exe", "WM_CLOSE");
+    const int firstCommand = log.IndexOf("post.exe", "start");
+    const int menuRestart = log.IndexOf("OrvanaMenu.exe", "args /updated");
+    EXPECT_LT(menuClose, wrapperCommand);
+    EXPECT_LT(wrapperCommand, assocCommand);
+    for (int other : {zetQuit, toolClose, stubbornClose}) {
+        EXPECT_LT(assocCommand, other);
+        EXPECT_LT(other, firstCommand);
+    }
+    for (const char* exe : {"OrvanaWrapper.exe", "OrvanaAssoc.exe", "zet.exe"}) {
+        // The first "args " line with a value is the restart's.
+        EXPECT_LT(firstCommand, log.IndexOf(exe, "args ")) << exe;
+    }
+    EXPECT_LT(firstCommand, menuRestart);
+
+    EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "new readme");
+    EXPECT_FALSE(orvana.Exists(L"old.txt"));
+    EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+    EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"),
+              "<OrvanaVersion>\r\n\t<Version>5.9</Version>\r\n\t<Patch>20141114055922</Patch>\r\n\t<Lang>fr</Lang>\r\n"
+              "</OrvanaVersion>\r\n");
+    EXPECT_FALSE(fakes::Exists(e2e::WorkFolderFor(patch)));
+    e2e::SetBackupKey(false);
+}
+
+// A patch saved inside the tools folder is itself a program "running from the tools folder".
+TEST(ApplyProtocol, PatchStartedFromTheToolsFolderDoesNotStopItself) {
+    SharedLog log;
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    orvana.StartMenu();
+    orvana.StartFake(L"fake_tool", kTool);
+
+    e2e::Descriptor d = e2e::EnglishPatch();
+    const std::string archive = e2e::MakeArchive({{kTool, FakeBytes(L"fake_tool")}});
+    const std::wstring patch = e2e::WritePatch(orvana.Path(L"OrvanaTools\\Downloads\\orv patch.exe"), archive, d.Text());
+
+    e2e::Program patcher;
+    HWND window = e2e::OpenPatcher(patcher, patch);
+    ASSERT_TRUE(window);
+    ApplyAndExpectSuccess(patcher, window);
+    EXPECT_EQ(patcher.ExitCode(), 0u);
+
+    EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe")), (std::vector<std::string>{"args", "ready", "WM_CLOSE", "exit 0"}));
+    // Neither forced nor brought by the archive: the menu is left alone.
+    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe")), (std::vector<std::string>{"args", "ready"}));
+    EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+}
+
+// Without an executable in the archive no tool is touched; the menu only when the patch forces it.
+TEST(ApplyProtocol, ArchiveWithoutProgramsClosesOnlyAForcedMenu) {
+    for (const bool force : {false, true}) {
+        SCOPED_TRACE(force ? "ForceMenuRestart" : "no ForceMenuRestart");
+        SharedLog log;
+        Installation orvana;
+        e2e::ProgramsEnder ender(orvana.root());
+        orvana.StartMenu();
+        orvana.StartFake(L"fake_tool", kTool);
+
+        e2e::Descriptor d = e2e::EnglishPatch();
+        d.ForceMenuRestart = force;
+        const std::string archive = e2e::MakeArchive({{L"OrvanaTools\\notes.txt", "notes"}});
+        e2e::TempDir out;
+        const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+
+        e2e::Program patcher;
+        HWND window = e2e::OpenPatcher(patcher, patch);
+        ASSERT_TRUE(window);
+        ApplyAndExpectSuccess(patcher, window);
+        if (force) {
+            patcher.WaitUntil(
+                [&] {
+                    const std::vector<std::string> events = log.EventsOf("OrvanaMenu.exe");
+                    return std::count(events.begin(), events.end(), "ready") == 2;
+                },
+                "the menu's restart");
+            EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
+                      (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0",
+                                                "2:args /updated", "2:ready"}))
+                << log.Dump();
+        } else {
+            EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe")), (std::vector<std::string>{"args", "ready"}));
+        }
+        EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe")), (std::vector<std::string>{"args", "ready"}));
+        EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\notes.txt"), "notes");
+        EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+    }
+}
+
+// A folder picked by hand has no running menu to close: even a forced menu restart starts nothing.
+TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
+    SharedLog log;
+    Installation::Options options;
+    options.folderName = L"Orvana picked";
+    Installation orvana(options);
+    e2e::ProgramsEnder ender(orvana.root());
+    fakes::PlaceFake(L"fake_menu", orvana.Path(L"OrvanaTools\\OrvanaMenu"), L"OrvanaMenu.exe");
+
+    e2e::Descriptor d = e2e::EnglishPatch();
+    d.ForceMenuRestart = true;
+    const std::string archive = e2e::MakeArchive({{kMenu, FakeBytes(L"fake_menu")}, {L"readme.txt", "picked"}});
+    e2e::TempDir out;
+    const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+
+    e2e::Program patcher;
+    ASSERT_TRUE(patcher.Start(patch));
+    const e2e::MessageBoxInfo notRunning = patcher.WaitForMessageBox();
+    ASSERT_TRUE(notRunning.hwnd);
+    patcher.Answer(notRunning, IDYES);
+    // A folder that is not an installation first: refused, and the picker comes again.
+    HWND picker = patcher.WaitForFolderPicker();
+    ASSERT_TRUE(picker);
+    e2e::PickFolder(picker, patcher.pid(), orvana.Path(L"OrvanaTools"));
+    const e2e::MessageBoxInfo notFound = patcher.WaitForMessageBox();
+    ASSERT_TRUE(notFound.hwnd);
+    EXPECT_EQ(notFound.text, L"Orvana not found in this folder");
+    patcher.Answer(notFound, IDOK);
+    picker = patcher.WaitForFolderPicker();
+    ASSERT_TRUE(picker);
+    e2e::PickFolder(picker, patcher.pid(), orvana.root());
+    HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY);
+    ASSERT_TRUE(window);
+    ApplyAndExpectSuccess(patcher, window);
+
+    EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "picked");
+    EXPECT_TRUE(log.EventsOf("OrvanaMenu.exe").empty()) << log.Dump();
+    EXPECT_TRUE(e2e::RunningUnder(orvana.root()).empty());
+    EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+#include "e2e/harness/apply_support.h"
+
+#include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <map>
+
+#include "e2e/harness/install_builder.h"
+#include "fakes/fake_launch_win.h"
+#include "patcher/frm_main_ids.h"
+
+namespace e2e {
+
+namespace {
+
+std::wstring TempPathLong() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring path(temp, n);
+    wchar_t longPath[1024];
+    const DWORD m = GetLongPathNameW(path.c_str(), longPath, 1024);
+    if (m > 0 && m < 1024)
+        path.assign(longPath, m);
+    if (path.empty() || path.back() != L'\\')
+        path.push_back(L'\\');
+    return path;
+}
+
+bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
+    return text.size() >= prefix.size() &&
+           CompareStringOrdinal(text.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::vector<std::pair<DWORD, std::wstring>> Processes() {
+    std::vector<DWORD> ids(4096);
+    DWORD bytes = 0;
+    std::vector<std::pair<DWORD, std::wstring>> result;
+    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes))
+        return result;
+    ids.resize(bytes / sizeof(DWORD));
+    for (DWORD id : ids) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (!process)
+            continue;
+        wchar_t path[32768];
+        DWORD size = 32768;
+        if (QueryFullProcessImageNameW(process, 0, path, &size))
+            result.emplace_back(id, std::wstring(path, size));
+        CloseHandle(process);
+    }
+    return result;
+}
+
+}  // namespace
+
+SharedLog::SharedLog() {
+    static int counter = 0;
+    folder_ = TempPathLong() + L"ovapplylog_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+              std::to_wstring(++counter);
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    path_ = folder_ + L"\\fakes.log";
+    SetEnvironmentVariableW(L"OV_FAKE_LOG", path_.c_str());
+    // Whatever a failing test leaves running ends by itself soon.
+    SetEnvironmentVariableW(L"OV_FAKE_LIFETIME_S", L"120");
+}
+
+SharedLog::~SharedLog() {
+    SetEnvironmentVariableW(L"OV_FAKE_LOG", nullptr);
+    fakes::DeleteTree(folder_);
+}
+
+std::vector<LogEntry> SharedLog::Entries() const {
+    std::vector<LogEntry> entries;
+    for (const std::string& line : fakes::ReadLog(path_)) {
+        const size_t nameEnd = line.find(' ');
+        if (nameEnd == std::string::npos)
+            continue;
+        const size_t pidEnd = line.find(' ', nameEnd + 1);
+        LogEntry e;
+        e.exe = line.substr(0, nameEnd);
+        e.pid = static_cast<DWORD>(std::stoul(line.substr(nameEnd + 1, pidEnd - nameEnd - 1)));
+        e.event = pidEnd == std::string::npos ? std::string() : line.substr(pidEnd + 1);
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+std::vector<std::string> SharedLog::EventsOf(const std::string& exe, bool numbered) const {
+    std::vector<std::string> events;
+    std::map<DWORD, int> number;
+    for (const LogEntry& e : Entries()) {
+        if (e.exe != exe)
+            continue;
+        if (!number.count(e.pid)) {
+            const int next = static_cast<int>(number.size()) + 1;
+            number[e.pid] = next;
+        }
+        events.push_back(numbered ? std::to_string(number[e.pid]) + ":" + e.event : e.event);
+    }
+    return events;
+}
+
+int SharedLog::IndexOf(const std::string& exe, const std::string& prefix) const {
+    const std::vector<LogEntry> entries = Entries();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].exe == exe && entries[i].event.compare(0, prefix.size(), prefix) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string SharedLog::Dump() const {
+    std::string text;
+    for (const std::string& line : fakes::ReadLog(path_))
+        text += "    " + line + "\n";
+    return text;
+}
+
+std::vector<std::wstring> RunningUnder(const std::wstring& folder) {
+    std::vector<std::wstring> paths;
+    const std::wstring prefix = folder + L"\\";
+    for (const auto& [id, path] : Processes()) {
+        if (StartsWithNoCase(path, prefix))
+            paths.push_back(path);
+    }
+    return paths;
+}
+
+void ProgramsEnder::EndAll() const {
+    const std::wstring prefix = root_ + L"\\";
+    for (const auto& [id, path] : Processes()) {
+        if (!StartsWithNoCase(path, prefix) || id == GetCurrentProcessId())
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (!process)
+            continue;
+        TerminateProcess(process, 98);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+}
+
+std::wstring WorkFolderFor(const std::wstring& patchPath) {
+    std::wstring name = patchPath.substr(patchPath.find_last_of(L"\\/") + 1);
+    const size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos)
+        name.erase(dot);
+    return TempPathLong() + name + L"\\";
+}
+
+void SetBackupKey(bool present) {
+    if (present) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\OrvanaBackup", 0, nullptr, 0, KEY_WRITE,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    } else {
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes\\OrvanaBackup");
+    }
+}
+
+Descriptor EnglishPatch() {
+    Descriptor d;
+    d.Strings = LanguageBlock(L"EN", TypicalTexts(false));
+    return d;
+}
+
+HWND OpenPatcher(Program& patcher, const std::wstring& patchPath) {
+    if (!patcher.Start(patchPath))
+        return nullptr;
+    HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY);
+    if (!window)
+        return nullptr;
+    if (!patcher.WaitUntil([&] { return Enabled(window, IDC_CMDAPPLY); }, "the apply button to be enabled"))
+        return nullptr;
+    return window;
+}
+
+}  // namespace e2e

@@ -1,0 +1,80 @@
+// What the apply tests need beside the common harness: one log shared by every fake of a test (so that the
+// order of events across programs, restarted ones included, can be read), the end of every program that
+// runs from an installation (restarted programs are not owned by any test object), the work folder the
+// patcher uses, the backup registry key, and the press on the apply button.
+//
+//     e2e::SharedLog log;                       // before any fake starts; fakes and the patcher inherit it
+//     e2e::Installation orvana;
+//     e2e::ProgramsEnder ender(orvana.root());  // declared after the installation: runs first at the end
+//     ...
+//     EXPECT_EQ(log.EventsOf(L"OrvanaMenu.exe"), ...);
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/harness/patch_builder.h"
+#include "e2e/harness/window_driver.h"
+
+namespace e2e {
+
+struct LogEntry {
+    std::string exe;    // file name of the program that wrote the line
+    DWORD pid = 0;
+    std::string event;  // the rest of the line
+};
+
+class SharedLog {
+  public:
+    SharedLog();
+    ~SharedLog();
+    SharedLog(const SharedLog&) = delete;
+    SharedLog& operator=(const SharedLog&) = delete;
+
+    std::vector<LogEntry> Entries() const;
+    // Events of one program (all its processes), in order, prefixed by "<n>:" when `numbered` to tell the
+    // processes apart: 1 for the first process of that name seen in the log, 2 for the next...
+    std::vector<std::string> EventsOf(const std::string& exe, bool numbered = false) const;
+    // Index in Entries() of the first entry of `exe` whose event starts with `prefix`; -1 when none.
+    int IndexOf(const std::string& exe, const std::string& prefix) const;
+    std::string Dump() const;
+    const std::wstring& path() const { return path_; }
+
+  private:
+    std::wstring folder_;
+    std::wstring path_;
+};
+
+// Ends every process whose program lies under `root` (restarted fakes, post-install commands), on
+// request and when it goes.
+class ProgramsEnder {
+  public:
+    explicit ProgramsEnder(std::wstring root) : root_(std::move(root)) {}
+    ~ProgramsEnder() { EndAll(); }
+    ProgramsEnder(const ProgramsEnder&) = delete;
+    ProgramsEnder& operator=(const ProgramsEnder&) = delete;
+    void EndAll() const;
+
+  private:
+    std::wstring root_;
+};
+
+// Full paths of the running processes whose program lies under `folder`.
+std::vector<std::wstring> RunningUnder(const std::wstring& folder);
+
+// The patcher's work folder for the patch file `patchPath`: the temporary folder, the file's name
+// without extension, "\".
+std::wstring WorkFolderFor(const std::wstring& patchPath);
+
+// HKEY_CURRENT_USER\Software\Classes\OrvanaBackup present or not.
+void SetBackupKey(bool present);
+
+// The typical patch with English texts only, so that every user language shows the same texts.
+Descriptor EnglishPatch();
+
+// Starts the patch, waits for its window with the apply button enabled, and returns the window.
+HWND OpenPatcher(Program& patcher, const std::wstring& patchPath);
+
+}  // namespace e2e
