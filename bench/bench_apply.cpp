@@ -1,0 +1,377 @@
+// Applies a patch whose archive holds 2,000 files (about 100 MB) to a throw-away installation where only
+// the fake menu runs, and prints the apply's time (from the press on the apply button to the success
+// box) beside the archiver extracting the same archive into the same folder on its own. Then it replays
+// the apply's steps one by one in this process, with the same routines the program uses, to show where
+// the time goes.
+//
+// Usage: bench_apply.exe [files] [kilobytes per file]      (default 2000 files of 50 KB)
+// Needs OV_7Z_DIR (real 7z.exe + 7z.dll) and OV_BUILD_DIR (OVPatcher.exe, fakes\), as the tests have.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "appclose/app_close_win.h"
+#include "appclose/app_list_win.h"
+#include "appclose/wildcard.h"
+#include "container/patch_container.h"
+#include "container/patch_file_win.h"
+#include "patcher/frm_main_ids.h"
+#include "process/sevenzip_win.h"
+#include "process/shell_exec_win.h"
+#include "support/file_system_win.h"
+#include "support/handles_win.h"
+
+namespace {
+
+double NowMs() {
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t buf[4096];
+    const DWORD n = GetEnvironmentVariableW(name, buf, 4096);
+    return n > 0 && n < 4096 ? std::wstring(buf, n) : std::wstring();
+}
+
+std::string ReadAll(const std::wstring& path) {
+    UniqueFile f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    if (!f)
+        return bytes;
+    LARGE_INTEGER size{};
+    GetFileSizeEx(f.get(), &size);
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    size_t at = 0;
+    while (at < bytes.size() &&
+           ReadFile(f.get(), bytes.data() + at, static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1 << 24)), &got,
+                    nullptr) &&
+           got > 0)
+        at += got;
+    return bytes;
+}
+
+bool WriteAll(const std::wstring& path, const std::string& bytes) {
+    UniqueFile f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!f)
+        return false;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(f.get(), bytes.data() + at, static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1 << 24)),
+                       &written, nullptr))
+            return false;
+        at += written;
+    }
+    return true;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// Starts a command line hidden and waits for it; its output is thrown away. Returns the exit code or -1.
+long Run(const std::wstring& cmdLine, const std::wstring& folder = L"") {
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    UniqueFile nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    si.hStdOutput = nul.get();
+    si.hStdError = nul.get();
+    std::vector<wchar_t> cmd(cmdLine.begin(), cmdLine.end());
+    cmd.push_back(L'\0');
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &si, &pi))
+        return -1;
+    ProcessInfo process(pi);
+    WaitForSingleObject(process.process.get(), INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.process.get(), &code);
+    return static_cast<long>(code);
+}
+
+struct Found {
+    DWORD pid;
+    std::function<bool(HWND)> match;
+    HWND hwnd;
+};
+
+BOOL CALLBACK FindProc(HWND hwnd, LPARAM lParam) {
+    auto* f = reinterpret_cast<Found*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == f->pid && IsWindowVisible(hwnd) && f->match(hwnd)) {
+        f->hwnd = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND WaitForWindow(DWORD pid, const std::function<bool(HWND)>& match, int timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (GetTickCount64() < end) {
+        Found f{pid, match, nullptr};
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
+        if (f.hwnd)
+            return f.hwnd;
+        Sleep(5);
+    }
+    return nullptr;
+}
+
+bool IsDialog(HWND w) {
+    wchar_t cls[64] = L"";
+    GetClassNameW(w, cls, 64);
+    return wcscmp(cls, L"#32770") == 0;
+}
+
+std::wstring TextOf(HWND w) {
+    wchar_t buf[1024] = L"";
+    SendMessageW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));
+    return buf;
+}
+
+void KillTree(const std::wstring& folder) {
+    mGlobal::KillFolder(folder, true, nullptr, false);
+}
+
+void EndProgramsUnder(const std::wstring& root) {
+    std::vector<std::wstring> paths;
+    std::vector<DWORD> pids;
+    mAppClose::GetAppList(paths, mAppClose::EscapeWildcard(root) + L"\\*", pids);
+    for (DWORD pid : pids) {
+        UniqueHandle p(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        if (p) {
+            TerminateProcess(p.get(), 0);
+            WaitForSingleObject(p.get(), 5000);
+        }
+    }
+}
+
+struct Setup {
+    std::wstring base;      // everything lives here
+    std::wstring root;      // installation
+    std::wstring patch;     // patch file
+    std::wstring archive;   // the archive alone
+    std::wstring menu;      // the fake menu inside the installation
+    std::wstring sevenZip;  // the real archiver's folder
+    std::wstring product;   // OVPatcher.exe
+};
+
+bool Prepare(Setup& s, int files, int kb) {
+    s.sevenZip = Env(L"OV_7Z_DIR");
+    const std::wstring build = Env(L"OV_BUILD_DIR");
+    s.product = build + L"\\OVPatcher.exe";
+    s.base = mGlobal::GetTempFolder() + L"ov bench apply";
+    KillTree(s.base);
+    s.root = s.base + L"\\Orvana b\u00e9nch";
+    const std::wstring staging = s.base + L"\\staging";
+    mGlobal::MakePath(s.root + L"\\OrvanaTools\\Installer");
+    mGlobal::MakePath(s.root + L"\\OrvanaTools\\OrvanaMenu");
+    WriteAll(s.root + L"\\Orvana.exe", "MZ");
+    for (const wchar_t* name : {L"7z.exe", L"7z.dll"}) {
+        if (!CopyFileW((s.sevenZip + L"\\" + name).c_str(), (s.root + L"\\OrvanaTools\\Installer\\" + name).c_str(),
+                       FALSE)) {
+            std::printf("cannot copy %s from OV_7Z_DIR\n", Utf8(name).c_str());
+            return false;
+        }
+    }
+    WriteAll(s.root + L"\\OrvanaTools\\version.ver",
+             "<OrvanaVersion>\r\n\t<Version>5.8</Version>\r\n\t<Patch>20141104134857</Patch>\r\n\t<Lang>fr</Lang>\r\n"
+             "</OrvanaVersion>\r\n");
+    s.menu = s.root + L"\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe";
+    CopyFileW((build + L"\\fakes\\fake_menu.exe").c_str(), s.menu.c_str(), FALSE);
+
+    // Files that compress about as well as a suite's programs and documents do (roughly half).
+    uint32_t x = 12345;
+    std::string block(static_cast<size_t>(kb) * 1024, '\0');
+    for (int i = 0; i < files; ++i) {
+        for (size_t j = 0; j < block.size(); ++j) {
+            x = x * 1103515245u + 12345u;
+            block[j] = (j & 1) ? static_cast<char>(x >> 24) : static_cast<char>('a' + (j % 7));
+        }
+        const std::wstring folder = staging + L"\\Apps\\App" + std::to_wstring(i % 40);
+        mGlobal::MakePath(folder);
+        WriteAll(folder + L"\\file" + std::to_wstring(i) + L".dat", block);
+    }
+    s.archive = s.base + L"\\data.7z";
+    const double t0 = NowMs();
+    if (Run(L"\"" + s.sevenZip + L"\\7z.exe\" a -mx=1 \"" + s.archive + L"\" Apps", staging) != 0) {
+        std::printf("packing failed\n");
+        return false;
+    }
+    std::printf("packed %d files of %d KB in %.0f ms; archive %.1f MB\n", files, kb, NowMs() - t0,
+                static_cast<double>(ReadAll(s.archive).size()) / 1048576.0);
+    KillTree(staging);
+
+    const std::string descriptor =
+        "<ORVPatch><ExtractPath></ExtractPath><ORVVersion>5.9</ORVVersion><ORVPatchNeeded>20141104134857"
+        "</ORVPatchNeeded><PatchVersion>20141114055922</PatchVersion><PatchLang/><UpdateInfo>bench</UpdateInfo>"
+        "<Strings><EN><Title>T</Title><Apply>Apply</Apply><Cancel>Cancel</Cancel><UpdateDone>Update successful"
+        "</UpdateDone><ExtractError>x</ExtractError><OrvStillRunning>r</OrvStillRunning></EN></Strings></ORVPatch>\r\n";
+    s.patch = s.base + L"\\orv bench.exe";
+    if (!WriteAll(s.patch, mGlobal::BuildPatch(ReadAll(s.product), ReadAll(s.archive), descriptor))) {
+        std::printf("cannot write the patch\n");
+        return false;
+    }
+    return true;
+}
+
+std::wstring FreshDestination(const Setup& s) {
+    // Same folder as the apply extracts into: the installation root, emptied of the archive's files.
+    KillTree(s.root + L"\\Apps");
+    return s.root;
+}
+
+double TimeDirect(const Setup& s) {
+    const std::wstring dest = FreshDestination(s);
+    const double t0 = NowMs();
+    Run(L"\"" + s.sevenZip + L"\\7z.exe\" x -y -r -o\"" + dest + L"\\\" \"" + s.archive + L"\" \"*.*\"");
+    return NowMs() - t0;
+}
+
+// The whole apply through the real program. Returns ms from the press to the success box, or -1.
+double TimeRealApply(const Setup& s) {
+    FreshDestination(s);
+    EndProgramsUnder(s.root);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::wstring menuCmd = L"\"" + s.menu + L"\"";
+    if (!CreateProcessW(s.menu.c_str(), menuCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return -1;
+    ProcessInfo menu(pi);
+    WaitForWindow(pi.dwProcessId, [](HWND) { return true; }, 10000);
+
+    std::wstring cmd = L"\"" + s.patch + L"\"";
+    PROCESS_INFORMATION ppi{};
+    if (!CreateProcessW(s.patch.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &ppi))
+        return -1;
+    ProcessInfo patcher(ppi);
+    HWND window = WaitForWindow(ppi.dwProcessId, [](HWND w) { return IsDialog(w) && GetDlgItem(w, IDC_CMDAPPLY); },
+                                30000);
+    if (!window) {
+        std::printf("the patcher's window did not show\n");
+        return -1;
+    }
+    const ULONGLONG end = GetTickCount64() + 10000;
+    while (!IsWindowEnabled(GetDlgItem(window, IDC_CMDAPPLY)) && GetTickCount64() < end)
+        Sleep(5);
+    const double t0 = NowMs();
+    PostMessageW(GetDlgItem(window, IDC_CMDAPPLY), BM_CLICK, 0, 0);
+    HWND box = WaitForWindow(ppi.dwProcessId, [&](HWND w) { return w != window && IsDialog(w); }, 600000);
+    const double elapsed = NowMs() - t0;
+    if (!box) {
+        std::printf("no box after the apply\n");
+        return -1;
+    }
+    const std::wstring text = TextOf(GetDlgItem(box, 0xFFFF));
+    if (text != L"Update successful")
+        std::printf("unexpected box: %s\n", Utf8(text).c_str());
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    WaitForSingleObject(patcher.process.get(), 20000);
+    // The menu was restarted; end it before the next round, which starts its own.
+    WaitForSingleObject(menu.process.get(), 5000);
+    const ULONGLONG restartDeadline = GetTickCount64() + 10000;
+    for (;;) {
+        std::wstring first;
+        if (mAppClose::IsAppRunning(mAppClose::EscapeWildcard(s.menu), first) || GetTickCount64() > restartDeadline)
+            break;
+        Sleep(20);
+    }
+    EndProgramsUnder(s.root);
+    return text == L"Update successful" ? elapsed : -1;
+}
+
+// The apply's steps replayed with the program's own routines.
+void Breakdown(const Setup& s) {
+    FreshDestination(s);
+    EndProgramsUnder(s.root);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::wstring menuCmd = L"\"" + s.menu + L"\"";
+    CreateProcessW(s.menu.c_str(), menuCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    ProcessInfo menu(pi);
+    WaitForWindow(pi.dwProcessId, [](HWND) { return true; }, 10000);
+
+    struct Step {
+        std::string name;
+        double ms;
+    };
+    std::vector<Step> steps;
+    auto timed = [&](const std::string& name, const std::function<void()>& f) {
+        const double t0 = NowMs();
+        f();
+        steps.push_back({name, NowMs() - t0});
+    };
+    const std::wstring work = mGlobal::GetTempFolder() + L"orv bench\\";
+    c7z zip;
+    timed("work folder + 7z.exe/7z.dll copies", [&] {
+        mGlobal::MakePath(work);
+        CopyFileW((s.root + L"\\OrvanaTools\\Installer\\7z.exe").c_str(), (work + L"7z.exe").c_str(), FALSE);
+        CopyFileW((s.root + L"\\OrvanaTools\\Installer\\7z.dll").c_str(), (work + L"7z.dll").c_str(), FALSE);
+    });
+    zip.SetPath7zip(work + L"7z.exe");
+    timed("archive copy to patch.dat", [&] { mGlobal::ExtractPatchData(work + L"patch.dat", 1, s.patch); });
+    zip.SetFileName(work + L"patch.dat");
+    for (const wchar_t* mask : {L"*\\OrvanaAssoc.exe", L"*\\OrvanaWrapper.exe", L"*\\OrvanaMenu.exe", L"*.exe"})
+        timed("listing " + Utf8(mask), [&] { zip.GetFileList(mask, true); });
+    timed("closing the menu", [&] {
+        mAppClose2::CloseApps(mAppClose::EscapeWildcard(s.menu), false, L"ThunderRT6FormDC", L"*Orvana*", true);
+    });
+    timed("extraction (driver)", [&] { zip.Extract(L"*.*", s.root + L"\\", L""); });
+    timed("restart of the menu", [&] { mGlobal::ShellEx(s.menu, 1, L"/updated"); });
+    timed("work folder removal", [&] { KillTree(work); });
+    double total = 0;
+    for (const Step& st : steps) {
+        std::printf("  %-40s %9.0f ms\n", st.name.c_str(), st.ms);
+        total += st.ms;
+    }
+    std::printf("  %-40s %9.0f ms\n", "sum of the steps", total);
+    EndProgramsUnder(s.root);
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const int files = argc > 1 ? _wtoi(argv[1]) : 2000;
+    const int kb = argc > 2 ? _wtoi(argv[2]) : 50;
+    LocalFree(argv);
+    Setup s;
+    if (!Prepare(s, files, kb))
+        return 1;
+
+    std::vector<double> direct, applied;
+    for (int round = 0; round < 3; ++round) {
+        direct.push_back(TimeDirect(s));
+        applied.push_back(TimeRealApply(s));
+        std::printf("round %d: 7z x %.0f ms, apply %.0f ms\n", round + 1, direct.back(), applied.back());
+    }
+    std::sort(direct.begin(), direct.end());
+    std::sort(applied.begin(), applied.end());
+    std::printf("median: 7z x %.0f ms, apply %.0f ms, ratio %.2f\n", direct[1], applied[1], applied[1] / direct[1]);
+    std::printf("breakdown (the apply's steps replayed in this process):\n");
+    Breakdown(s);
+    KillTree(s.base);
+    return 0;
+}
