@@ -342,8 +342,9 @@ void ApplyRun::StopOtherTools() {
 
 void ApplyRun::WriteExclusionList() {
     Op([&] {
-        const std::wstring list = ExclusionListText(Descriptor(L"FileFlags"), s_.InstallRoot, Descriptor(L"ExtractPath"),
-                                                    [](const std::wstring& path) { return mGlobal::FileExists(path); });
+        const std::wstring list =
+            ExclusionListText(Descriptor(L"FileFlags"), s_.InstallRoot, Descriptor(L"ExtractPath"),
+                              [](const std::wstring& path) { return mGlobal::FileExists(path); });
         if (list.empty())
             return;
         // Kept even when the write fails: the archiver then refuses the missing list, and the user hears

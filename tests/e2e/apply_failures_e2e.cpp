@@ -181,14 +181,14 @@ TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
         },
         "the restarts");
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
-              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0", "2:args /updated",
-                                        "2:ready"}))
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0",
+                                        "2:args /updated", "2:ready"}))
         << log.Dump();
     // Without the backup key the association tool restarts without an argument.
     patcher.WaitUntil([&] { return WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)).size() >= 6; }, "assoc");
-    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)),
-              (std::vector<std::string>{"1:args", "1:ready", "1:WM_COPYDATA 0 6 /close", "1:exit 0", "2:args",
-                                        "2:ready"}))
+    EXPECT_EQ(
+        WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)),
+        (std::vector<std::string>{"1:args", "1:ready", "1:WM_COPYDATA 0 6 /close", "1:exit 0", "2:args", "2:ready"}))
         << log.Dump();
     const std::vector<std::string> zet = WithoutStart(log.EventsOf("zet.exe", true));
     ASSERT_GE(zet.size(), 5u) << log.Dump();

@@ -75,7 +75,8 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     e2e::Descriptor d = e2e::EnglishPatch();
     d.ORVVersion = L"5.9";
     d.PatchLang = L"FR";
-    d.RunAfter = L"\"%ORV%\\OrvanaTools\\post.exe\" first /sleep=300|\"%ORV%\\OrvanaTools\\post.exe\" \"%TMPFLD%\" %LNG%";
+    d.RunAfter =
+        L"\"%ORV%\\OrvanaTools\\post.exe\" first /sleep=300|\"%ORV%\\OrvanaTools\\post.exe\" \"%TMPFLD%\" %LNG%";
     d.DelAfter = L"%ORV%\\old.txt|%ORV%\\not there.txt";
     const std::string archive = e2e::MakeArchive({
         {kWrapper, FakeBytes(L"fake_wrapper")},
@@ -106,8 +107,8 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
 
     const std::string work = U8(e2e::WorkFolderFor(patch));
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
-              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0", "2:args /updated",
-                                        "2:ready"}))
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0",
+                                        "2:args /updated", "2:ready"}))
         << log.Dump();
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaWrapper.exe", true)),
               (std::vector<std::string>{"1:args", "1:ready", "1:WM_COPYDATA 0 12 relay/ovpend", "1:exit 0",
@@ -131,12 +132,12 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     // The post-install commands ran one after the other, with the placeholders replaced; each ended at once,
     // before it could be watched for long, and counted as done.
     const std::string root = U8(orvana.root());
-    EXPECT_EQ(log.EventsOf("post.exe", true),
-              (std::vector<std::string>{
-                  "1:start \"" + root + "\\OrvanaTools\\post.exe\" first /sleep=300", "1:args first /sleep=300",
-                  "1:exit 0", "2:start \"" + root + "\\OrvanaTools\\post.exe\" \"" + work.substr(0, work.size() - 1) +
-                                  "\" FR",
-                  "2:args \"" + work.substr(0, work.size() - 1) + "\" FR", "2:exit 0"}))
+    EXPECT_EQ(
+        log.EventsOf("post.exe", true),
+        (std::vector<std::string>{
+            "1:start \"" + root + "\\OrvanaTools\\post.exe\" first /sleep=300", "1:args first /sleep=300", "1:exit 0",
+            "2:start \"" + root + "\\OrvanaTools\\post.exe\" \"" + work.substr(0, work.size() - 1) + "\" FR",
+            "2:args \"" + work.substr(0, work.size() - 1) + "\" FR", "2:exit 0"}))
         << log.Dump();
 
     // Order: the menu first, then the wrapper, the association tool, the other tools; commands after
@@ -181,7 +182,8 @@ TEST(ApplyProtocol, PatchStartedFromTheToolsFolderDoesNotStopItself) {
 
     e2e::Descriptor d = e2e::EnglishPatch();
     const std::string archive = e2e::MakeArchive({{kTool, FakeBytes(L"fake_tool")}});
-    const std::wstring patch = e2e::WritePatch(orvana.Path(L"OrvanaTools\\Downloads\\orv patch.exe"), archive, d.Text());
+    const std::wstring patch =
+        e2e::WritePatch(orvana.Path(L"OrvanaTools\\Downloads\\orv patch.exe"), archive, d.Text());
 
     e2e::Program patcher;
     HWND window = e2e::OpenPatcher(patcher, patch);
@@ -189,7 +191,8 @@ TEST(ApplyProtocol, PatchStartedFromTheToolsFolderDoesNotStopItself) {
     ApplyAndExpectSuccess(patcher, window);
     EXPECT_EQ(patcher.ExitCode(), 0u);
 
-    EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe")), (std::vector<std::string>{"args", "ready", "WM_CLOSE", "exit 0"}));
+    EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe")),
+              (std::vector<std::string>{"args", "ready", "WM_CLOSE", "exit 0"}));
     // Neither forced nor brought by the archive: the menu is left alone.
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe")), (std::vector<std::string>{"args", "ready"}));
     EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));

@@ -118,16 +118,21 @@ TEST(ApplyPatch, VersionFileKeepsItsChildrenInOrder) {
         const wchar_t* orvVersion;
         const wchar_t* expected;
     } cases[] = {
-        {L"all three", L"<OrvanaVersion>\r\n\t<Version>1.0</Version>\r\n\t<Lang>FR</Lang>\r\n\t<Patch>20140101000000</Patch>\r\n</OrvanaVersion>\r\n",
+        {L"all three",
+         L"<OrvanaVersion>\r\n\t<Version>1.0</Version>\r\n\t<Lang>FR</Lang>\r\n\t<Patch>20140101000000</Patch>\r\n</"
+         L"OrvanaVersion>\r\n",
          L"2.0",
-         L"<OrvanaVersion>\r\n\t<Version>2.0</Version>\r\n\t<Lang>FR</Lang>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
+         L"<OrvanaVersion>\r\n\t<Version>2.0</Version>\r\n\t<Lang>FR</Lang>\r\n\t<Patch>20150101000000</Patch>\r\n</"
+         L"OrvanaVersion>\r\n"},
         {L"no Patch", L"<OrvanaVersion><Version>1.0</Version><Lang>EN</Lang></OrvanaVersion>", L"2.0",
-         L"<OrvanaVersion>\r\n\t<Version>2.0</Version>\r\n\t<Lang>EN</Lang>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
+         L"<OrvanaVersion>\r\n\t<Version>2.0</Version>\r\n\t<Lang>EN</Lang>\r\n\t<Patch>20150101000000</Patch>\r\n</"
+         L"OrvanaVersion>\r\n"},
         {L"empty ORVVersion", L"<OrvanaVersion><Patch>1</Patch><Version>1.0</Version></OrvanaVersion>", L"",
          L"<OrvanaVersion>\r\n\t<Patch>20150101000000</Patch>\r\n\t<Version></Version>\r\n</OrvanaVersion>\r\n"},
         {L"other children keep their own values",
          L"<OrvanaVersion><Note>a</Note><Version>1</Version><Note>b</Note></OrvanaVersion>", L"3",
-         L"<OrvanaVersion>\r\n\t<Note>a</Note>\r\n\t<Version>3</Version>\r\n\t<Note>b</Note>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
+         L"<OrvanaVersion>\r\n\t<Note>a</Note>\r\n\t<Version>3</Version>\r\n\t<Note>b</"
+         L"Note>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
         {L"no children", L"<OrvanaVersion></OrvanaVersion>", L"3",
          L"<OrvanaVersion>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
     };

@@ -56,8 +56,8 @@ std::vector<std::pair<DWORD, std::wstring>> Processes() {
 
 SharedLog::SharedLog() {
     static int counter = 0;
-    folder_ = TempPathLong() + L"ovapplylog_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-              std::to_wstring(++counter);
+    folder_ =
+        TempPathLong() + L"ovapplylog_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
     CreateDirectoryW(folder_.c_str(), nullptr);
     path_ = folder_ + L"\\fakes.log";
     SetEnvironmentVariableW(L"OV_FAKE_LOG", path_.c_str());

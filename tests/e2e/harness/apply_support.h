@@ -21,7 +21,7 @@
 namespace e2e {
 
 struct LogEntry {
-    std::string exe;    // file name of the program that wrote the line
+    std::string exe;  // file name of the program that wrote the line
     DWORD pid = 0;
     std::string event;  // the rest of the line
 };
