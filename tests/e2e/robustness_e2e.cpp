@@ -30,7 +30,8 @@ namespace {
 
 constexpr uint64_t kDefaultSeed = 20141114055922ull;
 constexpr int kDefaultCount = 50;
-constexpr int kRunLimitMs = 20000;
+// Time one start may take, unless OV_ROBUSTNESS_LIMIT_MS says otherwise.
+constexpr int kDefaultRunLimitMs = 20000;
 const char kMarker[] = "OVPATCHEND";
 constexpr size_t kMarkerSize = 10;
 
@@ -274,12 +275,13 @@ class Mutator {
         const bool closed = Below(2);
         const bool insideTypical = Below(2);
         std::string open, close;
+        std::vector<const char*> chosen;
         for (uint32_t i = 0; i < depth; ++i) {
-            const std::string name = names[Below(7)];
-            open += "<" + name + ">";
-            if (closed)
-                close = "</" + name + ">" + close;
+            chosen.push_back(names[Below(7)]);
+            open += std::string("<") + chosen.back() + ">";
         }
+        for (auto it = chosen.rbegin(); closed && it != chosen.rend(); ++it)
+            close += std::string("</") + *it + ">";
         note = std::to_string(depth) + " levels, " + (closed ? "closed" : "unclosed") +
                (insideTypical ? ", inside the typical descriptor's Strings" : ", alone");
         if (!insideTypical)
@@ -426,7 +428,7 @@ struct RunResult {
     std::string detail;
 };
 
-RunResult RunPatcher(const std::wstring& exe, const std::wstring& args) {
+RunResult RunPatcher(const std::wstring& exe, const std::wstring& args, int limitMs) {
     RunResult r;
     e2e::Program patcher;
     if (!patcher.Start(exe, args)) {
@@ -434,7 +436,7 @@ RunResult RunPatcher(const std::wstring& exe, const std::wstring& args) {
         return r;
     }
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kRunLimitMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     std::vector<std::wstring> boxes;
     bool sawWindow = false;
     auto windowSince = Clock::time_point();
@@ -444,7 +446,7 @@ RunResult RunPatcher(const std::wstring& exe, const std::wstring& args) {
         if (!patcher.Running())
             break;
         if (Clock::now() > deadline) {
-            r.detail = "still running after " + std::to_string(kRunLimitMs) + " ms";
+            r.detail = "still running after " + std::to_string(limitMs) + " ms";
             patcher.Kill();
             return r;
         }
@@ -533,6 +535,7 @@ TEST(Robustness, DamagedPatchFilesNeverCrashHangOrTouchTheInstallation) {
     const uint64_t seed = EnvNumber(L"OV_ROBUSTNESS_SEED", kDefaultSeed);
     const uint64_t first = EnvNumber(L"OV_ROBUSTNESS_FIRST", 0);
     const uint64_t count = EnvNumber(L"OV_ROBUSTNESS_COUNT", kDefaultCount);
+    const int limitMs = static_cast<int>(EnvNumber(L"OV_ROBUSTNESS_LIMIT_MS", kDefaultRunLimitMs));
     std::printf("robustness: seed %llu, cases %llu to %llu\n", static_cast<unsigned long long>(seed),
                 static_cast<unsigned long long>(first), static_cast<unsigned long long>(first + count - 1));
     std::fflush(stdout);
@@ -564,7 +567,7 @@ TEST(Robustness, DamagedPatchFilesNeverCrashHangOrTouchTheInstallation) {
 
     // The valid patch itself opens the window: the runs below start from a sound base.
     {
-        const RunResult r = RunPatcher(product, L"/src=\"" + validPath + L"\"");
+        const RunResult r = RunPatcher(product, L"/src=\"" + validPath + L"\"", limitMs);
         ASSERT_EQ(r.outcome, Outcome::Window) << "the undamaged patch: " << r.detail;
     }
 
@@ -578,7 +581,7 @@ TEST(Robustness, DamagedPatchFilesNeverCrashHangOrTouchTheInstallation) {
         const bool self = m.imageIntact && i % 8 == 7;
         const std::wstring path = dir.Path(self ? L"orv_mutant_" + std::to_wstring(i) + L".exe" : L"orv_mutant.dat");
         ASSERT_TRUE(e2e::WriteFileBytes(path, m.bytes));
-        const RunResult r = self ? RunPatcher(path, L"") : RunPatcher(product, L"/src=\"" + path + L"\"");
+        const RunResult r = self ? RunPatcher(path, L"", limitMs) : RunPatcher(product, L"/src=\"" + path + L"\"", limitMs);
         if (self)
             DeleteFileW(path.c_str());
         ++tally[m.kind][r.outcome];
