@@ -14,7 +14,7 @@ TESTDIR := $(B)/win64
 endif
 WIN_OPTS := -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=$(B)/fuzz
 
-.PHONY: setup configure build test fuzz clean release bench robustness demo
+.PHONY: setup configure build test fuzz clean release bench robustness demo screenshots
 
 setup:
 	@scripts/setup.sh $(BUILD)
@@ -70,6 +70,11 @@ demo: configure
 	cmake --build $(B)/win -j $(JOBS) --target OVPatcher
 	cmake --build $(TESTDIR) -j $(JOBS) --target demo_driver
 	scripts/demo.sh $(BUILD) $(TESTDIR)
+
+# Pictures of the patcher window for an English and a French user, at 96 and 144 DPI, in BUILD/screenshots/.
+screenshots: configure
+	cmake --build $(TESTDIR) -j $(JOBS) --target patcher_start_e2e
+	scripts/screenshots.sh $(BUILD)
 
 clean:
 	rm -rf $(B) dist
