@@ -94,6 +94,8 @@ TEST(RoleChoice, StartedAsARealProcess) {
     const std::wstring lower = dir / L"ovpatchmaker.exe";
     ASSERT_TRUE(CopyFileW(exe.c_str(), maker.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(exe.c_str(), lower.c_str(), FALSE));
+    // Without its language file beside it the maker only says so and ends.
+    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\PatchLang.xml").c_str(), (dir / L"PatchLang.xml").c_str(), FALSE));
 
     struct Case {
         std::wstring exe, args;
