@@ -161,14 +161,37 @@ TEST(PatcherStart, SourceOptionWithBlankInPath) {
     CancelAndEnd(patcher, main);
 }
 
-TEST(PatcherStart, NoStringTable) {
+TEST(PatcherStart, StartUpFailures) {
+    {
+        SCOPED_TRACE("no Strings element: the failure comes before any text can be looked up");
+        e2e::Descriptor d;
+        d.Strings.reset();
+        PatchFile patch(d);
+        Program patcher;
+        ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
+        AnswerBox(patcher, L"", kOk, IDOK);
+        EXPECT_TRUE(patcher.WaitEnded());
+    }
+    {
+        SCOPED_TRACE("the user's block of the update information is never closed");
+        e2e::Descriptor d;
+        d.UpdateInfo = L"<FR>Ce texte ne se ferme pas\r\n<EN>Closed</EN>";
+        PatchFile patch(d);
+        Program patcher;
+        ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
+        AnswerBox(patcher, Typical(L"CantUpdate", true), kOk, IDOK);
+        EXPECT_TRUE(patcher.WaitEnded());
+    }
+}
+
+TEST(PatcherStart, NoBlockForTheUserNorEnglish) {
+    // Every text is empty, yet every box still comes with its buttons.
     e2e::Descriptor d;
-    d.Strings.reset();
+    d.Strings = L"\r\n" + e2e::LanguageBlock(L"IT", e2e::TypicalTexts(false));
     PatchFile patch(d);
     Program patcher;
     ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
-    // Start-up fails before any text can be looked up: an empty CantUpdate, then the end.
-    AnswerBox(patcher, L"", kOk, IDOK);
+    AnswerBox(patcher, L"", kYesNo, IDNO);
     EXPECT_TRUE(patcher.WaitEnded());
 }
 
