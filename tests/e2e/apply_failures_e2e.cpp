@@ -3,6 +3,8 @@
 // a version file without Patch).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "e2e/harness/apply_support.h"
 #include "e2e/harness/install_builder.h"
 #include "e2e/harness/patch_builder.h"
@@ -174,10 +176,15 @@ TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
     patcher.Answer(second, IDCANCEL);
     ExpectIdleAgain(patcher, window);
 
+    // Restarted programs announce themselves once their windows exist.
     patcher.WaitUntil(
         [&] {
-            return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0 && log.IndexOf("OrvanaAssoc.exe", "args") >= 0 &&
-                   log.IndexOf("zet.exe", "args /exe=") >= 0;
+            for (const char* exe : {"OrvanaMenu.exe", "OrvanaAssoc.exe", "zet.exe"}) {
+                const std::vector<std::string> events = log.EventsOf(exe);
+                if (std::count(events.begin(), events.end(), "ready") < 2)
+                    return false;
+            }
+            return true;
         },
         "the restarts");
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
@@ -185,7 +192,6 @@ TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
                                         "2:args /updated", "2:ready"}))
         << log.Dump();
     // Without the backup key the association tool restarts without an argument.
-    patcher.WaitUntil([&] { return WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)).size() >= 6; }, "assoc");
     EXPECT_EQ(
         WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)),
         (std::vector<std::string>{"1:args", "1:ready", "1:WM_COPYDATA 0 6 /close", "1:exit 0", "2:args", "2:ready"}))
