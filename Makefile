@@ -71,10 +71,12 @@ demo: configure
 	cmake --build $(TESTDIR) -j $(JOBS) --target demo_driver
 	scripts/demo.sh $(BUILD) $(TESTDIR)
 
-# Pictures of the patcher window for an English and a French user, at 96 and 144 DPI, in BUILD/screenshots/.
+# Pictures of the patcher window for an English and a French user, and of the maker window, at 96 and
+# 144 DPI, in BUILD/screenshots/.
 screenshots: configure
-	cmake --build $(TESTDIR) -j $(JOBS) --target patcher_start_e2e
+	cmake --build $(TESTDIR) -j $(JOBS) --target patcher_start_e2e OVPatcher
 	scripts/screenshots.sh $(BUILD)
+	scripts/screenshots_maker.sh $(BUILD)
 
 clean:
 	rm -rf $(B) dist
