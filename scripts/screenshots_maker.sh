@@ -31,11 +31,11 @@ for dpi in 96 144; do
         sleep 0.1
     done
     sleep 1  # let the controls paint
-    import -window root "$OUT/maker_${dpi}dpi_full.png"
-    convert "$OUT/maker_${dpi}dpi_full.png" -trim +repage "$OUT/maker_${dpi}dpi.png"
-    rm -f "$OUT/maker_${dpi}dpi_full.png"
+    import -window root "$OUT/maker-fr-${dpi}dpi_full.png"
+    convert "$OUT/maker-fr-${dpi}dpi_full.png" -trim +repage "$OUT/maker-fr-${dpi}dpi.png"
+    rm -f "$OUT/maker-fr-${dpi}dpi_full.png"
     kill "$maker" 2>/dev/null || true
     wait "$maker" 2>/dev/null || true
-    echo "$OUT/maker_${dpi}dpi.png"
+    echo "$OUT/maker-fr-${dpi}dpi.png"
 done
 rm -rf "$WORK"
