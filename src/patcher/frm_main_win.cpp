@@ -31,7 +31,7 @@ namespace frmMain {
 namespace {
 
 // Message-box styles of the patcher's messages.
-constexpr UINT kOkCritical = MB_OK | MB_ICONSTOP;       // 16
+constexpr UINT kOkCritical = MB_OK | MB_ICONSTOP;            // 16
 constexpr UINT kYesNoQuestion = MB_YESNO | MB_ICONQUESTION;  // 36
 constexpr UINT kOkInformation = MB_OK | MB_ICONINFORMATION;  // 64
 

@@ -92,8 +92,12 @@ void ExpectWindow(HWND main, const WindowTexts& w) {
 }
 
 WindowTexts TypicalWindow(bool french, const std::wstring& root) {
-    return {Typical(L"Title", french), Typical(L"OrvFound", french), root,
-            french ? e2e::UpdateInfoFR() : e2e::UpdateInfoEN(), Typical(L"Apply", french), Typical(L"Cancel", french)};
+    return {Typical(L"Title", french),
+            Typical(L"OrvFound", french),
+            root,
+            french ? e2e::UpdateInfoFR() : e2e::UpdateInfoEN(),
+            Typical(L"Apply", french),
+            Typical(L"Cancel", french)};
 }
 
 // Cancel closes the window and ends the program.
@@ -139,8 +143,9 @@ TEST(PatcherStart, NotAPatch) {
         std::wstring exe;
         std::wstring args;
     };
-    for (const Case& c : {Case{"own file", plain, L""}, Case{"/src names a plain file", plain, L"/src=\"" + plain + L"\""},
-                          Case{"descriptor without a tag", emptyRoot, L""}}) {
+    for (const Case& c :
+         {Case{"own file", plain, L""}, Case{"/src names a plain file", plain, L"/src=\"" + plain + L"\""},
+          Case{"descriptor without a tag", emptyRoot, L""}}) {
         SCOPED_TRACE(c.what);
         Program patcher;
         ASSERT_TRUE(patcher.Start(c.exe, c.args, kFrench));

@@ -59,8 +59,8 @@ TEST(InstallCheck, Verdicts) {
         {"already applied", Descriptor(L"", L"20141104134857", L"20141114055922"),
          VersionFile(L"OrvanaVersion", L"fr", L"20141114055922"), Verdict::UpdateAlreadyDone},
         // Compared as text: a shorter identifier with a larger first digit is the newer one.
-        {"text order, not numbers", Descriptor(L"", L"", L"10000000000000"),
-         VersionFile(L"OrvanaVersion", L"fr", L"9"), Verdict::NoUpdateNeeded},
+        {"text order, not numbers", Descriptor(L"", L"", L"10000000000000"), VersionFile(L"OrvanaVersion", L"fr", L"9"),
+         Verdict::NoUpdateNeeded},
         {"empty PatchVersion: no check", Descriptor(L"", L"", L""), VersionFile(L"OrvanaVersion", L"fr", L"99"),
          Verdict::Fits},
     };

@@ -40,10 +40,8 @@ TEST(LogoImage, RefusesWhatItCannotRead) {
         std::string bytes;
     };
     const Case cases[] = {
-        {"24 bits", Dib(1, 1, 24, {0})},
-        {"too few pixels", Dib(2, 2, 32, {0, 0, 0})},
-        {"zero height", Dib(2, 0, 32, {})},
-        {"huge size", Dib(100000, 100000, 32, {})},
+        {"24 bits", Dib(1, 1, 24, {0})},         {"too few pixels", Dib(2, 2, 32, {0, 0, 0})},
+        {"zero height", Dib(2, 0, 32, {})},      {"huge size", Dib(100000, 100000, 32, {})},
         {"short header", std::string(20, '\0')},
     };
     for (const Case& c : cases)
@@ -56,10 +54,10 @@ TEST(LogoImage, FitsAndBlendsOverTheBackground) {
     const Image out = FitOver(source, 4, 4, 0x102030);
     ASSERT_EQ(out.pixels.size(), 16u);
     const uint32_t bg = 0xFF102030;
-    EXPECT_EQ(out.pixels[0], bg);                // row 0 is margin
-    EXPECT_EQ(out.pixels[4 + 0], 0xFFFF0000u);   // red, fully covered
-    EXPECT_EQ(out.pixels[4 + 3], bg);            // transparent lends no green
-    EXPECT_EQ(out.pixels[12], bg);               // row 3 is margin
+    EXPECT_EQ(out.pixels[0], bg);               // row 0 is margin
+    EXPECT_EQ(out.pixels[4 + 0], 0xFFFF0000u);  // red, fully covered
+    EXPECT_EQ(out.pixels[4 + 3], bg);           // transparent lends no green
+    EXPECT_EQ(out.pixels[12], bg);              // row 3 is margin
     // Halving averages: half-transparent white over black becomes mid grey.
     const Image half = FitOver(Image{2, 2, {0xFFFFFFFF, 0x00FFFFFF, 0xFFFFFFFF, 0x00FFFFFF}}, 1, 1, 0x000000);
     EXPECT_EQ(half.pixels, (std::vector<uint32_t>{0xFF808080}));

@@ -64,7 +64,8 @@ class Installation {
     fakes::FakeProcess& StartMenu(const std::wstring& args = L"");
     // Copies fake `fakeName` (e.g. L"fake_wrapper") to `relative` (e.g.
     // L"OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe") and starts it.
-    fakes::FakeProcess& StartFake(const std::wstring& fakeName, const std::wstring& relative,
+    fakes::FakeProcess& StartFake(const std::wstring& fakeName,
+                                  const std::wstring& relative,
                                   const std::wstring& args = L"");
 
   private:

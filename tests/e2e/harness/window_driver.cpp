@@ -59,10 +59,9 @@ std::wstring EnvironmentBlock(const EnvVars& env) {
     }
     for (const auto& [name, value] : env) {
         const std::wstring prefix = name + L"=";
-        vars.erase(std::remove_if(vars.begin(), vars.end(),
-                                  [&](const std::wstring& v) {
-                                      return _wcsnicmp(v.c_str(), prefix.c_str(), prefix.size()) == 0;
-                                  }),
+        vars.erase(std::remove_if(
+                       vars.begin(), vars.end(),
+                       [&](const std::wstring& v) { return _wcsnicmp(v.c_str(), prefix.c_str(), prefix.size()) == 0; }),
                    vars.end());
         if (!value.empty())
             vars.push_back(prefix + value);
@@ -98,8 +97,8 @@ std::wstring WindowText(HWND window) {
         return {};
     std::wstring text(length + 1, L'\0');
     DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &got))
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                             kSendTimeoutMs, &got))
         return {};
     text.resize(std::min<size_t>(got, length));
     return text;
@@ -134,8 +133,9 @@ std::wstring Text(HWND window, int id) {
 bool SetText(HWND window, int id, const std::wstring& text) {
     HWND item = Item(window, id);
     DWORD_PTR result = 0;
-    return item && SendMessageTimeoutW(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
-                                       kSendTimeoutMs, &result) &&
+    return item &&
+           SendMessageTimeoutW(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                               kSendTimeoutMs, &result) &&
            result;
 }
 
@@ -299,7 +299,8 @@ std::string CompiledLocales(UnixSpawn spawn, const std::wstring& locale) {
         std::string mkdir[] = {"/bin/mkdir", "-p", Utf8(folder)};
         char* mkdirArgv[] = {mkdir[0].data(), mkdir[1].data(), mkdir[2].data(), nullptr};
         spawn(mkdirArgv, 1);
-        std::string words[] = {"/usr/bin/localedef", "-i", Utf8(name), "-f", Utf8(charset), Utf8(folder + L"/" + locale)};
+        std::string words[] = {"/usr/bin/localedef",        "-i", Utf8(name), "-f", Utf8(charset),
+                               Utf8(folder + L"/" + locale)};
         char* argv[] = {words[0].data(), words[1].data(), words[2].data(), words[3].data(),
                         words[4].data(), words[5].data(), nullptr};
         spawn(argv, 1);
@@ -393,8 +394,7 @@ bool Program::Start(const std::wstring& exe, const std::wstring& args, const Env
                 if (!folder.empty())
                     words.push_back("LOCPATH=" + folder);
                 words.push_back(Utf8(name + L"=" + value));
-            }
-            else
+            } else
                 payload += name + L"=" + value + L'\0';
         }
         words.push_back("OV_E2E_RELAY=" + ToHex(payload));

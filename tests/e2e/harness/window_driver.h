@@ -80,8 +80,8 @@ class Program {
     // removes a variable). LC_ALL chooses the user's language under Wine (fr_FR.UTF-8, en_US.UTF-8,
     // de_DE.UTF-8): Wine reads it only from the Unix environment a process starts with, so the program is
     // then started through the Wine loader from the Unix side and found by its file name. The loader rebuilds
-    // the command line from an argument vector: an argument with quotes inside it (/src="a b") arrives as "/src=a b", so
-    // give such a test no LC_ALL (the test's own language is English).
+    // the command line from an argument vector: an argument with quotes inside it (/src="a b") arrives as "/src=a b",
+    // so give such a test no LC_ALL (the test's own language is English).
     bool Start(const std::wstring& exe, const std::wstring& args = L"", const EnvVars& env = {});
 
     DWORD pid() const { return pid_; }
