@@ -189,7 +189,8 @@ TEST(CloseProcessWindows, ReportsTheWindowsAProgramOpensWhileItIsWaitedOn) {
     FakeProcess tool;
     ASSERT_TRUE(tool.Start(PlaceFake(L"fake_tool", root.path(), L"Tool.exe"), L"/askonclose"));
     bool newWindows = false;
-    EXPECT_FALSE(mAppClose2::CloseProcessWindows(tool.pid(), 1000, false, L"", L"", true, newWindows));
+    // Long enough for a loaded machine to show the question before the wait ends.
+    EXPECT_FALSE(mAppClose2::CloseProcessWindows(tool.pid(), 5000, false, L"", L"", true, newWindows));
     EXPECT_TRUE(newWindows);
     EXPECT_TRUE(tool.HasLogged("WM_CLOSE asked"));
     EXPECT_TRUE(tool.Running());
