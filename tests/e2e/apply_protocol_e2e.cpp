@@ -14,32 +14,14 @@ namespace {
 
 using e2e::Installation;
 using e2e::SharedLog;
-
-constexpr wchar_t kWrapper[] = L"OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";
-constexpr wchar_t kAssoc[] = L"OrvanaTools\\OrvanaAssoc\\OrvanaAssoc.exe";
-constexpr wchar_t kMenu[] = L"OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe";
-constexpr wchar_t kZet[] = L"OrvanaTools\\Zet\\zet.exe";
-constexpr wchar_t kTool[] = L"OrvanaTools\\Tool\\tool.exe";
-constexpr wchar_t kStubborn[] = L"OrvanaTools\\Stubborn\\stubborn.exe";
-
-std::string FakeBytes(const std::wstring& name) {
-    return e2e::ReadFileBytes(fakes::FakesFolder() + L"\\" + name + L".exe");
-}
-
-// The events without the "start" lines (they repeat the command line that "args" gives more plainly).
-std::vector<std::string> WithoutStart(const std::vector<std::string>& events) {
-    std::vector<std::string> kept;
-    for (const std::string& e : events) {
-        // Skip a process number "<n>:" put in front by EventsOf.
-        size_t at = 0;
-        while (at < e.size() && e[at] >= '0' && e[at] <= '9')
-            ++at;
-        const size_t from = (at > 0 && at < e.size() && e[at] == ':') ? at + 1 : 0;
-        if (e.compare(from, 6, "start ") != 0)
-            kept.push_back(e);
-    }
-    return kept;
-}
+using e2e::kAssoc;
+using e2e::kMenu;
+using e2e::kStubborn;
+using e2e::kTool;
+using e2e::kWrapper;
+using e2e::kZet;
+using e2e::FakeBytes;
+using e2e::WithoutStart;
 
 std::string U8(const std::wstring& text) {
     return e2e::Utf8(text);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "e2e/harness/patch_builder.h"
+#include "fakes/fake_launch_win.h"
 #include "e2e/harness/window_driver.h"
 
 namespace e2e {
@@ -76,5 +77,33 @@ Descriptor EnglishPatch();
 
 // Starts the patch, waits for its window with the apply button enabled, and returns the window.
 HWND OpenPatcher(Program& patcher, const std::wstring& patchPath);
+
+// Where the fake suite programs stand in a test installation.
+constexpr wchar_t kWrapper[] = L"OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";
+constexpr wchar_t kAssoc[] = L"OrvanaTools\\OrvanaAssoc\\OrvanaAssoc.exe";
+constexpr wchar_t kMenu[] = L"OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe";
+constexpr wchar_t kZet[] = L"OrvanaTools\\Zet\\zet.exe";
+constexpr wchar_t kTool[] = L"OrvanaTools\\Tool\\tool.exe";
+constexpr wchar_t kStubborn[] = L"OrvanaTools\\Stubborn\\stubborn.exe";
+
+// The bytes of a built fake program, to tell whether a file was replaced.
+inline std::string FakeBytes(const std::wstring& name) {
+    return ReadFileBytes(fakes::FakesFolder() + L"\\" + name + L".exe");
+}
+
+// The events without the "start" lines (they repeat the command line that "args" gives more plainly).
+inline std::vector<std::string> WithoutStart(const std::vector<std::string>& events) {
+    std::vector<std::string> kept;
+    for (const std::string& e : events) {
+        // Skip a process number "<n>:" put in front by EventsOf.
+        size_t at = 0;
+        while (at < e.size() && e[at] >= '0' && e[at] <= '9')
+            ++at;
+        const size_t from = (at > 0 && at < e.size() && e[at] == ':') ? at + 1 : 0;
+        if (e.compare(from, 6, "start ") != 0)
+            kept.push_back(e);
+    }
+    return kept;
+}
 
 }  // namespace e2e
