@@ -68,6 +68,18 @@ void DisableApply() {
 }
 
 // The edit control breaks lines only at CR LF; a descriptor typed elsewhere may carry bare LF.
+// A damaged or hostile descriptor can carry hundreds of kilobytes of update information on one line,
+// which the word-wrapping text box takes minutes to lay out; nobody reads that much, so only the start
+// is shown.
+std::wstring ShownInfo(std::wstring text) {
+    constexpr size_t kMaxShown = 16384;
+    if (text.size() > kMaxShown) {
+        text.resize(kMaxShown);
+        text += L"\r\n\u2026";
+    }
+    return text;
+}
+
 std::wstring WithCrLf(const std::wstring& text) {
     std::wstring out;
     out.reserve(text.size());
@@ -259,7 +271,7 @@ LoadOutcome LoadSteps(HWND hwnd) {
     SetCaption(IDC_LBLFOUND, Str(L"OrvFound"));
     SetCaption(IDC_CMDCANCEL, Str(L"Cancel"));
     SetCaption(IDC_CMDAPPLY, Str(L"Apply"));
-    SetCaption(IDC_TXTINFO, WithCrLf(mPatchStrings::UpdateInfoText(s.Descriptor, s.LangCode)));
+    SetCaption(IDC_TXTINFO, ShownInfo(WithCrLf(mPatchStrings::UpdateInfoText(s.Descriptor, s.LangCode))));
 
     if (LocateInstallation(hwnd) == LoadOutcome::Unload)
         return LoadOutcome::Unload;
