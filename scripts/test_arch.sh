@@ -1,15 +1,13 @@
 #!/bin/sh
 # Prints the Windows architecture whose programs Wine can run here: i686 where the kernel starts
-# 32-bit programs, x86_64 otherwise.
-if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# 32-bit programs (32-bit Wine needs that), x86_64 otherwise. The answer must not depend on what is
+# installed yet, so it starts a tiny 32-bit Linux program that only exits.
+probe=$(mktemp)
+printf '\177\105\114\106\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\135\000\000\000\135\000\000\000\005\000\000\000\000\020\000\000\270\001\000\000\000\061\333\315\200' >"$probe"
+chmod +x "$probe"
+if "$probe" 2>/dev/null; then
     echo i686
-elif [ ! -e /usr/lib/wine/wine ] && ! command -v wine >/dev/null 2>&1; then
-    # Nothing installed yet: decide from the kernel.
-    if grep -q 'ia32_emulation=off' /proc/cmdline 2>/dev/null || dmesg 2>/dev/null | grep -q '32-bit emulation disabled'; then
-        echo x86_64
-    else
-        echo i686
-    fi
 else
     echo x86_64
 fi
+rm -f "$probe"
