@@ -74,6 +74,16 @@ std::wstring EnvironmentBlock(const EnvVars& env) {
 
 }  // namespace
 
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(n > 0 ? n : 0, L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), n);
+    return text;
+}
+
 std::string Utf8(const std::wstring& text) {
     if (text.empty())
         return {};

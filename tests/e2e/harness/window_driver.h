@@ -68,6 +68,8 @@ bool IsFolderPicker(HWND window);
 
 // UTF-8 for gtest messages.
 std::string Utf8(const std::wstring& text);
+// UTF-8 bytes back to text.
+std::wstring Wide(const std::string& utf8);
 
 class Program {
   public:
