@@ -59,17 +59,7 @@ void Installation::WriteText(const std::wstring& relative, const std::wstring& t
 }
 
 std::string Installation::ReadBytes(const std::wstring& relative) const {
-    std::string bytes;
-    HANDLE file = CreateFileW(Path(relative).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
+    return ReadFileBytes(Path(relative));
 }
 
 std::wstring Installation::ReadText(const std::wstring& relative) const {
