@@ -9,6 +9,14 @@ namespace {
 
 constexpr int64_t kLengthFieldSize = 4;
 
+uint32_t Le16(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
+}
+
+uint32_t Le32(const unsigned char* p) {
+    return Le16(p) | Le16(p + 2) << 16;
+}
+
 [[noreturn]] void ThrowBadBlock() {
     throw SysError{kErrBadBlockLength, L"Invalid patch block length"};
 }
@@ -16,8 +24,7 @@ constexpr int64_t kLengthFieldSize = 4;
 int32_t ReadLengthField(PatchSource& source, int64_t offset) {
     unsigned char bytes[kLengthFieldSize];
     source.ReadAt(offset, reinterpret_cast<char*>(bytes), sizeof bytes);
-    const uint32_t value = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    const uint32_t value = Le32(bytes);
     // Lengths are signed; 2 GiB and more comes out negative and is refused by the caller.
     return static_cast<int32_t>(value);
 }
@@ -34,7 +41,7 @@ void MemoryPatchSource::ReadAt(int64_t offset, char* buffer, size_t count) {
     }
 }
 
-std::optional<int64_t> FindMarkerInWindow(std::string_view window, int64_t fileSize) {
+std::optional<int64_t> FindMarkerInWindow(std::string_view window, int64_t windowEnd) {
     // rfind scans from the end, so the last marker wins: a patch made from a patch keeps the old trailer
     // inside its image, and a descriptor may mention the marker text.
     const size_t at = window.rfind(kPatchMarker);
@@ -42,19 +49,64 @@ std::optional<int64_t> FindMarkerInWindow(std::string_view window, int64_t fileS
         return std::nullopt;
     }
     const int64_t fieldOffset =
-        fileSize - static_cast<int64_t>(window.size()) + static_cast<int64_t>(at) - kLengthFieldSize;
+        windowEnd - static_cast<int64_t>(window.size()) + static_cast<int64_t>(at) - kLengthFieldSize;
     if (fieldOffset < 0) {
         return std::nullopt;
     }
     return fieldOffset;
 }
 
-std::optional<int64_t> FindPatchMarker(PatchSource& source) {
+int64_t MarkerSearchEnd(PatchSource& source) {
     const int64_t size = source.Size();
-    const int64_t windowSize = std::min(size, kMarkerSearchWindow);
+    // DOS header, PE signature, file header, then the optional header whose data directories follow its
+    // fixed part; entry 4 is the security directory, whose address is a file offset.
+    unsigned char dos[64];
+    if (size < static_cast<int64_t>(sizeof dos)) {
+        return size;
+    }
+    source.ReadAt(0, reinterpret_cast<char*>(dos), sizeof dos);
+    if (dos[0] != 'M' || dos[1] != 'Z') {
+        return size;
+    }
+    const int64_t pe = Le32(dos + 0x3C);
+    unsigned char headers[24 + 112 + 5 * 8];
+    if (pe + static_cast<int64_t>(sizeof headers) > size) {
+        return size;
+    }
+    source.ReadAt(pe, reinterpret_cast<char*>(headers), sizeof headers);
+    if (std::memcmp(headers, "PE\0\0", 4) != 0) {
+        return size;
+    }
+    const uint32_t optionalSize = Le16(headers + 20);
+    const unsigned char* optional = headers + 24;
+    size_t directories = 0;
+    if (Le16(optional) == 0x10b) {
+        directories = 96;
+    } else if (Le16(optional) == 0x20b) {
+        directories = 112;
+    } else {
+        return size;
+    }
+    const uint32_t directoryCount = Le32(optional + directories - 4);
+    const size_t security = directories + 4 * 8;
+    if (directoryCount <= 4 || optionalSize < security + 8) {
+        return size;
+    }
+    const int64_t tableStart = Le32(optional + security);
+    const int64_t tableEnd = tableStart + Le32(optional + security + 4);
+    // Entries are padded to 8 bytes, and that padding may lie outside the size the directory states.
+    if (tableStart == 0 || tableEnd == tableStart || tableEnd > size || size - tableEnd >= 8) {
+        return size;
+    }
+    return tableStart;
+}
+
+std::optional<int64_t> FindPatchMarker(PatchSource& source) {
+    const int64_t end = MarkerSearchEnd(source);
+    const int64_t windowSize = std::min(end, kMarkerSearchWindow);
     std::string window(static_cast<size_t>(windowSize), '\0');
-    source.ReadAt(size - windowSize, window.data(), window.size());
-    return FindMarkerInWindow(window, size);
+    source.ReadAt(end - windowSize, window.data(), window.size());
+    return FindMarkerInWindow(window, end);
 }
 
 PatchBlock LocatePatchBlock(PatchSource& source, int32_t blockIndex) {

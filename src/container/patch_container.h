@@ -44,12 +44,19 @@ class MemoryPatchSource final : public PatchSource {
     std::string_view bytes_;
 };
 
-// `window` holds the last min(fileSize, kMarkerSearchWindow) bytes of the file. Returns the file offset of
-// the descriptor length field (4 bytes before the last marker in the window), or nothing when there is no
-// marker with room for that field before it.
-std::optional<int64_t> FindMarkerInWindow(std::string_view window, int64_t fileSize);
+// `window` holds the min(windowEnd, kMarkerSearchWindow) bytes of the file that end at `windowEnd`. Returns
+// the file offset of the descriptor length field (4 bytes before the last marker in the window), or
+// nothing when there is no marker with room for that field before it.
+std::optional<int64_t> FindMarkerInWindow(std::string_view window, int64_t windowEnd);
 
-// Reads the search window from the end of the source and looks for the marker in it.
+// Where the marker search window ends: the file's end, or, when the image's security directory names a
+// certificate table that ends the file (up to its 8-byte alignment), the start of that table. A
+// signature does not cover its own table, so anything found in there could have been put in after
+// signing; a table inside the image (a patch made from a signed program) is covered and changes nothing.
+int64_t MarkerSearchEnd(PatchSource& source);
+
+// Reads the search window that ends at MarkerSearchEnd and looks for the marker in it. Every reader of
+// a patch goes through here.
 std::optional<int64_t> FindPatchMarker(PatchSource& source);
 
 struct PatchBlock {

@@ -110,6 +110,62 @@ TEST(PatchContainer, LastMarkerWins) {
     EXPECT_EQ(LocatePatchBlock(nested, 1).offset, static_cast<int64_t>(oldPatch.size()));
 }
 
+// A PE32 or PE32+ header whose security directory names `tableSize` bytes at `tableOffset`, then filler.
+std::string PeImage(size_t size, bool pe32Plus, uint32_t tableOffset, uint32_t tableSize) {
+    std::string image = Filler(size, 16);
+    const size_t pe = 0x80;
+    const size_t optional = pe + 24;
+    const size_t directories = optional + (pe32Plus ? 112 : 96);
+    image.replace(0, 2, "MZ");
+    image.replace(0x3C, 4, LengthField(pe));
+    image.replace(pe, 4, std::string("PE\0\0", 4));
+    image.replace(pe + 20, 2, std::string(pe32Plus ? "\xF0\x00" : "\xE0\x00", 2));
+    image.replace(optional, 2, std::string(pe32Plus ? "\x0B\x02" : "\x0B\x01", 2));
+    image.replace(directories - 4, 4, LengthField(16));
+    image.replace(directories + 4 * 8, 4, LengthField(tableOffset));
+    image.replace(directories + 4 * 8 + 4, 4, LengthField(tableSize));
+    return image;
+}
+
+TEST(PatchContainer, CertificateTableThatEndsTheFileIsNotSearched) {
+    const std::string descriptor = "<ORVPatch>signed</ORVPatch>\r\n";
+    const std::string archive = Filler(700, 17);
+    // What someone could hide in the table's padding after signing: a trailer of its own.
+    const std::string hidden = BuildPatch("", "bad", "<bad>");
+    for (const bool pe32Plus : {false, true}) {
+        for (const size_t padding : {0, 4}) {
+            SCOPED_TRACE(std::string(pe32Plus ? "PE32+" : "PE32") + " with " + std::to_string(padding));
+            const size_t unsignedSize = BuildPatch(PeImage(4096, pe32Plus, 0, 0), archive, descriptor).size();
+            const std::string table = Filler(1000, 18) + hidden;
+            const std::string patch = BuildPatch(PeImage(4096, pe32Plus, static_cast<uint32_t>(unsignedSize),
+                                                         static_cast<uint32_t>(table.size())),
+                                                 archive, descriptor) +
+                                      table + std::string(padding, '\0');
+            MemoryPatchSource source(patch);
+            EXPECT_EQ(MarkerSearchEnd(source), static_cast<int64_t>(unsignedSize));
+            EXPECT_EQ(ReadPatchBlock(source, 0, 1 << 20), descriptor);
+            EXPECT_EQ(ReadPatchBlock(source, 1, 1 << 20), archive);
+        }
+    }
+
+    // The maker copies a signed program whole: its table lies inside the image, and the trailer behind it
+    // is found from the file's end as always.
+    const std::string signedImage = PeImage(6000, false, 5000, 1000);
+    const std::string built = BuildPatch(signedImage, archive, descriptor);
+    MemoryPatchSource fromSigned(built);
+    EXPECT_EQ(MarkerSearchEnd(fromSigned), static_cast<int64_t>(built.size()));
+    EXPECT_EQ(ReadPatchBlock(fromSigned, 0, 1 << 20), descriptor);
+
+    // A table that stops more than its alignment short of the end, or runs past it, is not the signature's.
+    for (const int64_t shortBy : {8, -1}) {
+        const std::string other = BuildPatch(PeImage(4096, false, 0, 0), archive, descriptor) + hidden;
+        const std::string patch = PeImage(4096, false, 100, static_cast<uint32_t>(other.size() - 100 - shortBy)) +
+                                  other.substr(4096);
+        MemoryPatchSource source(patch);
+        EXPECT_EQ(MarkerSearchEnd(source), static_cast<int64_t>(patch.size())) << shortBy;
+    }
+}
+
 // Sets the 4-byte field at `offset` of `patch`.
 std::string WithLength(std::string patch, int64_t offset, uint32_t value) {
     patch.replace(static_cast<size_t>(offset), 4, LengthField(value));
