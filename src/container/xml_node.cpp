@@ -85,12 +85,19 @@ bool IsTagSpace(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
 }
 
+// Index just past `closing` found from `from`, or npos.
+size_t ClosingTagEnd(const std::wstring& text, const std::wstring& closing, size_t from, bool anyCase) {
+    const size_t at = anyCase ? mStringTools::FindNoCase(text, closing, from) : text.find(closing, from);
+    return at == std::wstring::npos ? at : at + closing.size();
+}
+
 }  // namespace
 
 // Walks the children of the first element, skipping each child's content by the closing tag that
-// matches it exactly. A child without such a closing tag (self-closing, carrying attributes, a comment
-// or declaration) would leave nothing to skip to; those are handled below so that the walk always moves
-// forward and ends.
+// matches it exactly. A child without such a closing tag (closed in other letter case, carrying
+// attributes, self-closing, never closed) is delimited as well as its text allows, so that the walk always
+// moves forward, ends, and loses none of the children after it. Each child comes back as its text
+// exactly as it stands in XmlData.
 int32_t cXmlNode::ScanChildren(int32_t wanted, std::optional<cXmlNode>* found) const {
     int32_t position = 1;
     NextTag(position);  // the node's own opening tag
@@ -103,39 +110,43 @@ int32_t cXmlNode::ScanChildren(int32_t wanted, std::optional<cXmlNode>* found) c
         if (tag.empty() || tag[0] == L'/') {
             return count;
         }
-        const int32_t tagStart = position - static_cast<int32_t>(tag.size() + 2);
-        int32_t end = tagStart;
-        std::wstring value = mStringTools::GetTagValue(XmlData, tag, end);
-        std::wstring childXml;
-        if (end != tagStart) {
-            childXml = L"<" + tag + L">" + value + L"</" + tag + L">";
-            position = end;
-        } else {
-            // Comments and declarations are not children.
-            if (tag[0] == L'!' || tag[0] == L'?') {
-                continue;
-            }
+        // Comments and declarations are not children.
+        if (tag[0] == L'!' || tag[0] == L'?') {
+            continue;
+        }
+        const size_t open = static_cast<size_t>(position) - tag.size() - 3;
+        const size_t afterTag = static_cast<size_t>(position) - 1;
+        size_t end = std::wstring::npos;
+        if (tag.back() != L'/') {
             size_t nameLength = 0;
-            while (nameLength < tag.size() && !IsTagSpace(tag[nameLength]) && tag[nameLength] != L'/') {
+            while (nameLength < tag.size() && !IsTagSpace(tag[nameLength])) {
                 ++nameLength;
             }
-            const std::wstring name = tag.substr(0, nameLength);
-            end = tagStart;
-            if (tag.back() != L'/' && !name.empty() && name.size() < tag.size()) {
-                // Attributes: the closing tag carries the bare name.
-                value = mStringTools::GetTagValue(XmlData, name, end);
-            }
-            if (end != tagStart) {
-                childXml = L"<" + tag + L">" + value + L"</" + name + L">";
-                position = end;
-            } else {
-                // Self-closing or never closed: an element without content; the walk goes on after it.
-                childXml = L"<" + tag + L">";
+            // The exact closing tag of the whole tag text first, as the element search asks for it; then
+            // that of the bare name, exactly, then in any letter case.
+            end = ClosingTagEnd(XmlData, L"</" + tag + L">", afterTag, false);
+            if (end == std::wstring::npos && nameLength > 0) {
+                const std::wstring closing = L"</" + tag.substr(0, nameLength) + L">";
+                end = ClosingTagEnd(XmlData, closing, afterTag, false);
+                if (end == std::wstring::npos) {
+                    end = ClosingTagEnd(XmlData, closing, afterTag, true);
+                }
             }
         }
+        if (end == std::wstring::npos) {
+            // Self-closing or never closed: the tag and the text up to the next tag.
+            end = XmlData.find(L'<', afterTag);
+            if (end == std::wstring::npos) {
+                end = XmlData.size();
+            }
+            while (end > afterTag && IsTagSpace(XmlData[end - 1])) {
+                --end;
+            }
+        }
+        position = static_cast<int32_t>(end + 1);
         ++count;
         if (count == wanted) {
-            *found = cXmlNode(std::move(childXml));
+            *found = cXmlNode(XmlData.substr(open, end - open));
             return count;
         }
     }

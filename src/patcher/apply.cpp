@@ -136,16 +136,24 @@ std::optional<std::wstring> RewriteVersionFile(const std::wstring& versionText,
         const std::optional<cXmlNode> child = root.Child(i);
         if (!child)
             continue;
-        const std::wstring name = child->Name();
-        if (name == L"Version") {
-            body += L"\t" + cXmlNode::XmlCode(name, orvVersion);
-        } else if (name == L"Patch") {
-            body += L"\t" + cXmlNode::XmlCode(name, patchVersion);
-            patchWritten = true;
-        } else {
-            // The child's own value: a second child of the same name keeps what it held.
-            body += L"\t" + cXmlNode::XmlCode(name, child->ChildValue(name));
+        const std::wstring tag = child->Name();
+        const std::wstring name = tag.substr(0, tag.find_first_of(L" \t\r\n"));
+        std::wstring value = child->ChildValue(name);
+        // Read exactly: the child is its tag, its value and the closing tag of its name, nothing more.
+        // Anything else (closed in other letter case, self-closing, never closed) is kept as it was
+        // written, since writing back what was read of it would change or lose its value.
+        if (name.empty() || child->XmlData != L"<" + tag + L">" + value + L"</" + name + L">") {
+            body += L"\t" + child->XmlData + L"\r\n";
+            continue;
         }
+        if (name == L"Version") {
+            value = orvVersion;
+        } else if (name == L"Patch") {
+            value = patchVersion;
+            patchWritten = true;
+        }
+        // A second child of the same name keeps its own value; attributes stay on the opening tag.
+        body += L"\t<" + tag + L">" + value + L"</" + name + L">\r\n";
     }
     if (!patchWritten)
         body += L"\t" + cXmlNode::XmlCode(L"Patch", patchVersion);

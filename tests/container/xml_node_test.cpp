@@ -115,6 +115,9 @@ TEST(CXmlNode, ChildCountAndChild) {
         {L"<r><a id=\"1\">x</a><b lang='fr'/><c>z</c></r>", {L"<a id=\"1\">x</a>", L"<b lang='fr'/>", L"<c>z</c>"}},
         {L"<r><!-- note --><?pi x?><a>1</a></r>", {L"<a>1</a>"}},
         {L"<r><open><a>1</a></r>", {L"<open>", L"<a>1</a>"}},
+        // Closed in other letter case, or never closed: the child keeps its text, the later ones are found.
+        {L"<r><Build>77</build><Lang src=\"setup\">fr</Lang><n>5 <c>z</c></r>",
+         {L"<Build>77</build>", L"<Lang src=\"setup\">fr</Lang>", L"<n>5", L"<c>z</c>"}},
         {L"<r><a>1</a><>tail", {L"<a>1</a>"}},
         {L"<r><a/><a/><a/></r>", {L"<a/>", L"<a/>", L"<a/>"}},
         {L"<r>< a><b \t>2</b></r>", {L"< a>", L"<b \t>2</b>"}},

@@ -133,6 +133,12 @@ TEST(ApplyPatch, VersionFileKeepsItsChildrenInOrder) {
          L"<OrvanaVersion><Note>a</Note><Version>1</Version><Note>b</Note></OrvanaVersion>", L"3",
          L"<OrvanaVersion>\r\n\t<Note>a</Note>\r\n\t<Version>3</Version>\r\n\t<Note>b</"
          L"Note>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
+        {L"children the reader cannot delimit are kept as written",
+         L"<OrvanaVersion><Version>1</Version><Lang src=\"setup\">fr</Lang><Build>77</build><Flag/><Note>n "
+         L"<Patch kind=\"full\">1</Patch></OrvanaVersion>",
+         L"3",
+         L"<OrvanaVersion>\r\n\t<Version>3</Version>\r\n\t<Lang src=\"setup\">fr</Lang>\r\n\t<Build>77</build>\r\n"
+         L"\t<Flag/>\r\n\t<Note>n\r\n\t<Patch kind=\"full\">20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
         {L"no children", L"<OrvanaVersion></OrvanaVersion>", L"3",
          L"<OrvanaVersion>\r\n\t<Patch>20150101000000</Patch>\r\n</OrvanaVersion>\r\n"},
     };
