@@ -20,11 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view file(reinterpret_cast<const char*>(data), size);
     mGlobal::MemoryPatchSource source(file);
 
+    // The search ends at the file's end or at the start of a certificate table that ends the file.
+    const int64_t end = mGlobal::MarkerSearchEnd(source);
+    Check(end >= 0 && end <= static_cast<int64_t>(size));
+    Check(end == static_cast<int64_t>(size) || (size >= 64 && file.substr(0, 2) == "MZ" && end > 0));
     const std::optional<int64_t> marker = mGlobal::FindPatchMarker(source);
     if (marker) {
-        Check(*marker >= 0 && *marker + 14 <= static_cast<int64_t>(size));
+        Check(*marker >= 0 && *marker + 14 <= end);
         Check(file.substr(static_cast<size_t>(*marker) + 4, 10) == mGlobal::kPatchMarker);
-        Check(static_cast<int64_t>(size) - (*marker + 14) <= mGlobal::kMarkerSearchWindow - 10);
+        Check(end - (*marker + 14) <= mGlobal::kMarkerSearchWindow - 10);
     }
 
     int64_t previousOffset = marker.value_or(0);

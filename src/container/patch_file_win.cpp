@@ -11,18 +11,8 @@
 
 namespace mGlobal {
 
-namespace {
-
-// Resolved the way FileExists resolves it, so both look at the same file.
-std::wstring OpenPath(const std::wstring& path) {
-    const std::wstring full = GetFullPath(path, L"");
-    return LongPathPrefix(full.empty() ? path : full);
-}
-
-}  // namespace
-
 FilePatchSource::FilePatchSource(const std::wstring& path) {
-    file_.reset(CreateFileW(OpenPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    file_.reset(CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file_) {
         throw MakeSysError(GetLastError(), false);
@@ -89,7 +79,7 @@ void WritePatchBlockToFile(PatchSource& source, const PatchBlock& block, const s
             // Creating it below overwrites it, or fails; either way the archiver's test tells.
         }
     }
-    const std::wstring target = OpenPath(destination);
+    const std::wstring target = ApiPath(destination);
     UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!out) {

@@ -23,16 +23,9 @@ constexpr DWORD kChunk = 256 << 10;
     throw mGlobal::MakeSysError(GetLastError(), false);
 }
 
-bool SameFile(const std::wstring& a, const std::wstring& b) {
-    const std::wstring fa = mGlobal::GetFullPath(a, L"");
-    const std::wstring fb = mGlobal::GetFullPath(b, L"");
-    return CompareStringOrdinal(fa.c_str(), static_cast<int>(fa.size()), fb.c_str(), static_cast<int>(fb.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
 // Removing a file that may not be there: the result does not matter.
 void Discard(const std::wstring& path) {
-    DeleteFileW(mGlobal::LongPathPrefix(path).c_str());
+    DeleteFileW(mGlobal::ApiPath(path).c_str());
 }
 
 std::wstring Failure(const std::wstring& what, const SysError& e) {
@@ -49,7 +42,7 @@ std::wstring Failure(const std::wstring& what, const SysError& e) {
 }  // namespace
 
 void AddFileToFile(const std::wstring& output, const std::wstring& fileToAdd, bool addSize) {
-    UniqueFile source(CreateFileW(mGlobal::LongPathPrefix(fileToAdd).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    UniqueFile source(CreateFileW(mGlobal::ApiPath(fileToAdd).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!source)
         ThrowLast();
@@ -60,7 +53,7 @@ void AddFileToFile(const std::wstring& output, const std::wstring& fileToAdd, bo
     if (addSize && size.QuadPart > INT32_MAX)
         throw mGlobal::MakeSysError(ERROR_FILE_TOO_LARGE, false);
 
-    UniqueFile out(CreateFileW(mGlobal::LongPathPrefix(output).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    UniqueFile out(CreateFileW(mGlobal::ApiPath(output).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out)
         ThrowLast();
@@ -103,12 +96,12 @@ PatchResult WritePatch(const PatchJob& job) {
                     L"\\ / : * ? \" < > | et les espaces ou points finaux.";
         return r;
     }
-    if (SameFile(r.outputPath, job.imagePath)) {
+    if (mGlobal::SameFile(r.outputPath, job.imagePath)) {
         r.message = L"Le patch n'a pas été créé : « " + name +
                     L" » est le fichier de ce programme lui-même. Choisissez une autre version de patch.";
         return r;
     }
-    if (SameFile(r.outputPath, job.archivePath)) {
+    if (mGlobal::SameFile(r.outputPath, job.archivePath)) {
         r.message = L"Le patch n'a pas été créé : « " + name +
                     L" » est le fichier de données choisi. Choisissez une autre version de patch.";
         return r;
@@ -123,7 +116,7 @@ PatchResult WritePatch(const PatchJob& job) {
         const bool existed = mGlobal::FileExists(r.outputPath);
         // A failed copy over an older patch may have cut it short; one that never existed is ours.
         outputStarted = !existed;
-        if (!CopyFileW(mGlobal::LongPathPrefix(job.imagePath).c_str(), mGlobal::LongPathPrefix(r.outputPath).c_str(),
+        if (!CopyFileW(mGlobal::ApiPath(job.imagePath).c_str(), mGlobal::ApiPath(r.outputPath).c_str(),
                        FALSE)) {
             const DWORD code = GetLastError();
             outputStarted = !existed || (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED);

@@ -210,8 +210,8 @@ void ApplyRun::PrepareWorkFolder() {
     const std::wstring installer = s_.InstallRoot + kInstallerFolder;
     for (const wchar_t* name : {L"7z.exe", L"7z.dll"}) {
         const std::wstring target = work_ + name;
-        SetFileAttributesW(mGlobal::LongPathPrefix(target).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!CopyFileW(mGlobal::LongPathPrefix(installer + name).c_str(), mGlobal::LongPathPrefix(target).c_str(),
+        SetFileAttributesW(mGlobal::ApiPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!CopyFileW(mGlobal::ApiPath(installer + name).c_str(), mGlobal::ApiPath(target).c_str(),
                        FALSE))
             throw GoToRestart{};
     }

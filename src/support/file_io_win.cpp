@@ -13,7 +13,7 @@ long LoadFileBytes(const std::wstring& path, std::string& bytes) {
     if (!mGlobal::FileExists(path))
         return 0;
     try {
-        UniqueFile file(CreateFileW(mGlobal::LongPathPrefix(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        UniqueFile file(CreateFileW(mGlobal::ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             throw mGlobal::MakeSysError(GetLastError(), false);
@@ -86,18 +86,20 @@ bool WriteAll(const std::wstring& path, const std::string& bytes, bool append) {
     if (mGlobal::FileExists(path)) {
         if (append) {
             WIN32_FILE_ATTRIBUTE_DATA data;
-            if (GetFileAttributesExW(mGlobal::LongPathPrefix(path).c_str(), GetFileExInfoStandard, &data))
+            if (GetFileAttributesExW(mGlobal::ApiPath(path).c_str(), GetFileExInfoStandard, &data))
                 start = (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         } else {
             try {
                 mGlobal::RemoveFile(path);
-            } catch (const SysError&) {
-                return false;
+            } catch (const SysError& e) {
+                // Gone since the test above: there is nothing in the way of the new file.
+                if (!mGlobal::Vanished(e))
+                    return false;
             }
         }
     }
     try {
-        UniqueFile file(CreateFileW(mGlobal::LongPathPrefix(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        UniqueFile file(CreateFileW(mGlobal::ApiPath(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             throw mGlobal::MakeSysError(GetLastError(), false);

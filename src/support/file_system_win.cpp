@@ -54,38 +54,69 @@ std::wstring GetFullPath(const std::wstring& path, const std::wstring& base) {
         std::wstring b = base.empty() ? AppPath() : base;
         p = AddSlash(b) + p;
     }
-    wchar_t buf[260];
-    const DWORD n = GetFullPathNameW(p.c_str(), 260, buf, nullptr);
-    if (n == 0 || n >= 260)
-        return std::wstring();
-    return std::wstring(buf, n);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(p.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0)
+            return std::wstring();
+        if (n < full.size()) {
+            full.resize(n);
+            return full;
+        }
+        // Too small: n is the room needed, terminating NUL included.
+        full.resize(n);
+    }
+}
+
+std::wstring ApiPath(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path;
+    const std::wstring full = GetFullPath(path, L"");
+    return LongPathPrefix(full.empty() ? path : full);
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    if (a.empty() || b.empty())
+        return false;
+    const std::wstring fa = GetFullPath(a, L"");
+    const std::wstring fb = GetFullPath(b, L"");
+    return !fa.empty() && !fb.empty() &&
+           CompareStringOrdinal(fa.c_str(), static_cast<int>(fa.size()), fb.c_str(), static_cast<int>(fb.size()),
+                                TRUE) == CSTR_EQUAL;
 }
 
 uint32_t GetFileAttr(const std::wstring& path) {
-    const DWORD attr = GetFileAttributesW(LongPathPrefix(GetFullPath(path, L"")).c_str());
+    const DWORD attr = GetFileAttributesW(ApiPath(path).c_str());
     if (attr == INVALID_FILE_ATTRIBUTES)
         throw MakeSysError(GetLastError(), true);
     return attr;
 }
 
 void SetFileAttr(const std::wstring& path, uint32_t attributes) {
-    if (!SetFileAttributesW(LongPathPrefix(GetFullPath(path, L"")).c_str(), attributes))
+    if (!SetFileAttributesW(ApiPath(path).c_str(), attributes))
         throw MakeSysError(GetLastError(), true);
 }
 
 void RemoveFile(const std::wstring& path) {
-    if (!DeleteFileW(LongPathPrefix(path).c_str()))
+    if (!DeleteFileW(ApiPath(path).c_str()))
         throw MakeSysError(GetLastError(), false);
 }
 
 void RemoveFolder(const std::wstring& path) {
-    if (!RemoveDirectoryW(LongPathPrefix(GetFullPath(path, L"")).c_str()))
+    if (!RemoveDirectoryW(ApiPath(path).c_str()))
         throw MakeSysError(GetLastError(), true);
 }
 
 void CreateFolder(const std::wstring& path) {
-    if (!CreateDirectoryW(LongPathPrefix(path).c_str(), nullptr))
+    if (!CreateDirectoryW(ApiPath(path).c_str(), nullptr))
         throw MakeSysError(GetLastError(), true);
+}
+
+bool Vanished(const SysError& e) {
+    const uint32_t number = static_cast<uint32_t>(e.number);
+    const uint32_t offset = static_cast<uint32_t>(kErrOffset);
+    const uint32_t code = number >= offset && number - offset <= 0xFFFF ? number - offset : number;
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
 bool FileExists(const std::wstring& path) {
@@ -132,7 +163,7 @@ bool MakePath(const std::wstring& path) {
 }
 
 bool KillFile(const std::wstring& path, int16_t retries) {
-    const std::wstring p = LongPathPrefix(path);
+    const std::wstring p = ApiPath(path);
     try {
         if (GetFileAttr(p) & kAttrHidden)
             SetFileAttr(p, 0);
@@ -158,74 +189,102 @@ bool KillFile(const std::wstring& path, int16_t retries) {
     }
 }
 
+namespace {
+
+// `folder` as the caller wrote it (for the failure list) and `resolved`, its exact form for the system,
+// both ending with a backslash.
+bool KillFolderIn(const std::wstring& folder,
+                  const std::wstring& resolved,
+                  bool recurse,
+                  std::vector<std::wstring>* failures,
+                  bool keepFolder) {
+    struct Entry {
+        std::wstring shown;
+        std::wstring exact;
+    };
+    std::vector<Entry> files;
+    std::vector<Entry> subFolders;
+    {
+        WIN32_FIND_DATAW fd;
+        UniqueFind find(
+            FindFirstFileExW((resolved + L"*.*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
+        if (!find) {
+            // A folder that is already gone, or went while its parent was being emptied, is done.
+            const DWORD e = GetLastError();
+            if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND)
+                throw MakeSysError(e, true);
+            return failures ? failures->empty() : true;
+        }
+        // The whole listing is read before anything is removed or entered.
+        std::vector<std::wstring> names;
+        do {
+            names.push_back(fd.cFileName);
+        } while (FindNextFileW(find.get(), &fd));
+        find.reset();
+        for (const std::wstring& name : names) {
+            if (name == L"." || name == L"..")
+                continue;
+            Entry entry{folder + name, resolved + name};
+            try {
+                const uint32_t attr = GetFileAttr(entry.exact);
+                if (attr & kAttrFolder) {
+                    subFolders.push_back(std::move(entry));
+                } else {
+                    if (attr & (kAttrReadOnly | kAttrHidden))
+                        SetFileAttr(entry.exact, 0);
+                    files.push_back(std::move(entry));
+                }
+            } catch (const SysError& e) {
+                // An entry that vanished since the listing has nothing left to delete.
+                if (!Vanished(e))
+                    throw;
+            }
+        }
+    }
+
+    for (const Entry& file : files) {
+        try {
+            RemoveFile(file.exact);
+        } catch (const SysError& e) {
+            if (failures && !Vanished(e))
+                failures->push_back(file.shown);
+        }
+    }
+
+    if (!subFolders.empty()) {
+        if (!recurse)
+            return false;
+        for (const Entry& sub : subFolders) {
+            if (!KillFolderIn(sub.shown + L"\\", sub.exact + L"\\", true, failures, false))
+                return false;
+        }
+    }
+
+    if (keepFolder)
+        return failures ? failures->empty() : true;
+
+    try {
+        RemoveFolder(resolved);
+    } catch (const SysError& e) {
+        if (failures && !Vanished(e))
+            failures->push_back(folder);
+    }
+    return failures ? failures->empty() : true;
+}
+
+}  // namespace
+
 bool KillFolder(const std::wstring& folderIn, bool recurse, std::vector<std::wstring>* failures, bool keepFolder) {
     DebugNote(L"KillFolder => REFAIRE EN UNICODE");
     try {
         std::wstring folder = folderIn;
         if (folder.empty() || folder.back() != L'\\')
             folder.push_back(L'\\');
-
-        std::vector<std::wstring> files;
-        std::vector<std::wstring> subFolders;
-        {
-            WIN32_FIND_DATAW fd;
-            UniqueFind find(FindFirstFileExW(LongPathPrefix(folder + L"*.*").c_str(), FindExInfoBasic, &fd,
-                                             FindExSearchNameMatch, nullptr, 0));
-            if (!find) {
-                const DWORD e = GetLastError();
-                if (e != ERROR_FILE_NOT_FOUND)
-                    throw MakeSysError(e, true);
-            } else {
-                // The whole listing is read before anything is removed or entered.
-                std::vector<std::wstring> names;
-                do {
-                    names.push_back(fd.cFileName);
-                } while (FindNextFileW(find.get(), &fd));
-                find.reset();
-                for (const std::wstring& name : names) {
-                    if (name == L"." || name == L"..")
-                        continue;
-                    const std::wstring full = folder + name;
-                    const uint32_t attr = GetFileAttr(full);
-                    if (attr & kAttrFolder) {
-                        subFolders.push_back(full);
-                    } else {
-                        files.push_back(full);
-                        if (attr & (kAttrReadOnly | kAttrHidden))
-                            SetFileAttr(full, 0);
-                    }
-                }
-            }
-        }
-
-        for (const std::wstring& file : files) {
-            try {
-                RemoveFile(file);
-            } catch (const SysError&) {
-                if (failures)
-                    failures->push_back(file);
-            }
-        }
-
-        if (!subFolders.empty()) {
-            if (!recurse)
-                return false;
-            for (const std::wstring& sub : subFolders) {
-                if (!KillFolder(sub, true, failures, false))
-                    return false;
-            }
-        }
-
-        if (keepFolder)
-            return failures ? failures->empty() : true;
-
-        try {
-            RemoveFolder(folder);
-        } catch (const SysError&) {
-            if (failures)
-                failures->push_back(folder);
-        }
-        return failures ? failures->empty() : true;
+        // Resolved once; the entries below are then named exactly as the listing gives them.
+        std::wstring resolved = ApiPath(folder);
+        if (resolved.empty() || resolved.back() != L'\\')
+            resolved.push_back(L'\\');
+        return KillFolderIn(folder, resolved, recurse, failures, keepFolder);
     } catch (const SysError& e) {
         TraceError(ErrorTraceLine(e.number, e.description, L"Function mGlobal.KillFolder"));
         return false;

@@ -16,7 +16,16 @@ constexpr uint32_t kAttrReadOnly = 0x1;
 constexpr uint32_t kAttrHidden = 0x2;
 constexpr uint32_t kAttrFolder = 0x10;
 
+// The full path, of any length; a relative path is taken from `base`, or from the program's own folder
+// when `base` is empty. Empty text when the system cannot make one.
 std::wstring GetFullPath(const std::wstring& path, const std::wstring& base);
+// The form every wide file call of the program is given: the full path, so that "/" and ".." mean what
+// they mean to the system, with "\\?\" in front of a drive-letter path so that it may exceed the classic
+// length. A path that already carries "\\?\" is used as it stands (a listing's names are exact).
+std::wstring ApiPath(const std::wstring& path);
+// Whether two paths name the same file by their full paths (letter case ignored). An empty path, or one
+// that cannot be resolved, is never the same as anything.
+bool SameFile(const std::wstring& a, const std::wstring& b);
 bool FileExists(const std::wstring& path);
 bool FolderExists(const std::wstring& path);
 uint32_t GetFileAttr(const std::wstring& path);
@@ -40,5 +49,7 @@ std::wstring AppExeName();
 
 // A SysError for a platform code, in the plain or the offset form.
 SysError MakeSysError(uint32_t code, bool offsetForm);
+// Whether a raised error (either form) says the file or its folder is not there.
+bool Vanished(const SysError& e);
 
 }  // namespace mGlobal

@@ -110,6 +110,39 @@ TEST(FileSystem, KillFolderReportsWhatStays) {
     EXPECT_TRUE(KillFolder(root, true, nullptr, false));
 }
 
+TEST(FileSystem, PathsAsUsersWriteThemAndOfAnyLength) {
+    TestFolder dir(L"paths");
+    // "/" and ".." are resolved before the long-path marker turns the system's own resolving off.
+    WriteBytes(dir / L"slash.txt", "x");
+    WriteBytes(dir / L"dots.txt", "x");
+    EXPECT_TRUE(KillFile(dir.path() + L"/slash.txt", 0));
+    EXPECT_TRUE(KillFile(dir / L"OrvanaTools\\..\\dots.txt", 0));
+    EXPECT_FALSE(FileExists(dir / L"slash.txt"));
+    EXPECT_FALSE(FileExists(dir / L"dots.txt"));
+
+    std::wstring deep = dir.path();
+    while (deep.size() < 300)
+        deep += L"\\" + std::wstring(40, L'd');
+    ASSERT_TRUE(MakePath(deep));
+    EXPECT_TRUE(FolderExists(deep));
+    const std::wstring file = deep + L"\\f.txt";
+    WriteBytes(ApiPath(file), "x");
+    EXPECT_TRUE(FileExists(file));
+    SetFileAttr(file, kAttrReadOnly);
+    EXPECT_TRUE(GetFileAttr(file) & kAttrReadOnly);
+    EXPECT_TRUE(SameFile(file, deep + L"\\x\\..\\F.TXT"));
+    EXPECT_FALSE(SameFile(file, deep + L"\\g.txt"));
+    EXPECT_FALSE(SameFile(L"", L""));
+    EXPECT_TRUE(KillFile(file, 0));
+    RemoveFolder(deep);
+    EXPECT_FALSE(FolderExists(deep));
+
+    // A folder that went before it could be listed (as a sub-folder may while its parent is emptied) is done.
+    TraceCapture trace;
+    EXPECT_TRUE(KillFolder(dir / L"gone\\deeper", true, nullptr, false));
+    EXPECT_TRUE(trace.errors().empty());
+}
+
 TEST(FileSystem, TempFolderAndFullPath) {
     const std::wstring temp = GetTempFolder();
     ASSERT_FALSE(temp.empty());
@@ -118,7 +151,7 @@ TEST(FileSystem, TempFolderAndFullPath) {
     EXPECT_EQ(GetFullPath(L"x.txt", L"C:\\base"), L"C:\\base\\x.txt");
     EXPECT_EQ(GetFullPath(L"C:\\a\\..\\b.txt", L""), L"C:\\b.txt");
     EXPECT_EQ(GetFullPath(L"x.txt", L""), AppPath() + L"\\x.txt");
-    EXPECT_EQ(GetFullPath(std::wstring(300, L'a'), L"C:\\"), L"");  // does not fit
+    EXPECT_EQ(GetFullPath(std::wstring(300, L'a'), L"C:\\"), L"C:\\" + std::wstring(300, L'a'));
     EXPECT_EQ(GetLongPath(L"C:\\does\\not\\exist"), L"C:\\does\\not\\exist");
     EXPECT_FALSE(AppExeName().empty());
 }
