@@ -64,7 +64,7 @@ std::vector<DWORD> ListProcessIds(size_t initialRoom) {
     }
 }
 
-std::wstring ProcessPath(HANDLE process) {
+std::wstring ModulePath(HANDLE process) {
     // Paths on long folder trees may pass MAX_PATH; a truncated path would never match its pattern.
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -79,6 +79,32 @@ std::wstring ProcessPath(HANDLE process) {
     }
 }
 
+std::wstring ProcessPath(DWORD id) {
+    // The module list of a 64-bit process cannot be read from a 32-bit one; the image-name query can,
+    // and needs only the limited right that more processes grant. Systems before it have only the list.
+    using QueryFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+    static const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    if (query) {
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+        if (!process)
+            return {};
+        std::wstring path(MAX_PATH, L'\0');
+        for (;;) {
+            DWORD n = static_cast<DWORD>(path.size());
+            if (query(process.get(), 0, path.data(), &n)) {
+                path.resize(n);
+                return path;
+            }
+            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() >= 32768)
+                return {};
+            path.resize(path.size() * 2);
+        }
+    }
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+    return process ? ModulePath(process.get()) : std::wstring();
+}
+
 }  // namespace detail
 
 bool GetAppList(std::vector<std::wstring>& Paths,
@@ -90,14 +116,11 @@ bool GetAppList(std::vector<std::wstring>& Paths,
     try {
         const std::wstring pattern = Pattern.empty() ? L"*" : Pattern;
         for (const DWORD id : detail::ListProcessIds()) {
-            // Other users' services and protected processes refuse these rights; they are never listed.
-            UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
-            if (process) {
-                std::wstring path = detail::ProcessPath(process.get());
-                if (Like(path, pattern)) {
-                    Paths.push_back(std::move(path));
-                    PIDs.push_back(id);
-                }
+            // A process whose path cannot be read (the system's own, other users' services) is never listed.
+            std::wstring path = detail::ProcessPath(id);
+            if (!path.empty() && Like(path, pattern)) {
+                Paths.push_back(std::move(path));
+                PIDs.push_back(id);
             }
             if (MaxCount > 0 && Paths.size() == static_cast<size_t>(MaxCount))
                 break;

@@ -34,8 +34,11 @@ namespace detail {
 // Ids of every running process. The room starts at `initialRoom` ids and grows until the system's answer
 // fits, however many processes run.
 std::vector<DWORD> ListProcessIds(size_t initialRoom = 1024);
-// The full path of a process's main module, "" when it cannot be read.
-std::wstring ProcessPath(HANDLE process);
+// The full program path of process `id`, by the image-name query where the system has it (it reads
+// 64-bit processes from a 32-bit one too), else by the module list; "" when it cannot be read.
+std::wstring ProcessPath(DWORD id);
+// The full path of a process's main module, by the module list alone.
+std::wstring ModulePath(HANDLE process);
 }  // namespace detail
 
 }  // namespace mAppClose

@@ -47,11 +47,26 @@ TEST(GetAppList, FindsTwoCopiesOfOneProgramInTheSystemsOrder) {
 }
 
 TEST(GetAppList, EmptyPatternListsEveryReadableProcess) {
+    TempFolder root(L"Orvana");
+    FakeProcess tool;
+    ASSERT_TRUE(tool.Start(PlaceFake(L"fake_tool", root.path(), L"Tool.exe")));
     std::vector<std::wstring> paths;
     std::vector<DWORD> ids;
     ASSERT_TRUE(mAppClose::GetAppList(paths, L"", ids, 0));
     EXPECT_NE(std::find(ids.begin(), ids.end(), GetCurrentProcessId()), ids.end());
-    EXPECT_EQ(paths.size(), ids.size());
+    EXPECT_NE(std::find(ids.begin(), ids.end(), tool.pid()), ids.end());
+    ASSERT_EQ(paths.size(), ids.size());
+    // The image-name query gives each process the path that the module list gives it.
+    size_t compared = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
+        if (!process)
+            continue;
+        EXPECT_EQ(paths[i], mAppClose::detail::ModulePath(process)) << ids[i];
+        CloseHandle(process);
+        ++compared;
+    }
+    EXPECT_GE(compared, 2u);
 }
 
 TEST(GetAppList, NothingMatchingGivesEmptyLists) {
