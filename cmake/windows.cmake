@@ -5,7 +5,7 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001 -I${CMAKE_SOURCE_DIR}/src -I${CMA
 add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600)
 add_compile_options(-Wall -Wextra -Wno-cast-function-type -ffunction-sections -fdata-sections)
 add_link_options(-static -Wl,--gc-sections)
-set(OV_WIN_LIBS comctl32 comdlg32 shell32 ole32 oleaut32 uuid psapi winmm advapi32 gdi32 user32 shlwapi)
+set(OV_WIN_LIBS comctl32 comdlg32 shell32 ole32 oleaut32 uuid psapi advapi32 gdi32 user32 shlwapi)
 
 set(OV_TOOLS_DIR "${CMAKE_BINARY_DIR}/../tools" CACHE PATH "Folder with the real archiver (7z/7z.exe, 7z/7z.dll)")
 get_filename_component(OV_TOOLS_DIR "${OV_TOOLS_DIR}" ABSOLUTE)
@@ -41,7 +41,9 @@ target_link_libraries(ovshell PUBLIC ovcore ${OV_WIN_LIBS})
 file(GLOB OV_APP_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/app/*_win.cpp)
 add_executable(OVPatcher WIN32 ${OV_APP_SRC} ${CMAKE_SOURCE_DIR}/src/app/ovpatcher.rc)
 target_link_libraries(OVPatcher PRIVATE ovshell)
-target_link_options(OVPatcher PRIVATE -municode -mwindows -s)
+# Relocations kept and the DEP and ASLR flags set: ld of this age strips .reloc from programs unless
+# asked, and without relocations the ASLR flag means nothing.
+target_link_options(OVPatcher PRIVATE -municode -mwindows -s -Wl,--dynamicbase -Wl,--nxcompat)
 file(GLOB OV_RC_DEPS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*/*.rc ${CMAKE_SOURCE_DIR}/src/*/*.h
      ${CMAKE_SOURCE_DIR}/src/app/*.manifest ${CMAKE_SOURCE_DIR}/src/app/*.ico ${CMAKE_SOURCE_DIR}/src/app/*.bmp)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/app/ovpatcher.rc PROPERTIES OBJECT_DEPENDS "${OV_RC_DEPS}")

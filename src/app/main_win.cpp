@@ -33,7 +33,20 @@ void ChooseMode() {
 
 namespace {
 
+// Patches are started from Downloads folders, where anyone may have left a DLL named like a system one:
+// everything loaded from here on comes from the system folder only. Looked up at run time, as systems
+// without the loader update lack it; there, at least the current folder leaves the search.
+void RestrictDllSearch() {
+    constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!setDefault || !setDefault(kSearchSystem32))
+        SetDllDirectoryW(L"");
+}
+
 void Main() {
+    RestrictDllSearch();
     // Every step may fail on its own; start-up goes on to the role choice regardless.
     try {
         mXPStyle::LoadShell32();

@@ -1,6 +1,5 @@
 #include "process/shell_exec_win.h"
 
-#include <mmsystem.h>
 #include <shellapi.h>
 
 #include <new>
@@ -84,7 +83,9 @@ bool ShellWait(const std::wstring& CmdLine, int32_t WindowStyle, std::wstring& E
     };
     hooks.runWindowEvents = [] { DoEvents(); };
     hooks.sleep = [](uint32_t ms) { Sleep(ms); };
-    hooks.clockMs = [] { return static_cast<uint32_t>(timeGetTime()); };
+    // The kernel's tick count: the multimedia clock would bring in a DLL that is not one of the system's
+    // known ones, which a file of that name beside the patch could stand in for.
+    hooks.clockMs = [] { return static_cast<uint32_t>(GetTickCount()); };
     return WaitWhileActive(hooks, TimeOutMs, ErrText);
 }
 
