@@ -1,5 +1,7 @@
 #include "process/shell_exec.h"
 
+#include "support/path.h"
+
 namespace mSyncShell {
 
 int ShowCommandForWindowStyle(int32_t windowStyle) {
@@ -17,6 +19,49 @@ int ShowCommandForWindowStyle(int32_t windowStyle) {
         default:
             return 0;  // hidden
     }
+}
+
+std::wstring CommandProgram(const std::wstring& commandLine) {
+    size_t start = commandLine.find_first_not_of(L" \t");
+    if (start == std::wstring::npos)
+        return {};
+    if (commandLine[start] == L'"') {
+        ++start;
+        const size_t end = commandLine.find(L'"', start);
+        return commandLine.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    }
+    const size_t end = commandLine.find_first_of(L" \t", start);
+    return commandLine.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
+
+bool IsBareProgramName(const std::wstring& program) {
+    return !program.empty() && program.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+std::wstring ProgramSearchFolders(const std::wstring& systemFolder,
+                                  const std::wstring& windowsFolder,
+                                  const std::wstring& pathVariable) {
+    std::wstring folders;
+    auto add = [&](std::wstring folder) {
+        // Quotes in PATH only group; they are no part of the folder's name.
+        std::erase(folder, L'"');
+        if (!mGlobal::IsRootedPath(folder))
+            return;
+        if (!folders.empty())
+            folders += L';';
+        folders += folder;
+    };
+    add(systemFolder);
+    add(windowsFolder);
+    size_t start = 0;
+    for (;;) {
+        const size_t end = pathVariable.find(L';', start);
+        add(pathVariable.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+        if (end == std::wstring::npos)
+            break;
+        start = end + 1;
+    }
+    return folders;
 }
 
 bool WaitWhileActive(const WaitHooks& hooks, int32_t timeOutMs, std::wstring& errText) {

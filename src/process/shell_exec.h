@@ -24,6 +24,20 @@ inline uint32_t ElapsedMs(uint32_t start, uint32_t now) {
     return now - start;
 }
 
+// The program part of a command line, as the system reads it when no program is named apart from it:
+// the text inside leading quotes, or the text up to the first blank or tab.
+std::wstring CommandProgram(const std::wstring& commandLine);
+
+// A program named without any folder or drive ("cmd", "regsvr32.exe"), which the system would search for.
+bool IsBareProgramName(const std::wstring& program);
+
+// Where a bare program name is looked for: the system folder, the Windows folder, then the folders of
+// PATH that are written out in full, ";"-separated. The program's own folder and the current folder are
+// never among them, and neither are PATH's empty or relative entries, which would mean the current one.
+std::wstring ProgramSearchFolders(const std::wstring& systemFolder,
+                                  const std::wstring& windowsFolder,
+                                  const std::wstring& pathVariable);
+
 // What the wait needs from the outside world.
 struct WaitHooks {
     std::function<bool(uint32_t& exitCode)> readExitCode;  // false when it could not be read

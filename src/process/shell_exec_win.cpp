@@ -23,6 +23,46 @@ std::wstring WithoutTrailingLineBreak(std::wstring text) {
     return text;
 }
 
+// The text of an environment variable, of any length.
+std::wstring EnvironmentText(const wchar_t* name) {
+    std::wstring text(256, L'\0');
+    for (;;) {
+        const DWORD n = GetEnvironmentVariableW(name, text.data(), static_cast<DWORD>(text.size()));
+        if (n < text.size()) {
+            text.resize(n);
+            return text;
+        }
+        text.resize(n);
+    }
+}
+
+std::wstring WindowsFolder(UINT (WINAPI* get)(LPWSTR, UINT)) {
+    wchar_t folder[MAX_PATH];
+    const UINT n = get(folder, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(folder, n) : std::wstring();
+}
+
+// The full path of a program named without a folder, searched for the way the system would (".exe"
+// added to a name without extension), but in the system's folders and PATH only: the system's own
+// search starts in the patcher's folder and the current folder, a Downloads folder where anyone may
+// have left a "cmd.exe". Empty when it is not found.
+std::wstring FindBareProgram(const std::wstring& program) {
+    const std::wstring folders = mSyncShell::ProgramSearchFolders(
+        WindowsFolder(GetSystemDirectoryW), WindowsFolder(GetWindowsDirectoryW), EnvironmentText(L"PATH"));
+    std::wstring found(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = SearchPathW(folders.c_str(), program.c_str(), L".exe", static_cast<DWORD>(found.size()),
+                                    found.data(), nullptr);
+        if (n == 0)
+            return {};
+        if (n < found.size()) {
+            found.resize(n);
+            return found;
+        }
+        found.resize(n);
+    }
+}
+
 }  // namespace
 
 namespace mGlobal {
@@ -55,11 +95,22 @@ bool ShellWait(const std::wstring& CmdLine, int32_t WindowStyle, std::wstring& E
         si.cb = sizeof(si);
         si.dwFlags = STARTF_USESHOWWINDOW;
         si.wShowWindow = static_cast<WORD>(ShowCommandForWindowStyle(WindowStyle));
+        // The command line itself goes to the program unchanged; only where the program comes from is
+        // decided here for a bare name.
+        std::wstring application;
+        const std::wstring program = CommandProgram(CmdLine);
+        if (IsBareProgramName(program)) {
+            application = FindBareProgram(program);
+            if (application.empty()) {
+                ErrText = WithoutTrailingLineBreak(mGlobal::SystemErrorText(ERROR_FILE_NOT_FOUND));
+                return false;
+            }
+        }
         std::vector<wchar_t> cmd(CmdLine.begin(), CmdLine.end());
         cmd.push_back(L'\0');
         PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si,
-                            &pi)) {
+        if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), cmd.data(), nullptr, nullptr, FALSE,
+                            NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi)) {
             ErrText = WithoutTrailingLineBreak(mGlobal::SystemErrorText(GetLastError()));
             return false;
         }

@@ -16,6 +16,29 @@ TEST(ShellExecStyles, CodesMapToShowCommands) {
         EXPECT_EQ(mSyncShell::ShowCommandForWindowStyle(code), show) << code;
 }
 
+TEST(ShellExecPrograms, BareNamesAreFoundOnlyInFullySpelledFolders) {
+    const std::vector<std::pair<std::wstring, std::wstring>> programs = {
+        {L"cmd /c del x", L"cmd"},
+        {L"  regsvr32.exe\t/s \"a b.dll\"", L"regsvr32.exe"},
+        {L"\"C:\\Orv ana\\post.exe\" /x", L"C:\\Orv ana\\post.exe"},
+        {L"\"my tool\" /x", L"my tool"},
+        {L"\"unclosed", L"unclosed"},
+        {L"", L""},
+    };
+    for (const auto& [command, program] : programs)
+        EXPECT_EQ(mSyncShell::CommandProgram(command), program) << command;
+
+    EXPECT_TRUE(mSyncShell::IsBareProgramName(L"cmd"));
+    EXPECT_TRUE(mSyncShell::IsBareProgramName(L"my tool.exe"));
+    for (const wchar_t* named : {L"C:\\x\\cmd.exe", L"..\\cmd", L"sub/cmd", L"C:cmd", L"\\\\srv\\s\\c.exe", L""})
+        EXPECT_FALSE(mSyncShell::IsBareProgramName(named)) << named;
+
+    // Empty and relative entries of PATH ("." is the current folder) are left out.
+    EXPECT_EQ(mSyncShell::ProgramSearchFolders(L"C:\\windows\\system32", L"C:\\windows",
+                                               L"C:\\bin;;.;tools;\"C:\\Program Files\\x\";\\\\srv\\share;"),
+              L"C:\\windows\\system32;C:\\windows;C:\\bin;C:\\Program Files\\x;\\\\srv\\share");
+}
+
 // A fake child and clock: the clock moves by `step` ms per sleep and the child reports
 // "still active" for its first `activeReads` reads, then `exitCode`.
 struct FakeWorld {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "process/process_test_support_win.h"
+#include "support/file_system_win.h"
 
 namespace {
 
@@ -56,6 +57,47 @@ TEST(ShellWait, StartFailureGivesTheSystemsReason) {
     EXPECT_FALSE(err.empty());
     EXPECT_NE(err, L"noproc");
     EXPECT_NE(err.back(), L'\n');
+}
+
+TEST(ShellWait, BareProgramNamesComeFromTheSystemFoldersAndThePathOnly) {
+    TempFolder dir(L"bare");
+    // Copies of this program where the system's own search would look first: beside the running program
+    // and in the current folder; and one in a folder on PATH, where a bare name may come from.
+    const std::wstring self = proctest::SelfPath();
+    const std::wstring beside = self.substr(0, self.rfind(L'\\')) + L"\\ovplanted.exe";
+    ASSERT_TRUE(CopyFileW(self.c_str(), beside.c_str(), FALSE));
+    dir.Make(L"cwd\\.keep", "");
+    ASSERT_TRUE(CopyFileW(self.c_str(), dir.Sub(L"cwd\\ovplantedcwd.exe").c_str(), FALSE));
+    dir.Make(L"onpath\\.keep", "");
+    ASSERT_TRUE(CopyFileW(self.c_str(), dir.Sub(L"onpath\\ovonpath.exe").c_str(), FALSE));
+    wchar_t oldFolder[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, oldFolder);
+    SetCurrentDirectoryW(dir.Sub(L"cwd").c_str());
+    std::vector<wchar_t> oldPath(32768);
+    GetEnvironmentVariableW(L"PATH", oldPath.data(), static_cast<DWORD>(oldPath.size()));
+    SetEnvironmentVariableW(L"PATH", (L".;" + dir.Sub(L"onpath") + L";" + oldPath.data()).c_str());
+
+    struct Case {
+        const wchar_t* command;
+        bool result;
+    } cases[] = {
+        {L"ovplanted --ov-child exit 0", false},
+        {L"ovplantedcwd --ov-child exit 0", false},
+        {L"ovonpath --ov-child exit 0", true},
+        {L"ovonpath.exe --ov-child exit 0", true},
+        {L"cmd /c exit 0", true},
+    };
+    for (const Case& c : cases) {
+        std::wstring err = L"untouched";
+        EXPECT_EQ(mSyncShell::ShellWait(c.command, 0, err, 20000), c.result) << c.command;
+        if (!c.result) {
+            EXPECT_EQ(mGlobal::SystemErrorText(ERROR_FILE_NOT_FOUND).rfind(err, 0), 0u) << c.command;
+        }
+    }
+
+    SetEnvironmentVariableW(L"PATH", oldPath.data());
+    SetCurrentDirectoryW(oldFolder);
+    proctest::PumpUntil([&] { return DeleteFileW(beside.c_str()) != 0; }, kDeadlineMs);
 }
 
 TEST(ShellWait, AppliesTheWindowStyle) {
