@@ -42,6 +42,10 @@ std::wstring ExtractArguments(const std::wstring& fileMask,
 }
 
 std::wstring CommandLine(const std::wstring& shortArchiver, const std::wstring& arguments) {
+    // A volume without short names leaves the blanks in; quoted, the path stays one piece. Otherwise the
+    // line stays as installed archivers have always been given it.
+    if (shortArchiver.find_first_of(L" \t") != std::wstring::npos)
+        return L"\"" + shortArchiver + L"\" " + arguments;
     return shortArchiver + L" " + arguments;
 }
 

@@ -22,7 +22,8 @@ std::wstring ExtractArguments(const std::wstring& fileMask,
                               const std::wstring& excludeFileList,
                               const std::wstring& shortArchive);
 
-// The whole command line: the (short) archiver path, one space, the arguments.
+// The whole command line: the (short) archiver path, in quotes when it holds a blank, one space, the
+// arguments.
 std::wstring CommandLine(const std::wstring& shortArchiver, const std::wstring& arguments);
 
 // True when the report holds the success marker anywhere (warnings after it do not matter).

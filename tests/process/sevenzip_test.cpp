@@ -39,6 +39,9 @@ TEST(SevenZipCommandLine, ArgumentsAreByteExact) {
               L"C:\\WORK\\7z.exe  l -r -slt \"C:\\DOCUME~1\\WORK\\patch.dat\" *");
     EXPECT_EQ(sevenzip::CommandLine(L"7z.exe", sevenzip::TestArguments(kArc, L"")),
               L"7z.exe t \"C:\\DOCUME~1\\WORK\\patch.dat\"");
+    // Where no short name takes the blank away, quotes keep the path in one piece.
+    EXPECT_EQ(sevenzip::CommandLine(L"C:\\Temp Dir\\orv\\7z.exe", sevenzip::TestArguments(kArc, L"")),
+              L"\"C:\\Temp Dir\\orv\\7z.exe\" t \"C:\\DOCUME~1\\WORK\\patch.dat\"");
 }
 
 TEST(SevenZipReport, SuccessOnlyOnExactMarker) {
