@@ -116,8 +116,7 @@ PatchResult WritePatch(const PatchJob& job) {
         const bool existed = mGlobal::FileExists(r.outputPath);
         // A failed copy over an older patch may have cut it short; one that never existed is ours.
         outputStarted = !existed;
-        if (!CopyFileW(mGlobal::ApiPath(job.imagePath).c_str(), mGlobal::ApiPath(r.outputPath).c_str(),
-                       FALSE)) {
+        if (!CopyFileW(mGlobal::ApiPath(job.imagePath).c_str(), mGlobal::ApiPath(r.outputPath).c_str(), FALSE)) {
             const DWORD code = GetLastError();
             outputStarted = !existed || (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED);
             throw mGlobal::MakeSysError(code, false);

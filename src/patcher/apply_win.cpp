@@ -211,8 +211,7 @@ void ApplyRun::PrepareWorkFolder() {
     for (const wchar_t* name : {L"7z.exe", L"7z.dll"}) {
         const std::wstring target = work_ + name;
         SetFileAttributesW(mGlobal::ApiPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!CopyFileW(mGlobal::ApiPath(installer + name).c_str(), mGlobal::ApiPath(target).c_str(),
-                       FALSE))
+        if (!CopyFileW(mGlobal::ApiPath(installer + name).c_str(), mGlobal::ApiPath(target).c_str(), FALSE))
             throw GoToRestart{};
     }
     zip().SetPath7zip(work_ + L"7z.exe");

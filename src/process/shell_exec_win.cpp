@@ -36,7 +36,7 @@ std::wstring EnvironmentText(const wchar_t* name) {
     }
 }
 
-std::wstring WindowsFolder(UINT (WINAPI* get)(LPWSTR, UINT)) {
+std::wstring WindowsFolder(UINT(WINAPI* get)(LPWSTR, UINT)) {
     wchar_t folder[MAX_PATH];
     const UINT n = get(folder, MAX_PATH);
     return n > 0 && n < MAX_PATH ? std::wstring(folder, n) : std::wstring();

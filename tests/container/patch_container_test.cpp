@@ -159,8 +159,8 @@ TEST(PatchContainer, CertificateTableThatEndsTheFileIsNotSearched) {
     // A table that stops more than its alignment short of the end, or runs past it, is not the signature's.
     for (const int64_t shortBy : {8, -1}) {
         const std::string other = BuildPatch(PeImage(4096, false, 0, 0), archive, descriptor) + hidden;
-        const std::string patch = PeImage(4096, false, 100, static_cast<uint32_t>(other.size() - 100 - shortBy)) +
-                                  other.substr(4096);
+        const std::string patch =
+            PeImage(4096, false, 100, static_cast<uint32_t>(other.size() - 100 - shortBy)) + other.substr(4096);
         MemoryPatchSource source(patch);
         EXPECT_EQ(MarkerSearchEnd(source), static_cast<int64_t>(patch.size())) << shortBy;
     }

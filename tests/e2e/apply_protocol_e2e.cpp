@@ -12,15 +12,15 @@
 
 namespace {
 
+using e2e::FakeBytes;
 using e2e::Installation;
-using e2e::SharedLog;
 using e2e::kAssoc;
 using e2e::kMenu;
 using e2e::kStubborn;
 using e2e::kTool;
 using e2e::kWrapper;
 using e2e::kZet;
-using e2e::FakeBytes;
+using e2e::SharedLog;
 using e2e::WithoutStart;
 
 std::string U8(const std::wstring& text) {
@@ -52,14 +52,24 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     orvana.StartFake(L"fake_tool", kTool);
     orvana.StartFake(L"fake_stubborn", kStubborn);
     orvana.WriteText(L"old.txt", L"leftover");
+    orvana.WriteText(L"slashed.txt", L"leftover");
+    orvana.WriteText(L"dotted.txt", L"leftover");
     orvana.WriteText(L"readme.txt", L"old readme");
+    // Children the version file's reader cannot take apart exactly: kept as they were written.
+    const std::wstring kept =
+        L"\t<Edition src=\"setup\">portable</Edition>\r\n\t<Build>77</build>\r\n\t<Channel>beta</Channel>\r\n";
+    orvana.WriteText(L"OrvanaTools\\version.ver",
+                     L"<OrvanaVersion>\r\n\t<Version>5.8</Version>\r\n\t<Patch>20141104134857</Patch>\r\n"
+                     L"\t<Lang>fr</Lang>\r\n" +
+                         kept + L"</OrvanaVersion>\r\n");
 
     e2e::Descriptor d = e2e::EnglishPatch();
     d.ORVVersion = L"5.9";
     d.PatchLang = L"FR";
     d.RunAfter =
         L"\"%ORV%\\OrvanaTools\\post.exe\" first /sleep=300|\"%ORV%\\OrvanaTools\\post.exe\" \"%TMPFLD%\" %LNG%";
-    d.DelAfter = L"%ORV%\\old.txt|%ORV%\\not there.txt";
+    // Paths as users write them: "/" and ".." are the system's to resolve.
+    d.DelAfter = L"%ORV%\\old.txt|%ORV%\\not there.txt|%ORV%/slashed.txt|%ORV%\\OrvanaTools\\..\\dotted.txt";
     const std::string archive = e2e::MakeArchive({
         {kWrapper, FakeBytes(L"fake_wrapper")},
         {kAssoc, FakeBytes(L"fake_assoc")},
@@ -146,10 +156,13 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
 
     EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "new readme");
     EXPECT_FALSE(orvana.Exists(L"old.txt"));
+    EXPECT_FALSE(orvana.Exists(L"slashed.txt"));
+    EXPECT_FALSE(orvana.Exists(L"dotted.txt"));
     EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
-    EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"),
-              "<OrvanaVersion>\r\n\t<Version>5.9</Version>\r\n\t<Patch>20141114055922</Patch>\r\n\t<Lang>fr</Lang>\r\n"
-              "</OrvanaVersion>\r\n");
+    EXPECT_EQ(
+        orvana.ReadBytes(L"OrvanaTools\\version.ver"),
+        "<OrvanaVersion>\r\n\t<Version>5.9</Version>\r\n\t<Patch>20141114055922</Patch>\r\n\t<Lang>fr</Lang>\r\n" +
+            U8(kept) + "</OrvanaVersion>\r\n");
     EXPECT_FALSE(fakes::Exists(e2e::WorkFolderFor(patch)));
     e2e::SetBackupKey(false);
 }
