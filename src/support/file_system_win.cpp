@@ -69,7 +69,8 @@ std::wstring GetFullPath(const std::wstring& path, const std::wstring& base) {
 }
 
 std::wstring ApiPath(const std::wstring& path) {
-    if (path.rfind(L"\\\\?\\", 0) == 0)
+    // An empty path names nothing; resolved, it would name the program's own folder.
+    if (path.empty() || path.rfind(L"\\\\?\\", 0) == 0)
         return path;
     const std::wstring full = GetFullPath(path, L"");
     return LongPathPrefix(full.empty() ? path : full);
@@ -276,6 +277,9 @@ bool KillFolderIn(const std::wstring& folder,
 
 bool KillFolder(const std::wstring& folderIn, bool recurse, std::vector<std::wstring>* failures, bool keepFolder) {
     DebugNote(L"KillFolder => REFAIRE EN UNICODE");
+    // No folder at all: resolved, it would be the program's own.
+    if (folderIn.empty())
+        return false;
     try {
         std::wstring folder = folderIn;
         if (folder.empty() || folder.back() != L'\\')
