@@ -7,10 +7,14 @@ B := $(abspath $(BUILD))
 # Where the kernel cannot start 32-bit programs, Wine runs the x86_64 build of every test program
 # while the shipped 32-bit program is still built and checked.
 TEST_ARCH ?= $(shell scripts/test_arch.sh)
+# The shipped program (win/) is built with the win32 thread model; the tests need the posix one, so they
+# have their own build folder even where they run the 32-bit build.
 ifeq ($(TEST_ARCH),i686)
-TESTDIR := $(B)/win
+TESTDIR := $(B)/win-tests
+TEST_PRESET := windows -DOV_THREADS=posix
 else
 TESTDIR := $(B)/win64
+TEST_PRESET := windows64
 endif
 WIN_OPTS := -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=$(B)/fuzz
 
@@ -25,20 +29,16 @@ $(B)/fuzz/build.ninja:
 	cmake --preset fuzz -B $(B)/fuzz >/dev/null
 $(B)/win/build.ninja:
 	cmake --preset windows -B $(B)/win $(WIN_OPTS) >/dev/null
-$(B)/win64/build.ninja:
-	cmake --preset windows64 -B $(B)/win64 $(WIN_OPTS) -DOV_PRODUCT_EXE=$(B)/win/OVPatcher.exe >/dev/null
+$(TESTDIR)/build.ninja:
+	cmake --preset $(TEST_PRESET) -B $(TESTDIR) $(WIN_OPTS) -DOV_PRODUCT_EXE=$(B)/win/OVPatcher.exe >/dev/null
 
 configure: setup $(B)/native/build.ninja $(B)/fuzz/build.ninja $(B)/win/build.ninja $(TESTDIR)/build.ninja
 
 build: configure
 	cmake --build $(B)/native -j $(JOBS)
 	cmake --build $(B)/fuzz -j $(JOBS)
-ifeq ($(TEST_ARCH),i686)
 	cmake --build $(B)/win -j $(JOBS)
-else
-	cmake --build $(B)/win -j $(JOBS) --target OVPatcher
-	cmake --build $(B)/win64 -j $(JOBS)
-endif
+	cmake --build $(TESTDIR) -j $(JOBS)
 
 test: build
 	scripts/run_tests.sh $(BUILD) $(TESTDIR)

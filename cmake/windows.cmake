@@ -28,10 +28,6 @@ ov_winpath(OV_BUILD_DIR_WIN "${CMAKE_BINARY_DIR}")
 ov_winpath(OV_SOURCE_DIR_WIN "${CMAKE_SOURCE_DIR}")
 set(OV_TEST_ENV "OV_7Z_DIR=${OV_7Z_DIR_WIN}" "OV_BUILD_DIR=${OV_BUILD_DIR_WIN}" "OV_SOURCE_DIR=${OV_SOURCE_DIR_WIN}")
 
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
-add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-
 ov_core_library()
 add_library(ovshell STATIC ${OV_SHELL_SRC} ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
 target_include_directories(ovshell PUBLIC ${CMAKE_SOURCE_DIR}/src)
@@ -42,8 +38,9 @@ file(GLOB OV_APP_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/app/*_win.cpp)
 add_executable(OVPatcher WIN32 ${OV_APP_SRC} ${CMAKE_SOURCE_DIR}/src/app/ovpatcher.rc)
 target_link_libraries(OVPatcher PRIVATE ovshell)
 # Relocations kept and the DEP and ASLR flags set: ld of this age strips .reloc from programs unless
-# asked, and without relocations the ASLR flag means nothing.
-target_link_options(OVPatcher PRIVATE -municode -mwindows -s -Wl,--dynamicbase -Wl,--nxcompat)
+# asked, and without relocations the ASLR flag means nothing. The map feeds scripts/size_breakdown.sh.
+target_link_options(OVPatcher PRIVATE -municode -mwindows -s -Wl,--dynamicbase -Wl,--nxcompat
+                    -Wl,-Map=${CMAKE_BINARY_DIR}/OVPatcher.map)
 file(GLOB OV_RC_DEPS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*/*.rc ${CMAKE_SOURCE_DIR}/src/*/*.h
      ${CMAKE_SOURCE_DIR}/src/app/*.manifest ${CMAKE_SOURCE_DIR}/src/app/*.ico ${CMAKE_SOURCE_DIR}/src/app/*.bmp)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/app/ovpatcher.rc PROPERTIES OBJECT_DEPENDS "${OV_RC_DEPS}")
@@ -54,6 +51,15 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/src/maker/PatchLang.xml)
   add_custom_command(TARGET OVPatcher POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/src/maker/PatchLang.xml ${CMAKE_BINARY_DIR}/PatchLang.xml)
 endif()
+
+# A build with the win32 thread model makes only the program: GoogleTest needs the posix one.
+if(OV_THREADS STREQUAL "win32")
+  return()
+endif()
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 enable_testing()
 
@@ -130,6 +136,7 @@ endforeach()
 add_test(NAME core_has_no_windows_headers COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/check_core_headers.sh ${CMAKE_SOURCE_DIR})
 if(OV_PRODUCT_EXE)
   add_test(NAME import_table COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/check_imports.sh ${OV_PRODUCT_EXE})
+  add_test(NAME image_size COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/print_size.sh --check ${OV_PRODUCT_EXE})
 else()
   add_test(NAME import_table COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/check_imports.sh $<TARGET_FILE:OVPatcher>)
 endif()

@@ -4,7 +4,7 @@
 set -euo pipefail
 BUILD_ABS=$(cd "${1:-build}" && pwd)
 ARCH=$("$(dirname "$0")/test_arch.sh")
-if [ "$ARCH" = i686 ]; then BIN="$BUILD_ABS/win"; else BIN="$BUILD_ABS/win64"; fi
+if [ "$ARCH" = i686 ]; then BIN="$BUILD_ABS/win-tests"; else BIN="$BUILD_ABS/win64"; fi
 . "$(dirname "$0")/wine_env.sh"
 ov_wine_prefix
 # A prefix of its own: the DPI setting must not reach the test runs.
