@@ -42,7 +42,7 @@ target_link_libraries(OVPatcher PRIVATE ovshell)
 target_link_options(OVPatcher PRIVATE -municode -mwindows -s -Wl,--dynamicbase -Wl,--nxcompat
                     -Wl,-Map=${CMAKE_BINARY_DIR}/OVPatcher.map)
 file(GLOB OV_RC_DEPS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*/*.rc ${CMAKE_SOURCE_DIR}/src/*/*.h
-     ${CMAKE_SOURCE_DIR}/src/app/*.manifest ${CMAKE_SOURCE_DIR}/src/app/*.ico ${CMAKE_SOURCE_DIR}/src/app/*.bmp)
+     ${CMAKE_SOURCE_DIR}/src/app/*.manifest ${CMAKE_SOURCE_DIR}/src/app/*.ico ${CMAKE_SOURCE_DIR}/src/patcher/logo.rle)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/app/ovpatcher.rc PROPERTIES OBJECT_DEPENDS "${OV_RC_DEPS}")
 add_custom_command(TARGET OVPatcher POST_BUILD
   COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/print_size.sh $<TARGET_FILE:OVPatcher>

@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
-"""Draws the patcher window's logo and writes it as a 32-bit BMP with alpha (src/patcher/logo.bmp).
+"""Draws the patcher window's logo and writes it run-length coded (src/patcher/logo.rle).
 
 The picture: a teal disc carrying a white circular arrow around three stacked slabs, "the suite, renewed".
 It is drawn large and scaled down by the window to the size its layout gives the logo at the screen's DPI.
-Run it again after changing the drawing; the .bmp is committed so that the build needs no Python.
+Run it again after changing the drawing; the .rle is committed so that the build needs no Python.
+
+The file: width and height (16 bits each, little-endian), then packets until every pixel is given, rows
+top first. A packet's first byte c below 128 is followed by c + 1 pixels as they are; from 128 on, by one
+pixel that stands for c - 126 equal pixels. A pixel is 4 bytes: blue, green, red, alpha (straight, not
+premultiplied). Every patch carries the program, so the logo is stored in about a fifth of a BMP's bytes.
 """
 import math
 import struct
@@ -68,20 +73,43 @@ def pixel(px, py):
     return tuple(int(round(acc[k] / covered)) for k in range(3)) + (int(round(a)),)
 
 
+def encode(pixels):
+    """Packets for a list of 4-byte pixels."""
+    out = bytearray()
+    literal = []
+
+    def flush():
+        while literal:
+            chunk = literal[:128]
+            del literal[:128]
+            out.append(len(chunk) - 1)
+            out.extend(b"".join(chunk))
+
+    i = 0
+    while i < len(pixels):
+        n = 1
+        while i + n < len(pixels) and n < 129 and pixels[i + n] == pixels[i]:
+            n += 1
+        if n >= 2:
+            flush()
+            out.append(126 + n)
+            out.extend(pixels[i])
+        else:
+            literal.append(pixels[i])
+        i += n
+    flush()
+    return bytes(out)
+
+
 def main(path):
-    rows = []
-    for y in range(SIZE - 1, -1, -1):  # bottom-up
-        row = bytearray()
+    pixels = []
+    for y in range(SIZE):
         for x in range(SIZE):
             r, g, b, a = pixel(x, y)
-            row += bytes((b, g, r, a))
-        rows.append(bytes(row))
-    pixels = b"".join(rows)
-    info = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
-    header = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
+            pixels.append(bytes((b, g, r, a)))
     with open(path, "wb") as f:
-        f.write(header + info + pixels)
+        f.write(struct.pack("<HH", SIZE, SIZE) + encode(pixels))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "src/patcher/logo.bmp")
+    main(sys.argv[1] if len(sys.argv) > 1 else "src/patcher/logo.rle")

@@ -1,7 +1,8 @@
 #include "maker/descriptor_builder.h"
 
-#include <cstdio>
 #include <string_view>
+
+#include "support/encoding.h"
 
 namespace frmMaker {
 namespace {
@@ -129,9 +130,9 @@ std::optional<std::wstring> SuiteVersionFromVersionTxt(const std::wstring& text)
 }
 
 std::wstring FormatPatchId(int year, int month, int day, int hour, int minute, int second) {
-    wchar_t buffer[32];
-    std::swprintf(buffer, 32, L"%04d%02d%02d%02d%02d%02d", year, month, day, hour, minute, second);
-    return buffer;
+    using mStringTools::DecimalText;
+    return DecimalText(year, 4) + DecimalText(month, 2) + DecimalText(day, 2) + DecimalText(hour, 2) +
+           DecimalText(minute, 2) + DecimalText(second, 2);
 }
 
 std::vector<std::wstring> ListLanguages(const std::wstring& langFileText) {

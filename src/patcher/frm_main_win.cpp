@@ -114,12 +114,12 @@ HFONT DerivedFont(HWND dialog, double scale) {
 // The logo resource scaled to the picture box the layout gives it at this DPI, over the dialog's colour.
 HBITMAP MakeLogo(HWND box) {
     HMODULE self = GetModuleHandleW(nullptr);
-    HRSRC res = FindResourceW(self, MAKEINTRESOURCEW(IDB_LOGO), MAKEINTRESOURCEW(2) /* RT_BITMAP */);
+    HRSRC res = FindResourceW(self, MAKEINTRESOURCEW(IDB_LOGO), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     HGLOBAL loaded = res ? LoadResource(self, res) : nullptr;
     const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     if (!data)
         return nullptr;
-    const std::optional<mLogo::Image> image = mLogo::ReadDib32(std::string_view(data, SizeofResource(self, res)));
+    const std::optional<mLogo::Image> image = mLogo::ReadLogo(std::string_view(data, SizeofResource(self, res)));
     RECT rc{};
     GetClientRect(box, &rc);
     if (!image || rc.right <= 0 || rc.bottom <= 0)

@@ -41,29 +41,30 @@ std::vector<Span> Spans(int source, int target) {
 
 }  // namespace
 
-std::optional<Image> ReadDib32(std::string_view bytes) {
-    constexpr size_t kInfoSize = 40;
-    if (bytes.size() < kInfoSize)
+std::optional<Image> ReadLogo(std::string_view bytes) {
+    if (bytes.size() < 4)
         return std::nullopt;
-    const uint32_t headerSize = U32(bytes, 0);
-    const int32_t width = static_cast<int32_t>(U32(bytes, 4));
-    const int32_t rawHeight = static_cast<int32_t>(U32(bytes, 8));
-    const uint16_t bits = U16(bytes, 14);
-    const uint32_t compression = U32(bytes, 16);
-    // Width and height are bounded so that no product below can overflow.
-    if (headerSize < kInfoSize || headerSize > bytes.size() || bits != 32 || compression != 0 || width <= 0 ||
-        width > 4096 || rawHeight == 0 || rawHeight < -4096 || rawHeight > 4096)
+    const int width = U16(bytes, 0);
+    const int height = U16(bytes, 2);
+    // Bounded so that no product below can overflow.
+    if (width == 0 || height == 0 || width > 4096 || height > 4096)
         return std::nullopt;
-    const int height = rawHeight < 0 ? -rawHeight : rawHeight;
-    const size_t needed = headerSize + static_cast<size_t>(width) * height * 4;
-    if (bytes.size() < needed)
-        return std::nullopt;
-    Image image{width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height)};
-    for (int y = 0; y < height; ++y) {
-        const int sourceRow = rawHeight < 0 ? y : height - 1 - y;
-        const size_t row = headerSize + static_cast<size_t>(sourceRow) * width * 4;
-        for (int x = 0; x < width; ++x)
-            image.pixels[static_cast<size_t>(y) * width + x] = U32(bytes, row + static_cast<size_t>(x) * 4);
+    Image image{width, height, {}};
+    const size_t count = static_cast<size_t>(width) * height;
+    image.pixels.reserve(count);
+    size_t at = 4;
+    while (image.pixels.size() < count) {
+        if (at >= bytes.size())
+            return std::nullopt;
+        const auto control = static_cast<unsigned char>(bytes[at++]);
+        const bool repeated = control >= 128;
+        const size_t pixels = repeated ? control - 126u : control + 1u;
+        const size_t stored = repeated ? 1 : pixels;
+        if (pixels > count - image.pixels.size() || bytes.size() - at < stored * 4)
+            return std::nullopt;
+        for (size_t i = 0; i < pixels; ++i)
+            image.pixels.push_back(U32(bytes, at + (repeated ? 0 : i * 4)));
+        at += stored * 4;
     }
     return image;
 }

@@ -16,9 +16,9 @@ struct Image {
     std::vector<uint32_t> pixels;
 };
 
-// A packed 32-bit DIB (BITMAPINFOHEADER, uncompressed pixels, as a BMP file becomes in a resource), rows in
-// either order. Nothing for anything else or when the bytes are too few for the size the header claims.
-std::optional<Image> ReadDib32(std::string_view bytes);
+// The run-length coded logo that scripts/make_logo.py writes (its header says how). Nothing when the
+// bytes end before every pixel is given or a packet gives more pixels than the image holds.
+std::optional<Image> ReadLogo(std::string_view bytes);
 
 // `image` fitted into a `width` x `height` box (aspect kept, centred), each output pixel the area-weighted
 // average of the source pixels it covers, laid over `background` (0xRRGGBB). The result is opaque.

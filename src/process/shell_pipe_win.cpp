@@ -1,5 +1,6 @@
 #include "process/shell_pipe_win.h"
 
+#include "support/encoding.h"
 #include "support/encoding_win.h"
 #include "support/pump_win.h"
 #include "support/trace.h"
@@ -314,7 +315,7 @@ bool cShellPipe::ReadOutput() {
         data = mStringTools::AnsiBytesToStr(bytes);
     } else {
         const DWORD error = GetLastError();
-        data = L"Error: ReadFile failed. " + std::to_wstring(error);
+        data = L"Error: ReadFile failed. " + mStringTools::DecimalText(error);
     }
     const std::shared_ptr<bool> alive = alive_;
     if (DataStream)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "support/encoding.h"
 #include "support/version_info.h"
 
 namespace {
@@ -29,5 +30,6 @@ std::wstring AppTitle() {
 
 std::wstring AppVersion() {
     const VersionInfo& v = OwnVersion();
-    return std::to_wstring(v.major) + L"." + std::to_wstring(v.minor) + L"." + std::to_wstring(v.revision);
+    using mStringTools::DecimalText;
+    return DecimalText(v.major) + L"." + DecimalText(v.minor) + L"." + DecimalText(v.revision);
 }

@@ -1,6 +1,5 @@
 #include "support/encoding.h"
 
-
 namespace mStringTools {
 
 ByteBuffer StrToBytes(const std::string& bytes) {
@@ -137,6 +136,21 @@ wchar_t FoldChar(wchar_t c) {
     return c;
 }
 }  // namespace
+
+std::wstring DecimalText(int64_t value, int minDigits) {
+    // The magnitude as unsigned, so that the most negative value has one too.
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    wchar_t digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0 || (n < minDigits && n < 20));
+    std::wstring text = value < 0 ? L"-" : L"";
+    while (n > 0)
+        text += digits[--n];
+    return text;
+}
 
 std::wstring LowerAscii(std::wstring s) {
     for (wchar_t& c : s)

@@ -42,4 +42,7 @@ std::wstring TrimBlanks(const std::wstring& s);
 std::wstring LowerAscii(std::wstring s);
 // Finds `needle` in `hay` from `from` (0-based), letters without regard to case; npos when absent.
 size_t FindNoCase(const std::wstring& hay, const std::wstring& needle, size_t from = 0);
+// Decimal digits of `value`, zero-padded to at least `minDigits`. Written out here because
+// std::to_wstring and the printf family bring the C library's whole formatter into the program.
+std::wstring DecimalText(int64_t value, int minDigits = 1);
 }  // namespace mStringTools

@@ -1,5 +1,7 @@
 #include "support/lang_id.h"
 
+#include "support/encoding.h"
+
 namespace mLang {
 
 namespace {
@@ -103,7 +105,7 @@ std::wstring CultureName(int32_t langId, const LocaleQuery& userLocale) {
 }
 
 std::wstring LangIdTraceLine(int32_t number, const std::wstring& description) {
-    return L"Error " + std::to_wstring(number) + L" (" + description + L") in Property mLang.WindowsUserLangID";
+    return L"Error " + mStringTools::DecimalText(number) + L" (" + description + L") in Property mLang.WindowsUserLangID";
 }
 
 }  // namespace mLang

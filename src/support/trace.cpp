@@ -1,5 +1,7 @@
 #include "support/trace.h"
 
+#include "support/encoding.h"
+
 namespace {
 TraceCapture* g_capture = nullptr;
 }
@@ -15,7 +17,7 @@ void DebugNote(const std::wstring& line) {
 }
 
 std::wstring ErrorTraceLine(int32_t number, const std::wstring& description, const std::wstring& label) {
-    return L"Erreur " + std::to_wstring(number) + L" (" + description + L") dans " + label;
+    return L"Erreur " + mStringTools::DecimalText(number) + L" (" + description + L") dans " + label;
 }
 
 TraceCapture::TraceCapture() {

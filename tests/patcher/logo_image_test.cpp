@@ -2,36 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
 
 using mLogo::FitOver;
 using mLogo::Image;
-using mLogo::ReadDib32;
+using mLogo::ReadLogo;
 
 std::string Le32(uint32_t v) {
     return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
                        static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
 }
 
-std::string Dib(int32_t width, int32_t height, uint16_t bits, const std::vector<uint32_t>& rowsAsStored) {
-    std::string b = Le32(40) + Le32(static_cast<uint32_t>(width)) + Le32(static_cast<uint32_t>(height));
-    b += std::string{1, 0, static_cast<char>(bits & 0xFF), static_cast<char>(bits >> 8)};
-    b += Le32(0) + Le32(0) + Le32(0) + Le32(0) + Le32(0) + Le32(0);
-    for (uint32_t p : rowsAsStored)
-        b += Le32(p);
-    return b;
+std::string Size(uint16_t width, uint16_t height) {
+    return std::string{static_cast<char>(width & 0xFF), static_cast<char>(width >> 8), static_cast<char>(height & 0xFF),
+                       static_cast<char>(height >> 8)};
 }
 
-TEST(LogoImage, ReadsBothRowOrders) {
-    // Bottom-up (positive height): the first stored row is the bottom one.
-    const auto up = ReadDib32(Dib(2, 2, 32, {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004}));
-    ASSERT_TRUE(up);
-    EXPECT_EQ(up->pixels, (std::vector<uint32_t>{0xFF000003, 0xFF000004, 0xFF000001, 0xFF000002}));
-    const auto down = ReadDib32(Dib(2, -2, 32, {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004}));
-    ASSERT_TRUE(down);
-    EXPECT_EQ(down->pixels, (std::vector<uint32_t>{0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004}));
+TEST(LogoImage, ReadsRunsAndLiterals) {
+    // 3x2: two literal pixels, then one pixel repeated four times across the row end.
+    const auto image = ReadLogo(Size(3, 2) + '\x01' + Le32(0xFF000001) + Le32(0x80000002) + '\x82' + Le32(0x00000003));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->pixels, (std::vector<uint32_t>{0xFF000001, 0x80000002, 3, 3, 3, 3}));
 }
 
 TEST(LogoImage, RefusesWhatItCannotRead) {
@@ -40,12 +36,27 @@ TEST(LogoImage, RefusesWhatItCannotRead) {
         std::string bytes;
     };
     const Case cases[] = {
-        {"24 bits", Dib(1, 1, 24, {0})},         {"too few pixels", Dib(2, 2, 32, {0, 0, 0})},
-        {"zero height", Dib(2, 0, 32, {})},      {"huge size", Dib(100000, 100000, 32, {})},
-        {"short header", std::string(20, '\0')},
+        {"too few pixels", Size(2, 2) + '\x02' + Le32(1) + Le32(2) + Le32(3)},
+        {"a run past the last pixel", Size(2, 1) + '\x81' + Le32(1)},
+        {"a packet cut short", Size(2, 1) + '\x01' + Le32(1) + "\x02"},
+        {"zero height", Size(2, 0) + '\x81' + Le32(1)},
+        {"huge size", Size(60000, 60000) + '\x81' + Le32(1)},
+        {"short header", std::string(3, '\0')},
     };
     for (const Case& c : cases)
-        EXPECT_FALSE(ReadDib32(c.bytes)) << c.what;
+        EXPECT_FALSE(ReadLogo(c.bytes)) << c.what;
+}
+
+TEST(LogoImage, ReadsTheShippedLogo) {
+    // Under Wine the test run names the sources by their Windows path.
+    const char* root = std::getenv("OV_SOURCE_DIR");
+    std::ifstream in(std::string(root ? root : OV_SOURCE_DIR) + "/src/patcher/logo.rle", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto image = ReadLogo(bytes);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 96);
+    EXPECT_EQ(image->pixels.front() >> 24, 0u);           // the corner is transparent
+    EXPECT_EQ(image->pixels[48 * 96 + 48], 0xFFECFAF8u);  // the middle slab
 }
 
 TEST(LogoImage, FitsAndBlendsOverTheBackground) {
