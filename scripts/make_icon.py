@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the program's icon (16, 32 and 48 px, 32-bit with alpha) and writes it as an .ico file.
+"""Draws the program's icon (16, 32 and 48 px, 8 bits a pixel and a mask) and writes it as an .ico file.
 
 The picture: a teal rounded square with a white downward arrow onto a bar, "an update landing".
 Run it again after changing the drawing; the .ico is committed so that the build needs no Python.
@@ -34,18 +34,32 @@ def pixel(size, x, y):
 
 
 def dib(size):
-    rows = []
-    for y in range(size - 1, -1, -1):  # bottom-up
-        row = bytearray()
-        for x in range(size):
-            r, g, b, a = pixel(size, x, y)
-            row += bytes((b, g, r, a))
-        rows.append(bytes(row))
-    xor = b"".join(rows)
+    """One image of the icon: 8 bits a pixel with only the colours it uses, the mask for transparency.
+
+    Every pixel is either opaque or transparent, so a palette and the mask say exactly what 32 bits with
+    alpha would, in about a third of the bytes; every patch carries the icon.
+    """
+    pixels = [pixel(size, x, y) for y in range(size - 1, -1, -1) for x in range(size)]  # bottom-up
+    colours = sorted({p[:3] for p in pixels if p[3]})
+    assert len(colours) <= 256 and all(p[3] in (0, 255) for p in pixels)
+    index = {c: i for i, c in enumerate(colours)}
+    palette = b"".join(bytes((b, g, r, 0)) for r, g, b in colours)
+    row_bytes = (size + 3) // 4 * 4
+    xor = bytearray()
+    for y in range(size):
+        row = bytes(index[p[:3]] if p[3] else 0 for p in pixels[y * size:(y + 1) * size])
+        xor += row + bytes(row_bytes - size)
     mask_row = ((size + 31) // 32) * 4
-    andmask = bytes(mask_row * size)
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(andmask), 0, 0, 0, 0)
-    return header + xor + andmask
+    andmask = bytearray()
+    for y in range(size):
+        bits = bytearray(mask_row)
+        for x in range(size):
+            if not pixels[y * size + x][3]:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        andmask += bits
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0, len(xor) + len(andmask), 0, 0,
+                         len(colours), 0)
+    return header + palette + bytes(xor) + bytes(andmask)
 
 
 def main(path):
@@ -54,7 +68,7 @@ def main(path):
     out = struct.pack("<HHH", 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
     for s, img in zip(sizes, images):
-        out += struct.pack("<BBBBHHII", s, s, 0, 0, 1, 32, len(img), offset)
+        out += struct.pack("<BBBBHHII", s, s, 0, 0, 1, 8, len(img), offset)
         offset += len(img)
     out += b"".join(images)
     with open(path, "wb") as f:
