@@ -11,7 +11,7 @@ namespace mLang {
 // "|" + four-character key + culture name, for every entry, and a closing "|". Keys of specific cultures
 // are upper-case hexadecimal, those of neutral cultures lower-case, so a lookup by an upper-cased key
 // finds the neutral ones only when their key has no letters.
-std::wstring_view LcidTable();
+std::string_view LcidTable();
 
 // Key for an explicit language id: upper-case hexadecimal, the last four digits.
 std::wstring LangIdKey(int32_t langId);
