@@ -1,5 +1,6 @@
 #include "support/encoding.h"
 
+
 namespace mStringTools {
 
 ByteBuffer StrToBytes(const std::string& bytes) {

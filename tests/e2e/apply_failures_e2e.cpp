@@ -72,9 +72,7 @@ TEST(ApplyFailures, MenuThatWillNotCloseRetryThenCancel) {
     e2e::Press(window, IDC_CMDAPPLY);
 
     const e2e::MessageBoxInfo first = patcher.WaitForMessageBox(60000);
-    ASSERT_TRUE(first.hwnd);
-    EXPECT_EQ(first.text, L"Your Orvana is still running after the automatic closure attempt");
-    EXPECT_EQ(first.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));  // in the box's order
+    e2e::ExpectBox(first, L"OrvStillRunning", L"Your Orvana is still running after the automatic closure attempt");
     // Working, and saying so; a request to close the window now must wait for the restart phase.
     EXPECT_TRUE(e2e::Visible(window, IDC_PRGWORKING));
     EXPECT_TRUE(e2e::Visible(window, IDC_LBLSTATUS));
@@ -85,8 +83,7 @@ TEST(ApplyFailures, MenuThatWillNotCloseRetryThenCancel) {
     patcher.Answer(first, IDRETRY);
 
     const e2e::MessageBoxInfo second = patcher.WaitForMessageBox(60000);
-    ASSERT_TRUE(second.hwnd);
-    EXPECT_EQ(second.text, first.text);
+    e2e::ExpectBox(second, L"OrvStillRunning", first.text);
     patcher.Answer(second, IDCANCEL);
     // The close asked for during the apply happens once the suite has been restarted.
     EXPECT_TRUE(patcher.WaitEnded(30000));
@@ -143,9 +140,7 @@ TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
     e2e::Press(window, IDC_CMDAPPLY);
 
     const e2e::MessageBoxInfo first = patcher.WaitForMessageBox(60000);
-    ASSERT_TRUE(first.hwnd);
-    EXPECT_EQ(first.text, L"An error occured during data decompression !");
-    EXPECT_EQ(first.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));  // in the box's order
+    e2e::ExpectBox(first, L"ExtractError", L"An error occured during data decompression !");
     // The exclusion list as the archiver got it: the missing file only.
     const std::wstring work = e2e::WorkFolderFor(patch);
     EXPECT_EQ(e2e::ReadFileBytes(work + L"exlude.txt"), "absent.txt\r\n");
@@ -155,8 +150,7 @@ TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
     patcher.Answer(first, IDRETRY);
 
     const e2e::MessageBoxInfo second = patcher.WaitForMessageBox(60000);
-    ASSERT_TRUE(second.hwnd);
-    EXPECT_EQ(second.text, first.text);
+    e2e::ExpectBox(second, L"ExtractError", first.text);
     patcher.Answer(second, IDCANCEL);
     ExpectIdleAgain(patcher, window);
 
@@ -213,21 +207,17 @@ TEST(ApplyFailures, FailingPostInstallCommandsAskRetryOrCancelEach) {
 
     // The program is missing: asked; it is put in place, and Retry runs the same command again.
     const e2e::MessageBoxInfo missing = patcher.WaitForMessageBox(60000);
-    ASSERT_TRUE(missing.hwnd);
-    EXPECT_EQ(missing.text, L"An error occured during command execution !");
-    EXPECT_EQ(missing.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));  // in the box's order
+    e2e::ExpectBox(missing, L"CmdRunError", L"An error occured during command execution !");
     fakes::PlaceFake(L"fake_post", orvana.root(), L"late.exe");
     patcher.Answer(missing, IDRETRY);
 
     // Cancel goes on with the next command.
     const e2e::MessageBoxInfo never = patcher.WaitForMessageBox(60000);
-    ASSERT_TRUE(never.hwnd);
-    EXPECT_EQ(never.text, missing.text);
+    e2e::ExpectBox(never, L"CmdRunError", missing.text);
     patcher.Answer(never, IDCANCEL);
 
     const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(60000);
-    ASSERT_TRUE(done.hwnd);
-    EXPECT_EQ(done.text, L"Update successful");
+    e2e::ExpectBox(done, L"UpdateDone", L"Update successful");
     patcher.Answer(done, IDOK);
     EXPECT_TRUE(patcher.WaitEnded());
 
@@ -271,8 +261,7 @@ TEST(ApplyFailures, ExtractPathFileFlagsAndVersionFileWithoutPatch) {
     ASSERT_TRUE(window);
     e2e::Press(window, IDC_CMDAPPLY);
     const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(60000);
-    ASSERT_TRUE(done.hwnd);
-    EXPECT_EQ(done.text, L"Update successful");
+    e2e::ExpectBox(done, L"UpdateDone", L"Update successful");
     patcher.Answer(done, IDOK);
     EXPECT_TRUE(patcher.WaitEnded());
 

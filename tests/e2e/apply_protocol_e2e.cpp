@@ -31,9 +31,7 @@ std::string U8(const std::wstring& text) {
 void ApplyAndExpectSuccess(e2e::Program& patcher, HWND window) {
     e2e::Press(window, IDC_CMDAPPLY);
     const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(90000);
-    ASSERT_TRUE(done.hwnd);
-    EXPECT_EQ(done.text, L"Update successful");
-    EXPECT_EQ(done.ButtonIds(), std::vector<int>{IDOK});
+    e2e::ExpectBox(done, L"UpdateDone", L"Update successful");
     EXPECT_FALSE(e2e::Visible(window, IDC_PRGWORKING));
     patcher.Answer(done, IDOK);
     EXPECT_TRUE(patcher.WaitEnded());
@@ -251,15 +249,15 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
     e2e::Program patcher;
     ASSERT_TRUE(patcher.Start(patch));
     const e2e::MessageBoxInfo notRunning = patcher.WaitForMessageBox();
-    ASSERT_TRUE(notRunning.hwnd);
+    e2e::ExpectBox(notRunning, L"OrvNotRunning",
+                   L"The Orvana is not running.\r\nWould you like to select its folder manually ?");
     patcher.Answer(notRunning, IDYES);
     // A folder that is not an installation first: refused, and the picker comes again.
     HWND picker = patcher.WaitForFolderPicker();
     ASSERT_TRUE(picker);
     e2e::PickFolder(picker, patcher.pid(), orvana.Path(L"OrvanaTools"));
     const e2e::MessageBoxInfo notFound = patcher.WaitForMessageBox();
-    ASSERT_TRUE(notFound.hwnd);
-    EXPECT_EQ(notFound.text, L"Orvana not found in this folder");
+    e2e::ExpectBox(notFound, L"OrvNotFound", L"Orvana not found in this folder");
     patcher.Answer(notFound, IDOK);
     picker = patcher.WaitForFolderPicker();
     ASSERT_TRUE(picker);

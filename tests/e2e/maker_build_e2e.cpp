@@ -137,9 +137,7 @@ TEST(MakerBuild, MakerStartedFromAPatchWritesANewPatchAroundItself) {
     ASSERT_TRUE(maker.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDMAKE); }, "make enabled"));
     e2e::Press(window, IDC_CMDMAKE);
     const e2e::MessageBoxInfo refused = maker.WaitForMessageBox();
-    ASSERT_TRUE(refused.hwnd);
-    EXPECT_NE(refused.text.find(L"est le fichier de ce programme lui-même"), std::wstring::npos)
-        << e2e::Utf8(refused.text);
+    e2e::ExpectBoxSaying(refused, L"MakerBuildFailed", L"est le fichier de ce programme lui-même");
     maker.Answer(refused, IDOK);
     EXPECT_TRUE(e2e::ReadFileBytes(folder.Exe()) == oldPatch);
 
@@ -181,9 +179,7 @@ TEST(MakerBuild, FailuresAreToldInFrenchAndLeaveNoFiles) {
             DeleteFileW(folder.Path(L"data.7z").c_str());  // gone after it was chosen
         e2e::Press(window, IDC_CMDMAKE);
         const e2e::MessageBoxInfo box = maker.WaitForMessageBox();
-        ASSERT_TRUE(box.hwnd);
-        EXPECT_NE(box.text.find(c.says), std::wstring::npos) << e2e::Utf8(box.text);
-        EXPECT_EQ(box.ButtonIds(), std::vector<int>{IDOK});
+        e2e::ExpectBoxSaying(box, L"MakerBuildFailed", c.says);
         maker.Answer(box, IDOK);
         for (const wchar_t* name : {L"orv_20141114055922_FR.exe", L"xml.tmp", L"data.tmp"})
             EXPECT_EQ(GetFileAttributesW(folder.Path(name).c_str()), INVALID_FILE_ATTRIBUTES) << e2e::Utf8(name);
@@ -231,9 +227,8 @@ TEST(MakerBuild, WithoutLanguagesTheMakerSaysSoAndEnds) {
         e2e::Program maker;
         ASSERT_TRUE(maker.Start(folder.Exe()));
         const e2e::MessageBoxInfo box = maker.WaitForMessageBox();
-        ASSERT_TRUE(box.hwnd) << c.name;
-        EXPECT_EQ(box.text, L"Aucun langage trouvé") << c.name;
-        EXPECT_EQ(box.ButtonIds(), std::vector<int>{IDOK}) << c.name;
+        SCOPED_TRACE(c.name);
+        e2e::ExpectBox(box, L"MakerNoLanguage", L"Aucun langage trouvé");
         maker.Answer(box, IDOK);
         EXPECT_TRUE(maker.WaitEnded()) << c.name;
     }

@@ -62,8 +62,7 @@ TEST(MakerRoundTrip, SignedPatchFromTheMakerAppliesToTheRunningSuite) {
     ASSERT_TRUE(main);
     e2e::Press(main, IDC_CMDAPPLY);
     const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(90000);
-    ASSERT_TRUE(done.hwnd);
-    EXPECT_EQ(done.text, L"Update successful");
+    e2e::ExpectBox(done, L"UpdateDone", L"Update successful");
     patcher.Answer(done, IDOK);
     EXPECT_TRUE(patcher.WaitEnded());
 

@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "app/version.h"
 #include "e2e/harness/install_builder.h"
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
@@ -21,13 +20,6 @@ using e2e::Program;
 const e2e::EnvVars kFrench = {{L"LC_ALL", L"fr_FR.UTF-8"}, {L"WINEUSERLOCALE", L"fr-FR"}};
 const e2e::EnvVars kEnglish = {{L"LC_ALL", L"en_US.UTF-8"}, {L"WINEUSERLOCALE", L"en-US"}};
 const e2e::EnvVars kGerman = {{L"LC_ALL", L"de_DE.UTF-8"}, {L"WINEUSERLOCALE", L"de-DE"}};
-
-const std::vector<int> kOk = {IDOK};
-const std::vector<int> kYesNo = {IDYES, IDNO};
-
-std::wstring Caption() {
-    return L"" OV_PRODUCT_NAME L" v" OV_VERSION_TEXT;
-}
 
 // A stored text as the user sees it ("\n" as a line break).
 std::wstring Shown(const std::wstring& stored) {
@@ -56,20 +48,17 @@ class PatchFile {
     std::wstring path_;
 };
 
-// Asserts a message box's caption, text and buttons.
-void ExpectBox(const MessageBoxInfo& box, const std::wstring& text, const std::vector<int>& buttons) {
-    ASSERT_TRUE(box.hwnd);
-    EXPECT_EQ(box.caption, Caption()) << e2e::Utf8(box.Describe());
-    EXPECT_EQ(box.text, text) << e2e::Utf8(box.Describe());
-    EXPECT_EQ(box.ButtonIds(), buttons) << e2e::Utf8(box.Describe());
-}
-
-// Waits for one box, checks it and answers it with `answer`.
-void AnswerBox(Program& patcher, const std::wstring& text, const std::vector<int>& buttons, int answer) {
+// Waits for the box of message `key`, checks all of it and answers it with `answer`.
+void AnswerBox(Program& patcher, std::wstring_view key, const std::wstring& text, int answer) {
     const MessageBoxInfo box = patcher.WaitForMessageBox();
-    ExpectBox(box, text, buttons);
+    e2e::ExpectBox(box, key, text);
     if (box.hwnd)
         patcher.Answer(box, answer);
+}
+
+// The same for a box with the typical table's text.
+void AnswerTypical(Program& patcher, const wchar_t* key, bool french, int answer) {
+    AnswerBox(patcher, key, Typical(key, french), answer);
 }
 
 struct WindowTexts {
@@ -79,7 +68,7 @@ struct WindowTexts {
 
 void ExpectWindow(HWND main, const WindowTexts& w) {
     ASSERT_TRUE(main);
-    EXPECT_EQ(e2e::WindowText(main), Caption());
+    EXPECT_EQ(e2e::WindowText(main), e2e::BoxCaption());  // the window carries the same title
     EXPECT_EQ(e2e::Text(main, IDC_LBLTITLE), w.title);
     EXPECT_EQ(e2e::Text(main, IDC_LBLFOUND), w.found);
     EXPECT_EQ(e2e::Text(main, IDC_LBLORVPATH), w.path);
@@ -149,7 +138,7 @@ TEST(PatcherStart, NotAPatch) {
         SCOPED_TRACE(c.what);
         Program patcher;
         ASSERT_TRUE(patcher.Start(c.exe, c.args, kFrench));
-        AnswerBox(patcher, L"Invalid patch file", kOk, IDOK);
+        AnswerBox(patcher, L"InvalidPatch", L"Invalid patch file", IDOK);
         EXPECT_TRUE(patcher.WaitEnded());
     }
 }
@@ -174,7 +163,7 @@ TEST(PatcherStart, StartUpFailures) {
         PatchFile patch(d);
         Program patcher;
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
-        AnswerBox(patcher, L"", kOk, IDOK);
+        AnswerBox(patcher, L"CantUpdate", L"", IDOK);
         EXPECT_TRUE(patcher.WaitEnded());
     }
     {
@@ -184,7 +173,7 @@ TEST(PatcherStart, StartUpFailures) {
         PatchFile patch(d);
         Program patcher;
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
-        AnswerBox(patcher, Typical(L"CantUpdate", true), kOk, IDOK);
+        AnswerTypical(patcher, L"CantUpdate", true, IDOK);
         EXPECT_TRUE(patcher.WaitEnded());
     }
 }
@@ -196,7 +185,7 @@ TEST(PatcherStart, NoBlockForTheUserNorEnglish) {
     PatchFile patch(d);
     Program patcher;
     ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
-    AnswerBox(patcher, L"", kYesNo, IDNO);
+    AnswerBox(patcher, L"OrvNotRunning", L"", IDNO);
     EXPECT_TRUE(patcher.WaitEnded());
 }
 
@@ -207,14 +196,14 @@ TEST(PatcherStart, NoRunningMenu) {
         SCOPED_TRACE("No: the program ends without showing its window");
         Program patcher;
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kEnglish));
-        AnswerBox(patcher, Typical(L"OrvNotRunning", false), kYesNo, IDNO);
+        AnswerTypical(patcher, L"OrvNotRunning", false, IDNO);
         EXPECT_TRUE(patcher.WaitEnded());
     }
     {
         SCOPED_TRACE("Yes, then the picker cancelled");
         Program patcher;
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
-        AnswerBox(patcher, Typical(L"OrvNotRunning", true), kYesNo, IDYES);
+        AnswerTypical(patcher, L"OrvNotRunning", true, IDYES);
         HWND picker = patcher.WaitForFolderPicker();
         ASSERT_TRUE(picker);
         bool titled = false;
@@ -228,11 +217,11 @@ TEST(PatcherStart, NoRunningMenu) {
         SCOPED_TRACE("Yes, a folder without Orvana.exe, then the installation");
         Program patcher;
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
-        AnswerBox(patcher, Typical(L"OrvNotRunning", true), kYesNo, IDYES);
+        AnswerTypical(patcher, L"OrvNotRunning", true, IDYES);
         HWND picker = patcher.WaitForFolderPicker();
         ASSERT_TRUE(picker);
         e2e::PickFolder(picker, patcher.pid(), orvana.Path(L"OrvanaTools"));
-        AnswerBox(patcher, Typical(L"OrvNotFound", true), kOk, IDOK);
+        AnswerTypical(patcher, L"OrvNotFound", true, IDOK);
         picker = patcher.WaitForFolderPicker();
         ASSERT_TRUE(picker);
         e2e::PickFolder(picker, patcher.pid(), orvana.root());
@@ -249,7 +238,7 @@ TEST(PatcherStart, MenuOutsideAnInstallationIsIgnored) {
     PatchFile patch(e2e::Descriptor{});
     Program patcher;
     ASSERT_TRUE(patcher.Start(patch.path(), L"", kEnglish));
-    AnswerBox(patcher, Typical(L"OrvNotRunning", false), kYesNo, IDNO);
+    AnswerTypical(patcher, L"OrvNotRunning", false, IDNO);
     EXPECT_TRUE(patcher.WaitEnded());
 }
 
@@ -263,7 +252,7 @@ TEST(PatcherStart, TwoRunningMenus) {
     PatchFile patch(e2e::Descriptor{});
     Program patcher;
     ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
-    AnswerBox(patcher, Typical(L"MultipleOrvFound", true), kOk, IDOK);
+    AnswerTypical(patcher, L"MultipleOrvFound", true, IDOK);
     EXPECT_TRUE(patcher.WaitEnded());
 }
 
@@ -274,7 +263,7 @@ TEST(PatcherStart, TwoMenusOfOneInstallationCountAsTwo) {
     PatchFile patch(e2e::Descriptor{});
     Program patcher;
     ASSERT_TRUE(patcher.Start(patch.path(), L"", kEnglish));
-    AnswerBox(patcher, Typical(L"MultipleOrvFound", false), kOk, IDOK);
+    AnswerTypical(patcher, L"MultipleOrvFound", false, IDOK);
     EXPECT_TRUE(patcher.WaitEnded());
 }
 
@@ -284,43 +273,43 @@ TEST(PatcherStart, InstallationCannotTakeThePatch) {
         const char* what;
         std::function<void(Installation&)> prepare;
         std::function<void(e2e::Descriptor&)> describe;
+        const wchar_t* key;
         std::wstring text;
-        std::vector<int> buttons;
     };
     const bool french = true;
     const Case cases[] = {
         {"archiver missing", [](Installation& o) { o.Remove(L"OrvanaTools\\Installer\\7z.dll"); }, nullptr,
-         Typical(L"CantUpdate", french), kOk},
-        {"version file missing", [](Installation& o) { o.Remove(L"OrvanaTools\\version.ver"); }, nullptr,
-         Typical(L"CantUpdate", french), kOk},
+         L"CantUpdate", Typical(L"CantUpdate", french)},
+        {"version file missing", [](Installation& o) { o.Remove(L"OrvanaTools\\version.ver"); }, nullptr, L"CantUpdate",
+         Typical(L"CantUpdate", french)},
         {"version file root differs in letter case",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver",
                          Installation::VersionFileText(L"5.8", L"20141104134857", L"fr", L"orvanaVersion"));
          },
-         nullptr, Typical(L"CantUpdate", french), kOk},
+         nullptr, L"CantUpdate", Typical(L"CantUpdate", french)},
         // The patch is also already installed: the language check alone speaks.
         {"language mismatch",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver", Installation::VersionFileText(L"5.8", L"20141114055922", L"en"));
          },
-         [](e2e::Descriptor& d) { d.ORVLang = L"FR"; }, L"This update applies only to a Orvana FR", kOk},
+         [](e2e::Descriptor& d) { d.ORVLang = L"FR"; }, L"LangMismatch", L"This update applies only to a Orvana FR"},
         {"prerequisite missing",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver", Installation::VersionFileText(L"5.8", L"20141104134856"));
          },
-         nullptr, Typical(L"VersionMismatch", french), kOk},
+         nullptr, L"VersionMismatch", Typical(L"VersionMismatch", french)},
         {"no Patch element, prerequisite set",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver",
                          L"<OrvanaVersion>\r\n\t<Version>5.8</Version>\r\n\t<Lang>fr</Lang>\r\n</OrvanaVersion>\r\n");
          },
-         nullptr, Typical(L"VersionMismatch", french), kOk},
+         nullptr, L"VersionMismatch", Typical(L"VersionMismatch", french)},
         {"installation newer",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver", Installation::VersionFileText(L"5.9", L"20150101000000"));
          },
-         nullptr, Typical(L"NoUpdateNeeded", french), kOk},
+         nullptr, L"NoUpdateNeeded", Typical(L"NoUpdateNeeded", french)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -334,7 +323,7 @@ TEST(PatcherStart, InstallationCannotTakeThePatch) {
         PatchFile patch(d);
         Program patcher;
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kFrench));
-        AnswerBox(patcher, c.text, c.buttons, IDOK);
+        AnswerBox(patcher, c.key, c.text, IDOK);
         HWND main = patcher.WaitForDialogWith(IDC_CMDAPPLY);
         WindowTexts expected = TypicalWindow(french, orvana.root());
         expected.applyEnabled = false;
@@ -352,7 +341,7 @@ TEST(PatcherStart, AlreadyApplied) {
         SCOPED_TRACE("Yes: the update may be applied again");
         Program patcher;
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kEnglish));
-        AnswerBox(patcher, Typical(L"UpdateAlreadyDone", false), kYesNo, IDYES);
+        AnswerTypical(patcher, L"UpdateAlreadyDone", false, IDYES);
         HWND main = patcher.WaitForDialogWith(IDC_CMDAPPLY);
         ExpectWindow(main, TypicalWindow(false, orvana.root()));
         CancelAndEnd(patcher, main);
@@ -361,7 +350,7 @@ TEST(PatcherStart, AlreadyApplied) {
         SCOPED_TRACE("No: the program ends");
         Program patcher;
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kEnglish));
-        AnswerBox(patcher, Typical(L"UpdateAlreadyDone", false), kYesNo, IDNO);
+        AnswerTypical(patcher, L"UpdateAlreadyDone", false, IDNO);
         EXPECT_TRUE(patcher.WaitEnded());
     }
 }

@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "app/version.h"
 #include "e2e/harness/install_builder.h"
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
@@ -404,10 +403,6 @@ const char* OutcomeName(Outcome o) {
     }
 }
 
-std::wstring Caption() {
-    return L"" OV_PRODUCT_NAME L" v" OV_VERSION_TEXT;
-}
-
 bool IsCantUpdate(const std::wstring& text) {
     // Empty when the string table itself could not be found.
     if (text.empty())
@@ -457,8 +452,17 @@ RunResult RunPatcher(const std::wstring& exe, const std::wstring& args, int limi
             if (e2e::IsMessageBox(w)) {
                 Sleep(30);  // its text may be set just after it shows
                 const e2e::MessageBoxInfo box = e2e::ReadMessageBox(w);
-                if (box.caption != Caption()) {
+                if (box.caption != e2e::BoxCaption()) {
                     r.detail = "a box that is not the patcher's: " + e2e::Utf8(box.Describe());
+                    patcher.Kill();
+                    return r;
+                }
+                // The two boxes that end a damaged patch's run, known by their texts, with their styles.
+                const wchar_t* key = box.text == L"Invalid patch file"             ? L"InvalidPatch"
+                                     : !box.text.empty() && IsCantUpdate(box.text) ? L"CantUpdate"
+                                                                                   : nullptr;
+                if (key && box.Style() != e2e::BoxStyle(key)) {
+                    r.detail = "a box with other buttons or icon: " + e2e::Utf8(box.Describe());
                     patcher.Kill();
                     return r;
                 }

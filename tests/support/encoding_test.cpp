@@ -11,20 +11,20 @@ TEST(IsUTF8, ClassifiesSequences) {
     } cases[] = {
         {"", false},
         {"plain ascii", false},
-        {"\xC3\xA9", true},  // é
+        {"\xC3\xA9", true},                // é
         {"caf\xC3\xA9 ok", true},
-        {"\xC3\x41", false},     // lead byte followed by a non-continuation
-        {"abc\xC3", false},      // truncated at the end
-        {"\xE2\x82\xAC", true},  // €
+        {"\xC3\x41", false},               // lead byte followed by a non-continuation
+        {"abc\xC3", false},                // truncated at the end
+        {"\xE2\x82\xAC", true},            // €
         {"\xE2\x82", false},
-        {"\xF0\x9F\x98\x80", true},      // four-byte form
-        {"\xF8\x88\x80\x80\x80", true},  // five-byte form is accepted
+        {"\xF0\x9F\x98\x80", true},        // four-byte form
+        {"\xF8\x88\x80\x80\x80", true},    // five-byte form is accepted
         {"\xFC\x84\x80\x80\x80\x80", true},
-        {"\x80", false},  // continuation byte as a lead
+        {"\x80", false},                   // continuation byte as a lead
         {"\xFE", false},
         {"\xFF", false},
-        {"\xC0\x80", true},    // overlong forms are accepted
-        {"\xE9t\xE9", false},  // Latin-1 text
+        {"\xC0\x80", true},                // overlong forms are accepted
+        {"\xE9t\xE9", false},              // Latin-1 text
     };
     for (const Case& c : cases)
         EXPECT_EQ(IsUTF8(c.bytes), c.utf8) << "input: " << c.bytes;

@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
+
+#include "app/version.h"
 
 namespace e2e {
 
@@ -187,7 +190,155 @@ bool IsFolderPicker(HWND window) {
     return std::any_of(children.begin(), children.end(), [](HWND c) { return ClassOf(c) == L"SysTreeView32"; });
 }
 
-MessageBoxInfo ReadMessageBox(HWND box) {
+namespace {
+
+constexpr int kBoxIcons[] = {MB_ICONHAND, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONASTERISK};
+
+const wchar_t* IconName(int icon) {
+    switch (icon) {
+        case 0:
+            return L"no icon";
+        case MB_ICONHAND:
+            return L"stop icon";
+        case MB_ICONQUESTION:
+            return L"question icon";
+        case MB_ICONEXCLAMATION:
+            return L"exclamation icon";
+        case MB_ICONASTERISK:
+            return L"information icon";
+        default:
+            return L"unread icon";
+    }
+}
+
+HICON SystemIcon(int icon) {
+    switch (icon) {
+        case MB_ICONHAND:
+            return LoadIconW(nullptr, IDI_HAND);
+        case MB_ICONQUESTION:
+            return LoadIconW(nullptr, IDI_QUESTION);
+        case MB_ICONEXCLAMATION:
+            return LoadIconW(nullptr, IDI_EXCLAMATION);
+        default:
+            return LoadIconW(nullptr, IDI_ASTERISK);
+    }
+}
+
+// Pixels (0x00RRGGBB, rows top first) of a width x height picture.
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<uint32_t> data;
+};
+
+// Paints into a 32-bit memory bitmap with `paint` and returns its pixels.
+Pixels Render(int width, int height, const std::function<void(HDC)>& paint) {
+    Pixels p{width, height, {}};
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (dc && bitmap) {
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        paint(dc);
+        GdiFlush();
+        const auto* words = static_cast<const uint32_t*>(bits);
+        p.data.assign(words, words + static_cast<size_t>(width) * height);
+        for (uint32_t& w : p.data)
+            w &= 0xFFFFFF;
+        SelectObject(dc, old);
+    }
+    if (bitmap)
+        DeleteObject(bitmap);
+    if (dc)
+        DeleteDC(dc);
+    return p;
+}
+
+long long Difference(const Pixels& a, const Pixels& b) {
+    long long sum = 0;
+    for (size_t i = 0; i < a.data.size() && i < b.data.size(); ++i)
+        for (int shift = 0; shift < 24; shift += 8)
+            sum +=
+                std::abs(static_cast<int>((a.data[i] >> shift) & 0xFF) - static_cast<int>((b.data[i] >> shift) & 0xFF));
+    return sum;
+}
+
+// The icon control's picture as the screen shows it, matched against each system icon drawn over the same
+// background. -1 while the control is covered, unpainted, or like none of them.
+int MatchIcon(HWND iconControl) {
+    RECT r{};
+    GetWindowRect(iconControl, &r);
+    const int width = std::min<int>(r.right - r.left, 64);
+    const int height = std::min<int>(r.bottom - r.top, 64);
+    const POINT middle{r.left + width / 2, r.top + height / 2};
+    if (width <= 0 || height <= 0 || WindowFromPoint(middle) != iconControl)
+        return -1;
+    // One column to the left of the control is the box's own background.
+    const Pixels shot = Render(width + 1, height, [&](HDC dc) {
+        HDC screen = GetDC(nullptr);
+        BitBlt(dc, 0, 0, width + 1, height, screen, r.left - 1, r.top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+    });
+    if (shot.data.empty())
+        return -1;
+    const uint32_t background = shot.data[0];
+    Pixels seen{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+        const auto row = shot.data.begin() + static_cast<ptrdiff_t>(y) * (width + 1) + 1;
+        seen.data.insert(seen.data.end(), row, row + width);
+    }
+    const COLORREF fill = RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF);
+    const Pixels empty = Render(width, height, [&](HDC dc) {
+        HBRUSH brush = CreateSolidBrush(fill);
+        const RECT all{0, 0, width, height};
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+    });
+    int best = -1;
+    long long bestDifference = Difference(seen, empty) / 4;  // a match must be much closer than nothing
+    for (int icon : kBoxIcons) {
+        const Pixels drawn = Render(width, height, [&](HDC dc) {
+            HBRUSH brush = CreateSolidBrush(fill);
+            const RECT all{0, 0, width, height};
+            FillRect(dc, &all, brush);
+            DeleteObject(brush);
+            DrawIconEx(dc, 0, 0, SystemIcon(icon), 0, 0, 0, nullptr, DI_NORMAL);
+        });
+        const long long d = Difference(seen, drawn);
+        if (d < bestDifference) {
+            best = icon;
+            bestDifference = d;
+        }
+    }
+    return best;
+}
+
+int ReadIcon(HWND box, int timeoutMs) {
+    HWND iconControl = nullptr;
+    for (const Control& c : ChildControls(box)) {
+        if (c.className == L"Static" && (GetWindowLongW(c.hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+            IsWindowVisible(c.hwnd))
+            iconControl = c.hwnd;
+    }
+    if (!iconControl)
+        return 0;
+    const auto deadline = Deadline(timeoutMs);
+    for (;;) {
+        const int icon = MatchIcon(iconControl);
+        if (icon >= 0 || Clock::now() > deadline || !IsWindow(box))
+            return icon;
+        Pause();
+    }
+}
+
+}  // namespace
+
+MessageBoxInfo ReadMessageBox(HWND box, int iconTimeoutMs) {
     MessageBoxInfo info;
     info.hwnd = box;
     info.caption = WindowText(box);
@@ -197,7 +348,81 @@ MessageBoxInfo ReadMessageBox(HWND box) {
         else if (c.id == kMessageTextId)
             info.text = c.text;
     }
+    info.icon = ReadIcon(box, iconTimeoutMs);
     return info;
+}
+
+int MessageBoxInfo::Style() const {
+    static const std::pair<std::vector<int>, int> kButtons[] = {
+        {{IDOK}, MB_OK},
+        {{IDOK, IDCANCEL}, MB_OKCANCEL},
+        {{IDABORT, IDRETRY, IDIGNORE}, MB_ABORTRETRYIGNORE},
+        {{IDCANCEL, IDYES, IDNO}, MB_YESNOCANCEL},
+        {{IDYES, IDNO}, MB_YESNO},
+        {{IDCANCEL, IDRETRY}, MB_RETRYCANCEL},
+    };
+    const std::vector<int> ids = ButtonIds();
+    for (const auto& [set, code] : kButtons) {
+        if (set == ids)
+            return code | std::max(icon, 0);
+    }
+    return -1;
+}
+
+int BoxStyle(std::wstring_view key) {
+    // The patcher's boxes by their message keys, then the boxes with fixed texts.
+    static const std::pair<std::wstring_view, int> kStyles[] = {
+        {L"OrvNotRunning", MB_YESNO | MB_ICONQUESTION},          // 36
+        {L"OrvNotFound", MB_OK | MB_ICONHAND},                   // 16
+        {L"MultipleOrvFound", MB_OK | MB_ICONASTERISK},          // 64
+        {L"CantUpdate", MB_OK | MB_ICONHAND},                    // 16
+        {L"LangMismatch", MB_OK | MB_ICONHAND},                  // 16
+        {L"VersionMismatch", MB_OK | MB_ICONHAND},               // 16
+        {L"NoUpdateNeeded", MB_OK | MB_ICONASTERISK},            // 64
+        {L"UpdateAlreadyDone", MB_YESNO | MB_ICONQUESTION},      // 36
+        {L"OrvStillRunning", MB_RETRYCANCEL | MB_ICONQUESTION},  // 37
+        {L"ExtractError", MB_RETRYCANCEL | MB_ICONHAND},         // 21
+        {L"CmdRunError", MB_RETRYCANCEL | MB_ICONHAND},          // 21
+        {L"UpdateDone", MB_OK | MB_ICONASTERISK},                // 64
+        {L"InvalidPatch", MB_OK | MB_ICONHAND},                  // "Invalid patch file"
+        {L"MakerNoLanguage", MB_OK | MB_ICONHAND},               // "Aucun langage trouvé"
+        {L"MakerBuildFailed", MB_OK | MB_ICONHAND},              // why a patch could not be made
+        {L"MakerNewPatchId", MB_YESNO | MB_ICONQUESTION},        // "Nouvel ID de patch ?"
+    };
+    for (const auto& [name, style] : kStyles) {
+        if (name == key)
+            return style;
+    }
+    ADD_FAILURE() << "no box style for " << Utf8(std::wstring(key));
+    return -1;
+}
+
+std::wstring BoxCaption() {
+    return L"" OV_PRODUCT_NAME L" v" OV_VERSION_TEXT;
+}
+
+namespace {
+
+void ExpectBoxLooks(const MessageBoxInfo& box, std::wstring_view key) {
+    const int style = BoxStyle(key);
+    const std::string what = Utf8(std::wstring(key)) + " box " + Utf8(box.Describe());
+    EXPECT_EQ(box.caption, BoxCaption()) << what;
+    EXPECT_EQ(box.Style(), style) << "buttons and icon of the " << what << " (" << Utf8(IconName(style & 0xF0))
+                                  << " expected)";
+}
+
+}  // namespace
+
+void ExpectBox(const MessageBoxInfo& box, std::wstring_view key, const std::wstring& text) {
+    ASSERT_TRUE(box.hwnd) << "no " << Utf8(std::wstring(key)) << " box";
+    ExpectBoxLooks(box, key);
+    EXPECT_EQ(box.text, text) << Utf8(box.Describe());
+}
+
+void ExpectBoxSaying(const MessageBoxInfo& box, std::wstring_view key, const std::wstring& part) {
+    ASSERT_TRUE(box.hwnd) << "no " << Utf8(std::wstring(key)) << " box";
+    ExpectBoxLooks(box, key);
+    EXPECT_NE(box.text.find(part), std::wstring::npos) << Utf8(box.Describe());
 }
 
 std::vector<int> MessageBoxInfo::ButtonIds() const {
@@ -212,7 +437,7 @@ std::wstring MessageBoxInfo::Describe() const {
     std::wstring d = L"\"" + caption + L"\" | \"" + text + L"\" | [";
     for (size_t i = 0; i < buttons.size(); ++i)
         d += (i ? L", " : L"") + buttons[i].text;
-    return d + L"]";
+    return d + L"] | " + IconName(icon);
 }
 
 void PickFolder(HWND picker, DWORD pid, const std::wstring& folder) {

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,11 +40,28 @@ struct MessageBoxInfo {
     std::wstring caption;
     std::wstring text;  // the message (control 0xFFFF)
     std::vector<Control> buttons;
+    // The icon as its style flag (MB_ICONHAND, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONASTERISK), 0 for
+    // a box without one, -1 when the box's picture matched none of them before the box went.
+    int icon = -1;
 
     std::vector<int> ButtonIds() const;
-    // "caption | text | [button texts]", for failure messages.
+    // The box's style as MessageBox takes it: the buttons' code (MB_OK, MB_YESNO...) plus the icon's flag;
+    // -1 for a set of buttons MessageBox never shows.
+    int Style() const;
+    // "caption | text | [button texts] | icon", for failure messages.
     std::wstring Describe() const;
 };
+
+// The style (buttons and icon, as MessageBox takes them) of every box the program shows, by its message
+// key; the boxes whose texts are not in the message table have a name of their own here. A swapped style
+// changes what the user is asked, so each assertion on a box goes through this table.
+int BoxStyle(std::wstring_view key);
+// The caption of every box of the program: its title and version.
+std::wstring BoxCaption();
+// Checks all that a person sees of box `key`: caption, text, buttons and icon.
+void ExpectBox(const MessageBoxInfo& box, std::wstring_view key, const std::wstring& text);
+// The same for a box whose text is checked by a part of it.
+void ExpectBoxSaying(const MessageBoxInfo& box, std::wstring_view key, const std::wstring& part);
 
 // Child controls of a window, in the system's order.
 std::vector<Control> ChildControls(HWND window);
@@ -61,7 +79,10 @@ std::wstring ClassOf(HWND window);
 void Press(HWND window, int id);
 // A message box: a dialog holding only buttons and static texts, with its message in control 0xFFFF.
 bool IsMessageBox(HWND window);
-MessageBoxInfo ReadMessageBox(HWND box);
+// Its caption, text, buttons and icon. The icon is read from the screen (another process's icon handle
+// says nothing here): its picture is compared with each of the system's message-box icons drawn by this
+// process, waiting up to `iconTimeoutMs` for the box to be painted and uncovered.
+MessageBoxInfo ReadMessageBox(HWND box, int iconTimeoutMs = 10000);
 // The folder picker (a dialog with a tree): moves its selection to `folder` and presses OK.
 void PickFolder(HWND picker, DWORD pid, const std::wstring& folder);
 bool IsFolderPicker(HWND window);
