@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "patcher/typical_descriptor.h"
+
 namespace frmMaker {
 namespace {
 
@@ -11,6 +17,25 @@ const std::wstring kLangFile =
 const std::wstring kStrings =
     L"\r\n\t<FR>\r\n\t\t<Title>Mise à jour</Title>\r\n\t</FR>\r\n\t<EN>\r\n\t\t<Title>"
     L"Update</Title>\r\n\t</EN>\r\n";
+
+// The language file that ships beside the maker, as text (it is UTF-8; its texts stay in the basic plane).
+std::wstring ShippedLangFile() {
+    // Under Wine the test run names the sources by their Windows path.
+    const char* root = std::getenv("OV_SOURCE_DIR");
+    std::ifstream in(std::string(root ? root : OV_SOURCE_DIR) + "/src/maker/PatchLang.xml", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::wstring text;
+    for (size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : 3;
+        unsigned value = length == 1 ? lead : lead & (length == 2 ? 0x1Fu : 0x0Fu);
+        for (size_t k = 1; k < length && i + k < bytes.size(); ++k)
+            value = value << 6 | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
+        text += static_cast<wchar_t>(value);
+        i += length;
+    }
+    return text;
+}
 
 MakerSettings Typical() {
     MakerSettings s;
@@ -22,17 +47,28 @@ MakerSettings Typical() {
     return s;
 }
 
-TEST(DescriptorBuilder, LanguageRestrictionOnWritesBothLanguageElements) {
+// Every optional element present, written out by hand: the patcher and older patches depend on this
+// order, and the end-to-end tests build their expected descriptors with this builder.
+TEST(DescriptorBuilder, EveryElementStandsInItsFixedOrder) {
     MakerSettings s = Typical();
     s.LangCheck = true;
+    s.ExtractPath = L"OrvanaTools";
+    s.ForceMenuRestart = true;
+    s.FileFlags = L"ifexists;a.dll";
+    s.RunAtEnd = L"one\r\ntwo";
+    s.DelAtEnd = L"%ORV%\\old.txt";
     EXPECT_EQ(BuildDescriptor(s, kLangFile),
-              L"<ORVPatch><ExtractPath></ExtractPath>\r\n"
+              L"<ORVPatch><ExtractPath>OrvanaTools</ExtractPath>\r\n"
               L"<ORVVersion>5.8</ORVVersion>\r\n"
               L"<ORVPatchNeeded>20141104134857</ORVPatchNeeded>\r\n"
               L"<PatchVersion>20141114055922</PatchVersion>\r\n"
               L"<PatchLang>fr</PatchLang>\r\n"
               L"<UpdateInfo><EN>Fixes</EN>\r\n<FR>Corrections</FR></UpdateInfo>\r\n"
               L"<ORVLang>FR</ORVLang>\r\n"
+              L"<ForceMenuRestart>1</ForceMenuRestart>\r\n"
+              L"<FileFlags>ifexists;a.dll</FileFlags>\r\n"
+              L"<RunAfter>one|two</RunAfter>\r\n"
+              L"<DelAfter>%ORV%\\old.txt</DelAfter>\r\n"
               L"<Strings>" +
                   kStrings +
                   L"</Strings>\r\n"
@@ -118,6 +154,27 @@ TEST(DescriptorBuilder, SuiteVersionIsTheThirdPiece) {
 TEST(DescriptorBuilder, PatchIdIsFourteenDigitsOnA24HourClock) {
     EXPECT_EQ(FormatPatchId(2014, 11, 14, 5, 59, 22), L"20141114055922");
     EXPECT_EQ(FormatPatchId(2026, 1, 2, 23, 4, 5), L"20260102230405");
+}
+
+// The maker copies this file's messages into every patch: it must hold the whole message table. Its two
+// LangMismatch texts stand each in its own language, where the patches in circulation have them swapped.
+TEST(DescriptorBuilder, ShippedLanguageFileHoldsTheMessageTable) {
+    const std::wstring text = ShippedLangFile();
+    ASSERT_EQ(ListLanguages(text), (std::vector<std::wstring>{L"FR", L"EN"}));
+    const cXmlNode fr(cXmlNode(text).ChildValue(L"FR"));
+    const cXmlNode en(cXmlNode(text).ChildValue(L"EN"));
+    for (const typical::Message& m : typical::Messages()) {
+        const bool swapped = std::wstring(m.key) == L"LangMismatch";
+        EXPECT_EQ(fr.ChildValue(m.key), swapped ? m.en : m.fr) << m.key;
+        EXPECT_EQ(en.ChildValue(m.key), swapped ? m.fr : m.en) << m.key;
+    }
+    // Nothing more: one closing tag a message in each block.
+    for (const cXmlNode* block : {&fr, &en}) {
+        size_t closings = 0;
+        for (size_t at = block->XmlData.find(L"</"); at != std::wstring::npos; at = block->XmlData.find(L"</", at + 2))
+            ++closings;
+        EXPECT_EQ(closings, typical::Messages().size());
+    }
 }
 
 TEST(DescriptorBuilder, LanguagesComeFromTheFirstElementsChildren) {
