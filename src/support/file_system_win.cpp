@@ -186,7 +186,8 @@ bool KillFile(const std::wstring& path, int16_t retries) {
             return false;
         if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND)
             return true;
-        TraceError(L"Erreur " + mStringTools::DecimalText(static_cast<int32_t>(e)) + L" dans KillFile : " + SystemErrorText(e));
+        TraceError(L"Erreur " + mStringTools::DecimalText(static_cast<int32_t>(e)) + L" dans KillFile : " +
+                   SystemErrorText(e));
         SleepAndPump(200);
     }
 }
