@@ -149,6 +149,11 @@ endif()
 if(OV_NATIVE_DIR)
   add_test(NAME core_tests_native COMMAND ${OV_NATIVE_DIR}/core_tests)
   set_tests_properties(core_tests_native PROPERTIES TIMEOUT ${OV_TEST_TIMEOUT})
+  # The native ovpatch builds the patch that the maker window built in maker_build_e2e; the two must agree.
+  add_test(NAME ovpatch_same_as_maker
+    COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/ovpatch_same.sh ${OV_NATIVE_DIR}/ovpatch ${CMAKE_BINARY_DIR}/ovpatch_same)
+  set_tests_properties(maker_build_e2e PROPERTIES FIXTURES_SETUP maker_patch)
+  set_tests_properties(ovpatch_same_as_maker PROPERTIES FIXTURES_REQUIRED maker_patch TIMEOUT ${OV_TEST_TIMEOUT})
 endif()
 if(OV_FUZZ_DIR)
   foreach(src ${OV_FUZZ_TARGETS})

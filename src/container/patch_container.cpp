@@ -177,13 +177,19 @@ void AppendBlock(std::string& out, std::string_view block) {
     out.append(LengthField(static_cast<uint32_t>(block.size())));
 }
 
+std::string DescriptorTrailer(std::string_view descriptor) {
+    std::string trailer;
+    AppendBlock(trailer, descriptor);
+    trailer.append(kPatchMarker);
+    return trailer;
+}
+
 std::string BuildPatch(std::string_view image, std::string_view archive, std::string_view descriptor) {
     std::string patch;
     patch.reserve(image.size() + archive.size() + descriptor.size() + 2 * kLengthFieldSize + kPatchMarker.size());
     patch.append(image);
     AppendBlock(patch, archive);
-    AppendBlock(patch, descriptor);
-    patch.append(kPatchMarker);
+    patch.append(DescriptorTrailer(descriptor));
     return patch;
 }
 

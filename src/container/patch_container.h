@@ -21,6 +21,9 @@ inline constexpr std::string_view kPatchMarker = "OVPATCHEND";
 // The marker must lie within this many bytes from the end; a signature appended later fits behind it.
 inline constexpr int64_t kMarkerSearchWindow = 10240;
 
+// The descriptor is read into memory whole; no real one comes near this.
+inline constexpr int64_t kMaxInMemoryBlock = 64 << 20;
+
 inline constexpr int32_t kErrNoPatchMarker = kErrOffset + 1;
 inline constexpr int32_t kErrBadBlockLength = kErrOffset + 2;
 inline constexpr int32_t kErrBlockTooLarge = kErrOffset + 3;
@@ -88,6 +91,9 @@ std::string LengthField(uint32_t length);
 
 // Appends a block followed by its length field.
 void AppendBlock(std::string& out, std::string_view block);
+
+// What follows the archive block: the descriptor, its length field and the marker.
+std::string DescriptorTrailer(std::string_view descriptor);
 
 // A whole patch in memory: image, archive block, descriptor block, marker.
 std::string BuildPatch(std::string_view image, std::string_view archive, std::string_view descriptor);

@@ -25,8 +25,6 @@ class FilePatchSource final : public PatchSource {
     int64_t size_ = 0;
 };
 
-// The descriptor is read into memory whole; no real one comes near this.
-inline constexpr int64_t kMaxInMemoryBlock = 64 << 20;
 // The archive is copied through a buffer of this size, never held whole. Small enough to stay in the
 // processor's cache: a 1 MiB buffer made the copy half as fast as the system's own file copy.
 inline constexpr size_t kCopyChunkSize = 256 << 10;

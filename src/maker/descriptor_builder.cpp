@@ -122,6 +122,48 @@ bool IsUsableFileName(const std::wstring& name) {
     return true;
 }
 
+BuildRefusal CheckBuild(const std::wstring& outputName, const BuildFacts& facts) {
+    // "sign.bat" gets the name on cmd's command line, where quotes do not stop %…% from being expanded.
+    if (!IsUsableFileName(outputName) || outputName.find(L'%') != std::wstring::npos)
+        return BuildRefusal::UnusableName;
+    if (facts.outputIsImage)
+        return BuildRefusal::OutputIsImage;
+    if (facts.outputIsArchive)
+        return BuildRefusal::OutputIsArchive;
+    // The patch would start and show its window, but every reader refuses a block length of 0.
+    if (facts.archiveSize == 0)
+        return BuildRefusal::EmptyArchive;
+    return BuildRefusal::None;
+}
+
+std::wstring RefusalMessage(BuildRefusal refusal, const std::wstring& name) {
+    switch (refusal) {
+        case BuildRefusal::UnusableName:
+            return L"Le patch n'a pas été créé : le nom « " + name +
+                   L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
+                   L"\\ / : * ? \" < > | % et les espaces ou points finaux.";
+        case BuildRefusal::OutputIsImage:
+            return L"Le patch n'a pas été créé : « " + name +
+                   L" » est le fichier de ce programme lui-même. Choisissez une autre version de patch.";
+        case BuildRefusal::OutputIsArchive:
+            return L"Le patch n'a pas été créé : « " + name +
+                   L" » est le fichier de données choisi. Choisissez une autre version de patch.";
+        case BuildRefusal::EmptyArchive:
+            return L"Le patch n'a pas été créé : le fichier de données est vide, le patch n'installerait rien. "
+                   L"Choisissez l'archive 7zip des fichiers à installer.";
+        default:
+            return {};
+    }
+}
+
+std::wstring SignArgument(const std::wstring& fileName) {
+    // Characters that make cmd split the argument or act on it unless it is quoted (the list "cmd /?"
+    // gives, and the redirections); a plain name is passed as it is.
+    if (fileName.find_first_of(L" \t&()[]{}^=;!'+,`~|<>") != std::wstring::npos)
+        return L"\"" + fileName + L"\"";
+    return fileName;
+}
+
 std::optional<std::wstring> SuiteVersionFromVersionTxt(const std::wstring& text) {
     const auto pieces = SplitCrLf(text);
     if (pieces.size() < 3)
@@ -159,6 +201,21 @@ ImportedSettings ImportFromDescriptor(const cXmlNode& d) {
     r.DelAtEnd = ReplaceAll(d.ChildValue(L"DelAfter"), L"|", L"\r\n");
     r.FileFlags = ReplaceAll(d.ChildValue(L"FileFlags"), L"|", L"\r\n");
     return r;
+}
+
+void ApplyImported(MakerSettings& s, const ImportedSettings& r, const std::vector<std::wstring>& languages) {
+    s.ORVVersion = r.ORVVersion;
+    s.MinPatchNeeded = r.MinPatchNeeded;
+    s.PatchVersion = r.PatchVersion;
+    s.ForceMenuRestart = r.ForceMenuRestart;
+    const int32_t entry = FindLanguageEntry(languages, r.ORVLang);
+    if (entry >= 0)
+        s.LangName = languages[static_cast<size_t>(entry)];
+    s.UpdateInfo = r.UpdateInfo;
+    s.LangCheck = r.LangCheck;
+    s.RunAtEnd = r.RunAtEnd;
+    s.DelAtEnd = r.DelAtEnd;
+    s.FileFlags = r.FileFlags;
 }
 
 int32_t FindLanguageEntry(const std::vector<std::wstring>& entries, const std::wstring& value) {

@@ -42,6 +42,26 @@ std::wstring OutputFileName(const std::wstring& patchVersion, const std::wstring
 // < > : " / \ | ? *) or ends in a dot or a space, which the system would silently drop.
 bool IsUsableFileName(const std::wstring& name);
 
+// Why a build may not start. Both the window and the command line decide with CheckBuild; the window
+// words the refusal with RefusalMessage.
+enum class BuildRefusal { None, UnusableName, OutputIsImage, OutputIsArchive, EmptyArchive };
+
+// What the caller found out about the files: whether the output would be the image or the archive
+// itself, and the archive's size.
+struct BuildFacts {
+    bool outputIsImage = false;
+    bool outputIsArchive = false;
+    int64_t archiveSize = 0;
+};
+
+BuildRefusal CheckBuild(const std::wstring& outputName, const BuildFacts& facts);
+
+// The window's French text for a refusal of the output `outputName`.
+std::wstring RefusalMessage(BuildRefusal refusal, const std::wstring& outputName);
+
+// The output's file name as the one parameter of "sign.bat".
+std::wstring SignArgument(const std::wstring& fileName);
+
 // The text cut at each CR LF; the pieces between, the last one included even when empty.
 std::vector<std::wstring> SplitCrLf(const std::wstring& text);
 
@@ -69,6 +89,12 @@ struct ImportedSettings {
     std::wstring FileFlags;
 };
 ImportedSettings ImportFromDescriptor(const cXmlNode& descriptor);
+
+// What a dropped patch does to the settings: every imported value replaces the setting, except the
+// language, which changes only when `languages` (the offered list) holds it.
+void ApplyImported(MakerSettings& settings,
+                   const ImportedSettings& imported,
+                   const std::vector<std::wstring>& languages);
 
 // Index of the first entry equal to `value` without regard to ASCII letter case, or -1 (also for an
 // empty value). Language codes are ASCII.

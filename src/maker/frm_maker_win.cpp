@@ -273,13 +273,8 @@ void cmdBrowseData_Click(HWND hwnd) {
         SetText(IDC_TXTDATAFILE, args.fileName);
 }
 
-void cmdMake_Click() {
-    PatchJob job;
-    job.makerFolder = mGlobal::AppPath();
-    job.imagePath = mGlobal::OwnPatchPath();
-    job.archivePath = GetText(IDC_TXTDATAFILE);
-    job.langFileText = State().PatchLangNode.XmlData;
-    MakerSettings& s = job.settings;
+MakerSettings ReadSettings() {
+    MakerSettings s;
     s.ExtractPath = GetText(IDC_TXTEXTRACTPATH);
     s.ORVVersion = GetText(IDC_TXTORVVERSION);
     s.MinPatchNeeded = GetText(IDC_TXTMINPATCHNEEDED);
@@ -291,6 +286,16 @@ void cmdMake_Click() {
     s.RunAtEnd = GetText(IDC_TXTRUNATEND);
     s.DelAtEnd = GetText(IDC_TXTDELATEND);
     s.FileFlags = GetText(IDC_TXTFILEFLAGS);
+    return s;
+}
+
+void cmdMake_Click() {
+    PatchJob job;
+    job.makerFolder = mGlobal::AppPath();
+    job.imagePath = mGlobal::OwnPatchPath();
+    job.archivePath = GetText(IDC_TXTDATAFILE);
+    job.langFileText = State().PatchLangNode.XmlData;
+    job.settings = ReadSettings();
     const PatchResult result = WritePatch(job);
     if (!result.ok)
         mUnicodePatch::MsgBox(result.message, MB_OK | MB_ICONERROR);
@@ -348,19 +353,20 @@ void ImportFromPatch(const std::wstring& path) {
     const auto descriptor = mGlobal::ExtractPatchXML(0, source);
     if (!descriptor)
         return;
-    const ImportedSettings r = ImportFromDescriptor(*descriptor);
-    SetText(IDC_TXTORVVERSION, r.ORVVersion);
-    SetText(IDC_TXTMINPATCHNEEDED, r.MinPatchNeeded);
-    SetText(IDC_TXTPATCHVERSION, r.PatchVersion);
-    SetChecked(IDC_CHKFORCEMENURESTART, r.ForceMenuRestart);
-    const int32_t entry = FindLanguageEntry(LanguageEntries(), r.ORVLang);
+    MakerSettings s = ReadSettings();
+    ApplyImported(s, ImportFromDescriptor(*descriptor), LanguageEntries());
+    SetText(IDC_TXTORVVERSION, s.ORVVersion);
+    SetText(IDC_TXTMINPATCHNEEDED, s.MinPatchNeeded);
+    SetText(IDC_TXTPATCHVERSION, s.PatchVersion);
+    SetChecked(IDC_CHKFORCEMENURESTART, s.ForceMenuRestart);
+    const int32_t entry = FindLanguageEntry(LanguageEntries(), s.LangName);
     if (entry >= 0)
         SendMessageW(Item(IDC_CMBLANGID), CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
-    SetText(IDC_TXTUPDATEINFO, r.UpdateInfo);
-    SetChecked(IDC_CHKLANGCHECK, r.LangCheck);
-    SetText(IDC_TXTRUNATEND, r.RunAtEnd);
-    SetText(IDC_TXTDELATEND, r.DelAtEnd);
-    SetText(IDC_TXTFILEFLAGS, r.FileFlags);
+    SetText(IDC_TXTUPDATEINFO, s.UpdateInfo);
+    SetChecked(IDC_CHKLANGCHECK, s.LangCheck);
+    SetText(IDC_TXTRUNATEND, s.RunAtEnd);
+    SetText(IDC_TXTDELATEND, s.DelAtEnd);
+    SetText(IDC_TXTFILEFLAGS, s.FileFlags);
 }
 
 IDropTarget* FormDropTarget() {

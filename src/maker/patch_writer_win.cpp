@@ -23,6 +23,14 @@ constexpr DWORD kChunk = 256 << 10;
     throw mGlobal::MakeSysError(GetLastError(), false);
 }
 
+// -1 when the file cannot be looked at; the copy then says why.
+int64_t FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(mGlobal::ApiPath(path).c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
 // Removing a file that may not be there: the result does not matter.
 void Discard(const std::wstring& path) {
     DeleteFileW(mGlobal::ApiPath(path).c_str());
@@ -90,20 +98,13 @@ PatchResult WritePatch(const PatchJob& job) {
     PatchResult r;
     const std::wstring name = OutputFileName(job.settings.PatchVersion, job.settings.LangName, job.settings.LangCheck);
     r.outputPath = job.makerFolder + L"\\" + name;
-    if (!IsUsableFileName(name)) {
-        r.message = L"Le patch n'a pas été créé : le nom « " + name +
-                    L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
-                    L"\\ / : * ? \" < > | et les espaces ou points finaux.";
-        return r;
-    }
-    if (mGlobal::SameFile(r.outputPath, job.imagePath)) {
-        r.message = L"Le patch n'a pas été créé : « " + name +
-                    L" » est le fichier de ce programme lui-même. Choisissez une autre version de patch.";
-        return r;
-    }
-    if (mGlobal::SameFile(r.outputPath, job.archivePath)) {
-        r.message = L"Le patch n'a pas été créé : « " + name +
-                    L" » est le fichier de données choisi. Choisissez une autre version de patch.";
+    BuildFacts facts;
+    facts.outputIsImage = mGlobal::SameFile(r.outputPath, job.imagePath);
+    facts.outputIsArchive = mGlobal::SameFile(r.outputPath, job.archivePath);
+    facts.archiveSize = FileSize(job.archivePath);
+    const BuildRefusal refusal = CheckBuild(name, facts);
+    if (refusal != BuildRefusal::None) {
+        r.message = RefusalMessage(refusal, name);
         return r;
     }
 
@@ -152,10 +153,7 @@ PatchResult WritePatch(const PatchJob& job) {
 
     const std::wstring sign = job.makerFolder + L"\\sign.bat";
     if (mGlobal::FileExists(sign)) {
-        std::wstring argument = mGlobal::FileNameOnly(r.outputPath);
-        // A batch file would see a name with spaces as several arguments.
-        if (argument.find(L' ') != std::wstring::npos)
-            argument = L"\"" + argument + L"\"";
+        const std::wstring argument = SignArgument(mGlobal::FileNameOnly(r.outputPath));
         r.signStarted = mGlobal::ShellEx(sign, 1, argument, job.makerFolder, L"open", nullptr);
     }
     return r;

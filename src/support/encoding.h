@@ -27,6 +27,12 @@ std::wstring Utf16BytesToText(const std::string& bytes);
 
 bool IsUTF8(const std::string& bytes);
 
+// Text to and from UTF-8 without the platform, for the native tools: UTF-16 surrogate pairs are joined,
+// a lone surrogate becomes U+FFFD as the system's own conversion does, and so does each byte of an
+// invalid sequence when decoding.
+std::string TextToUtf8Bytes(const std::wstring& text);
+std::wstring Utf8BytesToText(const std::string& bytes);
+
 }  // namespace mStringTools
 
 namespace mUTF8 {

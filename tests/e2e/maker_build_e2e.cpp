@@ -108,6 +108,8 @@ TEST(MakerBuild, MultilingualPatchWithListFieldsFromTheMakerSwitch) {
     ASSERT_TRUE(e2e::MakeAndWait(maker, window, folder.path(), output,
                                  e2e::ExpectedPatch(folder.ExeBytes(), archive, s, folder.LangFileText()).size()));
     ExpectPatch(e2e::ReadFileBytes(output), folder.ExeBytes(), archive, descriptor);
+    // ovpatch_same_as_maker builds it again with the command-line tool and compares.
+    e2e::KeepForCommandLine(folder, output, s);
     EXPECT_NE(descriptor.find(L"</PatchVersion>\r\n<PatchLang/><UpdateInfo>"), std::wstring::npos);
     EXPECT_EQ(descriptor.find(L"ORVLang"), std::wstring::npos);
     EXPECT_EQ(descriptor.find(L"DelAfter"), std::wstring::npos);

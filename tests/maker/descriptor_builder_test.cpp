@@ -134,6 +134,28 @@ TEST(DescriptorBuilder, FileNameCheckRefusesWhatTheSystemCannotStore) {
     for (const wchar_t* bad : {L"orv_2014/11_FR.exe", L"orv_a:b.exe", L"orv_x?.exe", L"orv_\"q\".exe", L"orv_a|b.exe",
                                L"orv_a\\b.exe", L"orv_<x>.exe", L"orv_a*.exe", L"orv_\t.exe", L"x.", L"x ", L""})
         EXPECT_FALSE(IsUsableFileName(bad)) << bad;
+
+    // What may not be built at all, in the order the refusals are told.
+    BuildFacts facts;
+    facts.archiveSize = 1;
+    EXPECT_EQ(CheckBuild(L"orv_1_FR.exe", facts), BuildRefusal::None);
+    // cmd expands %…% inside quotes too, so sign.bat would be handed another name.
+    EXPECT_EQ(CheckBuild(L"orv_50%_FR.exe", facts), BuildRefusal::UnusableName);
+    facts.archiveSize = 0;
+    EXPECT_EQ(CheckBuild(L"orv_1_FR.exe", facts), BuildRefusal::EmptyArchive);
+    facts.outputIsArchive = true;
+    EXPECT_EQ(CheckBuild(L"orv_1_FR.exe", facts), BuildRefusal::OutputIsArchive);
+    facts.outputIsImage = true;
+    EXPECT_EQ(CheckBuild(L"orv_1_FR.exe", facts), BuildRefusal::OutputIsImage);
+    EXPECT_EQ(CheckBuild(L"orv_1?_FR.exe", facts), BuildRefusal::UnusableName);
+}
+
+TEST(DescriptorBuilder, SignArgumentIsQuotedWheneverCmdWouldSplitOrInterpretIt) {
+    EXPECT_EQ(SignArgument(L"orv_20141114055922_FR.exe"), L"orv_20141114055922_FR.exe");
+    EXPECT_EQ(SignArgument(L"orv_a-b.c_MultiLng.exe"), L"orv_a-b.c_MultiLng.exe");
+    for (const wchar_t* name : {L"orv_a b_FR.exe", L"orv_a&b_FR.exe", L"orv_(1)_FR.exe", L"orv_a^b_FR.exe",
+                                L"orv_a,b_FR.exe", L"orv_a;b_FR.exe", L"orv_a=b_FR.exe", L"orv_a!b_FR.exe"})
+        EXPECT_EQ(SignArgument(name), L"\"" + std::wstring(name) + L"\"") << name;
 }
 
 TEST(DescriptorBuilder, SuiteVersionIsTheThirdPiece) {

@@ -76,13 +76,22 @@ class MakerWindow : public ::testing::Test {
         return effect;
     }
 
-    void Drop(IDropTarget* target, std::vector<std::wstring> paths) {
+    // The middle of control `id` on the screen, where the system would report a drop on it.
+    POINTL Over(int id) {
+        RECT r{};
+        GetWindowRect(GetDlgItem(hwnd, id), &r);
+        return POINTL{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+
+    // By default on a label: the window's own surface.
+    void Drop(IDropTarget* target, std::vector<std::wstring> paths, int over = IDC_LABEL1,
+              DWORD expected = DROPEFFECT_COPY) {
         FileListData data(std::move(paths), false);
         DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
-        target->DragEnter(&data, MK_LBUTTON, POINTL{10, 10}, &effect);
+        target->DragEnter(&data, MK_LBUTTON, Over(over), &effect);
         effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
-        EXPECT_EQ(target->Drop(&data, 0, POINTL{10, 10}, &effect), S_OK);
-        EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+        EXPECT_EQ(target->Drop(&data, 0, Over(over), &effect), S_OK);
+        EXPECT_EQ(effect, expected) << over;
     }
 
     TestFolder dir{L"window"};
@@ -190,6 +199,11 @@ TEST_F(MakerWindow, DroppingPatchesImportsTheFirstExe) {
     EXPECT_TRUE(Checked(hwnd, IDC_CHKLANGCHECK));
     EXPECT_EQ(SelectedLanguage(hwnd), L"EN");
 
+    // The system hands the window drops on any control that takes none itself; only its surface imports.
+    for (int field : {IDC_TXTUPDATEINFO, IDC_TXTPATCHVERSION, IDC_CMDMAKE})
+        Drop(FormDropTarget(), {second}, field, DROPEFFECT_NONE);
+    EXPECT_EQ(Text(hwnd, IDC_TXTPATCHVERSION), L"20141114055922");
+
     // Not a patch: nothing changes.
     const std::wstring plain = dir / L"plain.exe";
     WriteBytes(plain, makertest::BinaryBytes(5000, 3));
@@ -203,14 +217,32 @@ TEST_F(MakerWindow, DroppingOnTheArchiveFieldTakesTheFirst7z) {
     const std::wstring archive = dir / L"data.7Z";
     WriteBytes(zip, "zip");
     WriteBytes(archive, "7z");
-    Drop(DataFileDropTarget(), {zip});
+    Drop(DataFileDropTarget(), {zip}, IDC_TXTDATAFILE);
     EXPECT_EQ(Text(hwnd, IDC_TXTDATAFILE), L"");
-    Drop(DataFileDropTarget(), {zip, archive});
+    Drop(DataFileDropTarget(), {zip, archive}, IDC_TXTDATAFILE);
     EXPECT_EQ(Text(hwnd, IDC_TXTDATAFILE), archive);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd, IDC_CMDMAKE)));
     // A patch dropped on the field is not imported.
-    Drop(DataFileDropTarget(), {MakePatch(L"p.exe", MakerSettings{})});
+    Drop(DataFileDropTarget(), {MakePatch(L"p.exe", MakerSettings{})}, IDC_TXTDATAFILE);
     EXPECT_EQ(Text(hwnd, IDC_TXTORVVERSION), L"2.5");
+}
+
+// Hundreds of kilobytes on one line, imported and then added to as a user pastes: nothing is cut.
+TEST_F(MakerWindow, AVeryLongUpdateTextIsTakenWhole) {
+    MakerSettings old;
+    old.ORVVersion = L"5.8";
+    old.UpdateInfo = std::wstring(400000, L'x');
+    Drop(FormDropTarget(), {MakePatch(L"long.exe", old)});
+    HWND info = GetDlgItem(hwnd, IDC_TXTUPDATEINFO);
+    EXPECT_EQ(GetWindowTextLengthW(info), 400000);
+    SendMessageW(info, EM_SETSEL, 400000, 400000);
+    SendMessageW(info, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"\r\npasted"));
+    EXPECT_EQ(GetWindowTextLengthW(info), 400008);
+    HWND run = GetDlgItem(hwnd, IDC_TXTRUNATEND);
+    SetWindowTextW(run, std::wstring(40000, L'r').c_str());
+    SendMessageW(run, EM_SETSEL, 40000, 40000);
+    SendMessageW(run, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x"));
+    EXPECT_EQ(GetWindowTextLengthW(run), 40001);
 }
 
 // Answers the next message box of this process with `button` and records its text.

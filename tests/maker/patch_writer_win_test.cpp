@@ -45,14 +45,17 @@ struct Bench {
 
 TEST(PatchWriter, WritesImageArchiveDescriptorAndMarkerAndNothingElse) {
     Bench b;
+    // Files of the user's that happen to bear the names of the old work files.
+    WriteBytes(b.dir / L"xml.tmp", "mine");
+    WriteBytes(b.dir / L"data.tmp", "mine too");
     const PatchResult r = WritePatch(b.job);
     ASSERT_TRUE(r.ok) << std::string(r.message.begin(), r.message.end());
     EXPECT_EQ(r.outputPath, b.dir / L"orv_20141114055922_FR.exe");
     const std::string out = ReadBytes(r.outputPath);
     EXPECT_TRUE(out == b.Expected()) << out.size() << " vs " << b.Expected().size();
     EXPECT_EQ(out.substr(out.size() - 10), "OVPATCHEND");
-    EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
-    EXPECT_FALSE(Exists(b.dir / L"data.tmp"));
+    EXPECT_EQ(ReadBytes(b.dir / L"xml.tmp"), "mine");
+    EXPECT_EQ(ReadBytes(b.dir / L"data.tmp"), "mine too");
     EXPECT_FALSE(r.signStarted);
 
     // The new blocks are found, not the older ones inside the image.
@@ -88,12 +91,17 @@ TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
         {L"id?", L"data.7z", L"n'est pas un nom de fichier valide"},
         {L"self", L"data.7z", L"est le fichier de ce programme"},
         {L"arch", L"orv_arch_FR.exe", L"est le fichier de données"},
+        {L"arch", L"sub\\..\\orv_arch_FR.exe", L"est le fichier de données"},  // as the copy would find it
+        {L"empty", L"data.7z", L"le fichier de données est vide"},
+        {L"50%", L"data.7z", L"n'est pas un nom de fichier valide"},
     };
     for (const auto& c : cases) {
         Bench b;
         b.job.settings.PatchVersion = c.patchVersion;
-        b.job.archivePath = b.dir / c.archiveName;
-        WriteBytes(b.job.archivePath, b.archive);
+        b.job.archivePath = c.archiveName;  // relative: from the maker's folder
+        if (c.patchVersion == L"empty")
+            b.archive.clear();
+        WriteBytes(b.dir / c.archiveName, b.archive);
         if (c.patchVersion == L"self") {
             b.job.imagePath = b.dir / L"orv_self_FR.exe";
             WriteBytes(b.job.imagePath, b.image);
@@ -102,20 +110,54 @@ TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
         EXPECT_FALSE(r.ok);
         EXPECT_NE(r.message.find(c.says), std::wstring::npos) << c.patchVersion;
         EXPECT_TRUE(ReadBytes(b.job.imagePath) == b.image) << c.patchVersion;
-        EXPECT_TRUE(ReadBytes(b.job.archivePath) == b.archive) << c.patchVersion;
+        EXPECT_TRUE(ReadBytes(b.dir / c.archiveName) == b.archive) << c.patchVersion;
+        EXPECT_FALSE(Exists(b.dir / OutputFileName(c.patchVersion, L"FR", true))) << c.patchVersion;
         EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
     }
 }
 
-TEST(PatchWriter, FailurePartWayRemovesWorkFilesAndTheOutputItBegan) {
+TEST(PatchWriter, FailurePartWayRemovesWhatItWroteAndOnlyThat) {
     Bench b;
+    WriteBytes(b.dir / L"xml.tmp", "mine");
+    WriteBytes(b.dir / L"data.tmp", "mine too");
     b.job.archivePath = b.dir / L"vanished.7z";
     const PatchResult r = WritePatch(b.job);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find(L"Impossible d'ajouter le fichier de données"), std::wstring::npos);
     EXPECT_FALSE(Exists(r.outputPath));
-    EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
-    EXPECT_FALSE(Exists(b.dir / L"data.tmp"));
+    EXPECT_EQ(ReadBytes(b.dir / L"xml.tmp"), "mine");
+    EXPECT_EQ(ReadBytes(b.dir / L"data.tmp"), "mine too");
+}
+
+// The archive is read from the path that enabled the make button: relative to the maker's folder, with
+// "/", "." and ".." as the system reads them.
+TEST(PatchWriter, TheArchiveUsedIsTheArchiveChecked) {
+    for (const std::wstring& typed : {std::wstring(L"data.7z"), std::wstring(L"./sub/../data.7z")}) {
+        Bench b;
+        b.job.archivePath = typed;
+        const PatchResult r = WritePatch(b.job);
+        ASSERT_TRUE(r.ok) << std::string(r.message.begin(), r.message.end());
+        EXPECT_TRUE(ReadBytes(r.outputPath) == b.Expected());
+    }
+    Bench b;
+    std::wstring slashed = b.dir / L"data.7z";
+    for (auto& c : slashed)
+        c = c == L'\\' ? L'/' : c;
+    b.job.archivePath = slashed;
+    EXPECT_TRUE(WritePatch(b.job).ok);
+}
+
+// A maker kept on a read-only medium, or extracted from a read-only zip: its copy must not stay read-only.
+TEST(PatchWriter, AReadOnlyImageGivesAWritablePatchBuildAfterBuild) {
+    Bench b;
+    ASSERT_TRUE(SetFileAttributesW(b.job.imagePath.c_str(), FILE_ATTRIBUTE_READONLY));
+    for (int build = 0; build < 2; ++build) {
+        const PatchResult r = WritePatch(b.job);
+        ASSERT_TRUE(r.ok) << build << ": " << std::string(r.message.begin(), r.message.end());
+        EXPECT_TRUE(ReadBytes(r.outputPath) == b.Expected());
+        EXPECT_EQ(GetFileAttributesW(r.outputPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    }
+    SetFileAttributesW(b.job.imagePath.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(PatchWriter, AnOutputInUseIsLeftAsItWas) {

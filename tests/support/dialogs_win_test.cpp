@@ -7,6 +7,8 @@
 #include <chrono>
 #include <thread>
 
+#include "support/trace.h"
+
 namespace {
 
 struct SeenBox {
@@ -61,6 +63,13 @@ TEST(MsgBox, CaptionFallsBackToTheProgramTitle) {
     again.join();
     EXPECT_EQ(seen.caption, L"Titre");
     EXPECT_EQ(seen.text, L"\u00c9t\u00e9 \u4e2d");
+}
+
+TEST(MsgBox, ABoxThatCannotBeShownIsTracedAndGivesZero) {
+    TraceCapture trace;
+    EXPECT_EQ(mUnicodePatch::MsgBox(L"x", MB_OK, L"", reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7654321))), 0);
+    ASSERT_EQ(trace.errors().size(), 1u);
+    EXPECT_NE(trace.errors()[0].find(L" dans Function mUnicodePatch.MsgBox"), std::wstring::npos) << trace.errors()[0];
 }
 
 TEST(Registry, KeyExists) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shellapi.h>
+
 #include "container/patch_container.h"
 #include "maker/frm_maker_ids.h"
 #include "support/encoding_win.h"
@@ -79,6 +81,41 @@ bool MakeAndWait(Program& maker, HWND window, const std::wstring& folder, const 
                    GetFileAttributesW((folder + L"\\data.tmp").c_str()) == INVALID_FILE_ATTRIBUTES;
         },
         "the patch written");
+}
+
+namespace {
+// One "name = value" line per line of the field.
+std::string SettingLines(const char* name, const std::wstring& value) {
+    std::string lines;
+    for (const std::wstring& line : frmMaker::SplitCrLf(value))
+        lines += std::string(name) + " = " + Utf8(line) + "\n";
+    return value.empty() ? std::string() : lines;
+}
+}  // namespace
+
+void KeepForCommandLine(const MakerFolder& folder, const std::wstring& output, const frmMaker::MakerSettings& s) {
+    const std::wstring keep = fakes::Env(L"OV_BUILD_DIR") + L"\\ovpatch_same";
+    SHFILEOPSTRUCTW remove{};
+    const std::wstring from = keep + L'\0';
+    remove.wFunc = FO_DELETE;
+    remove.pFrom = from.c_str();
+    remove.fFlags = FOF_NO_UI;
+    SHFileOperationW(&remove);
+    CreateDirectoryW(keep.c_str(), nullptr);
+    CreateDirectoryW((keep + L"\\maker").c_str(), nullptr);
+    EXPECT_TRUE(WriteFileBytes(keep + L"\\OVPatchMaker.exe", folder.ExeBytes()));
+    for (const wchar_t* name : {L"data.7z", L"PatchLang.xml"})
+        EXPECT_TRUE(WriteFileBytes(keep + L"\\" + name, ReadFileBytes(folder.Path(name)))) << Utf8(name);
+    EXPECT_TRUE(
+        WriteFileBytes(keep + L"\\maker\\" + output.substr(output.find_last_of(L'\\') + 1), ReadFileBytes(output)));
+    const std::string settings =
+        SettingLines("extract-path", s.ExtractPath) + SettingLines("suite-version", s.ORVVersion) +
+        SettingLines("min-patch", s.MinPatchNeeded) + SettingLines("patch-version", s.PatchVersion) +
+        SettingLines("lang", s.LangName) + "lang-check = " + (s.LangCheck ? "yes" : "no") + "\n" +
+        SettingLines("update-info", s.UpdateInfo) + SettingLines("run-after", s.RunAtEnd) +
+        SettingLines("delete-after", s.DelAtEnd) + SettingLines("file-flag", s.FileFlags) +
+        "force-menu-restart = " + (s.ForceMenuRestart ? "yes" : "no") + "\n";
+    EXPECT_TRUE(WriteFileBytes(keep + L"\\settings.conf", settings));
 }
 
 }  // namespace e2e

@@ -53,4 +53,9 @@ std::string ExpectedPatch(const std::string& image,
 // Presses "Créer le patch" and waits until `output` holds `size` bytes and the work files are gone.
 bool MakeAndWait(Program& maker, HWND window, const std::wstring& folder, const std::wstring& output, size_t size);
 
+// Leaves what the maker used and wrote in OV_BUILD_DIR\ovpatch_same (image, archive, language file, a
+// settings file for ovpatch, and the maker's patch under maker\), for the native test that builds the same
+// patch with ovpatch and compares the two.
+void KeepForCommandLine(const MakerFolder& folder, const std::wstring& output, const frmMaker::MakerSettings& s);
+
 }  // namespace e2e

@@ -1,0 +1,13 @@
+#!/bin/sh
+# Builds with ovpatch the patch that maker_build_e2e built through the maker window, from what that test
+# left (the same image, archive, language file and settings), and compares the two byte for byte.
+# Usage: ovpatch_same.sh OVPATCH KEPT_FOLDER
+set -eu
+ovpatch=$1
+kept=$2
+made=$(ls "$kept/maker")
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+"$ovpatch" build --image "$kept/OVPatchMaker.exe" --archive "$kept/data.7z" --settings "$kept/settings.conf" -o "$out"
+cmp "$kept/maker/$made" "$out/$made"
+echo "ovpatch wrote $made byte for byte as the maker window did"
