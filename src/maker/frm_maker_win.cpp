@@ -118,20 +118,22 @@ class DropTarget final : public IDropTarget {
         return left;
     }
 
-    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD, POINTL point, DWORD* effect) override {
         hasFiles_ = HasFileList(data);
-        return Effect(effect);
+        return Effect(point, effect);
     }
-    HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override { return Effect(effect); }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL point, DWORD* effect) override { return Effect(point, effect); }
     HRESULT STDMETHODCALLTYPE DragLeave() override {
         hasFiles_ = false;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL point, DWORD* effect) override {
         hasFiles_ = HasFileList(data);
-        Effect(effect);
-        if (!hasFiles_)
+        Effect(point, effect);
+        if (!hasFiles_ || !Accepts(point)) {
+            hasFiles_ = false;
             return S_OK;
+        }
         try {
             const auto paths = DroppedPaths(data);
             if (dataFile_) {
@@ -174,10 +176,27 @@ class DropTarget final : public IDropTarget {
         return paths;
     }
 
-    // Copy for a file list, when the source allows it; nothing otherwise.
-    HRESULT Effect(DWORD* effect) const {
+    // The system hands the window the drops on every control that registered no target of its own. An
+    // import overwrites every field, so the form takes only drops on its own surface and its labels; a
+    // patch let go over, say, the update text is not taken.
+    bool Accepts(POINTL screen) const {
+        if (dataFile_)
+            return true;
+        HWND form = State().hwnd;
+        POINT point{screen.x, screen.y};
+        if (!form || !ScreenToClient(form, &point))
+            return false;
+        HWND under = ChildWindowFromPointEx(form, point, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+        if (under == form)
+            return true;
+        wchar_t kind[16] = {};
+        return under && GetClassNameW(under, kind, 16) && lstrcmpiW(kind, L"Static") == 0;
+    }
+
+    // Copy for a file list where it is taken, when the source allows it; nothing otherwise.
+    HRESULT Effect(POINTL point, DWORD* effect) const {
         if (effect)
-            *effect = hasFiles_ ? (*effect & DROPEFFECT_COPY) : DROPEFFECT_NONE;
+            *effect = hasFiles_ && Accepts(point) ? (*effect & DROPEFFECT_COPY) : DROPEFFECT_NONE;
         return S_OK;
     }
 
@@ -247,6 +266,12 @@ bool Form_Load(HWND hwnd) {
         return false;
     }
     SendMessageW(list, CB_SETCURSEL, 0, 0);
+
+    // Without a limit of their own, edit fields stop typing and pasting at 32,767 characters, while an
+    // imported text may be longer; the maker never shortens what it is given.
+    for (int id : {IDC_TXTDATAFILE, IDC_TXTEXTRACTPATH, IDC_TXTUPDATEINFO, IDC_TXTORVVERSION, IDC_TXTMINPATCHNEEDED,
+                   IDC_TXTPATCHVERSION, IDC_TXTRUNATEND, IDC_TXTDELATEND, IDC_TXTFILEFLAGS})
+        SendDlgItemMessageW(hwnd, id, EM_SETLIMITTEXT, 0, 0);
 
     SetWindowSubclass(GetDlgItem(hwnd, IDC_TXTPATCHVERSION), PatchVersionProc, 1, 0);
     RegisterDrops(hwnd);

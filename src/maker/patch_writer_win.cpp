@@ -8,7 +8,7 @@
 
 #include "container/patch_container.h"
 #include "process/shell_exec_win.h"
-#include "support/file_io_win.h"
+#include "support/encoding_win.h"
 #include "support/file_system_win.h"
 #include "support/handles_win.h"
 #include "support/sys_error.h"
@@ -31,9 +31,22 @@ int64_t FileSize(const std::wstring& path) {
     return static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
-// Removing a file that may not be there: the result does not matter.
+// Removing a file this build wrote, which may not be there: the result does not matter.
 void Discard(const std::wstring& path) {
+    SetFileAttributesW(mGlobal::ApiPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(mGlobal::ApiPath(path).c_str());
+}
+
+// Appends bytes held in memory to the end of `output`. Throws SysError.
+void AppendBytes(const std::wstring& output, const std::string& bytes) {
+    UniqueFile out(CreateFileW(mGlobal::ApiPath(output).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out)
+        ThrowLast();
+    DWORD written = 0;
+    if (!WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size())
+        ThrowLast();
 }
 
 std::wstring Failure(const std::wstring& what, const SysError& e) {
@@ -98,18 +111,20 @@ PatchResult WritePatch(const PatchJob& job) {
     PatchResult r;
     const std::wstring name = OutputFileName(job.settings.PatchVersion, job.settings.LangName, job.settings.LangCheck);
     r.outputPath = job.makerFolder + L"\\" + name;
+    // One path for the checks, the copy and the messages: the archive as the make button found it, a relative
+    // path taken from the maker's folder, "/", "." and ".." resolved.
+    const std::wstring resolved = mGlobal::GetFullPath(job.archivePath, job.makerFolder);
+    const std::wstring archive = resolved.empty() ? job.archivePath : resolved;
     BuildFacts facts;
     facts.outputIsImage = mGlobal::SameFile(r.outputPath, job.imagePath);
-    facts.outputIsArchive = mGlobal::SameFile(r.outputPath, job.archivePath);
-    facts.archiveSize = FileSize(job.archivePath);
+    facts.outputIsArchive = mGlobal::SameFile(r.outputPath, archive);
+    facts.archiveSize = FileSize(archive);
     const BuildRefusal refusal = CheckBuild(name, facts);
     if (refusal != BuildRefusal::None) {
         r.message = RefusalMessage(refusal, name);
         return r;
     }
 
-    const std::wstring xmlTmp = job.makerFolder + L"\\xml.tmp";
-    const std::wstring dataTmp = job.makerFolder + L"\\data.tmp";
     bool outputStarted = false;
     std::wstring step;
     try {
@@ -123,27 +138,22 @@ PatchResult WritePatch(const PatchJob& job) {
             throw mGlobal::MakeSysError(code, false);
         }
         outputStarted = true;
+        // The copy takes the image's attributes: a read-only maker would give a patch that cannot be
+        // appended to, removed or built again.
+        const DWORD attributes = GetFileAttributesW(mGlobal::ApiPath(r.outputPath).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+            !SetFileAttributesW(mGlobal::ApiPath(r.outputPath).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+            ThrowLast();
 
-        step = L"Impossible d'ajouter le fichier de données « " + job.archivePath + L" » au patch.";
-        AddFileToFile(r.outputPath, job.archivePath, true);
+        step = L"Impossible d'ajouter le fichier de données « " + archive + L" » au patch.";
+        AddFileToFile(r.outputPath, archive, true);
 
-        step = L"Impossible d'écrire le fichier de travail « " + xmlTmp + L" ».";
-        const std::wstring descriptor = BuildDescriptor(job.settings, job.langFileText);
-        if (!mStringTools::SaveFile(xmlTmp, descriptor, true, 2, false, 1252, false))
-            throw mGlobal::MakeSysError(GetLastError() ? GetLastError() : ERROR_WRITE_FAULT, false);
+        // The descriptor and the marker go straight from memory: work files beside the maker could be
+        // the user's own.
         step = L"Impossible d'ajouter la description au patch.";
-        AddFileToFile(r.outputPath, xmlTmp, true);
-        mGlobal::RemoveFile(xmlTmp);
-
-        step = L"Impossible d'écrire le fichier de travail « " + dataTmp + L" ».";
-        if (!mStringTools::SaveFile(dataTmp, std::wstring(L"OVPATCHEND"), true, 3, false, 1252, false))
-            throw mGlobal::MakeSysError(GetLastError() ? GetLastError() : ERROR_WRITE_FAULT, false);
-        step = L"Impossible d'ajouter la marque de fin au patch.";
-        AddFileToFile(r.outputPath, dataTmp, false);
-        mGlobal::RemoveFile(dataTmp);
+        AppendBytes(r.outputPath,
+                    mGlobal::DescriptorTrailer(mUTF8::UTF8_Encode(BuildDescriptor(job.settings, job.langFileText))));
     } catch (const SysError& e) {
-        Discard(xmlTmp);
-        Discard(dataTmp);
         if (outputStarted)
             Discard(r.outputPath);
         r.message = Failure(L"Le patch n'a pas été créé. " + step, e);

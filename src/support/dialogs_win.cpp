@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/app_info_win.h"
+#include "support/file_system_win.h"
 #include "support/trace.h"
 
 namespace mUnicodePatch {
@@ -21,7 +22,14 @@ int MsgBox(const std::wstring& prompt, UINT buttons, const std::wstring& title, 
         params.lpszText = prompt.c_str();
         params.lpszCaption = caption.c_str();
         params.dwStyle = buttons | MB_TASKMODAL;
-        return MessageBoxIndirectW(&params);
+        const int result = MessageBoxIndirectW(&params);
+        if (result <= 0) {
+            const DWORD code = GetLastError();
+            TraceError(ErrorTraceLine(static_cast<int32_t>(code), mGlobal::SystemErrorText(code),
+                                      L"Function mUnicodePatch.MsgBox"));
+            return 0;
+        }
+        return result;
     } catch (...) {
         TraceError(ErrorTraceLine(7, L"Out of memory", L"Function mUnicodePatch.MsgBox"));
         return 0;

@@ -38,6 +38,14 @@ std::wstring SelectedLanguage(HWND dialog) {
     return buffer;
 }
 
+// The middle of control `id` on the screen, where the system would report a drop on it; the labels are
+// the window's own surface.
+POINTL OverControl(HWND dialog, int id) {
+    RECT r{};
+    GetWindowRect(GetDlgItem(dialog, id), &r);
+    return POINTL{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
 // Closes the window and drops the quit request that its unload posts, which would end the next
 // message box at once.
 void CloseMaker(HWND hwnd) {
@@ -72,19 +80,16 @@ class MakerWindow : public ::testing::Test {
 
     DWORD DragEnter(IDropTarget* target, FileListData& data, DWORD allowed) {
         DWORD effect = allowed;
-        EXPECT_EQ(target->DragEnter(&data, MK_LBUTTON, POINTL{10, 10}, &effect), S_OK);
+        EXPECT_EQ(target->DragEnter(&data, MK_LBUTTON, Over(IDC_LABEL1), &effect), S_OK);
         return effect;
     }
 
-    // The middle of control `id` on the screen, where the system would report a drop on it.
-    POINTL Over(int id) {
-        RECT r{};
-        GetWindowRect(GetDlgItem(hwnd, id), &r);
-        return POINTL{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    }
+    POINTL Over(int id) { return OverControl(hwnd, id); }
 
     // By default on a label: the window's own surface.
-    void Drop(IDropTarget* target, std::vector<std::wstring> paths, int over = IDC_LABEL1,
+    void Drop(IDropTarget* target,
+              std::vector<std::wstring> paths,
+              int over = IDC_LABEL1,
               DWORD expected = DROPEFFECT_COPY) {
         FileListData data(std::move(paths), false);
         DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
@@ -238,11 +243,14 @@ TEST_F(MakerWindow, AVeryLongUpdateTextIsTakenWhole) {
     SendMessageW(info, EM_SETSEL, 400000, 400000);
     SendMessageW(info, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"\r\npasted"));
     EXPECT_EQ(GetWindowTextLengthW(info), 400008);
+    std::wstring commands;
+    for (int i = 0; i < 4000; ++i)
+        commands += L"run " + std::to_wstring(1000 + i) + L"\r\n";
     HWND run = GetDlgItem(hwnd, IDC_TXTRUNATEND);
-    SetWindowTextW(run, std::wstring(40000, L'r').c_str());
-    SendMessageW(run, EM_SETSEL, 40000, 40000);
+    SetWindowTextW(run, commands.c_str());
+    SendMessageW(run, EM_SETSEL, commands.size(), commands.size());
     SendMessageW(run, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x"));
-    EXPECT_EQ(GetWindowTextLengthW(run), 40001);
+    EXPECT_EQ(GetWindowTextLengthW(run), static_cast<int>(commands.size()) + 1);
 }
 
 // Answers the next message box of this process with `button` and records its text.
@@ -357,8 +365,8 @@ TEST(MakerImportRoundTrip, RebuildingAnImportedPatchGivesTheSameDescriptor) {
     ASSERT_TRUE(fresh);
     FileListData data({output}, false);
     DWORD effect = DROPEFFECT_COPY;
-    FormDropTarget()->DragEnter(&data, MK_LBUTTON, POINTL{1, 1}, &effect);
-    FormDropTarget()->Drop(&data, 0, POINTL{1, 1}, &effect);
+    FormDropTarget()->DragEnter(&data, MK_LBUTTON, OverControl(fresh, IDC_LABEL1), &effect);
+    FormDropTarget()->Drop(&data, 0, OverControl(fresh, IDC_LABEL1), &effect);
     EXPECT_EQ(Text(fresh, IDC_TXTEXTRACTPATH), L"");
     const std::wstring rebuilt = build(fresh);
     CloseMaker(fresh);
