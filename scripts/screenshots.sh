@@ -30,14 +30,20 @@ set_dpi() {
 
 # The C library needs the locales compiled, or Wine reads every file name as ASCII.
 export LOCPATH=$TEST_DIR/locales
+mkdir -p "$LOCPATH"
 for l in en_US fr_FR; do
     [ -f "$LOCPATH/$l.UTF-8/LC_CTYPE" ] || localedef -i "$l" -f UTF-8 "$LOCPATH/$l.UTF-8" >/dev/null 2>&1 || true
 done
 
+# The sample installation is E:\Orvana, on a drive of its own.
+SAMPLE_DRIVE=$(mktemp -d)
+ln -sfn "$SAMPLE_DRIVE" "$WINEPREFIX/dosdevices/e:"
+trap 'rm -f "$WINEPREFIX/dosdevices/e:"; rm -rf "$SAMPLE_DRIVE"; ov_wine_stop' EXIT
+
 shoot() {  # name locale
     local name=$1 locale=$2 meet
     meet=$(mktemp -d)
-    OV_SHOT_DIR=$(winpath "$meet") LC_ALL=$locale "$OVWINE" "$PROGRAM" --gtest_also_run_disabled_tests \
+    OV_SHOT_PARENT=E: OV_SHOT_DIR=$(winpath "$meet") LC_ALL=$locale "$OVWINE" "$PROGRAM" --gtest_also_run_disabled_tests \
         --gtest_filter='*DISABLED_HoldWindowForScreenshot' >"$meet/log" 2>&1 &
     local pid=$!
     for _ in $(seq 300); do [ -f "$meet/ready" ] && break; sleep 0.1; done

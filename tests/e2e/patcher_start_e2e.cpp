@@ -358,11 +358,15 @@ TEST(PatcherStart, AlreadyApplied) {
 }  // namespace
 
 // Not a test: holds the window open for scripts/screenshots.sh, which photographs it. The user's language
-// comes from LC_ALL as usual; OV_SHOT_DIR is where the "ready" and "done" files meet.
+// comes from LC_ALL as usual; OV_SHOT_DIR is where the "ready" and "done" files meet, and the installation
+// is OV_SHOT_PARENT\Orvana, a path as a user's would read.
 TEST(PatcherStart, DISABLED_HoldWindowForScreenshot) {
     const std::wstring shots = fakes::Env(L"OV_SHOT_DIR");
     ASSERT_FALSE(shots.empty());
-    Installation orvana;
+    Installation::Options sample;
+    sample.folderName = L"Orvana";
+    sample.parent = fakes::Env(L"OV_SHOT_PARENT");
+    Installation orvana(sample);
     orvana.StartMenu();
     PatchFile patch(e2e::Descriptor{});
     Program patcher;

@@ -73,21 +73,25 @@ inline void DeleteTree(const std::wstring& folder) {
 // A fresh folder under the temporary folder, deleted with everything in it when the object goes.
 class TempFolder {
   public:
-    explicit TempFolder(const std::wstring& name) {
+    // `parent` empty: a fresh folder of the user's temporary folder holds it, and goes with it.
+    explicit TempFolder(const std::wstring& name, const std::wstring& parent = L"") {
         static int counter = 0;
         wchar_t temp[MAX_PATH + 1];
         GetTempPathW(MAX_PATH + 1, temp);
-        path_ = std::wstring(temp) + L"ovfake_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                std::to_wstring(++counter) + L"\\" + name;
+        path_ = !parent.empty() ? parent + L"\\" + name
+                                : std::wstring(temp) + L"ovfake_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                                      std::to_wstring(++counter) + L"\\" + name;
+        ownsParent_ = parent.empty();
         MakeFolders(path_);
     }
-    ~TempFolder() { DeleteTree(ParentOf(path_)); }
+    ~TempFolder() { DeleteTree(ownsParent_ ? ParentOf(path_) : path_); }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
     const std::wstring& path() const { return path_; }
 
   private:
     std::wstring path_;
+    bool ownsParent_ = true;
 };
 
 // Copies the fake `fakeName` (e.g. L"fake_menu") to `folder`\`asName` and returns the copy's path.

@@ -8,7 +8,7 @@ namespace e2e {
 
 Installation::Installation() : Installation(Options()) {}
 
-Installation::Installation(const Options& options) : folder_(options.folderName) {
+Installation::Installation(const Options& options) : folder_(options.folderName, options.parent) {
     if (options.orvanaExe)
         WriteBytes(L"Orvana.exe", "MZ stand-in for the suite's start program");
     fakes::MakeFolders(Path(L"OrvanaTools\\Installer"));

@@ -29,6 +29,8 @@ class Installation {
         // Last component of the root folder; the blank and the letters outside the ANSI code page catch
         // paths that lose characters or split at blanks.
         std::wstring folderName = L"Orvana \u00e9t\u00e9 \u0416";
+        // The folder that holds it (such as "E:" for pictures); empty for a temporary one.
+        std::wstring parent;
         bool orvanaExe = true;
         bool archiver = true;
         // Content of version.ver; nothing means no file.
