@@ -111,8 +111,9 @@ TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
         EXPECT_NE(r.message.find(c.says), std::wstring::npos) << c.patchVersion;
         EXPECT_TRUE(ReadBytes(b.job.imagePath) == b.image) << c.patchVersion;
         EXPECT_TRUE(ReadBytes(b.dir / c.archiveName) == b.archive) << c.patchVersion;
-        if (c.patchVersion != L"self" && c.patchVersion != L"arch")
+        if (c.patchVersion != L"self" && c.patchVersion != L"arch") {
             EXPECT_FALSE(Exists(b.dir / OutputFileName(c.patchVersion, L"FR", true))) << c.patchVersion;
+        }
         EXPECT_FALSE(Exists(b.dir / L"xml.tmp"));
     }
 }
