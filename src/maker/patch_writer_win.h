@@ -1,5 +1,5 @@
-// Writing a patch file: the maker's image, the archive, the descriptor and the marker, one append at a
-// time, then the signing hook.
+// Writing a patch file: the maker's image, the archive, then the descriptor and the marker from memory,
+// then the signing hook.
 #pragma once
 
 #include <string>
@@ -15,7 +15,7 @@ void AddFileToFile(const std::wstring& output, const std::wstring& fileToAdd, bo
 struct PatchJob {
     std::wstring makerFolder;  // where the output, the work files and "sign.bat" lie
     std::wstring imagePath;    // the maker's own executable
-    std::wstring archivePath;  // the text of txtDataFile
+    std::wstring archivePath;  // the text of txtDataFile; a relative one is taken from makerFolder
     MakerSettings settings;
     std::wstring langFileText;  // the whole "PatchLang.xml"
 };
@@ -27,8 +27,8 @@ struct PatchResult {
     bool signStarted = false;
 };
 
-// Builds one patch. A build that cannot start (unusable name, output that is the maker itself or the
-// archive) writes nothing; one that fails part-way removes its work files and the output it began.
+// Builds one patch. A build that cannot start (CheckBuild's refusals) writes nothing; one that fails
+// part-way removes the output it began, and nothing else. No work file is written beside the maker.
 PatchResult WritePatch(const PatchJob& job);
 
 }  // namespace frmMaker
