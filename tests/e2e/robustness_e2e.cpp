@@ -102,11 +102,16 @@ enum class Outcome { Invalid, CantUpdate, OtherMessage, Window, Failed };
 
 const char* OutcomeName(Outcome o) {
     switch (o) {
-        case Outcome::Invalid: return "\"Invalid patch file\"";
-        case Outcome::CantUpdate: return "CantUpdate box";
-        case Outcome::OtherMessage: return "another of its checks' boxes";
-        case Outcome::Window: return "its window";
-        default: return "FAILED";
+        case Outcome::Invalid:
+            return "\"Invalid patch file\"";
+        case Outcome::CantUpdate:
+            return "CantUpdate box";
+        case Outcome::OtherMessage:
+            return "another of its checks' boxes";
+        case Outcome::Window:
+            return "its window";
+        default:
+            return "FAILED";
     }
 }
 
@@ -292,13 +297,14 @@ TEST(Robustness, DamagedPatchFilesNeverCrashHangOrTouchTheInstallation) {
         const bool self = m.imageIntact && i % 8 == 7;
         const std::wstring path = dir.Path(self ? L"orv_mutant_" + std::to_wstring(i) + L".exe" : L"orv_mutant.dat");
         ASSERT_TRUE(e2e::WriteFileBytes(path, m.bytes));
-        const RunResult r = self ? RunPatcher(path, L"", limitMs) : RunPatcher(product, L"/src=\"" + path + L"\"", limitMs);
+        const RunResult r =
+            self ? RunPatcher(path, L"", limitMs) : RunPatcher(product, L"/src=\"" + path + L"\"", limitMs);
         if (self)
             DeleteFileW(path.c_str());
         ++tally[m.kind][r.outcome];
 
-        const std::string what = "case " + std::to_string(i) + " (seed " + std::to_string(seed) + "): " +
-                                 KindName(m.kind) + ", " + m.note + (self ? ", started itself" : ", as /src=");
+        const std::string what = "case " + std::to_string(i) + " (seed " + std::to_string(seed) +
+                                 "): " + KindName(m.kind) + ", " + m.note + (self ? ", started itself" : ", as /src=");
         if (r.outcome == Outcome::Failed) {
             ++failures;
             ADD_FAILURE() << what << ": " << r.detail;
@@ -316,8 +322,7 @@ TEST(Robustness, DamagedPatchFilesNeverCrashHangOrTouchTheInstallation) {
             std::fflush(stdout);
         }
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     std::printf("robustness: %llu cases in %.0f s, %d failed; seed %llu\n", static_cast<unsigned long long>(count),
                 seconds, failures, static_cast<unsigned long long>(seed));
