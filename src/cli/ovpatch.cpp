@@ -360,17 +360,18 @@ int Build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
 // ---------------------------------------------------------------------------------------------------------
 // inspect
 
-// A value on one line: line breaks and other control characters written as escapes.
+// A value on one line. Line breaks and tabs are shown by their control pictures (the descriptor's own
+// "\n" convention stays as written), other control characters as \xNN.
 std::string Shown(const std::wstring& value) {
     std::string shown;
     for (const char c : Utf8(value)) {
         const auto b = static_cast<unsigned char>(c);
         if (c == '\r')
-            shown += "\\r";
+            shown += "\u240D";
         else if (c == '\n')
-            shown += "\\n";
+            shown += "\u240A";
         else if (c == '\t')
-            shown += "\\t";
+            shown += "\u2409";
         else if (b < 0x20 || b == 0x7F) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02X", b);

@@ -97,7 +97,7 @@ TEST(Ovpatch, BuildsWhatTheMakerBuildsFromASettingsFileAndOptions) {
     const Result shown = Ovpatch({"inspect", (f.dir / "out" / "orv_2_MultiLng.exe").string()});
     ASSERT_EQ(shown.code, ovpatch::kOk) << shown.err;
     for (const char* line : {"archive:     506 bytes at 3002", "  ORVVersion: 5.8", "  ForceMenuRestart: 1",
-                             "  UpdateInfo: <EN>Fixes:\\r\\n- the menu</EN>\\r\\n<FR>", "  RunAfter: c.exe",
+                             "  UpdateInfo: <EN>Fixes:\u240D\u240A- the menu</EN>\u240D\u240A<FR>", "  RunAfter: c.exe",
                              "  PatchLang: \n", "languages:   2", "  FR: ", "  EN: "})
         EXPECT_NE(shown.out.find(line), std::string::npos) << line << "\n" << shown.out;
 }
