@@ -137,23 +137,24 @@ BuildRefusal CheckBuild(const std::wstring& outputName, const BuildFacts& facts)
 }
 
 std::wstring RefusalMessage(BuildRefusal refusal, const std::wstring& name) {
-    switch (refusal) {
-        case BuildRefusal::UnusableName:
-            return L"Le patch n'a pas été créé : le nom « " + name +
-                   L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
-                   L"\\ / : * ? \" < > | % et les espaces ou points finaux.";
-        case BuildRefusal::OutputIsImage:
-            return L"Le patch n'a pas été créé : « " + name +
-                   L" » est le fichier de ce programme lui-même. Choisissez une autre version de patch.";
-        case BuildRefusal::OutputIsArchive:
-            return L"Le patch n'a pas été créé : « " + name +
-                   L" » est le fichier de données choisi. Choisissez une autre version de patch.";
-        case BuildRefusal::EmptyArchive:
-            return L"Le patch n'a pas été créé : le fichier de données est vide, le patch n'installerait rien. "
-                   L"Choisissez l'archive 7zip des fichiers à installer.";
-        default:
-            return {};
-    }
+    // Before and after the output's name, for each refusal in its order.
+    static const wchar_t* const kText[][2] = {
+        {L"", L""},
+        {L"Le patch n'a pas été créé : le nom « ",
+         L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
+         L"\\ / : * ? \" < > | % et les espaces ou points finaux."},
+        {L"Le patch n'a pas été créé : « ",
+         L" » est le fichier de ce programme lui-même. Choisissez une autre version de patch."},
+        {L"Le patch n'a pas été créé : « ",
+         L" » est le fichier de données choisi. Choisissez une autre version de patch."},
+        {L"Le patch n'a pas été créé : le fichier de données est vide, le patch n'installerait rien. "
+         L"Choisissez l'archive 7zip des fichiers à installer.",
+         L""},
+    };
+    const auto& text = kText[static_cast<int>(refusal)];
+    if (refusal == BuildRefusal::None)
+        return {};
+    return text[0] + (refusal == BuildRefusal::EmptyArchive ? std::wstring() : name) + text[1];
 }
 
 std::wstring SignArgument(const std::wstring& fileName) {

@@ -315,12 +315,8 @@ MakerSettings ReadSettings() {
 }
 
 void cmdMake_Click() {
-    PatchJob job;
-    job.makerFolder = mGlobal::AppPath();
-    job.imagePath = mGlobal::OwnPatchPath();
-    job.archivePath = GetText(IDC_TXTDATAFILE);
-    job.langFileText = State().PatchLangNode.XmlData;
-    job.settings = ReadSettings();
+    const PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(), GetText(IDC_TXTDATAFILE), ReadSettings(),
+                       State().PatchLangNode.XmlData};
     const PatchResult result = WritePatch(job);
     if (!result.ok)
         mUnicodePatch::MsgBox(result.message, MB_OK | MB_ICONERROR);
@@ -378,15 +374,16 @@ void ImportFromPatch(const std::wstring& path) {
     const auto descriptor = mGlobal::ExtractPatchXML(0, source);
     if (!descriptor)
         return;
-    MakerSettings s = ReadSettings();
-    ApplyImported(s, ImportFromDescriptor(*descriptor), LanguageEntries());
+    // Everything but the language is replaced, and the extraction folder is not imported.
+    MakerSettings s;
+    s.LangName = SelectedLanguage();
+    const std::vector<std::wstring> languages = LanguageEntries();
+    ApplyImported(s, ImportFromDescriptor(*descriptor), languages);
     SetText(IDC_TXTORVVERSION, s.ORVVersion);
     SetText(IDC_TXTMINPATCHNEEDED, s.MinPatchNeeded);
     SetText(IDC_TXTPATCHVERSION, s.PatchVersion);
     SetChecked(IDC_CHKFORCEMENURESTART, s.ForceMenuRestart);
-    const int32_t entry = FindLanguageEntry(LanguageEntries(), s.LangName);
-    if (entry >= 0)
-        SendMessageW(Item(IDC_CMBLANGID), CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+    SendMessageW(Item(IDC_CMBLANGID), CB_SETCURSEL, static_cast<WPARAM>(FindLanguageEntry(languages, s.LangName)), 0);
     SetText(IDC_TXTUPDATEINFO, s.UpdateInfo);
     SetChecked(IDC_CHKLANGCHECK, s.LangCheck);
     SetText(IDC_TXTRUNATEND, s.RunAtEnd);
