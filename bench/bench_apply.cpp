@@ -1,8 +1,9 @@
 // Applies a patch whose archive holds 2,000 files (about 100 MB) to a throw-away installation where only
-// the fake menu runs, and prints the apply's time (from the press on the apply button to the success
-// box) beside the archiver extracting the same archive into the same folder on its own. Then it replays
-// the apply's steps one by one in this process, with the same routines the program uses, to show where
-// the time goes.
+// the fake menu runs and nine files in ten already exist, and prints the apply's time (from the press on
+// the apply button to the success box: staging, journal, swap and record included) beside the archiver
+// extracting the same archive into the same folder on its own, round by round, with the medians. Then it
+// replays the apply's steps one by one in this process, with the same routines the program uses, to show
+// where the time goes.
 //
 // Usage: bench_apply.exe [files] [kilobytes per file]      (default 2000 files of 50 KB)
 // Needs OV_7Z_DIR (real 7z.exe + 7z.dll) and OV_BUILD_DIR (OVPatcher.exe, fakes\), as the tests have.
@@ -21,6 +22,8 @@
 #include "appclose/wildcard.h"
 #include "container/patch_container.h"
 #include "container/patch_file_win.h"
+#include "install/install_win.h"
+#include "patcher/apply.h"
 #include "patcher/frm_main_ids.h"
 #include "process/sevenzip_win.h"
 #include "process/shell_exec_win.h"
@@ -92,8 +95,26 @@ bool Prepare(Setup& s, int files, int kb) {
 }
 
 std::wstring FreshDestination(const Setup& s) {
-    // Same folder as the apply extracts into: the installation root, emptied of the archive's files.
+    // Same folder as the apply extracts into: the installation root, holding nine in ten of the archive's
+    // files already (an update replaces far more than it adds).
     KillTree(s.root + L"\\Apps");
+    KillTree(mInstall::InstallWorkFolder(s.root));
+    Run(L"\"" + s.sevenZip + L"\\7z.exe\" x -y -r -o\"" + s.root + L"\" \"" + s.archive + L"\"");
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW fd;
+    for (int app = 0; app < 40; ++app) {
+        const std::wstring folder = s.root + L"\\Apps\\App" + std::to_wstring(app) + L"\\";
+        UniqueFind find(FindFirstFileW((folder + L"*.dat").c_str(), &fd));
+        if (!find)
+            continue;
+        int n = 0;
+        do {
+            if (++n % 10 == 0)
+                files.push_back(folder + fd.cFileName);
+        } while (FindNextFileW(find.get(), &fd));
+    }
+    for (const std::wstring& file : files)
+        DeleteFileW(file.c_str());
     return s.root;
 }
 
@@ -184,8 +205,9 @@ void Breakdown(const Setup& s) {
         f();
         steps.push_back({name, NowMs() - t0});
     };
-    const std::wstring work = mGlobal::GetTempFolder() + L"orv bench\\";
+    const std::wstring work = mApplyPatch::WorkFolder(mGlobal::GetTempFolder(), L"orv bench", 1);
     c7z zip;
+    mInstall::StagedSwap swap(s.root);
     timed("work folder + 7z.exe/7z.dll copies", [&] {
         mGlobal::MakePath(work);
         CopyFileW((s.root + L"\\OrvanaTools\\Installer\\7z.exe").c_str(), (work + L"7z.exe").c_str(), FALSE);
@@ -194,14 +216,25 @@ void Breakdown(const Setup& s) {
     zip.SetPath7zip(work + L"7z.exe");
     timed("archive copy to patch.dat", [&] { mGlobal::ExtractPatchData(work + L"patch.dat", 1, s.patch); });
     zip.SetFileName(work + L"patch.dat");
-    for (const wchar_t* mask : {L"*\\OrvanaAssoc.exe", L"*\\OrvanaWrapper.exe", L"*\\OrvanaMenu.exe", L"*.exe"})
-        timed("listing " + Utf8(mask), [&] { zip.GetFileList(mask, true); });
+    timed("one listing of *.exe", [&] { zip.GetFileList(mApplyPatch::kProgramsMask, true); });
+    timed("(for comparison: 7z x run directly)", [&] { TimeDirect(s); });
+    FreshDestination(s);
+    timed("staging: extraction (driver)", [&] {
+        const std::wstring staging = mInstall::StagingFolder(s.root);
+        swap.PrepareStaging();
+        zip.Extract(L"*.*", staging.substr(0, staging.size() - 1), L"");
+    });
+    timed("record beside the old one", [&] {
+        swap.StageRecord(s.root + L"\\OrvanaTools\\version.ver", L"<OrvanaVersion>\r\n</OrvanaVersion>\r\n");
+        swap.Begin(L"");
+    });
     timed("closing the menu", [&] {
         mAppClose2::CloseApps(mAppClose::EscapeWildcard(s.menu), false, L"ThunderRT6FormDC", L"*Orvana*", true);
     });
-    timed("(for comparison: 7z x run directly)", [&] { TimeDirect(s); });
-    FreshDestination(s);
-    timed("extraction (driver)", [&] { zip.Extract(L"*.*", s.root + L"\\", L""); });
+    timed("plan and journal", [&] { swap.WritePlan(L""); });
+    timed("swap", [&] { swap.Swap(); });
+    timed("record into place, commit", [&] { swap.Commit(); });
+    timed("removal of staging and backup", [&] { swap.Clear(); });
     timed("restart of the menu", [&] { mGlobal::ShellEx(s.menu, 1, L"/updated"); });
     timed("work folder removal", [&] { KillTree(work); });
     double total = 0;
@@ -226,15 +259,17 @@ int main() {
     if (!Prepare(s, files, kb))
         return 1;
 
+    constexpr int kRounds = 5;
     std::vector<double> direct, applied;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < kRounds; ++round) {
         direct.push_back(TimeDirect(s));
         applied.push_back(TimeRealApply(s));
         std::printf("round %d: 7z x %.0f ms, apply %.0f ms\n", round + 1, direct.back(), applied.back());
     }
     std::sort(direct.begin(), direct.end());
     std::sort(applied.begin(), applied.end());
-    std::printf("median: 7z x %.0f ms, apply %.0f ms, ratio %.2f\n", direct[1], applied[1], applied[1] / direct[1]);
+    const double d = direct[kRounds / 2], a = applied[kRounds / 2];
+    std::printf("median of %d: 7z x %.0f ms, apply %.0f ms, ratio %.2f\n", kRounds, d, a, a / d);
     std::printf("breakdown (the apply's steps replayed in this process):\n");
     Breakdown(s);
     KillTree(s.base);

@@ -43,8 +43,31 @@ std::wstring CloseFlagPath(const std::wstring& menuExePath) {
     return mGlobal::FilePathOnly(menuExePath) + L"\\data\\patch_close";
 }
 
-std::wstring WorkFolder(const std::wstring& tempFolder, const std::wstring& exeNameWithoutExtension) {
-    return tempFolder + exeNameWithoutExtension + L"\\";
+std::wstring WorkFolder(const std::wstring& tempFolder, const std::wstring& exeNameWithoutExtension, uint32_t suffix) {
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    std::wstring hex;
+    do {
+        hex.insert(hex.begin(), kHex[suffix & 0xF]);
+        suffix >>= 4;
+    } while (suffix != 0);
+    return tempFolder + exeNameWithoutExtension + L"_" + hex + L"\\";
+}
+
+bool IsWorkFolderOf(const std::wstring& folderName, const std::wstring& exeNameWithoutExtension) {
+    const std::wstring prefix = AsciiLower(exeNameWithoutExtension) + L"_";
+    const std::wstring name = AsciiLower(folderName);
+    if (name.size() <= prefix.size() || name.size() > prefix.size() + 8 || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    return name.find_first_not_of(L"0123456789abcdef", prefix.size()) == std::wstring::npos;
+}
+
+std::wstring StagedPathOf(const std::wstring& path, const std::wstring& destination, const std::wstring& staging) {
+    std::wstring base = destination;
+    if (!base.empty() && !IsSeparator(base.back()))
+        base += L"\\";
+    if (path.size() <= base.size() || AsciiLower(path.substr(0, base.size())) != AsciiLower(base))
+        return std::wstring();
+    return staging + path.substr(base.size());
 }
 
 std::vector<std::wstring> SplitList(const std::wstring& text) {
@@ -108,6 +131,29 @@ std::wstring ExclusionListText(const std::wstring& fileFlags,
 
 bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function<bool()>& menuInArchive) {
     return forceMenuRestart == L"1" || menuInArchive();
+}
+
+ArchivePrograms ProgramsInListing(const std::wstring& exeListing) {
+    static const std::wstring kPathKey = L"Path = ";
+    ArchivePrograms found;
+    size_t pos = 0;
+    while (pos < exeListing.size()) {
+        size_t end = exeListing.find(L"\r\n", pos);
+        if (end == std::wstring::npos)
+            end = exeListing.size();
+        if (exeListing.compare(pos, kPathKey.size(), kPathKey) == 0) {
+            found.anyExe = true;
+            std::vector<std::wstring> parts = Split(exeListing.substr(pos + kPathKey.size(), end - pos - kPathKey.size()), L'\\');
+            for (size_t i = 1; i < parts.size(); ++i) {
+                const std::wstring name = AsciiLower(parts[i]);
+                found.assoc |= name == L"orvanaassoc.exe";
+                found.wrapper |= name == L"orvanawrapper.exe";
+                found.menu |= name == L"orvanamenu.exe";
+            }
+        }
+        pos = end + 2;
+    }
+    return found;
 }
 
 ToolAction ActionForTool(const std::wstring& programPath) {

@@ -3,6 +3,7 @@
 // and the new text of the installation's version file.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,8 +27,17 @@ inline constexpr wchar_t kExclusionFile[] = L"exlude.txt";  // spelled so: the n
 inline constexpr wchar_t kCloseFlagContent[] = L"patch in progress";
 std::wstring CloseFlagPath(const std::wstring& menuExePath);
 
-// The work folder: the temporary folder (with its trailing backslash), the program's name, "\".
-std::wstring WorkFolder(const std::wstring& tempFolder, const std::wstring& exeNameWithoutExtension);
+// One apply's work folder: the temporary folder (with its trailing backslash), the program's name, "_" and
+// `suffix` in hexadecimal, "\". The suffix has no blank and nothing `cmd` reads, since "%TMPFLD%" may stand
+// unquoted in a stored command.
+std::wstring WorkFolder(const std::wstring& tempFolder, const std::wstring& exeNameWithoutExtension, uint32_t suffix);
+// Whether a folder's name is one that WorkFolder gives this program (letter case ignored).
+bool IsWorkFolderOf(const std::wstring& folderName, const std::wstring& exeNameWithoutExtension);
+// The work folder's file that is open while its apply lives; a folder where it can be deleted is a dead one's.
+inline constexpr wchar_t kWorkLockFile[] = L"apply.lock";
+
+// Where `path` (under the extraction destination) was staged; empty when it lies outside the destination.
+std::wstring StagedPathOf(const std::wstring& path, const std::wstring& destination, const std::wstring& staging);
 
 // The items of a "|"-separated list, in order. Empty items are dropped: a list ending in "|" would
 // otherwise run an empty command and report its failure.
@@ -65,6 +75,18 @@ std::wstring ExclusionListText(const std::wstring& fileFlags,
 // Whether the menu is stopped and restarted: forced by the descriptor ("1" exactly), or else the
 // archive brings a new menu program (asked only when not forced).
 bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function<bool()>& menuInArchive);
+
+// The archive's listing for "*.exe" (recursive) is the one question asked of the archiver before the suite
+// is stopped; the other masks are answered from it as the archiver answers them: "*\<name>" matches an entry
+// with a path component <name> (letter case ignored) below the first level, and everything under it.
+inline constexpr wchar_t kProgramsMask[] = L"*.exe";
+struct ArchivePrograms {
+    bool assoc = false;    // "*\OrvanaAssoc.exe"
+    bool wrapper = false;  // "*\OrvanaWrapper.exe"
+    bool menu = false;     // "*\OrvanaMenu.exe"
+    bool anyExe = false;   // "*.exe"
+};
+ArchivePrograms ProgramsInListing(const std::wstring& exeListing);
 
 // What happens to a program running from the tools folder, by its file name.
 enum class ToolAction {

@@ -1,4 +1,6 @@
-// Applying the patch: stop the suite, extract, run the post-install commands, record, restart.
+// Applying the patch: extract into a staging folder, stop the suite, swap the files in under a journal, run
+// the post-install commands, record, restart. Whatever fails, the installation ends as it was or as the
+// patch makes it.
 #include "patcher/frm_main_state_win.h"
 
 #include <commctrl.h>
@@ -11,6 +13,7 @@
 #include "appclose/tool_instances_win.h"
 #include "appclose/wildcard.h"
 #include "container/patch_file_win.h"
+#include "install/install_win.h"
 #include "patcher/apply.h"
 #include "patcher/frm_main_ids.h"
 #include "process/shell_exec_win.h"
@@ -18,6 +21,7 @@
 #include "support/dialogs_win.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
+#include "support/handles_win.h"
 #include "support/pump_win.h"
 #include "support/sys_error.h"
 
@@ -32,6 +36,7 @@ struct GoToRestart {};
 constexpr UINT kRetryCancelQuestion = MB_RETRYCANCEL | MB_ICONQUESTION;  // 37
 constexpr UINT kRetryCancelCritical = MB_RETRYCANCEL | MB_ICONHAND;      // 21
 constexpr UINT kOkInformation = MB_OK | MB_ICONINFORMATION;              // 64
+constexpr UINT kOkCritical = MB_OK | MB_ICONSTOP;                        // 16
 
 constexpr wchar_t kWrapperInstance[] = L"ORVWrapper_2.0";
 constexpr wchar_t kAssocInstance[] = L"ORV Files Assoc'";
@@ -78,6 +83,46 @@ void ListOtherPrograms(const std::wstring& pattern, std::vector<std::wstring>& p
         paths.push_back(allPaths[i]);
         pids.push_back(allPids[i]);
     }
+}
+
+// Work folders of applies that ended without removing theirs: their lock file went with their process.
+void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName) {
+    std::vector<std::wstring> dead;
+    WIN32_FIND_DATAW fd;
+    UniqueFind find(FindFirstFileExW(mGlobal::LongPathPrefix(temp + L"*").c_str(), FindExInfoBasic, &fd,
+                                     FindExSearchLimitToDirectories, nullptr, 0));
+    if (!find)
+        return;
+    do {
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsWorkFolderOf(fd.cFileName, exeName))
+            dead.push_back(temp + fd.cFileName + L"\\");
+    } while (FindNextFileW(find.get(), &fd));
+    find.reset();
+    for (const std::wstring& folder : dead) {
+        if (DeleteFileW(mGlobal::LongPathPrefix(folder + kWorkLockFile).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            mGlobal::KillFolder(folder, true, nullptr, false);
+    }
+}
+
+// A new work folder for this apply, never one that exists, with its lock file held open until the end.
+std::wstring MakeWorkFolder(const std::wstring& temp, const std::wstring& exeName, UniqueFile& lock) {
+    RemoveDeadWorkFolders(temp, exeName);
+    uint32_t suffix = (GetCurrentProcessId() << 12) ^ GetTickCount();
+    for (int attempt = 0; attempt < 64; ++attempt, ++suffix) {
+        const std::wstring folder = WorkFolder(temp, exeName, suffix);
+        if (!CreateDirectoryW(mGlobal::LongPathPrefix(folder).c_str(), nullptr)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS)
+                continue;
+            return std::wstring();
+        }
+        lock.reset(CreateFileW(mGlobal::LongPathPrefix(folder + kWorkLockFile).c_str(), GENERIC_WRITE | DELETE, 0,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (lock)
+            return folder;
+        RemoveDirectoryW(mGlobal::LongPathPrefix(folder).c_str());
+        return std::wstring();
+    }
+    return std::wstring();
 }
 
 void PumpAndSleep(DWORD ms) {
@@ -136,6 +181,31 @@ class BusyIndicator {
     HWND hwnd_;
 };
 
+// While the apply runs a log-off is refused with a reason. Looked up at run time: older systems lack it.
+class ShutdownBlock {
+  public:
+    ShutdownBlock(HWND hwnd, const std::wstring& reason) : hwnd_(hwnd) {
+        using Create = BOOL(WINAPI*)(HWND, LPCWSTR);
+        if (auto create = reinterpret_cast<Create>(Function("ShutdownBlockReasonCreate")))
+            blocked_ = hwnd_ && create(hwnd_, reason.c_str());
+    }
+    ~ShutdownBlock() {
+        using Destroy = BOOL(WINAPI*)(HWND);
+        if (auto destroy = reinterpret_cast<Destroy>(Function("ShutdownBlockReasonDestroy")); blocked_ && destroy)
+            destroy(hwnd_);
+    }
+    ShutdownBlock(const ShutdownBlock&) = delete;
+    ShutdownBlock& operator=(const ShutdownBlock&) = delete;
+
+  private:
+    static FARPROC Function(const char* name) {
+        HMODULE user32 = GetModuleHandleW(L"user32.dll");
+        return user32 ? GetProcAddress(user32, name) : nullptr;
+    }
+    HWND hwnd_;
+    bool blocked_ = false;
+};
+
 class ApplyRun {
   public:
     explicit ApplyRun(FrmMainState& state) : s_(state) {}
@@ -166,20 +236,21 @@ class ApplyRun {
 
     int Ask(const wchar_t* key, UINT style) { return mUnicodePatch::MsgBox(Str(key), style, L"", s_.hwnd); }
     std::wstring Descriptor(const wchar_t* name) const { return s_.Descriptor.ChildValue(name); }
-    bool InArchive(const std::wstring& mask) { return !zip().GetFileList(mask, true).empty(); }
     c7z& zip() { return *s_.Archiver; }
 
     void PrepareWorkFolder();
     void ReadArchiveFlags();
+    void Stage();
+    void StageRecord();
     void StopMenu();
     void StopWrapper();
     void StopAssociationTool();
     void StopOtherTools();
     void WriteExclusionList();
-    void Extract();
+    void SwapIn();
     void RunAfterCommands();
     void DeleteLeftovers();
-    void RecordVersion();
+    void Commit();
     void Restart();
 
     FrmMainState& s_;
@@ -193,6 +264,10 @@ class ApplyRun {
     bool backupKey_ = false;
     std::wstring zetPath_;
     std::wstring exclusionPath_;
+    UniqueFile workLock_;
+    mInstall::InstallLock lock_;
+    std::optional<mInstall::StagedSwap> swap_;
+    bool menuStopped_ = false;  // the menu's step ran: the restart phase starts it again
     bool success_ = false;
     bool resumeNext_ = false;
 };
@@ -201,17 +276,15 @@ void ApplyRun::PrepareWorkFolder() {
     const std::wstring temp = mGlobal::GetTempFolder();
     if (temp.empty())
         throw GoToRestart{};
-    work_ = WorkFolder(temp, mGlobal::AppExeName());
-    if (!mGlobal::MakePath(work_))
+    work_ = MakeWorkFolder(temp, mGlobal::AppExeName(), workLock_);
+    if (work_.empty())
         throw GoToRestart{};
 
     if (!s_.Archiver)
         s_.Archiver = std::make_unique<c7z>();
     const std::wstring installer = s_.InstallRoot + kInstallerFolder;
     for (const wchar_t* name : {L"7z.exe", L"7z.dll"}) {
-        const std::wstring target = work_ + name;
-        SetFileAttributesW(mGlobal::ApiPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!CopyFileW(mGlobal::ApiPath(installer + name).c_str(), mGlobal::ApiPath(target).c_str(), FALSE))
+        if (!CopyFileW(mGlobal::ApiPath(installer + name).c_str(), mGlobal::ApiPath(work_ + name).c_str(), TRUE))
             throw GoToRestart{};
     }
     zip().SetPath7zip(work_ + L"7z.exe");
@@ -219,22 +292,66 @@ void ApplyRun::PrepareWorkFolder() {
     const std::wstring archive = work_ + kArchiveFile;
     std::wstring cmdText;
     mGlobal::ExtractPatchData(archive, 1, mCmdLine::GetCmdVal(L"src", true, cmdText));
-    // An archive that could not be written would only show later as an extraction error, after the
-    // menu had been stopped for nothing.
+    // An archive that could not be written would only show later as an extraction error.
     if (!mGlobal::FileExists(archive))
         throw GoToRestart{};
     zip().SetFileName(archive);
 }
 
 void ApplyRun::ReadArchiveFlags() {
-    assocInPatch_ = InArchive(L"*\\OrvanaAssoc.exe");
-    wrapperInPatch_ = InArchive(L"*\\OrvanaWrapper.exe");
-    menuRestart_ = MenuRestartWanted(Descriptor(L"ForceMenuRestart"), [&] { return InArchive(L"*\\OrvanaMenu.exe"); });
+    // One listing: each start of the archiver costs about half a second on a slow machine.
+    const ArchivePrograms programs = ProgramsInListing(zip().GetFileList(kProgramsMask, true));
+    assocInPatch_ = programs.assoc;
+    wrapperInPatch_ = programs.wrapper;
+    exeInPatch_ = programs.anyExe;
+    menuRestart_ = MenuRestartWanted(Descriptor(L"ForceMenuRestart"), [&] { return programs.menu; });
+}
+
+void ApplyRun::Stage() {
+    swap_.emplace(s_.InstallRoot);
+    const std::wstring staging = mInstall::StagingFolder(s_.InstallRoot);
+    for (;;) {
+        bool extracted = false;
+        // Without its last backslash: before the closing quote it would escape it.
+        Op([&] {
+            extracted =
+                swap_->PrepareStaging() && zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_);
+        });
+        if (extracted)
+            break;
+        if (Ask(L"ExtractError", kRetryCancelCritical) != IDRETRY)
+            throw GoToRestart{};
+    }
+    if (!exclusionPath_.empty())
+        Op([&] { mGlobal::KillFile(exclusionPath_, 20); });
+}
+
+void ApplyRun::StageRecord() {
+    std::optional<std::wstring> text;
+    const std::wstring path = s_.InstallRoot + kVersionFile;
+    Op([&] {
+        const std::wstring patchVersion = Descriptor(L"PatchVersion");
+        if (patchVersion.empty() || !mGlobal::FileExists(path))
+            return;
+        // An archive that brings a version file is recorded from the one it brings.
+        const std::wstring staged = StagedPathOf(path, ExtractDestination(s_.InstallRoot, Descriptor(L"ExtractPath")),
+                                                 mInstall::StagingFolder(s_.InstallRoot));
+        const std::wstring source = !staged.empty() && mGlobal::FileExists(staged) ? staged : path;
+        text = RewriteVersionFile(mStringTools::LoadTextFile(source), Descriptor(L"ORVVersion"), patchVersion);
+    });
+    if (text && !swap_->StageRecord(path, *text)) {
+        Ask(L"CantUpdate", kOkCritical);
+        throw GoToRestart{};
+    }
+    const std::wstring flag = !s_.MenuExePath.empty() && menuRestart_ ? CloseFlagPath(s_.MenuExePath) : L"";
+    if (!swap_->Begin(flag))
+        throw GoToRestart{};
 }
 
 void ApplyRun::StopMenu() {
     if (s_.MenuExePath.empty() || !menuRestart_)
         return;
+    menuStopped_ = true;
     const std::wstring flag = CloseFlagPath(s_.MenuExePath);
     const std::wstring pattern = mAppClose::EscapeWildcard(s_.MenuExePath);
     for (;;) {
@@ -313,10 +430,6 @@ void ApplyRun::StopAssociationTool() {
 }
 
 void ApplyRun::StopOtherTools() {
-    Op([&] {
-        // An archive that brings the wrapper or the association tool brings an executable: no listing needed.
-        exeInPatch_ = assocInPatch_ || wrapperInPatch_ || InArchive(L"*.exe");
-    });
     if (!exeInPatch_)
         return;
     std::vector<std::wstring> paths;
@@ -353,20 +466,15 @@ void ApplyRun::WriteExclusionList() {
     });
 }
 
-void ApplyRun::Extract() {
+void ApplyRun::SwapIn() {
     for (;;) {
-        bool extracted = false;
-        Op([&] {
-            extracted =
-                zip().Extract(L"*.*", ExtractDestination(s_.InstallRoot, Descriptor(L"ExtractPath")), exclusionPath_);
-        });
-        if (extracted)
-            break;
+        bool swapped = false;
+        Op([&] { swapped = swap_->WritePlan(Descriptor(L"ExtractPath")) && swap_->Swap(); });
+        if (swapped)
+            return;
         if (Ask(L"ExtractError", kRetryCancelCritical) != IDRETRY)
             throw GoToRestart{};
     }
-    if (!exclusionPath_.empty())
-        Op([&] { mGlobal::KillFile(exclusionPath_, 20); });
 }
 
 void ApplyRun::RunAfterCommands() {
@@ -390,57 +498,76 @@ void ApplyRun::RunAfterCommands() {
 void ApplyRun::DeleteLeftovers() {
     const Placeholders values{s_.InstallRoot, work_.substr(0, work_.size() - 1), Descriptor(L"PatchLang")};
     std::vector<std::wstring> items;
-    Op([&] { items = SplitList(Descriptor(L"DelAfter")); });
-    for (const std::wstring& item : items)
-        Op([&] { mGlobal::KillFile(Substitute(item, values), 20); });
+    Op([&] {
+        for (const std::wstring& item : SplitList(Descriptor(L"DelAfter")))
+            items.push_back(Substitute(item, values));
+    });
+    // Into the backup, not deleted: until the record is in place the apply may still be undone.
+    Op([&] { swap_->MoveToBackup(items); });
 }
 
-void ApplyRun::RecordVersion() {
-    Op([&] {
-        const std::wstring patchVersion = Descriptor(L"PatchVersion");
-        const std::wstring path = s_.InstallRoot + kVersionFile;
-        if (patchVersion.empty() || !mGlobal::FileExists(path))
-            return;
-        const std::optional<std::wstring> text =
-            RewriteVersionFile(mStringTools::LoadTextFile(path), Descriptor(L"ORVVersion"), patchVersion);
-        if (text)
-            mStringTools::SaveFile(path, *text, true, 2, false, 1252, false);
-    });
+void ApplyRun::Commit() {
+    bool committed = false;
+    Op([&] { committed = swap_->Commit(); });
+    if (!committed) {
+        Ask(L"CantUpdate", kOkCritical);
+        throw GoToRestart{};
+    }
+    Op([&] { swap_->Clear(); });
 }
 
 void ApplyRun::Restart() {
+    // Before anything is started again: a restarted program must find the files it was stopped with.
+    if (swap_ && !swap_->plan().committed)
+        Quietly([&] {
+            // What cannot be put back now stays journaled: the next start recovers it.
+            if (swap_->RollBack())
+                swap_->Clear();
+        });
     if (!wrapperPath_.empty() && wrapperInPatch_)
         Quietly([&] { mGlobal::ShellEx(wrapperPath_, 1, kWrapperRestartArguments); });
     if (!assocPath_.empty())
         Quietly([&] { mGlobal::ShellEx(assocPath_, 1, backupKey_ ? kAssocRestartWithBackup : L""); });
-    if (!s_.MenuExePath.empty() && menuRestart_) {
+    if (menuStopped_) {
         Quietly([&] { mGlobal::KillFile(CloseFlagPath(s_.MenuExePath), 20); });
         Quietly([&] { mGlobal::ShellEx(s_.MenuExePath, 1, kMenuRestartArguments); });
     }
     if (!zetPath_.empty())
         Quietly([&] { mGlobal::ShellEx(zetPath_, 0, ZetRestartArguments(mGlobal::AppPath(), mGlobal::AppExeName())); });
     if (!work_.empty())
-        Quietly([&] { mGlobal::KillFolder(work_, true, nullptr, false); });
+        Quietly([&] {
+            workLock_.reset();
+            mGlobal::KillFolder(work_, true, nullptr, false);
+        });
 }
 
 void ApplyRun::Run() {
     HWND applyButton = GetDlgItem(s_.hwnd, IDC_CMDAPPLY);
     s_.Applying = true;
     BusyIndicator busy(s_.hwnd);
+    const ShutdownBlock shutdownBlock(s_.hwnd, Str(L"Apply") + L"\x2026");
     try {
         EnableWindow(applyButton, FALSE);
         DoEvents();
+        // One apply per installation; a dead one's half swap is undone before this one looks at the files.
+        if (!lock_.Acquire(s_.InstallRoot) || mInstall::Recover(s_.InstallRoot) == mInstall::Recovery::Failed) {
+            Ask(L"CantUpdate", kOkCritical);
+            throw GoToRestart{};
+        }
         PrepareWorkFolder();
         ReadArchiveFlags();
+        // Everything that can fail on the archive or the record fails here, before anything is stopped.
+        WriteExclusionList();
+        Stage();
+        StageRecord();
         StopMenu();
         StopWrapper();
         StopAssociationTool();
         StopOtherTools();
-        WriteExclusionList();
-        Extract();
+        SwapIn();
         RunAfterCommands();
         DeleteLeftovers();
-        RecordVersion();
+        Commit();
         success_ = true;
     } catch (...) {
         // A failure before any tool was commanded, or a Cancel: the suite is restarted all the same.

@@ -10,6 +10,7 @@
 
 #include "container/xml_node.h"
 #include "process/sevenzip_win.h"
+#include "support/handles_win.h"
 
 struct FrmMainState {
     HWND hwnd = nullptr;                     // the window itself
@@ -21,6 +22,7 @@ struct FrmMainState {
     std::vector<std::wstring> InstallRoots;  // scratch list of candidate roots
     std::unique_ptr<c7z> Archiver;           // created on first use by the apply
     bool Applying = false;                   // an apply runs: requests to close wait for its end
+    UniqueFile PatchFile;                    // the patch, held against writes: what was checked is applied
 };
 
 namespace frmMain {

@@ -10,6 +10,7 @@
 #include "app/resource.h"
 #include "appclose/app_list_win.h"
 #include "container/patch_file_win.h"
+#include "install/install_win.h"
 #include "patcher/find_installations_win.h"
 #include "patcher/frm_main_state_win.h"
 #include "patcher/install_check.h"
@@ -201,10 +202,22 @@ LoadOutcome LocateInstallation(HWND hwnd) {
     }
 }
 
+// An apply that died (killed, power cut) is undone, or finished when it had committed, before anything
+// looks at the installation. One that still runs holds the lock and is left alone.
+bool RecoverDeadApply() {
+    mInstall::InstallLock lock;
+    return !lock.Acquire(g_state.InstallRoot) || mInstall::Recover(g_state.InstallRoot) != mInstall::Recovery::Failed;
+}
+
 // Whether the installation can take this patch. A failed check leaves the window open without cmdApply.
 LoadOutcome Validate() {
     FrmMainState& s = g_state;
     SetCaption(IDC_LBLORVPATH, s.InstallRoot);
+    if (!RecoverDeadApply()) {
+        Ask(Str(L"CantUpdate"), kOkCritical);
+        DisableApply();
+        return LoadOutcome::Open;
+    }
     const std::wstring installer = s.InstallRoot + L"\\OrvanaTools\\Installer\\";
     if (!mGlobal::FileExists(installer + L"7z.dll") || !mGlobal::FileExists(installer + L"7z.exe")) {
         Ask(Str(L"CantUpdate"), kOkCritical);
@@ -262,6 +275,11 @@ LoadOutcome LoadSteps(HWND hwnd) {
         return LoadOutcome::Unload;
     }
     s.Descriptor = std::move(*descriptor);
+    // Held until the program ends, denying writes: the archive applied is the one whose descriptor was read.
+    s.PatchFile.reset(CreateFileW(mGlobal::LongPathPrefix(patchPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!s.PatchFile)
+        DebugNote(L"The patch cannot be held against writes: " + mGlobal::SystemErrorText(GetLastError()));
 
     const mPatchStrings::LanguageChoice choice =
         mPatchStrings::ChooseLanguage(s.Descriptor.XmlData, mLang::WindowsUserLangID(0));
@@ -353,6 +371,10 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                 return FALSE;
             case WM_CLOSE:
                 Form_Unload(hwnd);
+                return TRUE;
+            case WM_QUERYENDSESSION:
+                // A log-off now would cut the swap short; the reason is shown by the apply.
+                SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, g_state.Applying ? FALSE : TRUE);
                 return TRUE;
             case WM_NCDESTROY:
                 g_state.hwnd = nullptr;

@@ -293,6 +293,9 @@ bool cShellPipe::FlushInput() {
         if (!*alive)
             return false;
     }
+    // Nothing more is queued: the child reads end of file instead of waiting for ever for an answer (the
+    // archiver asks for a password on its standard input).
+    inWrite_.reset();
     return true;
 }
 

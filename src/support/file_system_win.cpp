@@ -207,6 +207,7 @@ bool KillFolderIn(const std::wstring& folder,
     };
     std::vector<Entry> files;
     std::vector<Entry> subFolders;
+    std::vector<Entry> links;
     {
         WIN32_FIND_DATAW fd;
         UniqueFind find(
@@ -230,7 +231,10 @@ bool KillFolderIn(const std::wstring& folder,
             Entry entry{folder + name, resolved + name};
             try {
                 const uint32_t attr = GetFileAttr(entry.exact);
-                if (attr & kAttrFolder) {
+                if ((attr & kAttrFolder) && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                    // A junction or a link: it goes itself; what it points at is someone else's.
+                    links.push_back(std::move(entry));
+                } else if (attr & kAttrFolder) {
                     subFolders.push_back(std::move(entry));
                 } else {
                     if (attr & (kAttrReadOnly | kAttrHidden))
@@ -251,6 +255,15 @@ bool KillFolderIn(const std::wstring& folder,
         } catch (const SysError& e) {
             if (failures && !Vanished(e))
                 failures->push_back(file.shown);
+        }
+    }
+
+    for (const Entry& link : links) {
+        try {
+            RemoveFolder(link.exact);
+        } catch (const SysError& e) {
+            if (failures && !Vanished(e))
+                failures->push_back(link.shown);
         }
     }
 

@@ -1,6 +1,7 @@
-// Applying a patch when something goes wrong: the menu will not close, the archive is damaged, a
-// post-install command cannot run; and the less common layouts (extraction into a sub-folder, file flags,
-// a version file without Patch).
+// Applying a patch when something goes wrong: the menu will not close, a second patcher, the archive is
+// damaged or encrypted, a file of the installation is in use, the record cannot be written, a patcher died
+// half way, a post-install command cannot run; and the less common layouts (extraction into a sub-folder,
+// file flags, a version file without Patch).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include "e2e/harness/install_builder.h"
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
+#include "install/install_win.h"
 #include "patcher/frm_main_ids.h"
 
 namespace {
@@ -79,6 +81,20 @@ TEST(ApplyFailures, MenuThatWillNotCloseRetryThenCancel) {
     EXPECT_FALSE(e2e::Enabled(window, IDC_CMDAPPLY));
     EXPECT_TRUE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
     EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"), "patch in progress");
+
+    // A second patcher on the same installation is refused before it stops anything.
+    {
+        e2e::Program second;
+        HWND other = e2e::OpenPatcher(second, patch);
+        ASSERT_TRUE(other);
+        e2e::Press(other, IDC_CMDAPPLY);
+        const e2e::MessageBoxInfo refused = second.WaitForMessageBox(60000);
+        ASSERT_TRUE(refused.hwnd);
+        EXPECT_EQ(refused.text, L"Unable to apply this update to your Orvana");
+        second.Answer(refused, IDOK);
+        ExpectIdleAgain(second, other);
+        CloseIdleWindow(second, other);
+    }
     PostMessageW(window, WM_CLOSE, 0, 0);
     patcher.Answer(first, IDRETRY);
 
@@ -101,10 +117,10 @@ TEST(ApplyFailures, MenuThatWillNotCloseRetryThenCancel) {
     EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe")), (std::vector<std::string>{"args", "ready"}));
     EXPECT_FALSE(orvana.Exists(L"readme.txt"));
     EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"), versionBefore);
-    EXPECT_FALSE(fakes::Exists(e2e::WorkFolderFor(patch)));
+    EXPECT_TRUE(e2e::WorkFoldersOf(patch).empty());
 }
 
-TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
+TEST(ApplyFailures, DamagedArchiveFailsBeforeAnythingIsStopped) {
     SharedLog log;
     Installation orvana;
     e2e::ProgramsEnder ender(orvana.root());
@@ -134,6 +150,8 @@ TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
     e2e::TempDir out;
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
 
+    const auto treeBefore = e2e::TreeSnapshot(orvana.root());
+
     e2e::Program patcher;
     HWND window = e2e::OpenPatcher(patcher, patch);
     ASSERT_TRUE(window);
@@ -154,37 +172,153 @@ TEST(ApplyFailures, DamagedArchiveRetryThenCancelRestartsEverything) {
     patcher.Answer(second, IDCANCEL);
     ExpectIdleAgain(patcher, window);
 
-    // Restarted programs announce themselves once their windows exist.
-    patcher.WaitUntil(
-        [&] {
-            for (const char* exe : {"OrvanaMenu.exe", "OrvanaAssoc.exe", "zet.exe"}) {
-                const std::vector<std::string> events = log.EventsOf(exe);
-                if (std::count(events.begin(), events.end(), "ready") < 2)
-                    return false;
-            }
-            return true;
-        },
-        "the restarts");
-    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
-              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0",
-                                        "2:args /updated", "2:ready"}))
-        << log.Dump();
-    // Without the backup key the association tool restarts without an argument.
-    EXPECT_EQ(
-        WithoutStart(log.EventsOf("OrvanaAssoc.exe", true)),
-        (std::vector<std::string>{"1:args", "1:ready", "1:WM_COPYDATA 0 6 /close", "1:exit 0", "2:args", "2:ready"}))
-        << log.Dump();
-    const std::vector<std::string> zet = WithoutStart(log.EventsOf("zet.exe", true));
-    ASSERT_GE(zet.size(), 5u) << log.Dump();
-    EXPECT_EQ(zet[2], "1:WM_QUIT");
-    EXPECT_EQ(zet[4], "2:args /exe=\"" + e2e::Utf8(patch) + "\"");
+    // The damage showed while the archive was staged: nothing was stopped, so nothing starts again.
+    for (const char* exe : {"OrvanaMenu.exe", "OrvanaAssoc.exe", "zet.exe"})
+        EXPECT_EQ(WithoutStart(log.EventsOf(exe, true)), (std::vector<std::string>{"1:args", "1:ready"})) << exe;
     EXPECT_TRUE(log.EventsOf("OrvanaWrapper.exe").empty()) << log.Dump();
-    EXPECT_EQ(orvana.ReadBytes(kWrapper), wrapperBefore);
-    EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"), versionBefore);
-    EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+    EXPECT_EQ(e2e::TreeSnapshot(orvana.root()), treeBefore);
     EXPECT_FALSE(fakes::Exists(work));
 
     CloseIdleWindow(patcher, window);
+}
+
+// An archive whose data, or whose headers too, need a password: the archiver is never left waiting for one.
+TEST(ApplyFailures, EncryptedArchiveFailsAtOnceWithTheSuiteRunning) {
+    SharedLog log;
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    orvana.StartMenu();
+    const auto treeBefore = e2e::TreeSnapshot(orvana.root());
+    e2e::Descriptor d = e2e::EnglishPatch();
+    d.ForceMenuRestart = true;
+    e2e::TempDir out;
+    for (const wchar_t* switches : {L"-pSecret", L"-pSecret -mhe=on"}) {
+        const std::string archive = e2e::MakeArchive({{kMenu, FakeBytes(L"fake_menu")}, {L"readme.txt", "new"}}, switches);
+        const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+        e2e::Program patcher;
+        HWND window = e2e::OpenPatcher(patcher, patch);
+        ASSERT_TRUE(window);
+        e2e::Press(window, IDC_CMDAPPLY);
+        const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(30000);
+        ASSERT_TRUE(box.hwnd) << e2e::Utf8(switches);
+        EXPECT_EQ(box.text, L"An error occured during data decompression !");
+        patcher.Answer(box, IDCANCEL);
+        ExpectIdleAgain(patcher, window);
+        CloseIdleWindow(patcher, window);
+    }
+    EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)), (std::vector<std::string>{"1:args", "1:ready"}));
+    EXPECT_EQ(e2e::TreeSnapshot(orvana.root()), treeBefore);
+}
+
+// A file of the installation in use stops the swap, and a record that cannot be replaced stops the commit:
+// each time every file is put back before the suite starts again.
+TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
+    SharedLog log;
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    orvana.StartMenu();
+    orvana.WriteText(L"a.txt", L"old");
+    orvana.WriteText(L"data\\in use.txt", L"old");
+    orvana.WriteText(L"z.txt", L"old");
+    const auto treeBefore = e2e::TreeSnapshot(orvana.root());
+
+    e2e::Descriptor d = e2e::EnglishPatch();
+    d.ForceMenuRestart = true;
+    d.DelAfter = L"%ORV%\\z.txt";
+    const std::string archive = e2e::MakeArchive({{L"a.txt", "new"},
+                                                  {L"data\\in use.txt", "new"},
+                                                  {L"added\\deep\\b.txt", "new"},
+                                                  {L"z.txt", "new"}});
+    e2e::TempDir out;
+    const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+
+    e2e::Program patcher;
+    HWND window = e2e::OpenPatcher(patcher, patch);
+    ASSERT_TRUE(window);
+    struct Round {
+        const wchar_t* held;
+        const wchar_t* text;
+    } rounds[] = {{L"data\\in use.txt", L"An error occured during data decompression !"},
+                  {L"OrvanaTools\\version.ver", L"Unable to apply this update to your Orvana"}};
+    int restarts = 0;
+    for (const Round& round : rounds) {
+        // Open without delete sharing, as a program holding its data file would.
+        HANDLE held = CreateFileW(orvana.Path(round.held).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        e2e::Press(window, IDC_CMDAPPLY);
+        const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(90000);
+        ASSERT_TRUE(box.hwnd);
+        EXPECT_EQ(box.text, round.text);
+        patcher.Answer(box, box.ButtonIds().size() > 1 ? IDCANCEL : IDOK);
+        ExpectIdleAgain(patcher, window);
+        CloseHandle(held);
+        ++restarts;
+        patcher.WaitUntil(
+            [&] {
+                const std::vector<std::string> events = log.EventsOf("OrvanaMenu.exe");
+                return std::count(events.begin(), events.end(), "args /updated") >= restarts;
+            },
+            "the menu's restart");
+        EXPECT_EQ(e2e::TreeSnapshot(orvana.root()), treeBefore) << e2e::Utf8(round.held);
+    }
+    CloseIdleWindow(patcher, window);
+}
+
+// A patcher killed during the swap (or after its commit): the next start of a patch puts the installation
+// back (or finishes), without asking, before it shows its window. The dead apply's state is made by the
+// same code the patcher runs, stopped where a kill would stop it.
+TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
+    for (const bool committed : {false, true}) {
+        SharedLog log;
+        Installation orvana;
+        e2e::ProgramsEnder ender(orvana.root());
+        orvana.StartMenu();
+        orvana.WriteText(L"a.txt", L"old");
+        orvana.WriteText(L"Sub\\b.txt", L"old");
+        orvana.WriteText(L"gone.txt", L"old");
+        const std::wstring flag = orvana.Path(L"OrvanaTools\\OrvanaMenu\\data\\patch_close");
+        fakes::MakeFolders(fakes::ParentOf(flag));
+        auto expected = e2e::TreeSnapshot(orvana.root());
+
+        mInstall::StagedSwap swap(orvana.root());
+        const std::wstring staging = mInstall::StagingFolder(orvana.root());
+        ASSERT_TRUE(swap.PrepareStaging());
+        for (const wchar_t* file : {L"a.txt", L"Sub\\b.txt", L"New\\Deeper\\c.txt"})
+            ASSERT_TRUE(e2e::WriteFileBytes(staging + file, "new"));
+        ASSERT_TRUE(swap.StageRecord(orvana.Path(L"OrvanaTools\\version.ver"),
+                                     e2e::Installation::VersionFileText() + L"<!-- recorded -->"));
+        ASSERT_TRUE(swap.Begin(flag));
+        ASSERT_TRUE(e2e::WriteFileBytes(flag, "patch in progress"));
+        ASSERT_TRUE(swap.WritePlan(L""));
+        ASSERT_TRUE(swap.Swap());
+        swap.MoveToBackup({orvana.Path(L"gone.txt")});
+        if (committed) {
+            ASSERT_TRUE(swap.Commit());
+            expected = e2e::TreeSnapshot(orvana.root());
+            for (auto it = expected.begin(); it != expected.end();)
+                it = it->first.rfind(L"OVPatcher.tmp\\", 0) == 0 || it->first.find(L"patch_close") != std::wstring::npos
+                         ? expected.erase(it)
+                         : std::next(it);
+        } else {
+            // The last file half way: its original aside, the new one not yet in.
+            const auto& entries = swap.plan().entries;
+            const auto last = std::find_if(entries.rbegin(), entries.rend(),
+                                           [](const mInstall::Entry& e) { return e.kind == mInstall::EntryKind::Replace; });
+            ASSERT_NE(last, entries.rend());
+            ASSERT_TRUE(MoveFileW(last->target.c_str(), last->staged.c_str()));
+        }
+        ASSERT_NE(e2e::TreeSnapshot(orvana.root()), expected);
+
+        e2e::TempDir out;
+        const std::wstring patch =
+            e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}), e2e::EnglishPatch().Text());
+        e2e::Program patcher;
+        HWND window = e2e::OpenPatcher(patcher, patch);
+        ASSERT_TRUE(window) << committed;
+        EXPECT_EQ(e2e::TreeSnapshot(orvana.root()), expected) << committed;
+        CloseIdleWindow(patcher, window);
+    }
 }
 
 TEST(ApplyFailures, FailingPostInstallCommandsAskRetryOrCancelEach) {
@@ -280,7 +414,8 @@ TEST(ApplyFailures, ExtractPathFileFlagsAndVersionFileWithoutPatch) {
     EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"),
               "<OrvanaVersion>\r\n\t<Version>6.0</Version>\r\n\t<Lang>fr</Lang>\r\n\t<Patch>20141114055922</Patch>\r\n"
               "</OrvanaVersion>\r\n");
-    EXPECT_FALSE(fakes::Exists(e2e::WorkFolderFor(patch)));
+    EXPECT_TRUE(e2e::WorkFoldersOf(patch).empty());
+    EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
 }
 
 }  // namespace

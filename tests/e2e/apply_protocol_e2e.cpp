@@ -95,7 +95,13 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
         },
         "the restarted programs");
 
-    const std::string work = U8(e2e::WorkFolderFor(patch));
+    // "%TMPFLD%" stood for this apply's own work folder, a new one named after the patch, gone by now.
+    const std::vector<std::string> posts = log.EventsOf("post.exe");
+    ASSERT_EQ(posts.size(), 6u) << log.Dump();
+    const std::string work = posts[4].substr(6, posts[4].rfind('"') - 6) + "\\";
+    const size_t name = work.find("\\orv patch_");
+    ASSERT_NE(name, std::string::npos) << work;
+    EXPECT_EQ(work.find(' ', name + 11), std::string::npos) << work;
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
               (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0",
                                         "2:args /updated", "2:ready"}))
@@ -161,7 +167,8 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
         orvana.ReadBytes(L"OrvanaTools\\version.ver"),
         "<OrvanaVersion>\r\n\t<Version>5.9</Version>\r\n\t<Patch>20141114055922</Patch>\r\n\t<Lang>fr</Lang>\r\n" +
             U8(kept) + "</OrvanaVersion>\r\n");
-    EXPECT_FALSE(fakes::Exists(e2e::WorkFolderFor(patch)));
+    EXPECT_TRUE(e2e::WorkFoldersOf(patch).empty());
+    EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
     e2e::SetBackupKey(false);
 }
 

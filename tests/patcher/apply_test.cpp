@@ -107,7 +107,14 @@ TEST(ApplyPatch, ToolsAreSortedByFileNameWithoutRegardToCase) {
 TEST(ApplyPatch, FixedPathsAndArguments) {
     EXPECT_EQ(CloseFlagPath(L"E:\\Orv\\OrvanaTools\\Menu\\OrvanaMenu.exe"),
               L"E:\\Orv\\OrvanaTools\\Menu\\data\\patch_close");
-    EXPECT_EQ(WorkFolder(L"C:\\Users\\é x\\Temp\\", L"orv_patch"), L"C:\\Users\\é x\\Temp\\orv_patch\\");
+    EXPECT_EQ(WorkFolder(L"C:\\Users\\é x\\Temp\\", L"orv patch", 0x1a2b3c4d), L"C:\\Users\\é x\\Temp\\orv patch_1a2b3c4d\\");
+    EXPECT_EQ(WorkFolder(L"T\\", L"p", 0), L"T\\p_0\\");
+    // Only this program's folders are taken for a dead apply's.
+    EXPECT_TRUE(IsWorkFolderOf(L"ORV Patch_1A2b", L"orv patch"));
+    for (const wchar_t* other : {L"orv patch", L"orv patch_", L"orv patch_12g", L"orv patch_123456789", L"orv patchx_1"})
+        EXPECT_FALSE(IsWorkFolderOf(other, L"orv patch")) << other;
+    EXPECT_EQ(StagedPathOf(L"E:\\O\\OrvanaTools\\version.ver", L"E:\\o\\", L"S\\"), L"S\\OrvanaTools\\version.ver");
+    EXPECT_EQ(StagedPathOf(L"E:\\O\\OrvanaTools\\version.ver", L"E:\\O\\Apps", L"S\\"), L"");
     EXPECT_EQ(ZetRestartArguments(L"D:\\Down loads", L"orv_20141114"), L"/exe=\"D:\\Down loads\\orv_20141114.exe\"");
 }
 
@@ -153,4 +160,20 @@ TEST(ApplyPatch, VersionFileWithAnotherRootIsLeftAlone) {
     EXPECT_FALSE(RewriteVersionFile(L"<OrvanaVersions><Patch>1</Patch></OrvanaVersions>", L"1", L"2").has_value());
     EXPECT_FALSE(RewriteVersionFile(L"<orvanaversion><Patch>1</Patch></orvanaversion>", L"1", L"2").has_value());
     EXPECT_FALSE(RewriteVersionFile(L"", L"1", L"2").has_value());
+}
+
+// The one "*.exe" listing answers the other masks as the archiver would: below the first level only.
+TEST(ApplyPatch, ProgramsAreFoundInTheOneListing) {
+    const auto found = [](const std::wstring& paths) {
+        std::wstring listing;
+        for (const std::wstring& path : SplitList(paths))
+            listing += L"Path = " + path + L"\r\nFolder = -\r\n";
+        const ArchivePrograms p = ProgramsInListing(listing);
+        return std::wstring() + (p.assoc ? L"a" : L"") + (p.wrapper ? L"w" : L"") + (p.menu ? L"m" : L"") +
+               (p.anyExe ? L"x" : L"");
+    };
+    EXPECT_EQ(found(L""), L"");
+    EXPECT_EQ(found(L"OrvanaAssoc.exe|OrvanaMenu.exe"), L"x");
+    EXPECT_EQ(found(L"T\\orvanaassoc.EXE|a\\b\\OrvanaWrapper.exe"), L"awx");
+    EXPECT_EQ(found(L"x\\OrvanaMenu.exe\\readme.txt"), L"mx");
 }

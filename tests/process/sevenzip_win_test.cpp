@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "patcher/apply.h"
 #include "process/process_test_support_win.h"
 #include "support/file_system_win.h"
 #include "support/trace.h"
@@ -113,6 +114,33 @@ TEST_F(SevenZipTest, ListingShowsOnlyMatchingEntries) {
             EXPECT_NE(list.substr(pos, end - pos).find(L" = "), std::wstring::npos) << what;
             pos = end + 2;
         }
+    }
+}
+
+// The apply asks one "*.exe" listing and answers the other masks from it: the answers must be the
+// archiver's own, with the programs at the top level, below it, in other letter case, under a folder of
+// that name, and absent.
+TEST_F(SevenZipTest, OneListingAnswersAsTheArchiversOwnMasks) {
+    const std::vector<std::vector<const wchar_t*>> layouts = {
+        {L"OrvanaAssoc.exe", L"OrvanaMenu.exe", L"OrvanaWrapper.exe"},
+        {L"a\\orvanaassoc.EXE", L"a\\b\\ORVANAWRAPPER.exe", L"c\\OrvanaMenu.exe"},
+        {L"x\\OrvanaMenu.exe\\readme.txt", L"y.exe\\z.txt"},
+        {L"readme.txt"},
+    };
+    for (size_t i = 0; i < layouts.size(); ++i) {
+        const std::wstring src = L"layout " + std::to_wstring(i);
+        for (const wchar_t* file : layouts[i])
+            root_->Make(src + L"\\" + file, "x");
+        const std::wstring archive = root_->Sub(L"arch ives\\" + src + L".7z");
+        ASSERT_EQ(proctest::RunAndWait(L"\"" + archiver_ + L"\" a -y \"" + archive + L"\" *", root_->Sub(src)), 0);
+        c7z z;
+        Archive(z, archive);
+        const mApplyPatch::ArchivePrograms one = mApplyPatch::ProgramsInListing(z.GetFileList(L"*.exe", true));
+        EXPECT_EQ(one.assoc, !z.GetFileList(L"*\\OrvanaAssoc.exe", true).empty()) << i;
+        EXPECT_EQ(one.wrapper, !z.GetFileList(L"*\\OrvanaWrapper.exe", true).empty()) << i;
+        EXPECT_EQ(one.menu, !z.GetFileList(L"*\\OrvanaMenu.exe", true).empty()) << i;
+        EXPECT_EQ(one.anyExe, !z.GetFileList(L"*.exe", true).empty()) << i;
+        EXPECT_EQ(one.assoc || one.wrapper || one.menu, i == 1 || i == 2) << i;  // the layouts are what they say
     }
 }
 

@@ -141,12 +141,56 @@ void ProgramsEnder::EndAll() const {
     }
 }
 
-std::wstring WorkFolderFor(const std::wstring& patchPath) {
+std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath) {
     std::wstring name = patchPath.substr(patchPath.find_last_of(L"\\/") + 1);
     const size_t dot = name.rfind(L'.');
     if (dot != std::wstring::npos)
         name.erase(dot);
-    return TempPathLong() + name + L"\\";
+    std::vector<std::wstring> folders;
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((TempPathLong() + name + L"_*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return folders;
+    do {
+        const std::wstring suffix = std::wstring(fd.cFileName).substr(name.size() + 1);
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !suffix.empty() &&
+            suffix.find_first_not_of(L"0123456789abcdef") == std::wstring::npos)
+            folders.push_back(TempPathLong() + fd.cFileName + L"\\");
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    return folders;
+}
+
+std::wstring WorkFolderFor(const std::wstring& patchPath) {
+    const std::vector<std::wstring> folders = WorkFoldersOf(patchPath);
+    EXPECT_LE(folders.size(), 1u) << "work folders left behind";
+    return folders.empty() ? std::wstring() : folders.front();
+}
+
+std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& root) {
+    std::map<std::wstring, std::string> tree;
+    std::vector<std::wstring> pending{L""};
+    while (!pending.empty()) {
+        const std::wstring relative = pending.back();
+        pending.pop_back();
+        WIN32_FIND_DATAW fd;
+        HANDLE find = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &fd);
+        if (find == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            const std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back(relative + name + L"\\");
+                tree[relative + name + L"\\"];  // an empty folder counts too
+            } else {
+                tree[relative + name] = ReadFileBytes(root + L"\\" + relative + name);
+            }
+        } while (FindNextFileW(find, &fd));
+        FindClose(find);
+    }
+    return tree;
 }
 
 void SetBackupKey(bool present) {

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,9 +66,13 @@ class ProgramsEnder {
 // Full paths of the running processes whose program lies under `folder`.
 std::vector<std::wstring> RunningUnder(const std::wstring& folder);
 
-// The patcher's work folder for the patch file `patchPath`: the temporary folder, the file's name
-// without extension, "\".
+// The patcher's work folders for the patch file `patchPath` that exist now: in the temporary folder, the
+// file's name without extension, "_", a hexadecimal number, "\". WorkFolderFor: the one there is, or "".
+std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath);
 std::wstring WorkFolderFor(const std::wstring& patchPath);
+
+// Every file under `root` with its bytes, by relative path: two snapshots compare whole trees.
+std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& root);
 
 // HKEY_CURRENT_USER\Software\Classes\OrvanaBackup present or not.
 void SetBackupKey(bool present);

@@ -116,7 +116,7 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     return ok && written == bytes.size();
 }
 
-std::string MakeArchive(const std::vector<ArchiveFile>& files) {
+std::string MakeArchive(const std::vector<ArchiveFile>& files, const std::wstring& switches) {
     TempDir work(L"ov archive");
     const std::wstring staging = work.Path(L"files");
     fakes::MakeFolders(staging);
@@ -124,7 +124,7 @@ std::string MakeArchive(const std::vector<ArchiveFile>& files) {
         EXPECT_TRUE(WriteFileBytes(staging + L"\\" + f.path, f.bytes)) << "cannot stage " << Utf8(f.path);
     const std::wstring archive = work.Path(L"patch.7z");
     const std::wstring exe = SevenZipFolder() + L"\\7z.exe";
-    std::wstring commandLine = L"\"" + exe + L"\" a -t7z -y -bd -bso0 -bsp0 \"" + archive + L"\" *";
+    std::wstring commandLine = L"\"" + exe + L"\" a -t7z -y -bd -bso0 -bsp0 " + switches + L" \"" + archive + L"\" *";
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
