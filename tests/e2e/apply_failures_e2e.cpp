@@ -220,6 +220,7 @@ TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
     orvana.WriteText(L"a.txt", L"old");
     orvana.WriteText(L"data\\in use.txt", L"old");
     orvana.WriteText(L"z.txt", L"old");
+    fakes::MakeFolders(orvana.Path(L"OrvanaTools\\OrvanaMenu\\data"));  // where the menu's close flag goes
     const auto treeBefore = e2e::TreeSnapshot(orvana.root());
 
     e2e::Descriptor d = e2e::EnglishPatch();

@@ -185,7 +185,14 @@ std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& root) {
                 pending.push_back(relative + name + L"\\");
                 tree[relative + name + L"\\"];  // an empty folder counts too
             } else {
-                tree[relative + name] = ReadFileBytes(root + L"\\" + relative + name);
+                // Size and a hash: a failure then prints a tree that can be read.
+                const std::string bytes = ReadFileBytes(root + L"\\" + relative + name);
+                uint64_t hash = 14695981039346656037ull;
+                for (const char c : bytes)
+                    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+                char digest[48];
+                snprintf(digest, sizeof digest, "%zu bytes, %016llx", bytes.size(), static_cast<unsigned long long>(hash));
+                tree[relative + name] = digest;
             }
         } while (FindNextFileW(find, &fd));
         FindClose(find);

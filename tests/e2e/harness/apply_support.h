@@ -71,7 +71,8 @@ std::vector<std::wstring> RunningUnder(const std::wstring& folder);
 std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath);
 std::wstring WorkFolderFor(const std::wstring& patchPath);
 
-// Every file under `root` with its bytes, by relative path: two snapshots compare whole trees.
+// Every file under `root` with its size and a hash of its bytes, and every folder, by relative path: two
+// snapshots compare whole trees.
 std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& root);
 
 // HKEY_CURRENT_USER\Software\Classes\OrvanaBackup present or not.
