@@ -234,7 +234,7 @@ void Breakdown(const Setup& s) {
     timed("plan and journal", [&] { swap.WritePlan(L""); });
     timed("swap", [&] { swap.Swap(); });
     timed("record into place, commit", [&] { swap.Commit(); });
-    timed("removal of staging and backup", [&] { swap.Clear(); });
+    timed("(after the box) staging, backup removal", [&] { swap.Clear(); });
     timed("restart of the menu", [&] { mGlobal::ShellEx(s.menu, 1, L"/updated"); });
     timed("work folder removal", [&] { KillTree(work); });
     double total = 0;

@@ -33,18 +33,6 @@ std::wstring EntryLine(const Entry& e) {
     return std::wstring();
 }
 
-std::vector<std::wstring> Fields(const std::wstring& line) {
-    std::vector<std::wstring> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = line.find(kTab, start);
-        fields.push_back(line.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start));
-        if (at == std::wstring::npos)
-            return fields;
-        start = at + 1;
-    }
-}
-
 // One line of the journal into the plan; false for a line that has no place there.
 bool ReadLine(const std::vector<std::wstring>& f, Plan& plan) {
     const std::wstring& kind = f[0];
@@ -139,7 +127,7 @@ bool ParseJournal(const std::string& bytes, Plan& plan) {
             continue;
         }
         // A line out of place ends what can be trusted; what came before it stands.
-        if (!ReadLine(Fields(line), plan))
+        if (!ReadLine(mStringTools::SplitAt(line, kTab), plan))
             break;
     }
     return header;

@@ -41,9 +41,9 @@ struct Entry {
 };
 
 struct Plan {
-    std::wstring closeFlag;      // the menu's close flag; empty when the menu is not stopped
-    std::wstring record;         // version.ver; empty when the patch does not record itself
-    std::wstring recordSibling;  // the new record, written before any file moves
+    std::wstring closeFlag;                // the menu's close flag; empty when the menu is not stopped
+    std::wstring record;                   // version.ver; empty when the patch does not record itself
+    std::wstring recordSibling;            // the new record, written before any file moves
     std::vector<std::wstring> newFolders;  // folders the swap creates, parents first
     std::vector<Entry> entries;
     bool complete = false;   // the whole plan was written: files may have moved

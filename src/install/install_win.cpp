@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <set>
 
 #include "patcher/apply.h"
@@ -226,27 +227,43 @@ bool StagedSwap::StageRecord(const std::wstring& record, const std::wstring& tex
     return file && FlushFileBuffers(file.get());
 }
 
-bool StagedSwap::WritePlan(const std::wstring& extractDestination) {
+bool StagedSwap::WritePlan(const std::wstring& extractPath) {
     const std::wstring staging = StagingFolder(root_);
     const std::wstring backup = BackupFolder(root_);
     std::vector<std::wstring> files;
     ListFiles(staging, L"", files);
+    // Asked once per folder, not per file: an update brings thousands of files into a few folders.
+    std::map<std::wstring, bool> sameVolume;
     const DWORD rootVolume = VolumeSerial(staging);
-    std::set<std::wstring> folders;
+    std::set<std::wstring> existing;
+    const auto folderExists = [&](const std::wstring& folder) {
+        if (existing.count(folder))
+            return true;
+        if (!IsFolder(folder))
+            return false;
+        existing.insert(folder);
+        return true;
+    };
+    std::set<std::wstring> missing;
     plan_.entries.clear();
     plan_.newFolders.clear();
     for (const std::wstring& relative : files) {
         Entry e;
         e.staged = staging + relative;
-        e.target = mApplyPatch::PathUnderExtractFolder(root_, extractDestination, relative);
-        if (IsFolder(e.target))
+        e.target = mApplyPatch::PathUnderExtractFolder(root_, extractPath, relative);
+        const DWORD attr = GetFileAttributesW(Long(e.target).c_str());
+        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY))
             return false;  // a file cannot take a folder's place; the archiver refused this too
-        if (Exists(e.target)) {
+        if (attr != INVALID_FILE_ATTRIBUTES) {
             e.kind = EntryKind::Replace;
-            e.backup = BackupPathFor(e.target, relative, backup, VolumeSerial(e.target) == rootVolume);
+            const std::wstring folder = mGlobal::FilePathOnly(e.target);
+            auto same = sameVolume.find(folder);
+            if (same == sameVolume.end())
+                same = sameVolume.emplace(folder, VolumeSerial(e.target) == rootVolume).first;
+            e.backup = BackupPathFor(e.target, relative, backup, same->second);
         }
-        for (std::wstring& folder : MissingFolders(e.target, root_, IsFolder)) {
-            if (folders.insert(folder).second)
+        for (std::wstring& folder : MissingFolders(e.target, root_, folderExists)) {
+            if (missing.insert(folder).second)
                 plan_.newFolders.push_back(std::move(folder));
         }
         plan_.entries.push_back(std::move(e));
@@ -256,15 +273,21 @@ bool StagedSwap::WritePlan(const std::wstring& extractDestination) {
 }
 
 bool StagedSwap::Swap() {
+    // Files come folder by folder: each folder is made once.
     std::wstring madeFolder;
+    std::wstring madeBackupFolder;
+    const auto makeOnce = [](const std::wstring& folder, std::wstring& made) {
+        if (folder == made)
+            return true;
+        made = folder;
+        return mGlobal::MakePath(folder);
+    };
     for (const Entry& e : plan_.entries) {
         if (e.kind == EntryKind::Remove)
             continue;
-        const std::wstring folder = mGlobal::FilePathOnly(e.target);
-        bool ok = folder == madeFolder || mGlobal::MakePath(folder);
-        madeFolder = folder;
+        bool ok = makeOnce(mGlobal::FilePathOnly(e.target), madeFolder);
         if (ok && e.kind == EntryKind::Replace)
-            ok = MakeParent(e.backup) && Move(e.target, e.backup);
+            ok = makeOnce(mGlobal::FilePathOnly(e.backup), madeBackupFolder) && Move(e.target, e.backup);
         if (!ok || !Place(e.staged, e.target)) {
             RollBack();
             return false;
@@ -281,7 +304,8 @@ void StagedSwap::MoveToBackup(const std::vector<std::wstring>& paths) {
             continue;
         const std::wstring aside = InstallWorkFolder(root_) + L"gone\\" + std::to_wstring(removals.size()) + L"\\" +
                                    mGlobal::FileNameOnly(path);
-        removals.push_back({EntryKind::Remove, L"", path, VolumeSerial(path) == rootVolume ? aside : path + kOldSuffix});
+        removals.push_back(
+            {EntryKind::Remove, L"", path, VolumeSerial(path) == rootVolume ? aside : path + kOldSuffix});
     }
     if (removals.empty() || !WriteJournal(JournalLines(removals), true))
         return;

@@ -36,8 +36,8 @@ class StagedSwap {
     bool Begin(const std::wstring& closeFlag);
     // The new record beside the old one; false when it cannot be written (nothing has moved then).
     bool StageRecord(const std::wstring& record, const std::wstring& text);
-    // The plan for the staged files under `extractDestination`, written and flushed.
-    bool WritePlan(const std::wstring& extractDestination);
+    // The plan for the staged files, bound for the root + "\\" + `extractPath`, written and flushed.
+    bool WritePlan(const std::wstring& extractPath);
     // Every staged file into place. On failure everything swapped is put back and false is returned.
     bool Swap();
     // Leftovers the patch deletes go to the backup; one that cannot move is left as it is.
@@ -46,7 +46,8 @@ class StagedSwap {
     bool Commit();
     // Puts everything back (nothing once committed).
     bool RollBack();
-    // Removes the staging folder, the backup and the journal; leftovers in use go at a later start.
+    // Removes the staging folder, the backup and the journal; leftovers in use go at a later start. Once
+    // committed this may wait until the user has heard of the success: a start in between finishes it.
     void Clear();
 
     const Plan& plan() const { return plan_; }

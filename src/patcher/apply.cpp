@@ -1,6 +1,7 @@
 #include "patcher/apply.h"
 
 #include "container/xml_node.h"
+#include "support/encoding.h"
 #include "support/path.h"
 
 namespace mApplyPatch {
@@ -19,18 +20,6 @@ std::wstring AsciiLower(std::wstring text) {
 void ReplaceAll(std::wstring& text, const std::wstring& what, const std::wstring& with) {
     for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + with.size()))
         text.replace(at, what.size(), with);
-}
-
-std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
-    std::vector<std::wstring> pieces;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = text.find(separator, start);
-        pieces.push_back(text.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start));
-        if (at == std::wstring::npos)
-            return pieces;
-        start = at + 1;
-    }
 }
 
 bool IsSeparator(wchar_t c) {
@@ -74,7 +63,7 @@ std::vector<std::wstring> SplitList(const std::wstring& text) {
     std::vector<std::wstring> items;
     if (text.empty())
         return items;
-    for (std::wstring& item : Split(text, L'|')) {
+    for (std::wstring& item : mStringTools::SplitAt(text, L'|')) {
         if (item.find_first_not_of(L" \t\r\n") != std::wstring::npos)
             items.push_back(std::move(item));
     }
@@ -93,8 +82,8 @@ std::vector<std::wstring> IfExistsEntries(const std::wstring& fileFlags) {
     std::vector<std::wstring> paths;
     if (fileFlags.empty())
         return paths;
-    for (const std::wstring& entry : Split(fileFlags, L'|')) {
-        const std::vector<std::wstring> fields = Split(entry, L';');
+    for (const std::wstring& entry : mStringTools::SplitAt(fileFlags, L'|')) {
+        const std::vector<std::wstring> fields = mStringTools::SplitAt(entry, L';');
         if (fields.size() != 2 || fields[1].empty())
             continue;
         if (AsciiLower(fields[0]).find(L"ifexists") != std::wstring::npos)
@@ -143,7 +132,8 @@ ArchivePrograms ProgramsInListing(const std::wstring& exeListing) {
             end = exeListing.size();
         if (exeListing.compare(pos, kPathKey.size(), kPathKey) == 0) {
             found.anyExe = true;
-            std::vector<std::wstring> parts = Split(exeListing.substr(pos + kPathKey.size(), end - pos - kPathKey.size()), L'\\');
+            std::vector<std::wstring> parts =
+                mStringTools::SplitAt(exeListing.substr(pos + kPathKey.size(), end - pos - kPathKey.size()), L'\\');
             for (size_t i = 1; i < parts.size(); ++i) {
                 const std::wstring name = AsciiLower(parts[i]);
                 found.assoc |= name == L"orvanaassoc.exe";

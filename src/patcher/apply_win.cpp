@@ -99,7 +99,8 @@ void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName
     } while (FindNextFileW(find.get(), &fd));
     find.reset();
     for (const std::wstring& folder : dead) {
-        if (DeleteFileW(mGlobal::LongPathPrefix(folder + kWorkLockFile).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        if (DeleteFileW(mGlobal::LongPathPrefix(folder + kWorkLockFile).c_str()) ||
+            GetLastError() == ERROR_FILE_NOT_FOUND)
             mGlobal::KillFolder(folder, true, nullptr, false);
     }
 }
@@ -513,7 +514,6 @@ void ApplyRun::Commit() {
         Ask(L"CantUpdate", kOkCritical);
         throw GoToRestart{};
     }
-    Op([&] { swap_->Clear(); });
 }
 
 void ApplyRun::Restart() {
@@ -586,6 +586,8 @@ void ApplyRun::Run() {
         ShowWindow(s_.hwnd, SW_HIDE);
         DoEvents();
     });
+    // The backup goes once the user knows: thousands of files take a while to delete.
+    Quietly([&] { swap_->Clear(); });
     // Closed through the window's own path, once this handler has returned.
     PostMessageW(s_.hwnd, WM_CLOSE, 0, 0);
 }

@@ -158,6 +158,18 @@ std::wstring LowerAscii(std::wstring s) {
     return s;
 }
 
+std::vector<std::wstring> SplitAt(const std::wstring& text, wchar_t separator) {
+    std::vector<std::wstring> pieces;
+    size_t start = 0;
+    for (;;) {
+        const size_t at = text.find(separator, start);
+        pieces.push_back(text.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start));
+        if (at == std::wstring::npos)
+            return pieces;
+        start = at + 1;
+    }
+}
+
 size_t FindNoCase(const std::wstring& hay, const std::wstring& needle, size_t from) {
     if (needle.empty())
         return from <= hay.size() ? from : std::wstring::npos;

@@ -51,4 +51,6 @@ size_t FindNoCase(const std::wstring& hay, const std::wstring& needle, size_t fr
 // Decimal digits of `value`, zero-padded to at least `minDigits`. Written out here because
 // std::to_wstring and the printf family bring the C library's whole formatter into the program.
 std::wstring DecimalText(int64_t value, int minDigits = 1);
+// The pieces between the separators, empty ones too: "a||b" gives "a", "", "b"; "" gives one empty piece.
+std::vector<std::wstring> SplitAt(const std::wstring& text, wchar_t separator);
 }  // namespace mStringTools

@@ -18,8 +18,8 @@ SysError MakeSysError(uint32_t code, bool offsetForm) {
 
 std::wstring SystemErrorText(uint32_t code) {
     wchar_t buf[256];
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
-                                   256, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf, 256, nullptr);
     return n ? std::wstring(buf, n) : std::wstring();
 }
 

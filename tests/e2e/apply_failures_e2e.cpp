@@ -15,15 +15,15 @@
 
 namespace {
 
+using e2e::FakeBytes;
 using e2e::Installation;
-using e2e::SharedLog;
 using e2e::kAssoc;
 using e2e::kMenu;
 using e2e::kStubborn;
 using e2e::kTool;
 using e2e::kWrapper;
 using e2e::kZet;
-using e2e::FakeBytes;
+using e2e::SharedLog;
 using e2e::WithoutStart;
 
 // Bytes that do not compress, so that damage to the packed data cannot miss them.
@@ -176,7 +176,7 @@ TEST(ApplyFailures, DamagedArchiveFailsBeforeAnythingIsStopped) {
     for (const char* exe : {"OrvanaMenu.exe", "OrvanaAssoc.exe", "zet.exe"})
         EXPECT_EQ(WithoutStart(log.EventsOf(exe, true)), (std::vector<std::string>{"1:args", "1:ready"})) << exe;
     EXPECT_TRUE(log.EventsOf("OrvanaWrapper.exe").empty()) << log.Dump();
-    EXPECT_EQ(e2e::TreeSnapshot(orvana.root()), treeBefore);
+    EXPECT_EQ(e2e::TreeDifferences(treeBefore, e2e::TreeSnapshot(orvana.root())), "");
     EXPECT_FALSE(fakes::Exists(work));
 
     CloseIdleWindow(patcher, window);
@@ -193,7 +193,8 @@ TEST(ApplyFailures, EncryptedArchiveFailsAtOnceWithTheSuiteRunning) {
     d.ForceMenuRestart = true;
     e2e::TempDir out;
     for (const wchar_t* switches : {L"-pSecret", L"-pSecret -mhe=on"}) {
-        const std::string archive = e2e::MakeArchive({{kMenu, FakeBytes(L"fake_menu")}, {L"readme.txt", "new"}}, switches);
+        const std::string archive =
+            e2e::MakeArchive({{kMenu, FakeBytes(L"fake_menu")}, {L"readme.txt", "new"}}, switches);
         const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
         e2e::Program patcher;
         HWND window = e2e::OpenPatcher(patcher, patch);
@@ -207,7 +208,7 @@ TEST(ApplyFailures, EncryptedArchiveFailsAtOnceWithTheSuiteRunning) {
         CloseIdleWindow(patcher, window);
     }
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)), (std::vector<std::string>{"1:args", "1:ready"}));
-    EXPECT_EQ(e2e::TreeSnapshot(orvana.root()), treeBefore);
+    EXPECT_EQ(e2e::TreeDifferences(treeBefore, e2e::TreeSnapshot(orvana.root())), "");
 }
 
 // A file of the installation in use stops the swap, and a record that cannot be replaced stops the commit:
@@ -226,10 +227,8 @@ TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
     e2e::Descriptor d = e2e::EnglishPatch();
     d.ForceMenuRestart = true;
     d.DelAfter = L"%ORV%\\z.txt";
-    const std::string archive = e2e::MakeArchive({{L"a.txt", "new"},
-                                                  {L"data\\in use.txt", "new"},
-                                                  {L"added\\deep\\b.txt", "new"},
-                                                  {L"z.txt", "new"}});
+    const std::string archive = e2e::MakeArchive(
+        {{L"a.txt", "new"}, {L"data\\in use.txt", "new"}, {L"added\\deep\\b.txt", "new"}, {L"z.txt", "new"}});
     e2e::TempDir out;
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
 
@@ -261,7 +260,7 @@ TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
                 return std::count(events.begin(), events.end(), "args /updated") >= restarts;
             },
             "the menu's restart");
-        EXPECT_EQ(e2e::TreeSnapshot(orvana.root()), treeBefore) << e2e::Utf8(round.held);
+        EXPECT_EQ(e2e::TreeDifferences(treeBefore, e2e::TreeSnapshot(orvana.root())), "") << e2e::Utf8(round.held);
     }
     CloseIdleWindow(patcher, window);
 }
@@ -304,20 +303,21 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
         } else {
             // The last file half way: its original aside, the new one not yet in.
             const auto& entries = swap.plan().entries;
-            const auto last = std::find_if(entries.rbegin(), entries.rend(),
-                                           [](const mInstall::Entry& e) { return e.kind == mInstall::EntryKind::Replace; });
+            const auto last = std::find_if(entries.rbegin(), entries.rend(), [](const mInstall::Entry& e) {
+                return e.kind == mInstall::EntryKind::Replace;
+            });
             ASSERT_NE(last, entries.rend());
             ASSERT_TRUE(MoveFileW(last->target.c_str(), last->staged.c_str()));
         }
-        ASSERT_NE(e2e::TreeSnapshot(orvana.root()), expected);
+        ASSERT_NE(e2e::TreeDifferences(expected, e2e::TreeSnapshot(orvana.root())), "");
 
         e2e::TempDir out;
-        const std::wstring patch =
-            e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}), e2e::EnglishPatch().Text());
+        const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}),
+                                                   e2e::EnglishPatch().Text());
         e2e::Program patcher;
         HWND window = e2e::OpenPatcher(patcher, patch);
         ASSERT_TRUE(window) << committed;
-        EXPECT_EQ(e2e::TreeSnapshot(orvana.root()), expected) << committed;
+        EXPECT_EQ(e2e::TreeDifferences(expected, e2e::TreeSnapshot(orvana.root())), "") << committed;
         CloseIdleWindow(patcher, window);
     }
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/harness/apply_support.h"
 #include "e2e/harness/install_builder.h"
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/patch_mutator.h"
@@ -39,60 +40,6 @@ uint64_t EnvNumber(const wchar_t* name, uint64_t fallback) {
     if (text.empty())
         return fallback;
     return std::wcstoull(text.c_str(), nullptr, 10);
-}
-
-// ---------------------------------------------------------------------------------------------------------
-// The installation's files, to show that nothing in it changes.
-
-uint64_t Fnv1a(const std::string& bytes) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : bytes) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
-void HashTree(const std::wstring& folder, const std::wstring& relative, std::map<std::wstring, uint64_t>& out) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        const std::wstring rel = relative.empty() ? name : relative + L"\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out[rel + L"\\"] = 0;
-            HashTree(folder + L"\\" + name, rel, out);
-        } else {
-            out[rel] = Fnv1a(e2e::ReadFileBytes(folder + L"\\" + name));
-        }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-}
-
-std::map<std::wstring, uint64_t> Snapshot(const std::wstring& root) {
-    std::map<std::wstring, uint64_t> files;
-    HashTree(root, L"", files);
-    return files;
-}
-
-std::string Differences(const std::map<std::wstring, uint64_t>& before, const std::map<std::wstring, uint64_t>& after) {
-    std::string d;
-    for (const auto& [path, hash] : before) {
-        const auto it = after.find(path);
-        if (it == after.end())
-            d += " removed " + e2e::Utf8(path) + ";";
-        else if (it->second != hash)
-            d += " changed " + e2e::Utf8(path) + ";";
-    }
-    for (const auto& [path, hash] : after) {
-        if (!before.count(path))
-            d += " added " + e2e::Utf8(path) + ";";
-    }
-    return d;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -278,7 +225,7 @@ TEST(Robustness, DamagedPatchFilesNeverCrashHangOrTouchTheInstallation) {
     valid.imageSize = valid.bytes.size() - valid.archiveSize - 4 - valid.descriptorSize - 4 - kMarkerSize;
     ASSERT_EQ(valid.bytes.compare(valid.MarkerAt(), kMarkerSize, kMarker), 0);
 
-    const std::map<std::wstring, uint64_t> untouched = Snapshot(orvana.root());
+    const e2e::Tree untouched = e2e::TreeSnapshot(orvana.root());
     const std::wstring product = e2e::ProductExe();
 
     // The valid patch itself opens the window: the runs below start from a sound base.
@@ -309,7 +256,7 @@ TEST(Robustness, DamagedPatchFilesNeverCrashHangOrTouchTheInstallation) {
             ++failures;
             ADD_FAILURE() << what << ": " << r.detail;
         }
-        const std::string changed = Differences(untouched, Snapshot(orvana.root()));
+        const std::string changed = e2e::TreeDifferences(untouched, e2e::TreeSnapshot(orvana.root()));
         EXPECT_TRUE(changed.empty()) << what << ": the installation changed:" << changed;
         if (!menu.Running()) {
             ADD_FAILURE() << what << ": the menu is no longer running";

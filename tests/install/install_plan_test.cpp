@@ -85,7 +85,8 @@ TEST(InstallJournal, UndoFollowsWhereTheFilesAre) {
         {remove, false, false, Undo::Nothing},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(UndoFor(c.entry, c.target, c.backup), c.undo) << static_cast<int>(c.entry.kind) << c.target << c.backup;
+        EXPECT_EQ(UndoFor(c.entry, c.target, c.backup), c.undo)
+            << static_cast<int>(c.entry.kind) << c.target << c.backup;
 
     // Steps run backwards; one file that matches nothing stops everything before it starts.
     const Plan plan = TypicalPlan();

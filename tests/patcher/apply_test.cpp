@@ -107,11 +107,13 @@ TEST(ApplyPatch, ToolsAreSortedByFileNameWithoutRegardToCase) {
 TEST(ApplyPatch, FixedPathsAndArguments) {
     EXPECT_EQ(CloseFlagPath(L"E:\\Orv\\OrvanaTools\\Menu\\OrvanaMenu.exe"),
               L"E:\\Orv\\OrvanaTools\\Menu\\data\\patch_close");
-    EXPECT_EQ(WorkFolder(L"C:\\Users\\é x\\Temp\\", L"orv patch", 0x1a2b3c4d), L"C:\\Users\\é x\\Temp\\orv patch_1a2b3c4d\\");
+    EXPECT_EQ(WorkFolder(L"C:\\Users\\é x\\Temp\\", L"orv patch", 0x1a2b3c4d),
+              L"C:\\Users\\é x\\Temp\\orv patch_1a2b3c4d\\");
     EXPECT_EQ(WorkFolder(L"T\\", L"p", 0), L"T\\p_0\\");
     // Only this program's folders are taken for a dead apply's.
     EXPECT_TRUE(IsWorkFolderOf(L"ORV Patch_1A2b", L"orv patch"));
-    for (const wchar_t* other : {L"orv patch", L"orv patch_", L"orv patch_12g", L"orv patch_123456789", L"orv patchx_1"})
+    for (const wchar_t* other :
+         {L"orv patch", L"orv patch_", L"orv patch_12g", L"orv patch_123456789", L"orv patchx_1"})
         EXPECT_FALSE(IsWorkFolderOf(other, L"orv patch")) << other;
     EXPECT_EQ(StagedPathOf(L"E:\\O\\OrvanaTools\\version.ver", L"E:\\o\\", L"S\\"), L"S\\OrvanaTools\\version.ver");
     EXPECT_EQ(StagedPathOf(L"E:\\O\\OrvanaTools\\version.ver", L"E:\\O\\Apps", L"S\\"), L"");

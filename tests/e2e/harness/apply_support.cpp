@@ -167,8 +167,8 @@ std::wstring WorkFolderFor(const std::wstring& patchPath) {
     return folders.empty() ? std::wstring() : folders.front();
 }
 
-std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& root) {
-    std::map<std::wstring, std::string> tree;
+Tree TreeSnapshot(const std::wstring& root) {
+    Tree tree;
     std::vector<std::wstring> pending{L""};
     while (!pending.empty()) {
         const std::wstring relative = pending.back();
@@ -183,21 +183,33 @@ std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& root) {
                 continue;
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 pending.push_back(relative + name + L"\\");
-                tree[relative + name + L"\\"];  // an empty folder counts too
-            } else {
-                // Size and a hash: a failure then prints a tree that can be read.
-                const std::string bytes = ReadFileBytes(root + L"\\" + relative + name);
-                uint64_t hash = 14695981039346656037ull;
-                for (const char c : bytes)
-                    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-                char digest[48];
-                snprintf(digest, sizeof digest, "%zu bytes, %016llx", bytes.size(), static_cast<unsigned long long>(hash));
-                tree[relative + name] = digest;
+                tree[relative + name + L"\\"] = 0;  // an empty folder counts too
+                continue;
             }
+            uint64_t hash = 1469598103934665603ull;
+            for (const unsigned char c : ReadFileBytes(root + L"\\" + relative + name))
+                hash = (hash ^ c) * 1099511628211ull;
+            tree[relative + name] = hash;
         } while (FindNextFileW(find, &fd));
         FindClose(find);
     }
     return tree;
+}
+
+std::string TreeDifferences(const Tree& before, const Tree& after) {
+    std::string d;
+    for (const auto& [path, hash] : before) {
+        const auto it = after.find(path);
+        if (it == after.end())
+            d += " removed " + Utf8(path) + ";";
+        else if (it->second != hash)
+            d += " changed " + Utf8(path) + ";";
+    }
+    for (const auto& [path, hash] : after) {
+        if (!before.count(path))
+            d += " added " + Utf8(path) + ";";
+    }
+    return d;
 }
 
 void SetBackupKey(bool present) {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "e2e/harness/patch_builder.h"
-#include "fakes/fake_launch_win.h"
 #include "e2e/harness/window_driver.h"
+#include "fakes/fake_launch_win.h"
 
 namespace e2e {
 
@@ -71,9 +71,11 @@ std::vector<std::wstring> RunningUnder(const std::wstring& folder);
 std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath);
 std::wstring WorkFolderFor(const std::wstring& patchPath);
 
-// Every file under `root` with its size and a hash of its bytes, and every folder, by relative path: two
-// snapshots compare whole trees.
-std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& root);
+// Every file under `root` with a hash of its bytes, and every folder ("name\\"), by relative path.
+using Tree = std::map<std::wstring, uint64_t>;
+Tree TreeSnapshot(const std::wstring& root);
+// What changed from `before` to `after`, one " removed/changed/added <path>;" each; empty when nothing did.
+std::string TreeDifferences(const Tree& before, const Tree& after);
 
 // HKEY_CURRENT_USER\Software\Classes\OrvanaBackup present or not.
 void SetBackupKey(bool present);
