@@ -149,20 +149,14 @@ Undo UndoFor(const Entry& entry, bool targetExists, bool backupExists) {
     return Undo::Mismatch;
 }
 
-std::vector<std::pair<const Entry*, Undo>> UndoSteps(const Plan& plan,
-                                                     const std::vector<std::pair<bool, bool>>& presence,
-                                                     bool& mismatch) {
-    std::vector<std::pair<const Entry*, Undo>> steps;
-    mismatch = presence.size() != plan.entries.size();
-    for (size_t i = plan.entries.size(); i-- > 0 && !mismatch;) {
-        const Undo undo = UndoFor(plan.entries[i], presence[i].first, presence[i].second);
-        mismatch = undo == Undo::Mismatch;
-        if (undo != Undo::Nothing)
-            steps.emplace_back(&plan.entries[i], undo);
+bool MatchesPlan(const Plan& plan, const std::vector<std::pair<bool, bool>>& presence) {
+    if (presence.size() != plan.entries.size())
+        return false;
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+        if (UndoFor(plan.entries[i], presence[i].first, presence[i].second) == Undo::Mismatch)
+            return false;
     }
-    if (mismatch)
-        steps.clear();
-    return steps;
+    return true;
 }
 
 std::wstring BackupPathFor(const std::wstring& target,

@@ -69,11 +69,10 @@ enum class Undo {
 };
 Undo UndoFor(const Entry& entry, bool targetExists, bool backupExists);
 
-// The entries' undo steps when every one is possible, in the order to run them (the reverse of the
-// swap); empty with `mismatch` set when a single file does not match the plan, so nothing is touched.
-std::vector<std::pair<const Entry*, Undo>> UndoSteps(const Plan& plan,
-                                                     const std::vector<std::pair<bool, bool>>& presence,
-                                                     bool& mismatch);
+// Whether every entry can be undone from where its files are (`presence`: target, backup per entry). When
+// one cannot, nothing is touched: the files were changed behind the apply's back. The undo itself runs
+// backwards through the entries, each asked again when its turn comes.
+bool MatchesPlan(const Plan& plan, const std::vector<std::pair<bool, bool>>& presence);
 
 // Where the backup of `target` goes: the same relative place under the backup folder when the target is
 // under `base` (the extraction folder) on the root's volume, else beside the target.

@@ -101,17 +101,20 @@ bool UndoPlan(const Plan& plan) {
     std::vector<std::pair<bool, bool>> presence;
     for (const Entry& e : plan.entries)
         presence.emplace_back(Exists(e.target), !e.backup.empty() && Exists(e.backup));
-    bool mismatch = false;
-    const auto steps = UndoSteps(plan, presence, mismatch);
-    if (mismatch) {
+    if (!MatchesPlan(plan, presence)) {
         DebugNote(L"Recovery: the installation's files no longer match the journal");
         return false;
     }
-    for (const auto& [entry, undo] : steps) {
-        if ((undo == Undo::RemoveNew || undo == Undo::RemoveThenBack) && !TakeOut(*entry))
+    for (auto it = plan.entries.rbegin(); it != plan.entries.rend(); ++it) {
+        const Entry& entry = *it;
+        // Asked again: a leftover put back may be the file an earlier entry brought.
+        const Undo undo = UndoFor(entry, Exists(entry.target), !entry.backup.empty() && Exists(entry.backup));
+        if (undo == Undo::Mismatch)
+            return false;
+        if ((undo == Undo::RemoveNew || undo == Undo::RemoveThenBack) && !TakeOut(entry))
             return false;
         if ((undo == Undo::PutBack || undo == Undo::RemoveThenBack) &&
-            !(MakeParent(entry->target) && Move(entry->backup, entry->target)))
+            !(MakeParent(entry.target) && Move(entry.backup, entry.target)))
             return false;
     }
     for (const Entry& e : plan.entries) {
