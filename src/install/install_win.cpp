@@ -20,7 +20,7 @@ constexpr int kMoveRetries = 10;
 constexpr unsigned kMoveRetryStepMs = 100;
 
 std::wstring Long(const std::wstring& path) {
-    return mGlobal::LongPathPrefix(path);
+    return mGlobal::ApiPath(path);
 }
 
 bool Exists(const std::wstring& path) {
@@ -302,8 +302,10 @@ bool StagedSwap::Swap() {
 void StagedSwap::MoveToBackup(const std::vector<std::wstring>& paths) {
     const DWORD rootVolume = VolumeSerial(StagingFolder(root_));
     std::vector<Entry> removals;
-    for (const std::wstring& path : paths) {
-        if (!Exists(path) || IsFolder(path))
+    for (const std::wstring& item : paths) {
+        // Resolved: a leftover may be written with "/" or "..", and the journal names the file itself.
+        const std::wstring path = mGlobal::GetFullPath(item, L"");
+        if (path.empty() || !Exists(path) || IsFolder(path))
             continue;
         const std::wstring aside = InstallWorkFolder(root_) + L"gone\\" + std::to_wstring(removals.size()) + L"\\" +
                                    mGlobal::FileNameOnly(path);

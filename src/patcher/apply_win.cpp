@@ -89,7 +89,7 @@ void ListOtherPrograms(const std::wstring& pattern, std::vector<std::wstring>& p
 void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName) {
     std::vector<std::wstring> dead;
     WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileExW(mGlobal::LongPathPrefix(temp + L"*").c_str(), FindExInfoBasic, &fd,
+    UniqueFind find(FindFirstFileExW(mGlobal::ApiPath(temp + L"*").c_str(), FindExInfoBasic, &fd,
                                      FindExSearchLimitToDirectories, nullptr, 0));
     if (!find)
         return;
@@ -99,8 +99,7 @@ void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName
     } while (FindNextFileW(find.get(), &fd));
     find.reset();
     for (const std::wstring& folder : dead) {
-        if (DeleteFileW(mGlobal::LongPathPrefix(folder + kWorkLockFile).c_str()) ||
-            GetLastError() == ERROR_FILE_NOT_FOUND)
+        if (DeleteFileW(mGlobal::ApiPath(folder + kWorkLockFile).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
             mGlobal::KillFolder(folder, true, nullptr, false);
     }
 }
@@ -111,16 +110,16 @@ std::wstring MakeWorkFolder(const std::wstring& temp, const std::wstring& exeNam
     uint32_t suffix = (GetCurrentProcessId() << 12) ^ GetTickCount();
     for (int attempt = 0; attempt < 64; ++attempt, ++suffix) {
         const std::wstring folder = WorkFolder(temp, exeName, suffix);
-        if (!CreateDirectoryW(mGlobal::LongPathPrefix(folder).c_str(), nullptr)) {
+        if (!CreateDirectoryW(mGlobal::ApiPath(folder).c_str(), nullptr)) {
             if (GetLastError() == ERROR_ALREADY_EXISTS)
                 continue;
             return std::wstring();
         }
-        lock.reset(CreateFileW(mGlobal::LongPathPrefix(folder + kWorkLockFile).c_str(), GENERIC_WRITE | DELETE, 0,
-                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        lock.reset(CreateFileW(mGlobal::ApiPath(folder + kWorkLockFile).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
         if (lock)
             return folder;
-        RemoveDirectoryW(mGlobal::LongPathPrefix(folder).c_str());
+        RemoveDirectoryW(mGlobal::ApiPath(folder).c_str());
         return std::wstring();
     }
     return std::wstring();

@@ -276,7 +276,7 @@ LoadOutcome LoadSteps(HWND hwnd) {
     }
     s.Descriptor = std::move(*descriptor);
     // Held until the program ends, denying writes: the archive applied is the one whose descriptor was read.
-    s.PatchFile.reset(CreateFileW(mGlobal::LongPathPrefix(patchPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    s.PatchFile.reset(CreateFileW(mGlobal::ApiPath(patchPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!s.PatchFile)
         DebugNote(L"The patch cannot be held against writes: " + mGlobal::SystemErrorText(GetLastError()));
