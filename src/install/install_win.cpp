@@ -6,6 +6,7 @@
 #include <set>
 
 #include "patcher/apply.h"
+#include "support/encoding.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
 #include "support/pump_win.h"
@@ -307,7 +308,8 @@ void StagedSwap::MoveToBackup(const std::vector<std::wstring>& paths) {
         const std::wstring path = mGlobal::GetFullPath(item, L"");
         if (path.empty() || !Exists(path) || IsFolder(path))
             continue;
-        const std::wstring aside = InstallWorkFolder(root_) + L"gone\\" + std::to_wstring(removals.size()) + L"\\" +
+        const std::wstring aside = InstallWorkFolder(root_) + L"gone\\" +
+                                   mStringTools::DecimalText(static_cast<int64_t>(removals.size())) + L"\\" +
                                    mGlobal::FileNameOnly(path);
         removals.push_back(
             {EntryKind::Remove, L"", path, VolumeSerial(path) == rootVolume ? aside : path + kOldSuffix});
