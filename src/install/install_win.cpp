@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include <map>
-#include <set>
+#include <algorithm>
 
 #include "patcher/apply.h"
 #include "support/encoding.h"
@@ -236,19 +235,20 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath) {
     const std::wstring backup = BackupFolder(root_);
     std::vector<std::wstring> files;
     ListFiles(staging, L"", files);
-    // Asked once per folder, not per file: an update brings thousands of files into a few folders.
-    std::map<std::wstring, bool> sameVolume;
+    // Asked once per folder, not per file: an update brings thousands of files into a few folders, and
+    // the staging folder is listed folder by folder. Plain lists: a tree container costs the program bytes.
     const DWORD rootVolume = VolumeSerial(staging);
-    std::set<std::wstring> existing;
+    std::wstring lastFolder;
+    bool lastSameVolume = true;
+    std::vector<std::wstring> existing;
     const auto folderExists = [&](const std::wstring& folder) {
-        if (existing.count(folder))
+        if (std::find(existing.begin(), existing.end(), folder) != existing.end())
             return true;
         if (!IsFolder(folder))
             return false;
-        existing.insert(folder);
+        existing.push_back(folder);
         return true;
     };
-    std::set<std::wstring> missing;
     plan_.entries.clear();
     plan_.newFolders.clear();
     for (const std::wstring& relative : files) {
@@ -261,13 +261,14 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath) {
         if (attr != INVALID_FILE_ATTRIBUTES) {
             e.kind = EntryKind::Replace;
             const std::wstring folder = mGlobal::FilePathOnly(e.target);
-            auto same = sameVolume.find(folder);
-            if (same == sameVolume.end())
-                same = sameVolume.emplace(folder, VolumeSerial(e.target) == rootVolume).first;
-            e.backup = BackupPathFor(e.target, relative, backup, same->second);
+            if (folder != lastFolder) {
+                lastFolder = folder;
+                lastSameVolume = VolumeSerial(e.target) == rootVolume;
+            }
+            e.backup = BackupPathFor(e.target, relative, backup, lastSameVolume);
         }
         for (std::wstring& folder : MissingFolders(e.target, root_, folderExists)) {
-            if (missing.insert(folder).second)
+            if (std::find(plan_.newFolders.begin(), plan_.newFolders.end(), folder) == plan_.newFolders.end())
                 plan_.newFolders.push_back(std::move(folder));
         }
         plan_.entries.push_back(std::move(e));

@@ -123,17 +123,18 @@ bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function
 }
 
 ArchivePrograms ProgramsInListing(const std::wstring& exeListing) {
-    static const std::wstring kPathKey = L"Path = ";
+    constexpr wchar_t kPathKey[] = L"Path = ";
+    constexpr size_t kPathKeySize = sizeof(kPathKey) / sizeof(kPathKey[0]) - 1;
     ArchivePrograms found;
     size_t pos = 0;
     while (pos < exeListing.size()) {
         size_t end = exeListing.find(L"\r\n", pos);
         if (end == std::wstring::npos)
             end = exeListing.size();
-        if (exeListing.compare(pos, kPathKey.size(), kPathKey) == 0) {
+        if (exeListing.compare(pos, kPathKeySize, kPathKey) == 0) {
             found.anyExe = true;
             std::vector<std::wstring> parts =
-                mStringTools::SplitAt(exeListing.substr(pos + kPathKey.size(), end - pos - kPathKey.size()), L'\\');
+                mStringTools::SplitAt(exeListing.substr(pos + kPathKeySize, end - pos - kPathKeySize), L'\\');
             for (size_t i = 1; i < parts.size(); ++i) {
                 const std::wstring name = AsciiLower(parts[i]);
                 found.assoc |= name == L"orvanaassoc.exe";
