@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/resource.h"
@@ -16,6 +17,7 @@
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
 #include "support/lang_id_win.h"
+#include "support/system_dll_win.h"
 #include "support/xp_style_win.h"
 
 namespace frmMaker {
@@ -95,6 +97,27 @@ void UpdateMakeButton() {
 }
 
 // Drops from the shell. The form imports the first patch of the list, txtDataFile takes the first archive.
+// Drag and drop is the only use of OLE, and only the maker has it: bound when its window opens, so a
+// patch never loads OLE at start.
+struct OleFunctions {
+    decltype(&OleInitialize) initialize;
+    decltype(&OleUninitialize) uninitialize;
+    decltype(&RegisterDragDrop) registerDragDrop;
+    decltype(&RevokeDragDrop) revokeDragDrop;
+    decltype(&ReleaseStgMedium) releaseStgMedium;
+
+    bool Bind() {
+        const auto bind = [](auto& function, const char* name) {
+            function = mGlobal::SystemFunction<std::remove_reference_t<decltype(function)>>(L"ole32.dll", name);
+            return function != nullptr;
+        };
+        return bind(initialize, "OleInitialize") && bind(uninitialize, "OleUninitialize") &&
+               bind(registerDragDrop, "RegisterDragDrop") && bind(revokeDragDrop, "RevokeDragDrop") &&
+               bind(releaseStgMedium, "ReleaseStgMedium");
+    }
+};
+OleFunctions g_ole;
+
 class DropTarget final : public IDropTarget {
   public:
     explicit DropTarget(bool dataFile) : dataFile_(dataFile) {}
@@ -172,7 +195,7 @@ class DropTarget final : public IDropTarget {
                 paths.push_back(path);
             }
         }
-        ReleaseStgMedium(&medium);
+        g_ole.releaseStgMedium(&medium);
         return paths;
     }
 
@@ -207,26 +230,27 @@ class DropTarget final : public IDropTarget {
 
 void RegisterDrops(HWND hwnd) {
     MakerState& s = State();
-    const HRESULT ole = OleInitialize(nullptr);
-    s.oleReady = SUCCEEDED(ole);
+    OleFunctions& ole = g_ole;
+    s.oleReady = ole.Bind() && SUCCEEDED(ole.initialize(nullptr));
     if (!s.oleReady)
         return;
     s.formTarget = new DropTarget(false);
     s.dataFileTarget = new DropTarget(true);
-    RegisterDragDrop(hwnd, s.formTarget);
-    RegisterDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE), s.dataFileTarget);
+    ole.registerDragDrop(hwnd, s.formTarget);
+    ole.registerDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE), s.dataFileTarget);
 }
 
 void RevokeDrops(HWND hwnd) {
     MakerState& s = State();
     if (!s.oleReady)
         return;
-    RevokeDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE));
-    RevokeDragDrop(hwnd);
+    const OleFunctions& ole = g_ole;
+    ole.revokeDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE));
+    ole.revokeDragDrop(hwnd);
     s.formTarget->Release();
     s.dataFileTarget->Release();
     s.formTarget = s.dataFileTarget = nullptr;
-    OleUninitialize();
+    ole.uninitialize();
     s.oleReady = false;
 }
 

@@ -7,6 +7,7 @@
 
 #include "support/app_info_win.h"
 #include "support/file_system_win.h"
+#include "support/system_dll_win.h"
 #include "support/trace.h"
 
 namespace mUnicodePatch {
@@ -47,8 +48,9 @@ int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data) {
 struct ItemIdList {
     PIDLIST_ABSOLUTE pidl = nullptr;
     ~ItemIdList() {
+        // The shell's own release, so that the picker needs no OLE import.
         if (pidl)
-            CoTaskMemFree(pidl);
+            ILFree(pidl);
     }
 };
 
@@ -118,7 +120,10 @@ bool ShowFileDialog(FileDialogArgs& a) {
     ofn.Flags = flags;
     ofn.lpstrDefExt = a.defaultExtension.empty() ? nullptr : a.defaultExtension.c_str();
 
-    const BOOL ok = a.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+    using FileDialog = BOOL(WINAPI*)(LPOPENFILENAMEW);
+    const auto show =
+        mGlobal::SystemFunction<FileDialog>(L"comdlg32.dll", a.save ? "GetSaveFileNameW" : "GetOpenFileNameW");
+    const BOOL ok = show && show(&ofn);
     if (!ok) {
         a.fileName.clear();
         a.fileTitle.clear();
