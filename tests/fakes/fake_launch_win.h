@@ -214,7 +214,8 @@ class FakeProcess {
     }
 
     bool Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
-    bool WaitEnded(int timeoutMs = 10000) const {
+    // Generous: a loaded machine under Wine can take seconds to start and end a process.
+    bool WaitEnded(int timeoutMs = 30000) const {
         return process_ && WaitForSingleObject(process_, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
     }
     DWORD ExitCode() const {
