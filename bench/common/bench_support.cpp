@@ -119,14 +119,14 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM lParam) {
 
 }  // namespace
 
-HWND WaitForWindow(DWORD pid, const std::function<bool(HWND)>& match, int timeoutMs) {
+HWND WaitForWindow(DWORD pid, const std::function<bool(HWND)>& match, int timeoutMs, DWORD pollMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     while (GetTickCount64() < end) {
         Found f{pid, match, nullptr};
         EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
         if (f.hwnd)
             return f.hwnd;
-        Sleep(1);
+        Sleep(pollMs);
     }
     return nullptr;
 }

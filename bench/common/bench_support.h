@@ -20,9 +20,10 @@ bool WriteAll(const std::wstring& path, const std::string& bytes);
 std::string Utf8(const std::wstring& text);
 // Starts a command line hidden and waits for it; its output is thrown away. Returns the exit code or -1.
 long Run(const std::wstring& cmdLine, const std::wstring& folder = L"");
-// A visible top-level window of process `pid` for which `match` holds, polled every millisecond; null on
-// timeout.
-HWND WaitForWindow(DWORD pid, const std::function<bool(HWND)>& match, int timeoutMs);
+// A visible top-level window of process `pid` for which `match` holds, polled every `pollMs`; null on
+// timeout. Each poll is a round of requests to the wine server that the program being timed shares, so a
+// wait that spans seconds of that program's work polls less often, or it slows what it measures.
+HWND WaitForWindow(DWORD pid, const std::function<bool(HWND)>& match, int timeoutMs, DWORD pollMs = 1);
 bool IsDialog(HWND w);
 std::wstring TextOf(HWND w);
 // Ends every program started from below `root`.
