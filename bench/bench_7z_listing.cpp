@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bench_support.h"
 #include "process/sevenzip_win.h"
 #include "support/handles_win.h"
 
@@ -19,19 +20,6 @@ namespace {
 
 constexpr int kEntries = 5000;
 constexpr int kRounds = 5;
-
-double NowMs() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-bool WriteSmallFile(const std::wstring& path, const std::string& content) {
-    UniqueFile f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return f && WriteFile(f.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-}
 
 // Runs a command line with its output in a pipe, reads that to the end, waits for the exit.
 // Returns the number of bytes read, or -1.
@@ -42,18 +30,9 @@ long long RunDirect(const std::wstring& cmdLine, const std::wstring& folder, DWO
         return -1;
     UniqueHandle read(r), write(w);
     SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    si.hStdOutput = write.get();
-    std::vector<wchar_t> cmd(cmdLine.begin(), cmdLine.end());
-    cmd.push_back(L'\0');
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &si, &pi))
+    ProcessInfo process;
+    if (!bench::StartHidden(cmdLine, folder, write.get(), process))
         return -1;
-    ProcessInfo process(pi);
     write.reset();  // so that the read ends when the child is gone
     long long total = 0;
     char buf[65536];
@@ -62,11 +41,6 @@ long long RunDirect(const std::wstring& cmdLine, const std::wstring& folder, DWO
         total += got;
     WaitForSingleObject(process.process.get(), INFINITE);
     return total;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 std::wstring Folder(const wchar_t* env) {
@@ -105,7 +79,7 @@ int main() {
         const std::wstring dir = src + L"\\folder " + std::to_wstring(d);
         CreateDirectoryW(dir.c_str(), nullptr);
         for (int f = 0; f < filesPerFolder; ++f)
-            WriteSmallFile(dir + L"\\file " + std::to_wstring(f) + L".txt", "entry " + std::to_string(f));
+            bench::WriteAll(dir + L"\\file " + std::to_wstring(f) + L".txt", "entry " + std::to_string(f));
     }
     const std::wstring archive = root + L"\\listing.7z";
     if (RunDirect(L"\"" + sevenZip + L"\" a -y \"" + archive + L"\" *", src) < 0) {
@@ -120,31 +94,31 @@ int main() {
     z.SetPath7zip(sevenZip);
     z.SetFileName(archive);
     for (int round = 0; round < kRounds; ++round) {
-        double t0 = NowMs();
+        double t0 = bench::NowMs();
         directBytes = RunDirect(L"\"" + sevenZip + L"\" l -r -slt \"" + archive + L"\"", L"");
-        direct.push_back(NowMs() - t0);
+        direct.push_back(bench::NowMs() - t0);
 
-        t0 = NowMs();
+        t0 = bench::NowMs();
         RunDirect(L"\"" + sevenZip + L"\" l -r -slt \"" + archive + L"\"", L"", 1 << 20);
-        directBigPipe.push_back(NowMs() - t0);
+        directBigPipe.push_back(bench::NowMs() - t0);
 
-        t0 = NowMs();
+        t0 = bench::NowMs();
         const std::wstring list = z.GetFileList(L"*", true);
-        driver.push_back(NowMs() - t0);
+        driver.push_back(bench::NowMs() - t0);
         listChars = list.size();
     }
 
     size_t entries = 0;
     for (size_t pos = 0; (pos = z.Last7zReport().find(L"\r\nPath = ", pos)) != std::wstring::npos; ++pos)
         ++entries;
-    const double d = Median(direct);
-    const double g = Median(driver);
+    const double d = bench::Median(direct);
+    const double g = bench::Median(driver);
     std::printf("archive: %zu entries listed (%lld bytes of listing)\n", entries - 1, directBytes);
     std::printf("7z l -r -slt directly      : %8.1f ms (median of %d)\n", d, kRounds);
-    std::printf("  same, 1 MiB pipe         : %8.1f ms (median of %d)\n", Median(directBigPipe), kRounds);
+    std::printf("  same, 1 MiB pipe         : %8.1f ms (median of %d)\n", bench::Median(directBigPipe), kRounds);
     std::printf("c7z::GetFileList(\"*\", -r)  : %8.1f ms (median of %d), %zu characters kept\n", g, kRounds, listChars);
     std::printf("ratio driver / direct      : %8.2f\n", g / d);
-    std::printf("ratio driver / 1 MiB direct: %8.2f\n", g / Median(directBigPipe));
+    std::printf("ratio driver / 1 MiB direct: %8.2f\n", g / bench::Median(directBigPipe));
 
     std::wstring from = root;
     from.push_back(L'\0');

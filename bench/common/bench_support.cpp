@@ -76,22 +76,29 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
-long Run(const std::wstring& cmdLine, const std::wstring& folder) {
-    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    UniqueFile nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
+bool StartHidden(const std::wstring& cmdLine, const std::wstring& folder, HANDLE output, ProcessInfo& process) {
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
-    si.hStdOutput = nul.get();
-    si.hStdError = nul.get();
+    si.hStdOutput = output;
+    si.hStdError = output;
     std::vector<wchar_t> cmd(cmdLine.begin(), cmdLine.end());
     cmd.push_back(L'\0');
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &si, &pi))
+        return false;
+    process = ProcessInfo(pi);
+    return true;
+}
+
+long Run(const std::wstring& cmdLine, const std::wstring& folder) {
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    UniqueFile nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
+    ProcessInfo process;
+    if (!StartHidden(cmdLine, folder, nul.get(), process))
         return -1;
-    ProcessInfo process(pi);
     WaitForSingleObject(process.process.get(), INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.process.get(), &code);

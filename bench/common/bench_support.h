@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/handles_win.h"
+
 namespace bench {
 
 double NowMs();
@@ -18,6 +20,8 @@ std::wstring Env(const wchar_t* name);
 std::string ReadAll(const std::wstring& path);
 bool WriteAll(const std::wstring& path, const std::string& bytes);
 std::string Utf8(const std::wstring& text);
+// Starts a command line hidden, its standard output and error going to `output` (inheritable).
+bool StartHidden(const std::wstring& cmdLine, const std::wstring& folder, HANDLE output, ProcessInfo& process);
 // Starts a command line hidden and waits for it; its output is thrown away. Returns the exit code or -1.
 long Run(const std::wstring& cmdLine, const std::wstring& folder = L"");
 // A visible top-level window of process `pid` for which `match` holds, polled every `pollMs`; null on
