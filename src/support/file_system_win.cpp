@@ -249,23 +249,18 @@ bool KillFolderIn(const std::wstring& folder,
         }
     }
 
-    for (const Entry& file : files) {
-        try {
-            RemoveFile(file.exact);
-        } catch (const SysError& e) {
-            if (failures && !Vanished(e))
-                failures->push_back(file.shown);
+    const auto removeEach = [&](const std::vector<Entry>& entries, void (*remove)(const std::wstring&)) {
+        for (const Entry& entry : entries) {
+            try {
+                remove(entry.exact);
+            } catch (const SysError& e) {
+                if (failures && !Vanished(e))
+                    failures->push_back(entry.shown);
+            }
         }
-    }
-
-    for (const Entry& link : links) {
-        try {
-            RemoveFolder(link.exact);
-        } catch (const SysError& e) {
-            if (failures && !Vanished(e))
-                failures->push_back(link.shown);
-        }
-    }
+    };
+    removeEach(files, RemoveFile);
+    removeEach(links, RemoveFolder);
 
     if (!subFolders.empty()) {
         if (!recurse)
