@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "patcher/typical_descriptor.h"
+#include "support/encoding.h"
 
 namespace frmMaker {
 namespace {
@@ -18,23 +19,13 @@ const std::wstring kStrings =
     L"\r\n\t<FR>\r\n\t\t<Title>Mise à jour</Title>\r\n\t</FR>\r\n\t<EN>\r\n\t\t<Title>"
     L"Update</Title>\r\n\t</EN>\r\n";
 
-// The language file that ships beside the maker, as text (it is UTF-8; its texts stay in the basic plane).
+// The language file that ships beside the maker, as text (it is UTF-8).
 std::wstring ShippedLangFile() {
     // Under Wine the test run names the sources by their Windows path.
     const char* root = std::getenv("OV_SOURCE_DIR");
     std::ifstream in(std::string(root ? root : OV_SOURCE_DIR) + "/src/maker/PatchLang.xml", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::wstring text;
-    for (size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : 3;
-        unsigned value = length == 1 ? lead : lead & (length == 2 ? 0x1Fu : 0x0Fu);
-        for (size_t k = 1; k < length && i + k < bytes.size(); ++k)
-            value = value << 6 | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
-        text += static_cast<wchar_t>(value);
-        i += length;
-    }
-    return text;
+    return mStringTools::Utf8BytesToText(bytes);
 }
 
 MakerSettings Typical() {
