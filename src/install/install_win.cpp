@@ -27,11 +27,6 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool IsFolder(const std::wstring& path) {
-    const DWORD attr = GetFileAttributesW(Long(path).c_str());
-    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool Move(const std::wstring& from, const std::wstring& to, DWORD flags = 0) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(Long(from).c_str(), Long(to).c_str(), flags))
@@ -63,7 +58,7 @@ bool Delete(const std::wstring& path) {
 // folder that lands on another drive tells so.
 DWORD VolumeSerial(const std::wstring& path) {
     std::wstring folder = mGlobal::FilePathOnly(path);
-    while (!IsFolder(folder)) {
+    while (!mGlobal::FolderExists(folder)) {
         std::wstring parent = mGlobal::FilePathOnly(folder);
         if (parent.size() >= folder.size())
             return 0;
@@ -175,7 +170,7 @@ bool InstallLock::Acquire(const std::wstring& installRoot) {
 
 Recovery Recover(const std::wstring& installRoot) {
     const std::wstring work = InstallWorkFolder(installRoot);
-    if (!IsFolder(work))
+    if (!mGlobal::FolderExists(work))
         return Recovery::Nothing;
     const std::wstring journal = JournalPath(installRoot);
     Plan plan;
@@ -198,7 +193,7 @@ StagedSwap::StagedSwap(std::wstring installRoot) : root_(std::move(installRoot))
 
 bool StagedSwap::PrepareStaging() {
     const std::wstring work = InstallWorkFolder(root_);
-    if (IsFolder(work))
+    if (mGlobal::FolderExists(work))
         mGlobal::KillFolder(work, true, nullptr, false);
     return mGlobal::MakePath(StagingFolder(root_));
 }
@@ -244,7 +239,7 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath) {
     const auto folderExists = [&](const std::wstring& folder) {
         if (std::find(existing.begin(), existing.end(), folder) != existing.end())
             return true;
-        if (!IsFolder(folder))
+        if (!mGlobal::FolderExists(folder))
             return false;
         existing.push_back(folder);
         return true;
@@ -307,7 +302,7 @@ void StagedSwap::MoveToBackup(const std::vector<std::wstring>& paths) {
     for (const std::wstring& item : paths) {
         // Resolved: a leftover may be written with "/" or "..", and the journal names the file itself.
         const std::wstring path = mGlobal::GetFullPath(item, L"");
-        if (path.empty() || !Exists(path) || IsFolder(path))
+        if (path.empty() || !Exists(path) || mGlobal::FolderExists(path))
             continue;
         const std::wstring aside = InstallWorkFolder(root_) + L"gone\\" +
                                    mStringTools::DecimalText(static_cast<int64_t>(removals.size())) + L"\\" +
