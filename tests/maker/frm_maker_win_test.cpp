@@ -253,6 +253,19 @@ TEST_F(MakerWindow, AVeryLongUpdateTextIsTakenWhole) {
     EXPECT_EQ(GetWindowTextLengthW(run), static_cast<int>(commands.size()) + 1);
 }
 
+// A visible message box of this process (EnumWindows callback: the system calls it stdcall).
+BOOL CALLBACK FindOwnBox(HWND w, LPARAM found) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (pid == GetCurrentProcessId() && std::wstring(cls) == L"#32770" && IsWindowVisible(w) && GetDlgItem(w, 0xFFFF)) {
+        *reinterpret_cast<HWND*>(found) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // Answers the next message box of this process with `button` and records its text.
 class BoxAnswerer {
   public:
@@ -261,20 +274,7 @@ class BoxAnswerer {
               const DWORD deadline = GetTickCount() + 10000;
               while (!done_ && GetTickCount() < deadline) {
                   HWND box = nullptr;
-                  EnumWindows(
-                      [](HWND w, LPARAM found) -> BOOL {
-                          DWORD pid = 0;
-                          GetWindowThreadProcessId(w, &pid);
-                          wchar_t cls[16] = {};
-                          GetClassNameW(w, cls, 16);
-                          if (pid == GetCurrentProcessId() && std::wstring(cls) == L"#32770" && IsWindowVisible(w) &&
-                              GetDlgItem(w, 0xFFFF)) {
-                              *reinterpret_cast<HWND*>(found) = w;
-                              return FALSE;
-                          }
-                          return TRUE;
-                      },
-                      reinterpret_cast<LPARAM>(&box));
+                  EnumWindows(FindOwnBox, reinterpret_cast<LPARAM>(&box));
                   if (box) {
                       wchar_t text[512] = {};
                       GetDlgItemTextW(box, 0xFFFF, text, 512);
