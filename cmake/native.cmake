@@ -9,7 +9,9 @@ add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 ov_core_library()
 
 # ovpatch, the maintainers' command-line tool; its tests join the core tests.
-add_library(ovcli STATIC ${CMAKE_SOURCE_DIR}/src/cli/ovpatch.cpp)
+file(GLOB OV_CLI_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/cli/*.cpp)
+list(FILTER OV_CLI_SRC EXCLUDE REGEX "/main\\.cpp$")
+add_library(ovcli STATIC ${OV_CLI_SRC})
 target_link_libraries(ovcli PUBLIC ovcore)
 add_executable(ovpatch ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
 target_link_libraries(ovpatch PRIVATE ovcli)

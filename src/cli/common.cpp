@@ -1,0 +1,113 @@
+#include "cli/common.h"
+
+#include <filesystem>
+#include <iterator>
+
+#include "support/encoding.h"
+
+namespace ovpatch {
+
+namespace fs = std::filesystem;
+
+std::string Utf8(const std::wstring& text) {
+    return mStringTools::TextToUtf8Bytes(text);
+}
+
+std::wstring Wide(const std::string& bytes) {
+    return mStringTools::Utf8BytesToText(bytes);
+}
+
+std::string ReadWhole(const std::string& path, const char* what) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        throw Failure{kUnreadable, std::string(what) + " " + path + " is not a file"};
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in && !in.eof())
+        throw Failure{kUnreadable, std::string("cannot read ") + what + " " + path};
+    return bytes;
+}
+
+std::wstring DecodeText(std::string bytes) {
+    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE)
+        return mStringTools::Utf16BytesToText(bytes.substr(2));
+    bytes = bytes.substr(0, bytes.find('\0'));
+    if (mStringTools::IsUTF8(bytes)) {
+        std::wstring text = Wide(bytes);
+        if (!text.empty() && text[0] == 0xFEFF)
+            text.erase(0, 1);
+        return text;
+    }
+    static const uint16_t k1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                       0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::wstring text;
+    for (char c : bytes) {
+        const uint8_t b = static_cast<uint8_t>(c);
+        text.push_back(static_cast<wchar_t>(b >= 0x80 && b < 0xA0 ? k1252[b - 0x80] : b));
+    }
+    return text;
+}
+
+FileSource::FileSource(const std::string& path) : in_(path, std::ios::binary) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec) || !in_)
+        throw Failure{kUnreadable, "cannot read " + path};
+    in_.seekg(0, std::ios::end);
+    size_ = static_cast<int64_t>(in_.tellg());
+}
+
+void FileSource::ReadAt(int64_t offset, char* buffer, size_t count) {
+    in_.clear();
+    in_.seekg(offset);
+    in_.read(buffer, static_cast<std::streamsize>(count));
+    if (offset < 0 || static_cast<size_t>(in_.gcount()) != count)
+        throw SysError{38, L"Reached the end of the file."};
+}
+
+cXmlNode ReadDescriptor(FileSource& source, const std::string& path) {
+    try {
+        return cXmlNode(Wide(mGlobal::ReadPatchBlock(source, 0, mGlobal::kMaxInMemoryBlock)));
+    } catch (const SysError& e) {
+        throw Failure{kNotAPatch, path + " is not a patch: " + Utf8(e.description)};
+    }
+}
+
+bool Args::Next() {
+    if (next_ >= args_.size())
+        return false;
+    name_ = args_[next_++];
+    inline_.reset();
+    option_ = name_ == "-o" || (name_.size() > 2 && name_.rfind("--", 0) == 0);
+    if (!option_)
+        return true;
+    name_ = name_ == "-o" ? "output" : name_.substr(2);
+    const size_t equals = name_.find('=');
+    if (equals != std::string::npos) {
+        inline_ = name_.substr(equals + 1);
+        name_.resize(equals);
+    }
+    return true;
+}
+
+std::string Args::Value() {
+    if (inline_)
+        return *inline_;
+    if (next_ >= args_.size())
+        throw Failure{kUsage, "--" + name_ + " needs a value"};
+    return args_[next_++];
+}
+
+void Args::NoValue() const {
+    if (inline_)
+        throw Failure{kUsage, "--" + name_ + " takes no value"};
+}
+
+void Args::Unknown() const {
+    if (option_)
+        throw Failure{kUsage, "unknown option --" + name_ + " (see ovpatch --help)"};
+    throw Failure{kUsage, "unexpected \"" + name_ + "\" (see ovpatch --help)"};
+}
+
+}  // namespace ovpatch
