@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
 
+#include "patcher/strings.h"
 #include "support/encoding.h"
 
 namespace ovpatch {
@@ -81,6 +83,24 @@ cXmlNode ReadDescriptor(FileSource& source, const std::string& path) {
     }
 }
 
+std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table) {
+    std::vector<LanguageBlock> blocks;
+    const cXmlNode root(L"<Strings>" + table + L"</Strings>");
+    const int32_t count = root.ChildCount();
+    for (int32_t i = 1; i <= count; ++i) {
+        const std::optional<cXmlNode> block = root.Child(i);
+        if (!block)
+            continue;
+        LanguageBlock b{block->Name(), block->ChildCount(), {}};
+        for (const wchar_t* key : mPatchStrings::kMessageKeys) {
+            if (block->ChildValue(key).empty())
+                b.missing.push_back(key);
+        }
+        blocks.push_back(std::move(b));
+    }
+    return blocks;
+}
+
 uint32_t Crc32(const char* data, size_t size) {
     static const std::array<uint32_t, 256> table = [] {
         std::array<uint32_t, 256> t{};
@@ -117,18 +137,21 @@ std::string RunCaptured(const std::vector<std::string>& argv, int& status) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         throw Failure{kUnreadable, "cannot start " + argv[0]};
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     const pid_t pid = fork();
-    if (pid < 0)
+    if (pid < 0) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
         throw Failure{kUnreadable, "cannot start " + argv[0]};
+    }
     if (pid == 0) {
         const int null = open("/dev/null", O_RDONLY);
         dup2(null, 0);
         dup2(pipeFds[1], 1);
         dup2(pipeFds[1], 2);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }
@@ -169,7 +192,8 @@ std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path, co
             reason = line.substr(line.rfind(" : ") == std::string::npos ? 0 : line.rfind(" : ") + 3);
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " + (reason.empty() ? "it failed" : reason)};
+        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " +
+                                    (reason.empty() ? "it failed" : reason)};
     return entries;
 }
 
