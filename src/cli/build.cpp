@@ -20,6 +20,7 @@
 
 #include "cli/common.h"
 #include "maker/descriptor_builder.h"
+#include "patcher/strings.h"
 
 namespace ovpatch {
 namespace {
@@ -38,27 +39,13 @@ struct OptionSpec {
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"image", Kind::Path},
-    {"archive", Kind::Path},
-    {"output", Kind::Path},
-    {"langs", Kind::Path},
-    {"from", Kind::Path},
-    {"settings", Kind::Path},
-    {"update-info-file", Kind::Path},
-    {"suite-version", Kind::Value},
-    {"patch-version", Kind::Value},
-    {"min-patch", Kind::Value},
-    {"lang", Kind::Value},
-    {"extract-path", Kind::Value},
-    {"update-info", Kind::Value},
-    {"run-after", Kind::Value},
-    {"delete-after", Kind::Value},
-    {"file-flag", Kind::Value},
-    {"lang-check", Kind::Switch},
-    {"all-languages", Kind::Switch},
-    {"force-menu-restart", Kind::Switch},
-    {"force", Kind::Switch},
-    {"quiet", Kind::Switch},
+    {"image", Kind::Path},          {"archive", Kind::Path},         {"output", Kind::Path},
+    {"langs", Kind::Path},          {"from", Kind::Path},            {"settings", Kind::Path},
+    {"update-info-file", Kind::Path}, {"suite-version", Kind::Value}, {"patch-version", Kind::Value},
+    {"min-patch", Kind::Value},     {"lang", Kind::Value},           {"extract-path", Kind::Value},
+    {"update-info", Kind::Value},   {"run-after", Kind::Value},      {"delete-after", Kind::Value},
+    {"file-flag", Kind::Value},     {"lang-check", Kind::Switch},    {"all-languages", Kind::Switch},
+    {"force-menu-restart", Kind::Switch}, {"force", Kind::Switch},   {"quiet", Kind::Switch},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -397,10 +384,9 @@ int64_t CopyInto(int fd, const std::string& from, int64_t length, const std::str
     int64_t copied = 0;
     try {
         while (length < 0 || copied < length) {
-            const size_t want =
-                length < 0
-                    ? buffer.size()
-                    : static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buffer.size()), length - copied));
+            const size_t want = length < 0 ? buffer.size()
+                                           : static_cast<size_t>(std::min<int64_t>(
+                                                 static_cast<int64_t>(buffer.size()), length - copied));
             const ssize_t got = read(in, buffer.data(), want);
             if (got < 0 && errno == EINTR)
                 continue;
@@ -483,8 +469,7 @@ std::string RefusalText(const frmMaker::Refusal& refusal, const std::string& nam
             return "a " + option +
                    " entry holds \"|\", which the patch reads as the end of an entry: give each entry on its own";
         case frmMaker::BuildRefusal::DescriptorMarkup:
-            return option + " holds \"" + Utf8(refusal.found) +
-                   "\", which the patch would read as part of its descriptor";
+            return option + " holds \"" + Utf8(refusal.found) + "\", which the patch would read as part of its descriptor";
         case frmMaker::BuildRefusal::OutputIsImage:
             return "\"" + name + "\" is the image itself: choose another patch version";
         case frmMaker::BuildRefusal::OutputIsArchive:
@@ -533,8 +518,7 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         CheckArchiveHeader(in.archive);
     const int64_t imageLength = ProgramLength(in.image, notes);
 
-    const std::string langs =
-        in.langs.empty() ? (fs::path(in.image).parent_path() / "PatchLang.xml").string() : in.langs;
+    const std::string langs = in.langs.empty() ? (fs::path(in.image).parent_path() / "PatchLang.xml").string() : in.langs;
     const std::wstring langText = DecodeText(ReadWhole(langs, "language file"));
     const std::vector<std::wstring> languages = frmMaker::ListLanguages(langText);
     if (languages.empty())
@@ -565,11 +549,9 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         s.ExtractPath = descriptor.ChildValue(L"ExtractPath");
     }
     // A new patch gets a new identifier, also when it starts from an old one.
-    s.PatchVersion.clear();
+    s.PatchVersion = FreshPatchId();
     ApplyEntries(s, fileEntries, languages);
     ApplyEntries(s, options, languages);
-    if (s.PatchVersion.empty())
-        s.PatchVersion = FreshPatchId();
     CheckValues(s);
 
     const std::wstring name = frmMaker::OutputFileName(s.PatchVersion, s.LangName, s.LangCheck);
@@ -588,8 +570,9 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
     const uint64_t needed = static_cast<uint64_t>(imageLength + archiveSize) + descriptor.size() + 18;
     struct statvfs space {};
     if (statvfs(in.output.c_str(), &space) == 0 && uint64_t{space.f_bavail} * space.f_frsize < needed)
-        throw Failure{kWriteFailed, "no patch written: it needs " + std::to_string(needed) + " bytes and " + in.output +
-                                        " has " + std::to_string(uint64_t{space.f_bavail} * space.f_frsize) + " free"};
+        throw Failure{kWriteFailed, "no patch written: it needs " + std::to_string(needed) + " bytes and " +
+                                        in.output + " has " + std::to_string(uint64_t{space.f_bavail} * space.f_frsize) +
+                                        " free"};
 
     if (const auto files = ListArchive(in.archive)) {
         if (std::none_of(files->begin(), files->end(), [](const ArchiveEntry& e) { return !e.folder; }))

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -137,21 +136,18 @@ std::string RunCaptured(const std::vector<std::string>& argv, int& status) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         throw Failure{kUnreadable, "cannot start " + argv[0]};
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     const pid_t pid = fork();
-    if (pid < 0) {
-        close(pipeFds[0]);
-        close(pipeFds[1]);
+    if (pid < 0)
         throw Failure{kUnreadable, "cannot start " + argv[0]};
-    }
     if (pid == 0) {
         const int null = open("/dev/null", O_RDONLY);
         dup2(null, 0);
         dup2(pipeFds[1], 1);
         dup2(pipeFds[1], 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }
@@ -192,8 +188,7 @@ std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path, co
             reason = line.substr(line.rfind(" : ") == std::string::npos ? 0 : line.rfind(" : ") + 3);
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " +
-                                    (reason.empty() ? "it failed" : reason)};
+        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " + (reason.empty() ? "it failed" : reason)};
     return entries;
 }
 

@@ -49,6 +49,18 @@ class FileSource final : public mGlobal::PatchSource {
 // The descriptor of a patch, or a kNotAPatch failure naming `path`.
 cXmlNode ReadDescriptor(FileSource& source, const std::string& path);
 
+// One language block of a message table, with the message keys it has no text for: the patcher would
+// show an empty box or button for those.
+struct LanguageBlock {
+    std::wstring name;
+    int32_t messages = 0;
+    std::vector<std::wstring> missing;
+};
+
+// The blocks of a message table: the content of a language file's `messages` element, or of a
+// descriptor's `Strings` element.
+std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
+
 // CRC-32 as zip and 7z use it.
 uint32_t Crc32(const char* data, size_t size);
 
@@ -62,18 +74,6 @@ struct ArchiveEntry {
 // `shownAs` names it in that message (the archive itself when empty).
 std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path, const std::string& shownAs = {});
 inline constexpr const char* kNoSevenZip = "7zz (Debian package 7zip) is not installed";
-
-// One language block of a message table, with the message keys it has no text for: the patcher would
-// show an empty box or button for those.
-struct LanguageBlock {
-    std::wstring name;
-    int32_t messages = 0;
-    std::vector<std::wstring> missing;
-};
-
-// The blocks of a message table: the content of a language file's `messages` element, or of a
-// descriptor's `Strings` element.
-std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
 
 // Walks a verb's arguments: "--name value", "--name=value", "-o" for "--output", and plain operands.
 class Args {
