@@ -33,4 +33,23 @@ std::wstring GetString(const cXmlNode& descriptor, int32_t stringsPos, const std
 // Throws SysError (kErrInvalidCall) when that block is opened but never closed.
 std::wstring UpdateInfoText(const cXmlNode& descriptor, const std::wstring& langCode);
 
+// Every message key the patcher shows, in the order of the shipped language file.
+inline constexpr const wchar_t* kMessageKeys[] = {L"Title",
+                                                  L"Apply",
+                                                  L"Cancel",
+                                                  L"UpdateDone",
+                                                  L"ExtractError",
+                                                  L"CmdRunError",
+                                                  L"OrvFound",
+                                                  L"OrvNotRunning",
+                                                  L"MultipleOrvFound",
+                                                  L"VersionMismatch",
+                                                  L"LangMismatch",
+                                                  L"NoUpdateNeeded",
+                                                  L"CantUpdate",
+                                                  L"SelectFolderTitle",
+                                                  L"OrvNotFound",
+                                                  L"UpdateAlreadyDone",
+                                                  L"OrvStillRunning"};
+
 }  // namespace mPatchStrings

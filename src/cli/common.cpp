@@ -1,0 +1,226 @@
+#include "cli/common.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <sstream>
+
+#include "patcher/strings.h"
+#include "support/encoding.h"
+
+namespace ovpatch {
+
+namespace fs = std::filesystem;
+
+std::string Utf8(const std::wstring& text) {
+    return mStringTools::TextToUtf8Bytes(text);
+}
+
+std::wstring Wide(const std::string& bytes) {
+    return mStringTools::Utf8BytesToText(bytes);
+}
+
+std::string ReadWhole(const std::string& path, const char* what) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        throw Failure{kUnreadable, std::string(what) + " " + path + " is not a file"};
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in && !in.eof())
+        throw Failure{kUnreadable, std::string("cannot read ") + what + " " + path};
+    return bytes;
+}
+
+std::wstring DecodeText(std::string bytes) {
+    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE)
+        return mStringTools::Utf16BytesToText(bytes.substr(2));
+    bytes = bytes.substr(0, bytes.find('\0'));
+    if (mStringTools::IsUTF8(bytes)) {
+        std::wstring text = Wide(bytes);
+        if (!text.empty() && text[0] == 0xFEFF)
+            text.erase(0, 1);
+        return text;
+    }
+    static const uint16_t k1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                       0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::wstring text;
+    for (char c : bytes) {
+        const uint8_t b = static_cast<uint8_t>(c);
+        text.push_back(static_cast<wchar_t>(b >= 0x80 && b < 0xA0 ? k1252[b - 0x80] : b));
+    }
+    return text;
+}
+
+FileSource::FileSource(const std::string& path) : in_(path, std::ios::binary) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec) || !in_)
+        throw Failure{kUnreadable, "cannot read " + path};
+    in_.seekg(0, std::ios::end);
+    size_ = static_cast<int64_t>(in_.tellg());
+}
+
+void FileSource::ReadAt(int64_t offset, char* buffer, size_t count) {
+    in_.clear();
+    in_.seekg(offset);
+    in_.read(buffer, static_cast<std::streamsize>(count));
+    if (offset < 0 || offset + static_cast<int64_t>(count) > size_ || static_cast<size_t>(in_.gcount()) != count)
+        throw SysError{38, L"Reached the end of the file."};
+}
+
+cXmlNode ReadDescriptor(FileSource& source, const std::string& path) {
+    try {
+        return cXmlNode(Wide(mGlobal::ReadPatchBlock(source, 0, mGlobal::kMaxInMemoryBlock)));
+    } catch (const SysError& e) {
+        throw Failure{kNotAPatch, path + " is not a patch: " + Utf8(e.description)};
+    }
+}
+
+std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table) {
+    std::vector<LanguageBlock> blocks;
+    const cXmlNode root(L"<Strings>" + table + L"</Strings>");
+    const int32_t count = root.ChildCount();
+    for (int32_t i = 1; i <= count; ++i) {
+        const std::optional<cXmlNode> block = root.Child(i);
+        if (!block)
+            continue;
+        LanguageBlock b{block->Name(), block->ChildCount(), {}};
+        for (const wchar_t* key : mPatchStrings::kMessageKeys) {
+            if (block->ChildValue(key).empty())
+                b.missing.push_back(key);
+        }
+        blocks.push_back(std::move(b));
+    }
+    return blocks;
+}
+
+uint32_t Crc32(const char* data, size_t size) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ static_cast<uint8_t>(data[i])) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+namespace {
+
+bool OnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The program's standard output and error together, and its exit status; its input is empty, so that
+// it can never stop to ask for anything.
+std::string RunCaptured(const std::vector<std::string>& argv, int& status) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        throw Failure{kUnreadable, "cannot start " + argv[0]};
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw Failure{kUnreadable, "cannot start " + argv[0]};
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(pipeFds[1], 1);
+        dup2(pipeFds[1], 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string output;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0)
+            output.append(buffer, static_cast<size_t>(got));
+        else if (errno != EINTR)
+            break;
+    }
+    close(pipeFds[0]);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return output;
+}
+
+}  // namespace
+
+std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path, const std::string& shownAs) {
+    if (!OnPath("7zz"))
+        return std::nullopt;
+    // An empty password: an archive whose list is encrypted is refused instead of asking for one.
+    int status = 0;
+    const std::string output = RunCaptured({"7zz", "l", "-ba", "-slt", "-t7z", "-p", "--", path}, status);
+    std::vector<ArchiveEntry> entries;
+    std::istringstream lines(output);
+    std::string line, reason;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Path = ", 0) == 0)
+            entries.push_back({line.substr(7)});
+        else if (line.rfind("Size = ", 0) == 0 && !entries.empty())
+            entries.back().size = std::atoll(line.c_str() + 7);
+        else if (line.rfind("Attributes = D", 0) == 0 && !entries.empty())
+            entries.back().folder = true;
+        else if (!line.empty() && line != "ERRORS:")
+            reason = line.substr(line.rfind(" : ") == std::string::npos ? 0 : line.rfind(" : ") + 3);
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " + (reason.empty() ? "it failed" : reason)};
+    return entries;
+}
+
+bool Args::Next() {
+    if (next_ >= args_.size())
+        return false;
+    name_ = args_[next_++];
+    inline_.reset();
+    option_ = name_ == "-o" || (name_.size() > 2 && name_.rfind("--", 0) == 0);
+    if (!option_)
+        return true;
+    name_ = name_ == "-o" ? "output" : name_.substr(2);
+    const size_t equals = name_.find('=');
+    if (equals != std::string::npos) {
+        inline_ = name_.substr(equals + 1);
+        name_.resize(equals);
+    }
+    return true;
+}
+
+std::string Args::Value() {
+    if (inline_)
+        return *inline_;
+    if (next_ >= args_.size())
+        throw Failure{kUsage, "--" + name_ + " needs a value"};
+    return args_[next_++];
+}
+
+void Args::Unknown() const {
+    if (option_)
+        throw Failure{kUsage, "unknown option --" + name_ + " (see ovpatch --help)"};
+    throw Failure{kUsage, "unexpected \"" + name_ + "\" (see ovpatch --help)"};
+}
+
+}  // namespace ovpatch

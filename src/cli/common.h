@@ -1,0 +1,108 @@
+// What every ovpatch verb shares: failures with their exit codes, text and file reading, the patch read
+// through the core's reader, and the command-line walk. Each verb lives in a file of its own.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/ovpatch.h"
+#include "container/patch_container.h"
+#include "container/xml_node.h"
+
+namespace ovpatch {
+
+// Ends the command with its exit code; Run prints the message.
+struct Failure {
+    int code;
+    std::string message;
+};
+
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& bytes);
+
+// The whole file; `what` names it in the message when it cannot be read.
+std::string ReadWhole(const std::string& path, const char* what);
+
+// A text file decoded as the maker's file loader decodes it: UTF-16 with its byte-order mark, UTF-8
+// (its mark dropped), otherwise Windows-1252; like the system's conversion, text stops at a zero byte.
+std::wstring DecodeText(std::string bytes);
+
+// The patch file read through the core's reader.
+class FileSource final : public mGlobal::PatchSource {
+  public:
+    explicit FileSource(const std::string& path);
+    int64_t Size() override { return size_; }
+    // From now on the file ends at `size`, as if the rest were not there.
+    void Limit(int64_t size) { size_ = std::min(size_, size); }
+    void ReadAt(int64_t offset, char* buffer, size_t count) override;
+
+  private:
+    std::ifstream in_;
+    int64_t size_ = 0;
+};
+
+// The descriptor of a patch, or a kNotAPatch failure naming `path`.
+cXmlNode ReadDescriptor(FileSource& source, const std::string& path);
+
+// One language block of a message table, with the message keys it has no text for: the patcher would
+// show an empty box or button for those.
+struct LanguageBlock {
+    std::wstring name;
+    int32_t messages = 0;
+    std::vector<std::wstring> missing;
+};
+
+// The blocks of a message table: the content of a language file's `messages` element, or of a
+// descriptor's `Strings` element.
+std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
+
+// CRC-32 as zip and 7z use it.
+uint32_t Crc32(const char* data, size_t size);
+
+// The files and folders of a 7z archive as 7-Zip for Linux ("7zz") lists them.
+struct ArchiveEntry {
+    std::string path;
+    int64_t size = 0;
+    bool folder = false;
+};
+// Nothing when 7zz is not installed; a kRefused failure with 7-Zip's reason when it cannot read the archive.
+// `shownAs` names it in that message (the archive itself when empty).
+std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path, const std::string& shownAs = {});
+inline constexpr const char* kNoSevenZip = "7zz (Debian package 7zip) is not installed";
+
+// Walks a verb's arguments: "--name value", "--name=value", "-o" for "--output", and plain operands.
+class Args {
+  public:
+    // `args[0]` is the verb; the walk starts after it.
+    explicit Args(const std::vector<std::string>& args) : args_(args) {}
+    // Moves to the next argument; false at the end.
+    bool Next();
+    // Whether the current argument is an option; Name() is then its name without "--".
+    bool IsOption() const { return option_; }
+    const std::string& Name() const { return name_; }
+    // The current plain operand.
+    const std::string& Operand() const { return name_; }
+    // The option's value, inline or the next argument.
+    std::string Value();
+    bool HasInlineValue() const { return inline_.has_value(); }
+    // The argument after the current one, not taken; null at the end.
+    const std::string* Peek() const { return next_ < args_.size() ? &args_[next_] : nullptr; }
+    [[noreturn]] void Unknown() const;
+
+  private:
+    const std::vector<std::string>& args_;
+    size_t next_ = 1;
+    bool option_ = false;
+    std::string name_;
+    std::optional<std::string> inline_;
+};
+
+int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int InspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace ovpatch
