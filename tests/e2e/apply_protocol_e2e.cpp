@@ -9,6 +9,7 @@
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
 #include "patcher/frm_main_ids.h"
+#include "support/handles_win.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ using e2e::kAssoc;
 using e2e::kMenu;
 using e2e::kStubborn;
 using e2e::kTool;
+using e2e::kTool64;
 using e2e::kWrapper;
 using e2e::kZet;
 using e2e::SharedLog;
@@ -49,6 +51,16 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     orvana.StartFake(L"fake_zet", kZet);
     orvana.StartFake(L"fake_tool", kTool);
     orvana.StartFake(L"fake_stubborn", kStubborn);
+    const fakes::FakeProcess& tool64 = orvana.StartFake(e2e::Fake64(L"fake_tool"), kTool64);
+    BOOL narrower = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &narrower));
+    if (narrower) {
+        // The tests and the patcher under test are 32-bit programs on 64-bit Windows; the tool is not.
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, tool64.pid()));
+        BOOL emulated = TRUE;
+        ASSERT_TRUE(process.get() && IsWow64Process(process.get(), &emulated));
+        EXPECT_FALSE(emulated) << "tool64.exe is not a 64-bit program";
+    }
     orvana.WriteText(L"old.txt", L"leftover");
     orvana.WriteText(L"slashed.txt", L"leftover");
     orvana.WriteText(L"dotted.txt", L"leftover");
@@ -73,6 +85,7 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
         {kAssoc, FakeBytes(L"fake_assoc")},
         {kMenu, FakeBytes(L"fake_menu")},
         {L"OrvanaTools\\post.exe", FakeBytes(L"fake_post")},
+        {kTool64, "tool64, new"},
         {L"readme.txt", "new readme"},
     });
     e2e::TempDir out;
@@ -121,6 +134,9 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     // Closed and not restarted; the stubborn one ignored the request and was terminated (no exit line).
     EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe", true)),
               (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE", "1:exit 0"}));
+    EXPECT_EQ(WithoutStart(log.EventsOf("tool64.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE", "1:exit 0"}));
+    EXPECT_EQ(orvana.ReadBytes(kTool64), "tool64, new");
     EXPECT_EQ(WithoutStart(log.EventsOf("stubborn.exe", true)),
               (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE ignored"}));
     EXPECT_TRUE(e2e::RunningUnder(orvana.Path(L"OrvanaTools\\Stubborn")).empty());

@@ -21,7 +21,8 @@ std::wstring SevenZipFolder() {
 }
 
 std::wstring ProductExe() {
-    return fakes::Env(L"OV_BUILD_DIR") + L"\\OVPatcher.exe";
+    const std::wstring product = fakes::Env(L"OV_PRODUCT_EXE");
+    return product.empty() ? fakes::Env(L"OV_BUILD_DIR") + L"\\OVPatcher.exe" : product;
 }
 
 Texts TypicalTexts(bool french) {
