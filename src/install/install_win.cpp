@@ -1,6 +1,7 @@
 #include "install/install_win.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 
@@ -132,6 +133,26 @@ bool Flush(const std::wstring& path) {
     UniqueFile file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file && FlushFileBuffers(file.get());
+}
+
+// Whether files on the volume of `path` keep permissions of their own (NTFS does, FAT does not).
+bool KeepsPermissions(const std::wstring& path) {
+    wchar_t volume[MAX_PATH + 1];
+    DWORD flags = 0;
+    return GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1) &&
+           GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_PERSISTENT_ACLS);
+}
+
+// A renamed file keeps the permissions it had in the staging folder, where extracting in place made it
+// take its folder's: an empty, unprotected list takes the inherited entries of its new folder (and
+// passes them on to what a folder holds).
+void InheritFromFolder(const std::wstring& path) {
+    ACL empty;
+    if (InitializeAcl(&empty, sizeof(empty), ACL_REVISION))
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(Long(path).c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &empty, nullptr);
 }
 
 // The staged file into its place; across volumes a copy beside the target, then a rename, so that the
@@ -428,6 +449,17 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<st
     };
     plan_.entries.clear();
     plan_.newFolders.clear();
+    wholeFolders_.clear();
+    for (const Listed& item : listed) {
+        if (item.relative.back() != L'\\')
+            continue;
+        const std::wstring target = PathUnderExtractFolder(root_, extractPath, item.relative);
+        const std::wstring folder = target.substr(0, target.size() - 1);
+        const bool covered = std::any_of(wholeFolders_.begin(), wholeFolders_.end(),
+                                         [&](const auto& whole) { return IsInside(target, whole.second + L"\\"); });
+        if (!covered && !folderExists(folder))
+            wholeFolders_.emplace_back(staging + item.relative.substr(0, item.relative.size() - 1), folder);
+    }
     for (const std::wstring& folder : folders)
         listed.push_back({folder + L"\\"});
     for (const Listed& item : listed) {
@@ -471,8 +503,22 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<st
 
 bool StagedSwap::Swap() {
     moved_ = true;
+    inherit_ = KeepsPermissions(root_ + L"\\");
+    // A folder the archive brings where none is goes in one rename, with all it holds; its files stay
+    // journaled one by one, so that the undo does not care how they came.
+    std::vector<std::wstring> whole;
+    for (const auto& [staged, target] : wholeFolders_) {
+        if (MakeParent(target) && Move(staged, target)) {
+            whole.push_back(target + L"\\");
+            if (inherit_)
+                InheritFromFolder(target);
+        }
+    }
+    const auto inWhole = [&](const std::wstring& path) {
+        return std::any_of(whole.begin(), whole.end(), [&](const std::wstring& w) { return IsInside(path, w); });
+    };
     for (const std::wstring& folder : plan_.newFolders) {
-        if (!mGlobal::MakePath(folder)) {
+        if (!inWhole(folder) && !mGlobal::MakePath(folder)) {
             blocker_ = folder;
             RollBack();
             return false;
@@ -481,7 +527,7 @@ bool StagedSwap::Swap() {
     // Files come folder by folder: each backup folder is made once.
     std::wstring madeBackupFolder;
     for (const Entry& e : plan_.entries) {
-        if (e.kind == EntryKind::Remove)
+        if (e.kind == EntryKind::Remove || (e.kind == EntryKind::Add && inWhole(e.target)))
             continue;
         blocker_ = e.target;
         bool ok = true;
@@ -497,6 +543,8 @@ bool StagedSwap::Swap() {
             RollBack();
             return false;
         }
+        if (inherit_)
+            InheritFromFolder(e.target);
     }
     return true;
 }
@@ -573,6 +621,8 @@ bool StagedSwap::RollBack() {
 
 void StagedSwap::Clear() {
     const std::wstring work = InstallWorkFolder(root_);
+    if (!IsOwnFolder(work))
+        return;  // somebody else's folder of that name: nothing in it is the apply's
     if (plan_.committed)
         DropBackups(plan_, work);
     if (moved_ && !plan_.committed)

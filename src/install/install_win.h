@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "install/install_plan.h"
@@ -76,6 +77,9 @@ class StagedSwap {
     Plan plan_;
     std::wstring blocker_;
     bool moved_ = false;
+    // Staged folders whose targets do not exist yet: each goes in one rename (staged, target).
+    std::vector<std::pair<std::wstring, std::wstring>> wholeFolders_;
+    bool inherit_ = false;  // the volume keeps permissions: placed files take their folder's
 };
 
 }  // namespace mInstall
