@@ -342,7 +342,10 @@ void ApplyRun::Stage() {
             Refuse(swap_->blocker());
         bool extracted = false;
         // Without its last backslash: before the closing quote it would escape it.
-        Op([&] { extracted = zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_); });
+        Op([&] {
+            extracted = zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_) &&
+                        swap_->FlushStaged();
+        });
         if (extracted)
             break;
         if (Ask(L"ExtractError", kRetryCancelCritical) != IDRETRY)
