@@ -68,6 +68,8 @@ std::vector<std::wstring> RunningUnder(const std::wstring& folder);
 
 // The patcher's work folders for the patch file `patchPath` that exist now: in the temporary folder, the
 // file's name without extension, "_", a hexadecimal number, "\". WorkFolderFor: the one there is, or "".
+// The temporary folder in its long form, with its trailing backslash.
+std::wstring TempPathLong();
 std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath);
 std::wstring WorkFolderFor(const std::wstring& patchPath);
 

@@ -60,7 +60,7 @@ struct Descriptor {
 };
 
 struct ArchiveFile {
-    std::wstring path;  // relative, "\"-separated
+    std::wstring path;  // relative, "\"-separated; an empty folder ends with "\"
     std::string bytes;
 };
 
