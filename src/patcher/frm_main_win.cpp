@@ -218,48 +218,26 @@ LoadOutcome Validate() {
         DisableApply();
         return LoadOutcome::Open;
     }
-    const std::wstring installer = s.InstallRoot + L"\\OrvanaTools\\Installer\\";
-    if (!mGlobal::FileExists(installer + L"7z.dll") || !mGlobal::FileExists(installer + L"7z.exe")) {
-        Ask(Str(L"CantUpdate"), kOkCritical);
-        DisableApply();
-        return LoadOutcome::Open;
-    }
-    const std::wstring versionPath = s.InstallRoot + L"\\OrvanaTools\\version.ver";
-    if (!mGlobal::FileExists(versionPath)) {
-        Ask(Str(L"CantUpdate"), kOkCritical);
-        DisableApply();
-        return LoadOutcome::Open;
-    }
-    int encoding = 0;
-    bool bomChanged = false;
-    const cXmlNode versionFile(mStringTools::LoadFile(versionPath, true, encoding, false, bomChanged));
-
     using mInstallCheck::Verdict;
-    switch (mInstallCheck::CheckPatchFits(s.Descriptor, versionFile, LowerCase)) {
-        case Verdict::Fits:
-            break;
-        case Verdict::BadVersionFile:
-            Ask(Str(L"CantUpdate"), kOkCritical);
-            DisableApply();
-            break;
-        case Verdict::LangMismatch:
-            Ask(mInstallCheck::LangMismatchText(Str(L"LangMismatch"), s.Descriptor.ChildValue(L"ORVLang")),
-                kOkCritical);
-            DisableApply();
-            break;
-        case Verdict::VersionMismatch:
-            Ask(Str(L"VersionMismatch"), kOkCritical);
-            DisableApply();
-            break;
-        case Verdict::NoUpdateNeeded:
-            Ask(Str(L"NoUpdateNeeded"), kOkInformation);
-            DisableApply();
-            break;
-        case Verdict::UpdateAlreadyDone:
-            if (Ask(Str(L"UpdateAlreadyDone"), kYesNoQuestion) != IDYES)
-                return LoadOutcome::Unload;
-            break;
-    }
+    const Verdict verdict = mInstallCheck::CheckInstallation(
+        s.Descriptor, s.InstallRoot, [](const std::wstring& path) { return mGlobal::FileExists(path); },
+        [](const std::wstring& path) {
+            int encoding = 0;
+            bool bomChanged = false;
+            return mStringTools::LoadFile(path, true, encoding, false, bomChanged);
+        },
+        LowerCase);
+    if (verdict == Verdict::Fits)
+        return LoadOutcome::Open;
+    const mInstallCheck::Box box = mInstallCheck::MessageFor(verdict).box;
+    const int answer = Ask(mInstallCheck::VerdictText(verdict, s.Descriptor, Str),
+                           box == mInstallCheck::Box::OkCritical      ? kOkCritical
+                           : box == mInstallCheck::Box::OkInformation ? kOkInformation
+                                                                      : kYesNoQuestion);
+    if (verdict != Verdict::UpdateAlreadyDone)
+        DisableApply();
+    else if (answer != IDYES)
+        return LoadOutcome::Unload;
     return LoadOutcome::Open;
 }
 

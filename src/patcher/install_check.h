@@ -24,9 +24,11 @@ std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPath
 // the one the apply closes and restarts.
 std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths, const std::wstring& root);
 
-// What the patch's checks against the installation's version file conclude.
+// What the patch's checks against the installation conclude.
 enum class Verdict {
     Fits,               // nothing to say; the update may be applied
+    NoArchiver,         // 7z.exe or 7z.dll missing from the installer folder: CantUpdate
+    NoVersionFile,      // no version.ver: CantUpdate
     BadVersionFile,     // root element is not exactly OrvanaVersion: CantUpdate
     LangMismatch,       // the installation speaks another language
     VersionMismatch,    // the prerequisite patch is not installed
@@ -41,6 +43,32 @@ using LowerCase = std::function<std::wstring(const std::wstring&)>;
 // file, in that order; the first check that fails decides. Patch identifiers compare as text, code unit by
 // code unit; an empty descriptor value switches its check off.
 Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, const LowerCase& lower);
+
+// Asks whether a file exists (a folder does not count), and reads a text file as the patcher loads it.
+using FileExists = std::function<bool(const std::wstring& path)>;
+using LoadText = std::function<std::wstring(const std::wstring& path)>;
+
+// Everything start-up checks once it has the installation, in order: the archiver in the installer
+// folder, the version file, then CheckPatchFits on it. The first check that fails decides.
+Verdict CheckInstallation(const cXmlNode& descriptor,
+                          const std::wstring& installRoot,
+                          const FileExists& fileExists,
+                          const LoadText& loadText,
+                          const LowerCase& lower);
+
+// How start-up tells a verdict: the message's key and its box. After a Yes to UpdateAlreadyDone the
+// update may still be applied; after every other message it may not.
+enum class Box { OkCritical, OkInformation, YesNoQuestion };
+struct VerdictMessage {
+    const wchar_t* key;  // nullptr for Fits
+    Box box;
+};
+VerdictMessage MessageFor(Verdict verdict);
+
+// The text shown for a verdict: the string of its key (`lookup`), "%lang%" filled in for LangMismatch.
+std::wstring VerdictText(Verdict verdict,
+                         const cXmlNode& descriptor,
+                         const std::function<std::wstring(const std::wstring& key)>& lookup);
 
 // The LangMismatch text with every "%lang%" replaced by the descriptor's ORVLang as written.
 std::wstring LangMismatchText(const std::wstring& text, const std::wstring& orvLang);
