@@ -330,14 +330,15 @@ void ApplyRun::StageRecord() {
     std::optional<std::wstring> text;
     const std::wstring path = s_.InstallRoot + kVersionFile;
     Op([&] {
-        const std::wstring patchVersion = Descriptor(L"PatchVersion");
-        if (patchVersion.empty() || !mGlobal::FileExists(path))
+        if (Descriptor(L"PatchVersion").empty() || !mGlobal::FileExists(path))
             return;
-        // An archive that brings a version file is recorded from the one it brings.
         const std::wstring staged = StagedPathOf(path, ExtractDestination(s_.InstallRoot, Descriptor(L"ExtractPath")),
                                                  mInstall::StagingFolder(s_.InstallRoot));
-        const std::wstring source = !staged.empty() && mGlobal::FileExists(staged) ? staged : path;
-        text = RewriteVersionFile(mStringTools::LoadTextFile(source), Descriptor(L"ORVVersion"), patchVersion);
+        std::optional<std::wstring> brought;
+        if (!staged.empty() && mGlobal::FileExists(staged))
+            brought = mStringTools::LoadTextFile(staged);
+        text = NewVersionRecord(Descriptor(L"PatchVersion"), Descriptor(L"ORVVersion"),
+                                mStringTools::LoadTextFile(path), brought);
     });
     if (text && !swap_->StageRecord(path, *text)) {
         Ask(L"CantUpdate", kOkCritical);
