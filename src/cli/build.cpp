@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
 
 #include "cli/common.h"
+#include "cli/system.h"
 #include "maker/descriptor_builder.h"
 
 namespace ovpatch {
@@ -28,7 +30,7 @@ struct Entry {
 };
 
 struct BuildOptions {
-    std::string image, archive, langs, settingsFile, from, output, updateInfoFile;
+    std::string image, archive, langs, settingsFile, from, output, updateInfoFile, oldDir, newDir;
     std::vector<Entry> settings;  // in the order given
 };
 
@@ -220,9 +222,20 @@ void WritePatchFile(const fs::path& output,
     }
 }
 
-int Build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
+int Build(BuildOptions o, std::ostream& out, std::ostream& err) {
+    // From two releases: the archive and settings that diff writes, made here in a temporary folder.
+    std::optional<TempFolder> diffed;
+    std::vector<Entry> diffSettings;
+    if (!o.oldDir.empty() || !o.newDir.empty()) {
+        if (o.oldDir.empty() || o.newDir.empty() || !o.archive.empty())
+            throw Failure{kUsage, "--old and --new go together, in place of --archive"};
+        diffed.emplace(fs::temp_directory_path());
+        o.archive = (diffed->path() / "data.7z").string();
+        for (auto& [key, value] : DiffReleases(o.oldDir, o.newDir, o.archive, err))
+            diffSettings.push_back({key, value});
+    }
     if (o.image.empty() || o.archive.empty() || o.output.empty())
-        throw Failure{kUsage, "build needs --image, --archive and -o (see ovpatch --help)"};
+        throw Failure{kUsage, "build needs --image, --archive (or --old and --new) and -o (see ovpatch --help)"};
     std::error_code ec;
     if (!fs::is_regular_file(o.image, ec))
         throw Failure{kUnreadable, "the image " + o.image + " is not a file"};
@@ -246,6 +259,7 @@ int Build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
         FileSource source(o.from);
         frmMaker::ApplyImported(s, frmMaker::ImportFromDescriptor(ReadDescriptor(source, o.from)), languages);
     }
+    ApplyEntries(s, diffSettings, languages);
     if (!o.settingsFile.empty())
         ApplyEntries(s, ReadSettingsFile(o.settingsFile), languages);
     ApplyEntries(s, o.settings, languages);
@@ -290,6 +304,8 @@ BuildOptions ParseBuild(const std::vector<std::string>& args) {
                             : name == "from"             ? &o.from
                             : name == "output"           ? &o.output
                             : name == "update-info-file" ? &o.updateInfoFile
+                            : name == "old"              ? &o.oldDir
+                            : name == "new"              ? &o.newDir
                                                          : nullptr;
         if (file)
             *file = walk.Value();

@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/ovpatch.h"
@@ -72,7 +73,17 @@ class Args {
     std::optional<std::string> inline_;
 };
 
+// What changed from the release in `oldDir` to the one in `newDir`: the new and changed files packed into
+// `archive` with 7zz, the summary written to `report`, and the settings a build needs ("name", "value" in
+// the settings file's words). Refuses (kRefused) when there is nothing to ship.
+std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string& oldDir,
+                                                              const std::string& newDir,
+                                                              const std::string& archive,
+                                                              std::ostream& report);
+
 int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int InspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace ovpatch

@@ -10,13 +10,18 @@ namespace ovpatch {
 std::string UsageText() {
     return R"(Usage:
   ovpatch build --image OVPatcher.exe --archive data.7z -o DIR [settings...]
+  ovpatch build --image OVPatcher.exe --old OLD --new NEW -o DIR [settings...]
   ovpatch inspect PATCH
+  ovpatch diff OLD NEW --archive FILE --settings FILE
+  ovpatch plan PATCH INSTALLATION [--json] [--windows-path PATH]
   ovpatch --help
 
 build writes DIR/orv_<patch version>_<LANG>.exe (or _MultiLng.exe), byte for byte the
 patch the maker window writes from the same image, archive and settings.
   --image FILE            the program to carry (OVPatcher.exe, or a patch to build around)
   --archive FILE          the 7z archive of replacement files (not empty)
+  --old DIR --new DIR     in place of --archive: what diff writes from these two
+                          releases, the same patch byte for byte
   -o, --output DIR        the folder to write the patch into
   --langs FILE            the message table (default: PatchLang.xml beside the image)
   --from PATCH            start from the settings of an existing patch, as a drop on
@@ -44,8 +49,27 @@ ovpatch prints the new patch's path so that the next step can sign it.
 inspect prints a patch's descriptor fields, block sizes and language blocks, or
 why the patcher would not accept the file.
 
-Exit codes: 0 done; 1 not a valid patch; 2 bad command line; 3 an input cannot
-be read; 4 the maker would refuse this build; 5 the output cannot be written.
+diff compares two folders holding the old and the new release of an installation
+(names compared without letter case, files by content) and writes the archive of
+the new and changed files, packed with 7zz, and a settings file for build: a
+delete-after line per file that is gone, the suite version from NEW's
+version.txt, the minimum patch from OLD's OrvanaTools\version.ver. That file is
+never shipped: the patcher records itself. It prints what changed, and refuses
+(4) when nothing did.
+
+plan says what a patch would do to the installation in a folder, deciding as the
+patcher does: its start-up checks (exit 1 with the message the patcher would
+show when it refuses), then each archive file added, replaced, unchanged,
+skipped by ifexists or excluded, each file deleted afterwards, each command run
+afterwards, and the version record before and after. It writes nothing there.
+  --windows-path PATH     the folder as Windows names it, for %ORV% (default:
+                          %ORV% stays as written; %TMPFLD% always does)
+  --json                  the same as one JSON document
+
+Exit codes: 0 done; 1 not a valid patch, or plan: the patcher would refuse it;
+2 bad command line; 3 an input cannot be read; 4 the maker would refuse this
+build, or diff: nothing to ship; 5 the output cannot be written; 6 7zz (Debian's
+7zip package) is not installed.
 )";
 }
 
@@ -65,6 +89,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return BuildCommand(args, out, err);
         if (command == "inspect")
             return InspectCommand(args, out, err);
+        if (command == "diff")
+            return DiffCommand(args, out, err);
+        if (command == "plan")
+            return PlanCommand(args, out, err);
         throw Failure{kUsage, "unknown command \"" + command + "\" (see ovpatch --help)"};
     } catch (const Failure& f) {
         err << "ovpatch: " << f.message << "\n";
