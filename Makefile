@@ -16,7 +16,7 @@ else
 TESTDIR := $(B)/win64
 TEST_PRESET := windows64
 endif
-WIN_OPTS := -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=$(B)/fuzz
+WIN_OPTS := -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=$(B)/fuzz -DOV_CLI_DIR=$(B)/cli
 
 .PHONY: setup configure build test fuzz clean release bench robustness demo screenshots
 
@@ -27,16 +27,19 @@ $(B)/native/build.ninja:
 	cmake --preset native -B $(B)/native >/dev/null
 $(B)/fuzz/build.ninja:
 	cmake --preset fuzz -B $(B)/fuzz >/dev/null
+$(B)/cli/build.ninja:
+	cmake --preset cli -B $(B)/cli >/dev/null
 $(B)/win/build.ninja:
 	cmake --preset windows -B $(B)/win $(WIN_OPTS) >/dev/null
 $(TESTDIR)/build.ninja:
 	cmake --preset $(TEST_PRESET) -B $(TESTDIR) $(WIN_OPTS) -DOV_PRODUCT_EXE=$(B)/win/OVPatcher.exe >/dev/null
 
-configure: setup $(B)/native/build.ninja $(B)/fuzz/build.ninja $(B)/win/build.ninja $(TESTDIR)/build.ninja
+configure: setup $(B)/native/build.ninja $(B)/fuzz/build.ninja $(B)/cli/build.ninja $(B)/win/build.ninja $(TESTDIR)/build.ninja
 
 build: configure
 	cmake --build $(B)/native -j $(JOBS)
 	cmake --build $(B)/fuzz -j $(JOBS)
+	cmake --build $(B)/cli -j $(JOBS)
 	cmake --build $(B)/win -j $(JOBS)
 	cmake --build $(TESTDIR) -j $(JOBS)
 
@@ -50,9 +53,11 @@ fuzz: build
 	    scripts/fuzz_run.sh $$t fuzz/corpus/$${n#fuzz_} $(FUZZ_SECONDS) 2>&1 | grep -E '^(stat::|INFO: Done|==|SUMMARY)' || exit 1; \
 	done
 
-# The shipped 32-bit program, its companions and a zip with its SHA-256, in dist/.
+# The shipped 32-bit program, its companions and a zip with its SHA-256, and ovpatch for Linux x86_64 with
+# its own, in dist/.
 release: configure
 	cmake --build $(B)/win -j $(JOBS) --target OVPatcher
+	cmake --build $(B)/cli -j $(JOBS) --target ovpatch
 	scripts/release.sh $(BUILD)
 
 # Every benchmark in one Wine session; each prints its ratio against a reference measured in the same run.

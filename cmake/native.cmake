@@ -8,18 +8,14 @@ add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 ov_core_library()
 
-# ovpatch, the maintainers' command-line tool; its tests join the core tests.
-file(GLOB OV_CLI_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/cli/*.cpp)
-list(FILTER OV_CLI_SRC EXCLUDE REGEX "/main\\.cpp$")
-add_library(ovcli STATIC ${OV_CLI_SRC})
-target_link_libraries(ovcli PUBLIC ovcore)
-add_executable(ovpatch ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
-target_link_libraries(ovpatch PRIVATE ovcli)
+# ovpatch; its tests join the core tests.
+ov_cli_program()
 file(GLOB OV_CLI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/cli/*_test.cpp)
 
 enable_testing()
 add_executable(core_tests ${OV_CORE_TESTS} ${OV_CLI_TESTS})
 target_include_directories(core_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(core_tests PRIVATE ovcli gtest_main)
-target_compile_definitions(core_tests PRIVATE OV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+target_compile_definitions(core_tests PRIVATE OV_SOURCE_DIR="${CMAKE_SOURCE_DIR}" OVPATCH_EXE="$<TARGET_FILE:ovpatch>")
+add_dependencies(core_tests ovpatch)
 add_test(NAME core_tests COMMAND core_tests)

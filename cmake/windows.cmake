@@ -10,6 +10,8 @@ set(OV_WIN_LIBS comctl32 comdlg32 shell32 ole32 oleaut32 uuid psapi advapi32 gdi
 set(OV_TOOLS_DIR "${CMAKE_BINARY_DIR}/../tools" CACHE PATH "Folder with the real archiver (7z/7z.exe, 7z/7z.dll)")
 get_filename_component(OV_TOOLS_DIR "${OV_TOOLS_DIR}" ABSOLUTE)
 set(OV_NATIVE_DIR "" CACHE PATH "Native build whose core tests run in the same test run")
+set(OV_CLI_DIR "${CMAKE_BINARY_DIR}/../cli" CACHE PATH "Release build of ovpatch, run once beside the sanitizer build")
+get_filename_component(OV_CLI_DIR "${OV_CLI_DIR}" ABSOLUTE)
 set(OV_FUZZ_DIR "" CACHE PATH "Fuzz build whose targets get a smoke run in the same test run")
 set(OV_FUZZ_SECONDS 5 CACHE STRING "Seconds per fuzz target in the smoke run")
 set(OV_TEST_TIMEOUT 300 CACHE STRING "Time limit of one test program, in seconds")
@@ -149,9 +151,11 @@ endif()
 if(OV_NATIVE_DIR)
   add_test(NAME core_tests_native COMMAND ${OV_NATIVE_DIR}/core_tests)
   set_tests_properties(core_tests_native PROPERTIES TIMEOUT ${OV_TEST_TIMEOUT})
-  # The native ovpatch builds the patch that the maker window built in maker_build_e2e; the two must agree.
+  # The native ovpatch, the sanitizer build and the release build alike, builds the patch that the maker
+  # window built in maker_build_e2e; they must agree.
   add_test(NAME ovpatch_same_as_maker
-    COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/ovpatch_same.sh ${OV_NATIVE_DIR}/ovpatch ${CMAKE_BINARY_DIR}/ovpatch_same)
+    COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/ovpatch_same.sh ${CMAKE_BINARY_DIR}/ovpatch_same ${OV_NATIVE_DIR}/ovpatch
+            ${OV_CLI_DIR}/ovpatch)
   set_tests_properties(maker_build_e2e PROPERTIES FIXTURES_SETUP maker_patch)
   set_tests_properties(ovpatch_same_as_maker PROPERTIES FIXTURES_REQUIRED maker_patch TIMEOUT ${OV_TEST_TIMEOUT})
 endif()

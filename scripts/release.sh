@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
-# Puts the shipped files into dist/ and zips them with a SHA-256 file beside the zip.
-# Usage: scripts/release.sh BUILD_FOLDER   (its win/OVPatcher.exe must be built)
+# Puts the shipped files into dist/ and zips them with a SHA-256 file beside the zip, and puts ovpatch for
+# Linux beside them with its own.
+# Usage: scripts/release.sh BUILD_FOLDER   (its win/OVPatcher.exe and cli/ovpatch must be built)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_ABS=$(cd "${1:-build}" && pwd)
 EXE="$BUILD_ABS/win/OVPatcher.exe"
+CLI="$BUILD_ABS/cli/ovpatch"
 DIST="$ROOT/dist"
 
 [ -f "$EXE" ] || { echo "release: $EXE is not built" >&2; exit 1; }
-# Only the 32-bit program ships: it runs on every Windows the suite supports.
+[ -f "$CLI" ] || { echo "release: $CLI is not built" >&2; exit 1; }
+# The optimised build, never the sanitizer one, which needs its runtimes and a vast address space.
+if ! readelf -h "$CLI" | grep -q 'Machine: *Advanced Micro Devices X86-64' || readelf -S "$CLI" | grep -q '\.symtab' ||
+    readelf -d "$CLI" | grep -Eq 'NEEDED.*lib(asan|ubsan|stdc\+\+|gcc_s)'; then
+    echo "release: $CLI is not the stripped, self-contained x86_64 build" >&2
+    exit 1
+fi
+# The Windows program ships in its 32-bit build only: it runs on every Windows the suite supports.
 if ! i686-w64-mingw32-objdump -f "$EXE" | grep -q 'file format pei-i386'; then
     echo "release: $EXE is not a 32-bit Windows program" >&2
     exit 1
@@ -34,7 +43,10 @@ touch -d "@$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || echo 0)" "$DIST/$
 (cd "$DIST" && rm -f "$NAME.zip" && TZ=UTC zip -q -X -r "$NAME.zip" "$NAME")
 rm -rf "${DIST:?}/$NAME"
 (cd "$DIST" && sha256sum "$NAME.zip" >"$NAME.zip.sha256")
+cp "$CLI" "$DIST/ovpatch"
+(cd "$DIST" && sha256sum ovpatch >ovpatch.sha256)
 
 echo "release: $DIST"
 (cd "$DIST" && ls -l --time-style=+ | tail -n +2 | awk '{printf "  %10s  %s\n", $5, $NF}')
 echo "  $(cat "$DIST/$NAME.zip.sha256")"
+echo "  $(cat "$DIST/ovpatch.sha256")"

@@ -1,12 +1,19 @@
-// ovpatch build: a patch from an image, an archive and the maker's settings.
+// ovpatch build: a patch from an image, an archive and the maker's settings. Every check runs before
+// anything is written, the cheap ones (sizes, headers) before 7-Zip reads the archive.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <cwctype>
 #include <filesystem>
-#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -14,6 +21,7 @@
 #include "cli/common.h"
 #include "cli/system.h"
 #include "maker/descriptor_builder.h"
+#include "patcher/strings.h"
 
 namespace ovpatch {
 namespace {
@@ -22,31 +30,69 @@ namespace fs = std::filesystem;
 using frmMaker::MakerSettings;
 
 // ---------------------------------------------------------------------------------------------------------
-// Settings
+// Options and settings: one table for the command line and the settings file
+
+enum class Kind { Path, Value, Switch };
+
+struct OptionSpec {
+    const char* name;
+    Kind kind;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"image", Kind::Path},          {"archive", Kind::Path},         {"output", Kind::Path},
+    {"langs", Kind::Path},          {"from", Kind::Path},            {"settings", Kind::Path},
+    {"update-info-file", Kind::Path}, {"suite-version", Kind::Value}, {"patch-version", Kind::Value},
+    {"min-patch", Kind::Value},     {"lang", Kind::Value},           {"extract-path", Kind::Value},
+    {"update-info", Kind::Value},   {"run-after", Kind::Value},      {"delete-after", Kind::Value},
+    {"file-flag", Kind::Value},     {"lang-check", Kind::Switch},    {"all-languages", Kind::Switch},
+    {"force-menu-restart", Kind::Switch}, {"force", Kind::Switch},   {"quiet", Kind::Switch},
+    {"old", Kind::Path},            {"new", Kind::Path},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+    for (const OptionSpec& o : kOptions) {
+        if (name == o.name)
+            return &o;
+    }
+    return nullptr;
+}
 
 struct Entry {
     std::string key;
     std::string value;
 };
 
-struct BuildOptions {
-    std::string image, archive, langs, settingsFile, from, output, updateInfoFile, oldDir, newDir;
-    std::vector<Entry> settings;  // in the order given
-};
-
-const std::set<std::string>& SettingKeys() {
-    static const std::set<std::string> keys = {"extract-path", "suite-version", "min-patch",         "patch-version",
-                                               "lang",         "lang-check",    "update-info",       "run-after",
-                                               "delete-after", "file-flag",     "force-menu-restart"};
-    return keys;
-}
-
-bool ParseYesNo(const std::string& key, const std::string& value) {
+std::optional<bool> YesNo(const std::string& value) {
     if (value == "yes" || value == "1" || value == "true" || value == "on")
         return true;
     if (value == "no" || value == "0" || value == "false" || value == "off")
         return false;
+    return std::nullopt;
+}
+
+bool ParseYesNo(const std::string& key, const std::string& value) {
+    if (const auto yes = YesNo(value))
+        return *yes;
     throw Failure{kUsage, key + " takes yes or no, not \"" + value + "\""};
+}
+
+std::vector<Entry> ParseBuild(const std::vector<std::string>& args) {
+    std::vector<Entry> entries;
+    Args walk(args);
+    while (walk.Next()) {
+        const OptionSpec* spec = walk.IsOption() ? FindOption(walk.Name()) : nullptr;
+        if (!spec)
+            walk.Unknown();
+        if (spec->kind != Kind::Switch) {
+            entries.push_back({spec->name, walk.Value()});
+            continue;
+        }
+        // A switch alone is yes; "--name=no", and "--name no" as in a settings file, say otherwise.
+        const bool valued = walk.HasInlineValue() || (walk.Peek() && YesNo(*walk.Peek()));
+        entries.push_back({spec->name, valued ? walk.Value() : "yes"});
+    }
+    return entries;
 }
 
 std::string Trim(const std::string& text) {
@@ -56,7 +102,8 @@ std::string Trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// "name = value" lines; blank lines and lines starting with "#" are skipped.
+// "name = value" lines; blank lines and lines starting with "#" are skipped. A relative path is taken
+// from the settings file's folder, so that the file means the same from wherever it is used.
 std::vector<Entry> ReadSettingsFile(const std::string& path) {
     std::vector<Entry> entries;
     std::istringstream lines(Utf8(DecodeText(ReadWhole(path, "settings file"))));
@@ -67,24 +114,70 @@ std::vector<Entry> ReadSettingsFile(const std::string& path) {
         const size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#')
             continue;
+        const std::string where = path + " line " + std::to_string(number) + ": ";
         const std::string trimmed = line.substr(first);
         const size_t equals = trimmed.find('=');
+        if (equals == std::string::npos)
+            throw Failure{kUsage, where + "no \"=\" in \"" + trimmed + "\" (settings are written name = value)"};
         const std::string key = Trim(trimmed.substr(0, equals));
-        if (equals == std::string::npos || !SettingKeys().count(key))
-            throw Failure{kUsage, path + " line " + std::to_string(number) + ": unknown setting \"" + key + "\""};
+        const OptionSpec* spec = FindOption(key);
+        if (!spec || key == "settings")
+            throw Failure{kUsage, where + "unknown setting \"" + key + "\""};
         // The value runs to the end of the line: an update text may end in blanks.
         const std::string value = trimmed.substr(equals + 1);
         const size_t start = value.find_first_not_of(" \t");
-        entries.push_back({key, start == std::string::npos ? std::string() : value.substr(start)});
+        std::string v = start == std::string::npos ? std::string() : value.substr(start);
+        if (spec->kind == Kind::Path && !v.empty() && fs::path(v).is_relative())
+            v = (fs::path(path).parent_path() / v).string();
+        entries.push_back({key, v});
     }
     return entries;
+}
+
+// The files and switches of a build, the settings file's first, then the command line's.
+struct Inputs {
+    std::string image, archive, output, langs, from, oldDir, newDir;
+    bool force = false, quiet = false;
+};
+
+void TakeInputs(Inputs& in, const std::vector<Entry>& entries) {
+    for (const Entry& e : entries) {
+        std::string* path = e.key == "image"     ? &in.image
+                            : e.key == "archive" ? &in.archive
+                            : e.key == "output"  ? &in.output
+                            : e.key == "langs"   ? &in.langs
+                            : e.key == "from"    ? &in.from
+                            : e.key == "old"     ? &in.oldDir
+                            : e.key == "new"     ? &in.newDir
+                                                 : nullptr;
+        if (path)
+            *path = e.value;
+        else if (e.key == "force")
+            in.force = ParseYesNo(e.key, e.value);
+        else if (e.key == "quiet")
+            in.quiet = ParseYesNo(e.key, e.value);
+    }
+}
+
+// The text of a file as the update field would hold it: lines ended by CR LF, no final line break.
+std::wstring UpdateInfoFromFile(const std::string& path) {
+    const std::wstring text = DecodeText(ReadWhole(path, "update text"));
+    std::wstring field;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r'))
+            field += L'\r';
+        field += text[i];
+    }
+    if (field.size() >= 2 && field.compare(field.size() - 2, 2, L"\r\n") == 0)
+        field.resize(field.size() - 2);
+    return field;
 }
 
 // Later entries win; a list setting given several times in one source gathers one line per entry.
 void ApplyEntries(MakerSettings& s, const std::vector<Entry>& entries, const std::vector<std::wstring>& languages) {
     std::set<std::string> seen;
     for (const Entry& e : entries) {
-        const bool first = seen.insert(e.key).second;
+        const bool first = seen.insert(e.key == "update-info-file" ? "update-info" : e.key).second;
         const std::wstring value = Wide(e.value);
         auto line = [&](std::wstring& field) { field = first ? value : field + L"\r\n" + value; };
         if (e.key == "extract-path") {
@@ -106,10 +199,14 @@ void ApplyEntries(MakerSettings& s, const std::vector<Entry>& entries, const std
             s.LangName = languages[static_cast<size_t>(entry)];
         } else if (e.key == "lang-check") {
             s.LangCheck = ParseYesNo(e.key, e.value);
+        } else if (e.key == "all-languages") {
+            s.LangCheck = !ParseYesNo(e.key, e.value);
         } else if (e.key == "force-menu-restart") {
             s.ForceMenuRestart = ParseYesNo(e.key, e.value);
         } else if (e.key == "update-info") {
             line(s.UpdateInfo);
+        } else if (e.key == "update-info-file") {
+            s.UpdateInfo = UpdateInfoFromFile(e.value);
         } else if (e.key == "run-after") {
             line(s.RunAtEnd);
         } else if (e.key == "delete-after") {
@@ -120,201 +217,399 @@ void ApplyEntries(MakerSettings& s, const std::vector<Entry>& entries, const std
     }
 }
 
-// The text of a file as the update field would hold it: lines ended by CR LF, no final line break.
-std::wstring UpdateInfoFromFile(const std::string& path) {
-    const std::wstring text = DecodeText(ReadWhole(path, "update text"));
-    std::wstring field;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r'))
-            field += L'\r';
-        field += text[i];
+// Now, or the time SOURCE_DATE_EPOCH gives (then in UTC), as the window's 14 digits.
+std::wstring FreshPatchId() {
+    std::time_t now = std::time(nullptr);
+    std::tm t{};
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        char* end = nullptr;
+        errno = 0;
+        const long long seconds = std::strtoll(epoch, &end, 10);
+        if (!*epoch || *end || errno || seconds < 0)
+            throw Failure{kUsage, std::string("SOURCE_DATE_EPOCH is not a count of seconds: \"") + epoch + "\""};
+        now = static_cast<std::time_t>(seconds);
+        gmtime_r(&now, &t);
+    } else {
+        localtime_r(&now, &t);
     }
-    if (field.size() >= 2 && field.compare(field.size() - 2, 2, L"\r\n") == 0)
-        field.resize(field.size() - 2);
-    return field;
+    return frmMaker::FormatPatchId(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
 }
 
-std::wstring FreshPatchId() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return frmMaker::FormatPatchId(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                                   local.tm_sec);
+// What the window accepts as typed but no installation could match: blanks at either end, and
+// identifiers other than the 14 digits the window itself writes.
+void CheckValues(const MakerSettings& s) {
+    const struct {
+        const char* name;
+        const std::wstring& value;
+        bool identifier;
+    } values[] = {{"suite-version", s.ORVVersion, false},
+                  {"patch-version", s.PatchVersion, true},
+                  {"min-patch", s.MinPatchNeeded, true}};
+    for (const auto& v : values) {
+        const std::string shown = std::string(v.name) + " \"" + Utf8(v.value) + "\"";
+        if (!v.value.empty() && (std::iswspace(v.value.front()) || std::iswspace(v.value.back())))
+            throw Failure{kUsage, shown + " has a blank at one end"};
+        if (v.identifier && !v.value.empty() &&
+            (v.value.size() != 14 || v.value.find_first_not_of(L"0123456789") != std::wstring::npos))
+            throw Failure{kUsage, shown + " is not a patch identifier of 14 digits (yyyymmddhhnnss)"};
+    }
+    if (s.ORVVersion.empty())
+        throw Failure{kUsage, "--suite-version is required: there is no running installation to read it from"};
+    if (!s.MinPatchNeeded.empty() && s.MinPatchNeeded > s.PatchVersion)
+        throw Failure{kUsage, "min-patch " + Utf8(s.MinPatchNeeded) + " is newer than the patch itself (" +
+                                  Utf8(s.PatchVersion) + "): no installation could take it"};
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// build
+// The files
 
-bool SameFile(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
+std::string ReadBytes(const std::string& path, int64_t offset, size_t count) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(offset);
+    std::string bytes(count, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(count));
+    bytes.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
 }
 
-std::string RefusalText(frmMaker::BuildRefusal refusal, const std::string& name) {
-    switch (refusal) {
+uint32_t Le32(const std::string& bytes, size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i)
+        v |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + i])) << (8 * i);
+    return v;
+}
+
+// The program part of the image: the whole file, or when the image is itself a patch, what lies before
+// its archive (and so on, should that be a patch again). Refuses what is no Windows program.
+int64_t ProgramLength(const std::string& image, std::vector<std::string>& notes) {
+    const std::string header = ReadBytes(image, 0, 64);
+    const std::string pe = header.size() == 64 ? ReadBytes(image, Le32(header, 0x3C), 4) : std::string();
+    if (header.compare(0, 2, "MZ") != 0 || pe != std::string("PE\0\0", 4))
+        throw Failure{kRefused, "the image " + image + " is not a Windows program (no PE header)"};
+    FileSource source(image);
+    const int64_t whole = source.Size();
+    for (;;) {
+        try {
+            const mGlobal::PatchBlock archive = mGlobal::LocatePatchBlock(source, 1);
+            if (cXmlNode(Wide(mGlobal::ReadPatchBlock(source, 0, mGlobal::kMaxInMemoryBlock))).Name() != L"ORVPatch")
+                break;
+            source.Limit(archive.offset);
+        } catch (const SysError&) {
+            break;
+        }
+    }
+    const int64_t length = source.Size();
+    if (length != whole)
+        notes.push_back("the image " + image + " is a patch: its program part (" + std::to_string(length) +
+                        " bytes) is used");
+    return length;
+}
+
+// A 7z archive's signature header: its mark and the checksum of the start header behind it.
+void CheckArchiveHeader(const std::string& archive) {
+    const std::string header = ReadBytes(archive, 0, 32);
+    if (header.size() < 32 || header.compare(0, 6, std::string("7z\xBC\xAF\x27\x1C", 6)) != 0)
+        throw Failure{kRefused, "the archive " + archive + " is not a 7z archive"};
+    if (Crc32(header.data() + 12, 20) != Le32(header, 8))
+        throw Failure{kRefused, "the archive " + archive + " is damaged: its start header's checksum is wrong"};
+}
+
+// Shown, and removed when the build is interrupted; a fixed buffer, as the handler may use nothing else.
+char gTempPath[4096];
+
+extern "C" void RemoveTempAndDie(int signal) {
+    if (gTempPath[0])
+        unlink(gTempPath);
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+// Removes the temporary file on Ctrl+C, a stop request or a closed terminal for as long as it lives.
+// The signals wait while the file is made and named, so that none can come between the two.
+class InterruptGuard {
+  public:
+    InterruptGuard() {
+        sigset_t stop;
+        sigemptyset(&stop);
+        for (const int s : kSignals)
+            sigaddset(&stop, s);
+        sigprocmask(SIG_BLOCK, &stop, &mask_);
+        struct sigaction action {};
+        action.sa_handler = RemoveTempAndDie;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            sigaction(kSignals[i], &action, &old_[i]);
+    }
+    // The file now exists under `path`: from here on a signal removes it.
+    void Arm(const std::string& path) {
+        std::snprintf(gTempPath, sizeof gTempPath, "%s", path.c_str());
+        sigprocmask(SIG_SETMASK, &mask_, nullptr);
+    }
+    ~InterruptGuard() {
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, nullptr);
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            sigaction(kSignals[i], &old_[i], nullptr);
+        gTempPath[0] = 0;
+        sigprocmask(SIG_SETMASK, &mask_, nullptr);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    sigset_t mask_;
+    struct sigaction old_[std::size(kSignals)];
+};
+
+std::string Reason(int error) {
+    return std::strerror(error);
+}
+
+void WriteAll(int fd, const char* data, size_t size, const std::string& temp) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            throw Failure{kWriteFailed, "cannot write " + temp + ": " + Reason(written < 0 ? errno : ENOSPC)};
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+}
+
+// Copies the first `length` bytes of `from` (all of it when negative) to `fd`; returns the count copied.
+int64_t CopyInto(int fd, const std::string& from, int64_t length, const std::string& temp) {
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw Failure{kUnreadable, "cannot read " + from + ": " + Reason(errno)};
+    std::vector<char> buffer(256 << 10);
+    int64_t copied = 0;
+    try {
+        while (length < 0 || copied < length) {
+            const size_t want = length < 0 ? buffer.size()
+                                           : static_cast<size_t>(std::min<int64_t>(
+                                                 static_cast<int64_t>(buffer.size()), length - copied));
+            const ssize_t got = read(in, buffer.data(), want);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                throw Failure{kUnreadable, "cannot read " + from + ": " + Reason(errno)};
+            if (got == 0)
+                break;
+            WriteAll(fd, buffer.data(), static_cast<size_t>(got), temp);
+            copied += got;
+        }
+    } catch (...) {
+        close(in);
+        throw;
+    }
+    close(in);
+    return copied;
+}
+
+// Writes under a temporary name in the output folder, flushes it to the disk and renames it into place,
+// so that a failure or an interruption leaves no part of a patch behind and an older patch of that
+// name stays whole until the new one is.
+void WritePatchFile(const fs::path& output,
+                    const std::string& image,
+                    int64_t imageLength,
+                    const std::string& archive,
+                    const std::string& descriptor) {
+    InterruptGuard guard;
+    std::string temp = (output.parent_path() / ".ovpatch-XXXXXX").string();
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw Failure{kWriteFailed, "cannot create a file in " + output.parent_path().string() + ": " + Reason(errno)};
+    guard.Arm(temp);
+    bool fdOpen = true;
+    try {
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+        CopyInto(fd, image, imageLength, temp);
+        const int64_t archiveSize = CopyInto(fd, archive, -1, temp);
+        // Readers take the length as signed; the size was checked, but the file may have grown since.
+        if (archiveSize > INT32_MAX)
+            throw Failure{kRefused, "the archive is larger than 2 GiB - 1 byte, which no patch can carry"};
+        const std::string trailer =
+            mGlobal::LengthField(static_cast<uint32_t>(archiveSize)) + mGlobal::DescriptorTrailer(descriptor);
+        WriteAll(fd, trailer.data(), trailer.size(), temp);
+        if (fsync(fd) != 0)
+            throw Failure{kWriteFailed, "cannot write " + temp + ": " + Reason(errno)};
+        fdOpen = false;
+        if (close(fd) != 0)
+            throw Failure{kWriteFailed, "cannot write " + temp + ": " + Reason(errno)};
+        if (rename(temp.c_str(), output.c_str()) != 0)
+            throw Failure{kWriteFailed, "cannot write " + output.string() + ": " + Reason(errno)};
+    } catch (...) {
+        if (fdOpen)
+            close(fd);
+        unlink(temp.c_str());
+        throw;
+    }
+}
+
+std::string RefusalText(const frmMaker::Refusal& refusal, const std::string& name) {
+    static const struct {
+        const wchar_t* element;
+        const char* option;
+    } kOptionOf[] = {{L"ExtractPath", "--extract-path"}, {L"ORVVersion", "--suite-version"},
+                     {L"ORVPatchNeeded", "--min-patch"}, {L"PatchVersion", "--patch-version"},
+                     {L"UpdateInfo", "--update-info"},   {L"FileFlags", "--file-flag"},
+                     {L"RunAfter", "--run-after"},       {L"DelAfter", "--delete-after"}};
+    std::string option;
+    for (const auto& o : kOptionOf) {
+        if (refusal.field == o.element)
+            option = o.option;
+    }
+    switch (refusal.kind) {
         case frmMaker::BuildRefusal::UnusableName:
             return "\"" + name +
                    "\" is not a usable file name: take \\ / : * ? \" < > | % and trailing blanks or dots out of "
                    "the patch version";
+        case frmMaker::BuildRefusal::ListSeparator:
+            return "a " + option +
+                   " entry holds \"|\", which the patch reads as the end of an entry: give each entry on its own";
+        case frmMaker::BuildRefusal::DescriptorMarkup:
+            return option + " holds \"" + Utf8(refusal.found) + "\", which the patch would read as part of its descriptor";
         case frmMaker::BuildRefusal::OutputIsImage:
             return "\"" + name + "\" is the image itself: choose another patch version";
         case frmMaker::BuildRefusal::OutputIsArchive:
             return "\"" + name + "\" is the archive itself: choose another patch version";
         case frmMaker::BuildRefusal::EmptyArchive:
             return "the archive is empty: the patch would install nothing";
-        default:
-            return {};
-    }
-}
-
-// Copies `from` to the end of `to` through a bounded buffer; returns the count copied.
-int64_t CopyInto(std::ofstream& to, const std::string& from) {
-    std::ifstream in(from, std::ios::binary);
-    if (!in)
-        throw Failure{kUnreadable, "cannot read " + from};
-    std::vector<char> buffer(256 << 10);
-    int64_t copied = 0;
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize got = in.gcount();
-        if (got <= 0)
+        case frmMaker::BuildRefusal::None:
             break;
-        to.write(buffer.data(), got);
-        copied += got;
     }
-    if (in.bad())
-        throw Failure{kUnreadable, "cannot read " + from};
-    return copied;
+    return {};
 }
 
-// Writes under a temporary name in the output folder and renames it into place, so that a failure
-// leaves no part of a patch behind and an older patch of that name stays whole until the new one is.
-void WritePatchFile(const fs::path& output,
-                    const std::string& image,
-                    const std::string& archive,
-                    const std::string& descriptor) {
-    std::string temp = (output.parent_path() / ".ovpatch-XXXXXX").string();
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        throw Failure{kWriteFailed, "cannot create a file in " + output.parent_path().string()};
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
-    try {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        CopyInto(out, image);
-        const int64_t archiveSize = CopyInto(out, archive);
-        // Readers take the length as signed: a larger archive could not be found again.
-        if (archiveSize > INT32_MAX)
-            throw Failure{kRefused, "the archive is larger than 2 GiB - 1 byte, which no patch can carry"};
-        out << mGlobal::LengthField(static_cast<uint32_t>(archiveSize)) << mGlobal::DescriptorTrailer(descriptor);
-        out.close();
-        if (!out)
-            throw Failure{kWriteFailed, "cannot write " + temp};
-        std::error_code ec;
-        fs::rename(temp, output, ec);
-        if (ec)
-            throw Failure{kWriteFailed, "cannot write " + output.string() + ": " + ec.message()};
-    } catch (...) {
-        std::remove(temp.c_str());
-        throw;
-    }
+bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
 }
 
-int Build(BuildOptions o, std::ostream& out, std::ostream& err) {
-    // From two releases: the archive and settings that diff writes, made here in a temporary folder.
+int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& err) {
+    std::vector<Entry> fileEntries;
+    for (const Entry& e : options) {
+        if (e.key == "settings")
+            fileEntries = ReadSettingsFile(e.value);
+    }
+    Inputs in;
+    TakeInputs(in, fileEntries);
+    TakeInputs(in, options);
+    // From two releases: the archive and the settings that diff writes, made in a temporary folder.
     std::optional<TempFolder> diffed;
-    std::vector<Entry> diffSettings;
-    if (!o.oldDir.empty() || !o.newDir.empty()) {
-        if (o.oldDir.empty() || o.newDir.empty() || !o.archive.empty())
+    std::vector<Entry> diffEntries;
+    if (!in.oldDir.empty() || !in.newDir.empty()) {
+        if (in.oldDir.empty() || in.newDir.empty() || !in.archive.empty())
             throw Failure{kUsage, "--old and --new go together, in place of --archive"};
         diffed.emplace(fs::temp_directory_path());
-        o.archive = (diffed->path() / "data.7z").string();
-        for (auto& [key, value] : DiffReleases(o.oldDir, o.newDir, o.archive, err))
-            diffSettings.push_back({key, value});
+        in.archive = (diffed->path() / "data.7z").string();
+        std::ostringstream summary;
+        for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, summary))
+            diffEntries.push_back({key, value});
+        if (!in.quiet)
+            err << summary.str();
     }
-    if (o.image.empty() || o.archive.empty() || o.output.empty())
+    if (in.image.empty() || in.archive.empty() || in.output.empty())
         throw Failure{kUsage, "build needs --image, --archive (or --old and --new) and -o (see ovpatch --help)"};
     std::error_code ec;
-    if (!fs::is_regular_file(o.image, ec))
-        throw Failure{kUnreadable, "the image " + o.image + " is not a file"};
-    if (!fs::is_regular_file(o.archive, ec))
-        throw Failure{kUnreadable, "the archive " + o.archive + " is not a file"};
-    if (!fs::is_directory(o.output, ec))
-        throw Failure{kWriteFailed, "the output folder " + o.output + " does not exist"};
+    if (!fs::is_regular_file(in.image, ec))
+        throw Failure{kUnreadable, "the image " + in.image + " is not a file"};
+    if (!fs::is_regular_file(in.archive, ec))
+        throw Failure{kUnreadable, "the archive " + in.archive + " is not a file"};
+    if (fs::exists(in.output, ec) && !fs::is_directory(in.output, ec))
+        throw Failure{kUsage, "-o " + in.output + " is a file: -o takes the folder to write the patch into"};
+    if (!fs::is_directory(in.output, ec))
+        throw Failure{kWriteFailed, "the output folder " + in.output + " does not exist"};
 
-    const std::string langs = o.langs.empty() ? (fs::path(o.image).parent_path() / "PatchLang.xml").string() : o.langs;
+    // Sizes and headers first: nothing is read whole or written before they pass.
+    std::vector<std::string> notes;
+    const int64_t archiveSize = static_cast<int64_t>(fs::file_size(in.archive, ec));
+    if (archiveSize > INT32_MAX)
+        throw Failure{kRefused, "the archive is " + std::to_string(archiveSize) +
+                                    " bytes, larger than the 2 GiB - 1 byte that a patch can carry"};
+    if (archiveSize > 0)
+        CheckArchiveHeader(in.archive);
+    const int64_t imageLength = ProgramLength(in.image, notes);
+
+    const std::string langs = in.langs.empty() ? (fs::path(in.image).parent_path() / "PatchLang.xml").string() : in.langs;
     const std::wstring langText = DecodeText(ReadWhole(langs, "language file"));
     const std::vector<std::wstring> languages = frmMaker::ListLanguages(langText);
     if (languages.empty())
         throw Failure{kUnreadable, "no language found in " + langs};
+    int32_t position = 0;
+    const auto blocks = mPatchStrings::CheckMessageTable(mStringTools::GetTagValue(langText, L"messages", position));
+    std::string incomplete;
+    for (const auto& block : blocks) {
+        if (block.missing.empty())
+            continue;
+        incomplete.append("; ").append(Utf8(block.name)).append(" lacks");
+        for (const auto& key : block.missing)
+            incomplete.append(" ").append(Utf8(key));
+    }
+    if (blocks.empty())
+        incomplete = "; its <messages> element is missing, not closed or empty";
+    if (!incomplete.empty())
+        throw Failure{kRefused, "the language file " + langs + " would give a patch with blank messages" + incomplete};
 
-    // The window's defaults, then what a dropped patch brings, then the settings file, then the options.
+    // The window's defaults, then what an existing patch brings, then the settings file, then the options.
     MakerSettings s;
     s.LangName = languages.front();
     s.LangCheck = true;
-    s.PatchVersion = FreshPatchId();
-    if (!o.from.empty()) {
-        FileSource source(o.from);
-        frmMaker::ApplyImported(s, frmMaker::ImportFromDescriptor(ReadDescriptor(source, o.from)), languages);
+    if (!in.from.empty()) {
+        FileSource source(in.from);
+        const cXmlNode descriptor = ReadDescriptor(source, in.from);
+        frmMaker::ApplyImported(s, frmMaker::ImportFromDescriptor(descriptor), languages);
+        s.ExtractPath = descriptor.ChildValue(L"ExtractPath");
     }
-    ApplyEntries(s, diffSettings, languages);
-    if (!o.settingsFile.empty())
-        ApplyEntries(s, ReadSettingsFile(o.settingsFile), languages);
-    ApplyEntries(s, o.settings, languages);
-    if (!o.updateInfoFile.empty())
-        s.UpdateInfo = UpdateInfoFromFile(o.updateInfoFile);
-    if (s.ORVVersion.empty())
-        throw Failure{kUsage, "--suite-version is required: there is no running installation to read it from"};
+    // A new patch gets a new identifier, also when it starts from an old one.
+    s.PatchVersion = FreshPatchId();
+    ApplyEntries(s, diffEntries, languages);
+    ApplyEntries(s, fileEntries, languages);
+    ApplyEntries(s, options, languages);
+    CheckValues(s);
 
     const std::wstring name = frmMaker::OutputFileName(s.PatchVersion, s.LangName, s.LangCheck);
-    const fs::path output = fs::path(o.output) / Utf8(name);
+    const fs::path output = fs::path(in.output) / Utf8(name);
     frmMaker::BuildFacts facts;
-    facts.outputIsImage = SameFile(output, o.image);
-    facts.outputIsArchive = SameFile(output, o.archive);
-    facts.archiveSize = static_cast<int64_t>(fs::file_size(o.archive, ec));
-    const frmMaker::BuildRefusal refusal = frmMaker::CheckBuild(name, facts);
-    if (refusal != frmMaker::BuildRefusal::None)
+    facts.outputIsImage = SameFile(output, in.image);
+    facts.outputIsArchive = SameFile(output, in.archive);
+    facts.archiveSize = archiveSize;
+    const frmMaker::Refusal refusal = frmMaker::CheckBuild(s, name, facts);
+    if (refusal.kind != frmMaker::BuildRefusal::None)
         throw Failure{kRefused, "no patch written: " + RefusalText(refusal, Utf8(name))};
+    if (fs::exists(fs::symlink_status(output, ec)) && !in.force)
+        throw Failure{kRefused, "no patch written: " + output.string() + " already exists (--force replaces it)"};
 
-    WritePatchFile(output, o.image, o.archive, Utf8(frmMaker::BuildDescriptor(s, langText)));
-    out << output.string() << "\n";
-    err << "ovpatch: sign.bat is never run by ovpatch; sign " << Utf8(name) << " yourself if your patches are signed\n";
-    return kOk;
-}
+    const std::string descriptor = Utf8(frmMaker::BuildDescriptor(s, langText));
+    const uint64_t needed = static_cast<uint64_t>(imageLength + archiveSize) + descriptor.size() + 18;
+    struct statvfs space {};
+    if (statvfs(in.output.c_str(), &space) == 0 && uint64_t{space.f_bavail} * space.f_frsize < needed)
+        throw Failure{kWriteFailed, "no patch written: it needs " + std::to_string(needed) + " bytes and " +
+                                        in.output + " has " + std::to_string(uint64_t{space.f_bavail} * space.f_frsize) +
+                                        " free"};
 
-BuildOptions ParseBuild(const std::vector<std::string>& args) {
-    BuildOptions o;
-    Args walk(args);
-    while (walk.Next()) {
-        if (!walk.IsOption())
-            walk.Unknown();
-        const std::string& name = walk.Name();
-        if (name == "all-languages" || name == "force-menu-restart") {
-            walk.NoValue();
-            o.settings.push_back(
-                {name == "all-languages" ? "lang-check" : name, name == "all-languages" ? "no" : "yes"});
-            continue;
-        }
-        std::string* file = name == "image"              ? &o.image
-                            : name == "archive"          ? &o.archive
-                            : name == "langs"            ? &o.langs
-                            : name == "settings"         ? &o.settingsFile
-                            : name == "from"             ? &o.from
-                            : name == "output"           ? &o.output
-                            : name == "update-info-file" ? &o.updateInfoFile
-                            : name == "old"              ? &o.oldDir
-                            : name == "new"              ? &o.newDir
-                                                         : nullptr;
-        if (file)
-            *file = walk.Value();
-        else if (SettingKeys().count(name))
-            o.settings.push_back({name, walk.Value()});
-        else
-            walk.Unknown();
+    if (const auto files = ListArchive(in.archive)) {
+        if (std::none_of(files->begin(), files->end(), [](const ArchiveEntry& e) { return !e.folder; }))
+            throw Failure{kRefused, "no patch written: the archive " + in.archive +
+                                        " lists no file, so the patch would install nothing"};
+    } else {
+        notes.push_back(std::string(kNoSevenZip) + ": the archive's file list was not checked");
     }
-    return o;
+
+    WritePatchFile(output, in.image, imageLength, in.archive, descriptor);
+    out << output.string() << "\n";
+    if (fs::exists(fs::path(in.image).parent_path() / "sign.bat", ec))
+        notes.push_back("sign.bat is never run by ovpatch; sign " + Utf8(name) + " yourself");
+    if (!in.quiet) {
+        for (const std::string& note : notes)
+            err << "ovpatch: " << note << "\n";
+    }
+    return kOk;
 }
 
 }  // namespace

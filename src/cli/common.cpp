@@ -1,7 +1,14 @@
 #include "cli/common.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <sstream>
 
 #include "support/encoding.h"
 
@@ -62,7 +69,7 @@ void FileSource::ReadAt(int64_t offset, char* buffer, size_t count) {
     in_.clear();
     in_.seekg(offset);
     in_.read(buffer, static_cast<std::streamsize>(count));
-    if (offset < 0 || static_cast<size_t>(in_.gcount()) != count)
+    if (offset < 0 || offset + static_cast<int64_t>(count) > size_ || static_cast<size_t>(in_.gcount()) != count)
         throw SysError{38, L"Reached the end of the file."};
 }
 
@@ -72,6 +79,99 @@ cXmlNode ReadDescriptor(FileSource& source, const std::string& path) {
     } catch (const SysError& e) {
         throw Failure{kNotAPatch, path + " is not a patch: " + Utf8(e.description)};
     }
+}
+
+uint32_t Crc32(const char* data, size_t size) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ static_cast<uint8_t>(data[i])) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+bool OnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::string RunCaptured(const std::vector<std::string>& argv, int& status, const std::string& folder) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        throw Failure{kUnreadable, "cannot start " + argv[0]};
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw Failure{kUnreadable, "cannot start " + argv[0]};
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(pipeFds[1], 1);
+        dup2(pipeFds[1], 2);
+        if (!folder.empty() && chdir(folder.c_str()) != 0)
+            _exit(126);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string output;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0)
+            output.append(buffer, static_cast<size_t>(got));
+        else if (errno != EINTR)
+            break;
+    }
+    close(pipeFds[0]);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return output;
+}
+
+std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
+                                                     const std::string& shownAs,
+                                                     const std::vector<std::string>& switches) {
+    if (!OnPath("7zz"))
+        return std::nullopt;
+    // An empty password: an archive whose list is encrypted is refused instead of asking for one.
+    int status = 0;
+    std::vector<std::string> argv = {"7zz", "l", "-ba", "-slt", "-t7z", "-p"};
+    argv.insert(argv.end(), switches.begin(), switches.end());
+    argv.insert(argv.end(), {"--", path});
+    const std::string output = RunCaptured(argv, status);
+    std::vector<ArchiveEntry> entries;
+    std::istringstream lines(output);
+    std::string line, reason;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Path = ", 0) == 0)
+            entries.push_back({line.substr(7)});
+        else if (line.rfind("Size = ", 0) == 0 && !entries.empty())
+            entries.back().size = std::atoll(line.c_str() + 7);
+        else if (line.rfind("Attributes = D", 0) == 0 && !entries.empty())
+            entries.back().folder = true;
+        else if (!line.empty() && line != "ERRORS:")
+            reason = line.substr(line.rfind(" : ") == std::string::npos ? 0 : line.rfind(" : ") + 3);
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " + (reason.empty() ? "it failed" : reason)};
+    return entries;
 }
 
 bool Args::Next() {
@@ -97,11 +197,6 @@ std::string Args::Value() {
     if (next_ >= args_.size())
         throw Failure{kUsage, "--" + name_ + " needs a value"};
     return args_[next_++];
-}
-
-void Args::NoValue() const {
-    if (inline_)
-        throw Failure{kUsage, "--" + name_ + " takes no value"};
 }
 
 void Args::Unknown() const {

@@ -2,6 +2,7 @@
 // through the core's reader, and the command-line walk. Each verb lives in a file of its own.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iosfwd>
@@ -37,6 +38,8 @@ class FileSource final : public mGlobal::PatchSource {
   public:
     explicit FileSource(const std::string& path);
     int64_t Size() override { return size_; }
+    // From now on the file ends at `size`, as if the rest were not there.
+    void Limit(int64_t size) { size_ = std::min(size_, size); }
     void ReadAt(int64_t offset, char* buffer, size_t count) override;
 
   private:
@@ -46,6 +49,29 @@ class FileSource final : public mGlobal::PatchSource {
 
 // The descriptor of a patch, or a kNotAPatch failure naming `path`.
 cXmlNode ReadDescriptor(FileSource& source, const std::string& path);
+
+// CRC-32 as zip and 7z use it.
+uint32_t Crc32(const char* data, size_t size);
+
+// The files and folders of a 7z archive as 7-Zip for Linux ("7zz") lists them.
+struct ArchiveEntry {
+    std::string path;
+    int64_t size = 0;
+    bool folder = false;
+};
+// Nothing when 7zz is not installed; a kRefused failure with 7-Zip's reason when it cannot read the archive.
+// `shownAs` names it in that message (the archive itself when empty).
+// `switches` go to 7zz before the archive (exclusions, for example).
+std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
+                                                     const std::string& shownAs = {},
+                                                     const std::vector<std::string>& switches = {});
+
+// Whether `program` is found on the PATH.
+bool OnPath(const std::string& program);
+// The program's standard output and error together, and its exit status; it runs in `folder` when one is
+// given, with an empty input, so that it can never stop to ask for anything.
+std::string RunCaptured(const std::vector<std::string>& argv, int& status, const std::string& folder = {});
+inline constexpr const char* kNoSevenZip = "7zz (Debian package 7zip) is not installed";
 
 // Walks a verb's arguments: "--name value", "--name=value", "-o" for "--output", and plain operands.
 class Args {
@@ -61,8 +87,9 @@ class Args {
     const std::string& Operand() const { return name_; }
     // The option's value, inline or the next argument.
     std::string Value();
-    // For a switch: refuses an inline value.
-    void NoValue() const;
+    bool HasInlineValue() const { return inline_.has_value(); }
+    // The argument after the current one, not taken; null at the end.
+    const std::string* Peek() const { return next_ < args_.size() ? &args_[next_] : nullptr; }
     [[noreturn]] void Unknown() const;
 
   private:

@@ -36,7 +36,8 @@ struct Count {
 
 std::string CountText(const char* what, const Count& c) {
     char line[96];
-    std::snprintf(line, sizeof line, "%-10s%6zu file%s %14ju bytes\n", what, c.files, c.files == 1 ? " " : "s", c.bytes);
+    std::snprintf(line, sizeof line, "%-10s%6zu file%s %14ju bytes\n", what, c.files, c.files == 1 ? " " : "s",
+                  c.bytes);
     return line;
 }
 

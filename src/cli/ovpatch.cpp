@@ -3,6 +3,7 @@
 
 #include <ostream>
 
+#include "app/version.h"
 #include "cli/common.h"
 
 namespace ovpatch {
@@ -11,64 +12,77 @@ std::string UsageText() {
     return R"(Usage:
   ovpatch build --image OVPatcher.exe --archive data.7z -o DIR [settings...]
   ovpatch build --image OVPatcher.exe --old OLD --new NEW -o DIR [settings...]
-  ovpatch inspect PATCH
+  ovpatch inspect [--json] [--list] PATCH
   ovpatch diff OLD NEW --archive FILE --settings FILE
   ovpatch plan PATCH INSTALLATION [--json] [--windows-path PATH]
-  ovpatch --help
+  ovpatch --version | --help
 
 build writes DIR/orv_<patch version>_<LANG>.exe (or _MultiLng.exe), byte for byte the
 patch the maker window writes from the same image, archive and settings.
-  --image FILE            the program to carry (OVPatcher.exe, or a patch to build around)
-  --archive FILE          the 7z archive of replacement files (not empty)
-  --old DIR --new DIR     in place of --archive: what diff writes from these two
-                          releases, the same patch byte for byte
+  --image FILE            the program to carry: OVPatcher.exe, or a patch, whose program
+                          part is then used
+  --archive FILE          the 7z archive of replacement files; it must list a file
+                          (checked with 7zz, Debian package 7zip, when installed)
+  --old DIR --new DIR     in place of --archive: the archive and settings that diff
+                          writes from these two releases, the same patch byte for
+                          byte (the settings file and options override them)
   -o, --output DIR        the folder to write the patch into
-  --langs FILE            the message table (default: PatchLang.xml beside the image)
-  --from PATCH            start from the settings of an existing patch, as a drop on
-                          the maker window does (not its extract path)
-  --settings FILE         settings from a UTF-8 file: one "name = value" per line, names
-                          as the options below without "--", a value running to the
-                          end of its line ("force-menu-restart = yes"); lines
-                          starting with "#" are comments
+  --force                 replace a patch of the same name in DIR
+  --quiet                 no notes on standard error, only errors
+  --langs FILE            the message table (default: PatchLang.xml beside the image);
+                          every language must have every message
+  --from PATCH            start from every setting of an existing patch but its
+                          identifier
+  --settings FILE         settings from a UTF-8 file: one "name = value" per line,
+                          for every option here but --settings, named without "--"
+                          ("force-menu-restart = yes", "image = OVPatcher.exe"); a
+                          value runs to the end of its line, a relative path is taken
+                          from the file's folder; lines starting with "#" are comments
   --suite-version V       the suite version the patch is for (required)
-  --patch-version ID      this patch's identifier (default: now, yyyymmddhhnnss)
-  --min-patch ID          a patch that must already be installed
+  --patch-version ID      this patch's identifier, 14 digits (default: now,
+                          yyyymmddhhnnss, or SOURCE_DATE_EPOCH in UTC when it is set)
+  --min-patch ID          a patch that must already be installed, 14 digits, not newer
+                          than this one
   --lang NAME             message language (default: the language file's first)
-  --all-languages         install on every language (same as lang-check = no)
-  --lang-check yes|no     install only on a suite of that language (default yes)
+  --lang-check[=yes|no]   install only on a suite of that language (default yes)
+  --all-languages[=yes|no]  install on every language (same as --lang-check=no)
   --extract-path PATH     folder inside the installation to extract into
   --update-info TEXT      what users read; once per line
   --update-info-file FILE the same, from a text file
   --run-after CMD         a command to run after extraction; once per command
   --delete-after PATH     a path to delete at the end; once per path
   --file-flag ENTRY       a "flags;path" entry; once per entry
-  --force-menu-restart    restart the suite's menu in any case
-Options override the settings file, which overrides --from. sign.bat is never run:
+  --force-menu-restart[=yes|no]  restart the suite's menu in any case
+A switch alone means yes; "--name=no" or "--name no" turns it off, as "name = no" does in
+a settings file. Options override the settings file, which overrides --from. A list
+entry may not hold "|", and no value may hold "</" or a tag of the patch's descriptor
+(the update text may hold its language blocks, <EN>...</EN>). sign.bat is never run:
 ovpatch prints the new patch's path so that the next step can sign it.
 
-inspect prints a patch's descriptor fields, block sizes and language blocks, or
-why the patcher would not accept the file.
+inspect prints a patch's descriptor fields, block sizes and language blocks with any
+messages they lack, or why the patcher would not accept the file. --json prints the
+same as one JSON object (list fields as arrays); --list adds the archive's files, read
+with 7zz.
 
 diff compares two folders holding the old and the new release of an installation
 (names compared without letter case, files by content) and writes the archive of
 the new and changed files, packed with 7zz, and a settings file for build: a
-delete-after line per file that is gone, the suite version from NEW's
-version.txt, the minimum patch from OLD's OrvanaTools\version.ver. That file is
-never shipped: the patcher records itself. It prints what changed, and refuses
-(4) when nothing did.
+delete-after line per file that is gone, the suite version from NEW's version.txt,
+the minimum patch from OLD's OrvanaTools\version.ver. That file is never shipped:
+the patcher records itself. It prints what changed, and refuses (4) when nothing did.
 
 plan says what a patch would do to the installation in a folder, deciding as the
-patcher does: its start-up checks (exit 1 with the message the patcher would
-show when it refuses), then each archive file added, replaced, unchanged,
-skipped by ifexists or excluded, each file deleted afterwards, each command run
-afterwards, and the version record before and after. It writes nothing there.
-  --windows-path PATH     the folder as Windows names it, for %ORV% (default:
-                          %ORV% stays as written; %TMPFLD% always does)
-  --json                  the same as one JSON document
+patcher does: its start-up checks (exit 1 with the message the patcher would show
+when it refuses), then each archive file added, replaced, unchanged, skipped by
+ifexists or excluded, each file deleted afterwards, each command run afterwards, and
+the version record before and after. It writes nothing there.
+  --windows-path PATH     the folder as Windows names it, for %ORV% (default: %ORV%
+                          stays as written; %TMPFLD% always does)
+  --json                  the same as one JSON object
 
-Exit codes: 0 done; 1 not a valid patch, or plan: the patcher would refuse it;
-2 bad command line; 3 an input cannot be read; 4 the maker would refuse this
-build, or diff: nothing to ship; 5 the output cannot be written; 6 7zz (Debian's
+Exit codes: 0 done; 1 not a valid patch, or plan: the patcher would refuse it; 2 bad
+command line or setting; 3 an input cannot be read; 4 a refused build (nothing
+written), or diff: nothing to ship; 5 the output cannot be written; 6 7zz (Debian's
 7zip package) is not installed.
 )";
 }
@@ -83,6 +97,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (command == "--help" || command == "-h" || command == "help" ||
             (args.size() == 2 && (args[1] == "--help" || args[1] == "-h"))) {
             out << UsageText();
+            return kOk;
+        }
+        if (command == "--version" || command == "version") {
+            out << "ovpatch " OV_VERSION_TEXT "\n";
             return kOk;
         }
         if (command == "build")

@@ -120,33 +120,21 @@ std::string Json(const std::wstring& text) {
     return Json(Utf8(text));
 }
 
-// The entries of a technical listing (7zz l -slt -ba): files only, by their path with "\" separators.
-std::vector<std::wstring> ListedFiles(const std::string& listing) {
+// The files an archive lists, by their path with "\" separators; `switches` as ListArchive takes them.
+std::vector<std::wstring> ListedFiles(const std::string& archive, const std::vector<std::string>& switches = {}) {
+    const auto entries = ListArchive(archive, "of the patch", switches);
+    if (!entries)
+        throw Failure{kToolMissing, std::string(kNoSevenZip) + ": install it (apt-get install 7zip)"};
     std::vector<std::wstring> files;
-    std::wstring path;
-    bool folder = false;
-    std::istringstream lines(listing);
-    std::string line;
-    const auto flush = [&] {
-        if (!path.empty() && !folder)
-            files.push_back(path);
-        path.clear();
-        folder = false;
-    };
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.rfind("Path = ", 0) == 0) {
-            flush();
-            path = Wide(line.substr(7));
-            for (wchar_t& c : path)
-                if (c == L'/')
-                    c = L'\\';
-        } else if (line == "Folder = +" || line.rfind("Attributes = D", 0) == 0) {
-            folder = true;
-        }
+    for (const ArchiveEntry& e : *entries) {
+        if (e.folder)
+            continue;
+        std::wstring path = Wide(e.path);
+        for (wchar_t& c : path)
+            if (c == L'/')
+                c = L'\\';
+        files.push_back(path);
     }
-    flush();
     return files;
 }
 
@@ -199,14 +187,14 @@ void PlanFiles(Plan& plan,
     const std::string archivePath = archive.string();
     const fs::path extracted = temp.path() / "new";
     SevenZip({"x", "-y", "-bd", "-bso0", "-bsp0", "-o" + extracted.string(), archivePath});
-    const std::vector<std::wstring> all = ListedFiles(SevenZip({"l", "-slt", "-ba", archivePath}));
+    const std::vector<std::wstring> all = ListedFiles(archivePath);
 
     // The exclusion list the patcher writes, given to the archiver as the patcher gives it (recursive,
     // letter case ignored as on Windows).
     const std::wstring extractPath = descriptor.ChildValue(L"ExtractPath");
-    const std::wstring exclusions = mApplyPatch::ExclusionListText(
-        descriptor.ChildValue(L"FileFlags"), install.root(), extractPath,
-        [&](const std::wstring& path) { return install.FileExists(path); });
+    const std::wstring exclusions =
+        mApplyPatch::ExclusionListText(descriptor.ChildValue(L"FileFlags"), install.root(), extractPath,
+                                       [&](const std::wstring& path) { return install.FileExists(path); });
     std::set<std::wstring> kept;
     if (exclusions.empty()) {
         for (const std::wstring& path : all)
@@ -217,8 +205,8 @@ void PlanFiles(Plan& plan,
             if (c == '\\')
                 c = '/';
         std::ofstream(temp.path() / "exlude.txt", std::ios::binary) << list;
-        for (const std::wstring& path : ListedFiles(SevenZip(
-                 {"l", "-slt", "-ba", "-r", "-ssc-", "-scsUTF-8", "-x@" + (temp.path() / "exlude.txt").string(), archivePath})))
+        const std::string listFile = (temp.path() / "exlude.txt").string();
+        for (const std::wstring& path : ListedFiles(archivePath, {"-r", "-ssc-", "-scsUTF-8", "-x@" + listFile}))
             kept.insert(path);
     }
     std::set<std::wstring> ifExists;
@@ -325,8 +313,8 @@ Plan MakePlan(const std::string& patchPath, const std::string& folder, const std
 void PrintText(const Plan& plan, std::ostream& out) {
     out << "patch:     " << Utf8(plan.patchVersion) << " for suite version " << Utf8(plan.suiteVersion) << "\n";
     if (!plan.fits()) {
-        out << "refused:   " << (plan.messageKey.empty() ? "" : Utf8(plan.messageKey) + ": ")
-            << Utf8(plan.messageText) << "\n";
+        out << "refused:   " << (plan.messageKey.empty() ? "" : Utf8(plan.messageKey) + ": ") << Utf8(plan.messageText)
+            << "\n";
         return;
     }
     if (plan.verdict == Verdict::UpdateAlreadyDone)
@@ -346,7 +334,10 @@ void PrintText(const Plan& plan, std::ostream& out) {
         out << " " << counts[i] << " " << FateName(static_cast<Fate>(i)) << (i < 5 ? "," : "\n");
     out << "delete after:\n";
     for (const DeletePlan& d : plan.deletes)
-        out << "  " << Utf8(d.item) << (!d.exists ? "  (outside the installation)" : *d.exists ? "  (exists)" : "  (absent)")
+        out << "  " << Utf8(d.item)
+            << (!d.exists   ? "  (outside the installation)"
+                : *d.exists ? "  (exists)"
+                            : "  (absent)")
             << "\n";
     out << "run after:\n";
     for (const std::wstring& command : plan.commands)
@@ -385,13 +376,18 @@ void PrintJson(const Plan& plan, std::ostream& out) {
     out << "],\n \"delete\": [";
     for (size_t i = 0; i < plan.deletes.size(); ++i)
         out << (i ? ",\n   " : "\n   ") << "{\"path\": " << Json(plan.deletes[i].item) << ", \"exists\": "
-            << (!plan.deletes[i].exists ? "null" : *plan.deletes[i].exists ? "true" : "false") << "}";
+            << (!plan.deletes[i].exists   ? "null"
+                : *plan.deletes[i].exists ? "true"
+                                          : "false")
+            << "}";
     out << "],\n \"run\": [";
     for (size_t i = 0; i < plan.commands.size(); ++i)
         out << (i ? ", " : "") << Json(plan.commands[i]);
     out << "],\n \"record\": {\"before\": " << (plan.recordBefore ? Json(*plan.recordBefore) : "null")
         << ", \"after\": "
-        << (plan.recordAfter ? Json(*plan.recordAfter) : plan.recordBefore ? Json(*plan.recordBefore) : "null")
+        << (plan.recordAfter    ? Json(*plan.recordAfter)
+            : plan.recordBefore ? Json(*plan.recordBefore)
+                                : "null")
         << "}}\n";
 }
 
@@ -405,8 +401,7 @@ int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     while (walk.Next()) {
         if (!walk.IsOption()) {
             operands.push_back(walk.Operand());
-        } else if (walk.Name() == "json") {
-            walk.NoValue();
+        } else if (walk.Name() == "json" && !walk.HasInlineValue()) {
             json = true;
         } else if (walk.Name() == "windows-path") {
             windowsPath = walk.Value();

@@ -1,14 +1,10 @@
 #include "cli/system.h"
 
-#include <fcntl.h>
 #include <locale.h>
-#include <poll.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <stdlib.h>
 
-#include <cerrno>
 #include <cstring>
 #include <cwctype>
 #include <filesystem>
@@ -21,79 +17,17 @@ namespace ovpatch {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t from = 0;
-    for (;;) {
-        const size_t colon = dirs.find(':', from);
-        const std::string dir = dirs.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
-        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0)
-            return true;
-        if (colon == std::string::npos)
-            return false;
-        from = colon + 1;
-    }
-}
-
-}  // namespace
-
-std::string SevenZip(const std::vector<std::string>& args, const std::string& folder) {
-    static const char kProgram[] = "7zz";
-    if (!OnPath(kProgram))
-        throw Failure{kToolMissing, "7zz is not installed: install Debian's 7zip package (apt-get install 7zip)"};
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        throw Failure{kUnreadable, "cannot start 7zz"};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        if (!folder.empty() && chdir(folder.c_str()) != 0)
-            _exit(126);
-        std::vector<char*> argv{const_cast<char*>(kProgram)};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(kProgram, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    std::string stdoutText, stderrText;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    char buffer[65536];
-    while (open > 0 && pid > 0) {
-        if (poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                (i == 0 ? stdoutText : stderrText).append(buffer, static_cast<size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (const pollfd& f : fds)
-        if (f.fd >= 0)
-            close(f.fd);
+void SevenZip(const std::vector<std::string>& args, const std::string& folder) {
+    if (!OnPath("7zz"))
+        throw Failure{kToolMissing, std::string(kNoSevenZip) + ": install it (apt-get install 7zip)"};
+    std::vector<std::string> argv = {"7zz"};
+    argv.insert(argv.end(), args.begin(), args.end());
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        const size_t end = stderrText.find_last_not_of("\n ");
-        throw Failure{kUnreadable, "7zz " + (args.empty() ? std::string() : args[0]) + " failed" +
-                                       (end == std::string::npos ? std::string() : ": " + stderrText.substr(0, end + 1))};
+    std::string output = RunCaptured(argv, status, folder);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        output.erase(output.find_last_not_of("\n ") + 1);
+        throw Failure{kUnreadable, "7zz " + args.front() + " failed: " + output.substr(output.rfind('\n') + 1)};
     }
-    return stdoutText;
 }
 
 std::wstring FoldCase(const std::wstring& text) {
@@ -118,8 +52,8 @@ std::string WindowsNameProblem(const std::wstring& name) {
     for (const wchar_t* device : kDevices)
         if (stem == device)
             return "is a device name on Windows";
-    if (stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
-        stem[3] >= L'1' && stem[3] <= L'9')
+    if (stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) && stem[3] >= L'1' &&
+        stem[3] <= L'9')
         return "is a device name on Windows";
     return {};
 }

@@ -10,9 +10,9 @@
 
 namespace ovpatch {
 
-// Runs 7zz with `args` (in `folder` when given) and returns what it printed on its standard output. A
-// kToolMissing failure when 7zz is not installed; a kUnreadable one, with its message, when it fails.
-std::string SevenZip(const std::vector<std::string>& args, const std::string& folder = "");
+// Runs 7zz with `args` (in `folder` when given). A kToolMissing failure when 7zz is not installed; a
+// kUnreadable one, with its last line, when it fails.
+void SevenZip(const std::vector<std::string>& args, const std::string& folder = "");
 
 // The text with letter case folded as Windows compares file names (simple upper case, beyond Latin too).
 std::wstring FoldCase(const std::wstring& text);

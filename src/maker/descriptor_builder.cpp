@@ -122,39 +122,106 @@ bool IsUsableFileName(const std::wstring& name) {
     return true;
 }
 
-BuildRefusal CheckBuild(const std::wstring& outputName, const BuildFacts& facts) {
-    // "sign.bat" gets the name on cmd's command line, where quotes do not stop %…% from being expanded.
-    if (!IsUsableFileName(outputName) || outputName.find(L'%') != std::wstring::npos)
-        return BuildRefusal::UnusableName;
-    if (facts.outputIsImage)
-        return BuildRefusal::OutputIsImage;
-    if (facts.outputIsArchive)
-        return BuildRefusal::OutputIsArchive;
-    // The patch would start and show its window, but every reader refuses a block length of 0.
-    if (facts.archiveSize == 0)
-        return BuildRefusal::EmptyArchive;
-    return BuildRefusal::None;
+namespace {
+
+// Elements a reader looks for anywhere in the descriptor, without regard to letter case.
+constexpr const wchar_t* kDescriptorElements[] = {
+    L"ORVPatch",  L"ExtractPath", L"ORVVersion",       L"ORVPatchNeeded", L"PatchVersion", L"PatchLang", L"UpdateInfo",
+    L"ORVLang",   L"ForceMenuRestart", L"FileFlags",   L"RunAfter",       L"DelAfter",     L"Strings"};
+
+// The first piece of `value` that the descriptor could not hold as that value: a tag of a descriptor
+// element, which a reader would take for the element itself, and, unless the value may hold markup of
+// its own (the update text's language blocks), any closing tag. Empty when there is none.
+std::wstring MarkupIn(const std::wstring& value, bool ownMarkup) {
+    for (size_t at = value.find(L'<'); at != std::wstring::npos; at = value.find(L'<', at + 1)) {
+        const size_t name = at + (value.compare(at, 2, L"</") == 0 ? 2 : 1);
+        for (const wchar_t* element : kDescriptorElements) {
+            const std::wstring_view e(element);
+            if (value.size() - name >= e.size() && EqualsAsciiNoCase(value.substr(name, e.size()), element))
+                return value.substr(at, name - at + e.size());
+        }
+        if (!ownMarkup && name == at + 2)
+            return L"</";
+    }
+    return {};
 }
 
-std::wstring RefusalMessage(BuildRefusal refusal, const std::wstring& name) {
-    // Before and after the output's name, for each refusal in its order.
-    static const wchar_t* const kText[][2] = {
-        {L"", L""},
-        {L"Le patch n'a pas été créé : le nom « ",
-         L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
-         L"\\ / : * ? \" < > | % et les espaces ou points finaux."},
-        {L"Le patch n'a pas été créé : « ",
-         L" » est le fichier de ce programme lui-même. Choisissez une autre version de patch."},
-        {L"Le patch n'a pas été créé : « ",
-         L" » est le fichier de données choisi. Choisissez une autre version de patch."},
-        {L"Le patch n'a pas été créé : le fichier de données est vide, le patch n'installerait rien. "
-         L"Choisissez l'archive 7zip des fichiers à installer.",
-         L""},
-    };
-    const auto& text = kText[static_cast<int>(refusal)];
-    if (refusal == BuildRefusal::None)
-        return {};
-    return text[0] + (refusal == BuildRefusal::EmptyArchive ? std::wstring() : name) + text[1];
+}  // namespace
+
+Refusal CheckBuild(const MakerSettings& s, const std::wstring& outputName, const BuildFacts& facts) {
+    // "sign.bat" gets the name on cmd's command line, where quotes do not stop %…% from being expanded.
+    if (!IsUsableFileName(outputName) || outputName.find(L'%') != std::wstring::npos)
+        return {BuildRefusal::UnusableName, {}, {}};
+    // Such a patch could never do what was typed: "|" splits one command into several, and markup
+    // changes what the patcher reads.
+    const struct {
+        const wchar_t* element;
+        const std::wstring& value;
+        bool list;
+    } values[] = {{L"ExtractPath", s.ExtractPath, false}, {L"ORVVersion", s.ORVVersion, false},
+                  {L"ORVPatchNeeded", s.MinPatchNeeded, false}, {L"PatchVersion", s.PatchVersion, false},
+                  {L"UpdateInfo", s.UpdateInfo, false}, {L"FileFlags", s.FileFlags, true},
+                  {L"RunAfter", s.RunAtEnd, true}, {L"DelAfter", s.DelAtEnd, true}};
+    const std::wstring_view updateInfo = L"UpdateInfo";
+    for (const auto& v : values) {
+        if (v.list && v.value.find(L'|') != std::wstring::npos)
+            return {BuildRefusal::ListSeparator, v.element, L"|"};
+        const std::wstring markup = MarkupIn(v.value, v.element == updateInfo);
+        if (!markup.empty())
+            return {BuildRefusal::DescriptorMarkup, v.element, markup};
+    }
+    if (facts.outputIsImage)
+        return {BuildRefusal::OutputIsImage, {}, {}};
+    if (facts.outputIsArchive)
+        return {BuildRefusal::OutputIsArchive, {}, {}};
+    // The patch would start and show its window, but every reader refuses a block length of 0.
+    if (facts.archiveSize == 0)
+        return {BuildRefusal::EmptyArchive, {}, {}};
+    return {};
+}
+
+std::wstring RefusalMessage(const Refusal& refusal, const std::wstring& name) {
+    static const struct {
+        const wchar_t* element;
+        const wchar_t* label;
+    } kLabels[] = {{L"ExtractPath", L"Chemin relatif pour l'extraction des données"},
+                   {L"ORVVersion", L"Version Orvana"},
+                   {L"ORVPatchNeeded", L"Avec au moins ce patch"},
+                   {L"PatchVersion", L"Version de ce patch"},
+                   {L"UpdateInfo", L"Informations sur la mise à jour"},
+                   {L"FileFlags", L"Flags fichiers"},
+                   {L"RunAfter", L"Exécuter après extraction"},
+                   {L"DelAfter", L"Supprimer en fin de patch"}};
+    std::wstring label;
+    for (const auto& l : kLabels) {
+        if (refusal.field == l.element)
+            label = l.label;
+    }
+    const std::wstring lead = L"Le patch n'a pas été créé : ";
+    switch (refusal.kind) {
+        case BuildRefusal::UnusableName:
+            return lead + L"le nom « " + name +
+                   L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
+                   L"\\ / : * ? \" < > | % et les espaces ou points finaux.";
+        case BuildRefusal::ListSeparator:
+            return lead + L"une ligne du champ « " + label +
+                   L" » contient « | », qui sépare les entrées dans le patch. Mettez chaque entrée sur sa propre "
+                   L"ligne.";
+        case BuildRefusal::DescriptorMarkup:
+            return lead + L"le champ « " + label + L" » contient « " + refusal.found +
+                   L" », que le patch lirait comme une partie de sa description. Retirez-le.";
+        case BuildRefusal::OutputIsImage:
+            return lead + L"« " + name + L" » est le fichier de ce programme lui-même. Choisissez une autre version "
+                   L"de patch.";
+        case BuildRefusal::OutputIsArchive:
+            return lead + L"« " + name + L" » est le fichier de données choisi. Choisissez une autre version de patch.";
+        case BuildRefusal::EmptyArchive:
+            return lead + L"le fichier de données est vide, le patch n'installerait rien. Choisissez l'archive 7zip "
+                   L"des fichiers à installer.";
+        case BuildRefusal::None:
+            break;
+    }
+    return {};
 }
 
 std::wstring SignArgument(const std::wstring& fileName) {

@@ -44,7 +44,21 @@ bool IsUsableFileName(const std::wstring& name);
 
 // Why a build may not start. Both the window and the command line decide with CheckBuild; the window
 // words the refusal with RefusalMessage.
-enum class BuildRefusal { None, UnusableName, OutputIsImage, OutputIsArchive, EmptyArchive };
+enum class BuildRefusal {
+    None,
+    UnusableName,
+    ListSeparator,     // a list entry holds "|", which the descriptor uses between entries
+    DescriptorMarkup,  // a value holds markup that would end its element or read as another one
+    OutputIsImage,
+    OutputIsArchive,
+    EmptyArchive,
+};
+
+struct Refusal {
+    BuildRefusal kind = BuildRefusal::None;
+    std::wstring field;  // for a refused value: its descriptor element, such as "RunAfter"
+    std::wstring found;  // and what in it is refused, such as "|" or "</DelAfter"
+};
 
 // What the caller found out about the files: whether the output would be the image or the archive
 // itself, and the archive's size.
@@ -54,10 +68,10 @@ struct BuildFacts {
     int64_t archiveSize = 0;
 };
 
-BuildRefusal CheckBuild(const std::wstring& outputName, const BuildFacts& facts);
+Refusal CheckBuild(const MakerSettings& settings, const std::wstring& outputName, const BuildFacts& facts);
 
 // The window's French text for a refusal of the output `outputName`.
-std::wstring RefusalMessage(BuildRefusal refusal, const std::wstring& outputName);
+std::wstring RefusalMessage(const Refusal& refusal, const std::wstring& outputName);
 
 // The output's file name as the one parameter of "sign.bat".
 std::wstring SignArgument(const std::wstring& fileName);

@@ -119,8 +119,8 @@ PatchResult WritePatch(const PatchJob& job) {
     facts.outputIsImage = mGlobal::SameFile(r.outputPath, job.imagePath);
     facts.outputIsArchive = mGlobal::SameFile(r.outputPath, archive);
     facts.archiveSize = FileSize(archive);
-    const BuildRefusal refusal = CheckBuild(name, facts);
-    if (refusal != BuildRefusal::None) {
+    const Refusal refusal = CheckBuild(job.settings, name, facts);
+    if (refusal.kind != BuildRefusal::None) {
         r.message = RefusalMessage(refusal, name);
         return r;
     }

@@ -2,13 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <sstream>
+#include <variant>
 
 #include "container/patch_container.h"
 #include "e2e/harness/patch_mutator.h"
@@ -39,11 +48,29 @@ void Write(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// The smallest Windows program header: "MZ", the offset of the PE header, the PE header's mark.
+std::string PeImage(size_t size) {
+    std::string image = "MZ" + std::string(size - 2, '\x90');
+    image.replace(0x3C, 4, std::string("\x40\0\0\0", 4));
+    image.replace(0x40, 4, std::string("PE\0\0", 4));
+    return image;
+}
+
+// A 7z archive holding a.txt ("a"), as 7-Zip writes it.
+const std::string kOneFile7z(
+    "\x37\x7A\xBC\xAF\x27\x1C\x00\x04\xE6\xB9\x07\x1E\x01\x00\x00\x00\x00\x00\x00\x00\x36\x00"
+    "\x00\x00\x00\x00\x00\x00\xDF\x87\xAA\xAB\x61\x01\x04\x06\x00\x01\x09\x01\x00\x07\x0B\x01"
+    "\x00\x01\x01\x00\x0C\x01\x00\x08\x0A\x01\x43\xBE\xB7\xE8\x00\x00\x05\x01\x11\x0D\x00\x61"
+    "\x00\x2E\x00\x74\x00\x78\x00\x74\x00\x00\x00\x15\x06\x01\x00\x20\x80\xA4\x81\x00\x00",
+    87);
+// A valid 7z archive of nothing: the signature header alone.
+const std::string kEmpty7z = std::string("7z\xBC\xAF\x27\x1C\x00\x04\x8D\x9B\xD5\x0F", 12) + std::string(20, '\0');
+
 // A folder with an image, an archive and the shipped language file, removed afterwards.
 struct Folder {
     fs::path dir = fs::temp_directory_path() / ("ovpatch_test_" + std::to_string(getpid()));
-    std::string image = std::string("MZ") + std::string(3000, '\x90');
-    std::string archive = std::string("7z\xBC\xAF\x27\x1C", 6) + std::string(500, 'a');
+    std::string image = PeImage(3000);
+    std::string archive = kOneFile7z;
     Folder() {
         fs::remove_all(dir);
         fs::create_directories(dir / "out");
@@ -73,13 +100,13 @@ TEST(Ovpatch, BuildsWhatTheMakerBuildsFromASettingsFileAndOptions) {
     Write(f.dir / "patch.conf",
           "# a comment\nsuite-version = 5.8\npatch-version = 20141114055922\nlang = en\n"
           "update-info = <EN>Fixes:\\n- the menu</EN>\nupdate-info = <FR>Corrections :\\n- le menu \xC3\xA9</FR>\n"
-          "run-after = a.exe\nrun-after = b.exe\n");
-    const Result r =
-        Ovpatch(f.Build({"--settings", f.P("patch.conf"), "--force-menu-restart", "--run-after", "c.exe"}));
+          "run-after = a.exe\nrun-after = b.exe\nforce-menu-restart = no\narchive = data.7z\n");
+    const Result r = Ovpatch({"build", "--image", f.P("OVPatcher.exe"), "-o", f.P("out"), "--settings",
+                              f.P("patch.conf"), "--force-menu-restart", "--run-after", "c.exe"});
     ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
     const fs::path output = f.dir / "out" / "orv_20141114055922_EN.exe";
     EXPECT_EQ(r.out, output.string() + "\n");
-    EXPECT_NE(r.err.find("sign.bat is never run"), std::string::npos);
+    EXPECT_EQ(r.err, "");  // no sign.bat beside the image, nothing to say
 
     frmMaker::MakerSettings s;
     s.ORVVersion = L"5.8";
@@ -91,36 +118,118 @@ TEST(Ovpatch, BuildsWhatTheMakerBuildsFromASettingsFileAndOptions) {
     EXPECT_TRUE(Read(output) ==
                 mGlobal::BuildPatch(f.image, f.archive,
                                     mStringTools::TextToUtf8Bytes(frmMaker::BuildDescriptor(s, LangText()))));
+}
 
-    // Rebuilt from the patch: what a drop imports ("\n" comes back as a line break), with a new
-    // identifier and no language restriction.
-    const Result again = Ovpatch(f.Build({"--from", output.string(), "--patch-version", "2", "--all-languages"}));
+// A patch rebuilt from a released one is a new patch: a new identifier, and the released file, and any
+// other, is replaced only on request.
+TEST(Ovpatch, FromTakesEverySettingButTheIdentifierAndNothingIsReplacedUnlessForced) {
+    Folder f;
+    Write(f.dir / "sign.bat", "@echo off\r\n");
+    const Result released = Ovpatch(f.Build({"--suite-version", "5.8", "--patch-version", "20141114055922",
+                                             "--extract-path", "Tools", "--min-patch", "20141104134857",
+                                             "--update-info", "<EN>one\\ntwo</EN>", "--run-after", "a.exe",
+                                             "--run-after", "b.exe", "--force-menu-restart"}));
+    ASSERT_EQ(released.code, ovpatch::kOk) << released.err;
+    EXPECT_NE(released.err.find("sign.bat is never run"), std::string::npos) << released.err;
+    const fs::path old = f.dir / "out" / "orv_20141114055922_FR.exe";
+    const std::string oldBytes = Read(old);
+
+    setenv("SOURCE_DATE_EPOCH", "1416000000", 1);  // 2014-11-14 21:20:00 UTC
+    const Result again = Ovpatch(f.Build({"--from", old.string(), "--quiet"}));
+    unsetenv("SOURCE_DATE_EPOCH");
     ASSERT_EQ(again.code, ovpatch::kOk) << again.err;
-    const Result shown = Ovpatch({"inspect", (f.dir / "out" / "orv_2_MultiLng.exe").string()});
+    EXPECT_EQ(again.err, "");
+    const fs::path rebuilt = f.dir / "out" / "orv_20141114212000_FR.exe";
+    EXPECT_EQ(again.out, rebuilt.string() + "\n");
+    const Result shown = Ovpatch({"inspect", rebuilt.string()});
     ASSERT_EQ(shown.code, ovpatch::kOk) << shown.err;
-    for (const char* line : {"archive:     506 bytes at 3002", "  ORVVersion: 5.8", "  ForceMenuRestart: 1",
-                             "  UpdateInfo: <EN>Fixes:\u240D\u240A- the menu</EN>\u240D\u240A<FR>", "  RunAfter: c.exe",
-                             "  PatchLang: \n", "languages:   2", "  FR: ", "  EN: "})
+    for (const char* line : {"archive:     87 bytes at 3000", "  ExtractPath: Tools\n", "  ORVVersion: 5.8\n",
+                             "  ORVPatchNeeded: 20141104134857\n", "  ForceMenuRestart: 1\n", "  RunAfter: a.exe|b.exe\n",
+                             // "\n" comes back as a line break, as the window's import reads it.
+                             "  UpdateInfo: <EN>one\u240D\u240Atwo</EN>\n", "languages:   2", "  FR: 17 messages\n"})
         EXPECT_NE(shown.out.find(line), std::string::npos) << line << "\n" << shown.out;
+
+    // The released identifier again, or the same build twice: refused without --force, replaced with it.
+    for (const auto& args : {f.Build({"--from", old.string(), "--patch-version", "20141114055922"}),
+                             f.Build({"--from", old.string(), "--patch-version", "20141114212000"})}) {
+        const Result r = Ovpatch(args);
+        EXPECT_EQ(r.code, ovpatch::kRefused);
+        EXPECT_NE(r.err.find("already exists (--force replaces it)"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(Read(old) == oldBytes);
+    const Result forced = Ovpatch(f.Build({"--from", old.string(), "--patch-version", "20141114055922", "--force",
+                                           "--all-languages", "--force-menu-restart=no"}));
+    ASSERT_EQ(forced.code, ovpatch::kOk) << forced.err;
+    EXPECT_TRUE(Read(old) == oldBytes);  // a multilingual patch has another name
+    EXPECT_EQ(Ovpatch(f.Build({"--from", old.string(), "--patch-version", "20141114055922", "--suite-version", "5.9",
+                               "--force=yes"}))
+                  .code,
+              ovpatch::kOk);
+    EXPECT_NE(Read(old).find("<ORVVersion>5.9</ORVVersion>"), std::string::npos);
+    EXPECT_EQ(f.OutputCount(), 3u);
 }
 
 TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
     Folder f;
+    Write(f.dir / "zip.7z", std::string("PK\x03\x04", 4) + std::string(200, 'z'));
+    Write(f.dir / "empty.7z", kEmpty7z);
+    std::string damaged = kOneFile7z;
+    damaged[20] ^= 1;
+    Write(f.dir / "damaged.7z", damaged);
+    std::ofstream(f.dir / "huge.7z").close();
+    fs::resize_file(f.dir / "huge.7z", (uint64_t{1} << 31) + 1);  // sparse: refused before it is read
+    const std::string lang = Read(f.dir / "PatchLang.xml");
+    Write(f.dir / "cut.xml", lang.substr(0, lang.find("<CantUpdate>", lang.find("<EN>"))));
+    const size_t gap = lang.find("<CantUpdate>", lang.find("<EN>"));
+    Write(f.dir / "gap.xml", lang.substr(0, gap) + lang.substr(lang.find("</CantUpdate>", gap) + 13));
+    Write(f.dir / "strings.xml", "<messages><Strings></Strings></messages>");
+    Write(f.dir / "bad.conf", "suite-version = 5.8\nforce-menu-restart\n");
+    Write(f.dir / "blank.conf", "suite-version = 5.8 \n");
+    const std::vector<std::string> v = {"--suite-version", "5.8"};
+    auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), v.begin(), v.end());
+        return f.Build(more);
+    };
+    auto archive = [&](const std::string& name) {
+        return std::vector<std::string>{"build", "--image", f.P("OVPatcher.exe"), "--archive", f.P(name),
+                                        "-o", f.P("out"), "--suite-version", "5.8"};
+    };
     struct Case {
         std::vector<std::string> args;
         int code;
         const char* says;
     } cases[] = {
         {f.Build({}), ovpatch::kUsage, "--suite-version is required"},
-        {f.Build({"--suite-version", "5.8", "--lang", "DE"}), ovpatch::kUsage, "not in the language file (FR, EN)"},
-        {f.Build({"--suite-version", "5.8", "--patch-version", "50%"}), ovpatch::kRefused, "not a usable file name"},
-        {f.Build({"--suite-version", "5.8", "--patch-version", "a/b"}), ovpatch::kRefused, "not a usable file name"},
-        {f.Build({"--suite-version", "5.8", "--langs", f.P("none.xml")}), ovpatch::kUnreadable, "none.xml"},
-        {f.Build({"--suite-version", "5.8", "--from", f.P("data.7z")}), ovpatch::kNotAPatch, "is not a patch"},
-        {f.Build({"--suite-version", "5.8", "--bogus", "1"}), ovpatch::kUsage, "unknown option --bogus"},
+        {with({"--lang", "DE"}), ovpatch::kUsage, "not in the language file (FR, EN)"},
+        {with({"--patch-version", "50%"}), ovpatch::kUsage, "not a patch identifier of 14 digits"},
+        {with({"--min-patch", "2014111405592"}), ovpatch::kUsage, "not a patch identifier of 14 digits"},
+        {with({"--patch-version", "20141114055922", "--min-patch", "20141114055923"}), ovpatch::kUsage,
+         "newer than the patch itself"},
+        {with({"--patch-version", " 20141114055922"}), ovpatch::kUsage, "has a blank at one end"},
+        {f.Build({"--settings", f.P("blank.conf")}), ovpatch::kUsage, "suite-version \"5.8 \" has a blank"},
+        {f.Build({"--settings", f.P("bad.conf")}), ovpatch::kUsage, "line 2: no \"=\" in \"force-menu-restart\""},
+        {with({"--run-after", "cmd /c dir | find \"x\""}), ovpatch::kRefused, "a --run-after entry holds \"|\""},
+        {with({"--delete-after", "x</DelAfter><ORVVersion>9.9"}), ovpatch::kRefused,
+         "--delete-after holds \"</DelAfter\""},
+        {with({"--update-info", "<EN>a</UpdateInfo><RunAfter>x</EN>"}), ovpatch::kRefused,
+         "--update-info holds \"</UpdateInfo\""},
+        {with({"--langs", f.P("none.xml")}), ovpatch::kUnreadable, "none.xml"},
+        {with({"--langs", f.P("cut.xml")}), ovpatch::kRefused, "blank messages; its <messages> element"},
+        {with({"--langs", f.P("gap.xml")}), ovpatch::kRefused, "blank messages; EN lacks CantUpdate"},
+        {with({"--langs", f.P("strings.xml")}), ovpatch::kRefused, "Strings lacks Title Apply Cancel"},
+        {with({"--from", f.P("data.7z")}), ovpatch::kNotAPatch, "is not a patch"},
+        {with({"--bogus", "1"}), ovpatch::kUsage, "unknown option --bogus"},
+        {archive("zip.7z"), ovpatch::kRefused, "is not a 7z archive"},
+        {archive("OVPatcher.exe"), ovpatch::kRefused, "is not a 7z archive"},
+        {archive("damaged.7z"), ovpatch::kRefused, "start header's checksum is wrong"},
+        {archive("empty.7z"), ovpatch::kRefused, "lists no file"},
+        {archive("huge.7z"), ovpatch::kRefused, "larger than the 2 GiB - 1 byte"},
+        {{"build", "--image", f.P("data.7z"), "--archive", f.P("data.7z"), "-o", f.P("out"), "--suite-version", "5.8"},
+         ovpatch::kRefused, "is not a Windows program"},
         {{"build", "--image", f.P("OVPatcher.exe"), "--archive", f.P("data.7z"), "-o", f.P("missing")},
-         ovpatch::kWriteFailed,
-         "does not exist"},
+         ovpatch::kWriteFailed, "does not exist"},
+        {{"build", "--image", f.P("OVPatcher.exe"), "--archive", f.P("data.7z"), "-o", f.P("data.7z")},
+         ovpatch::kUsage, "is a file: -o takes the folder"},
         {{"inspect", f.P("data.7z")}, ovpatch::kNotAPatch, "no OVPATCHEND marker"},
         {{"inspect", f.P("missing.exe")}, ovpatch::kUnreadable, "cannot read"},
         {{"frobnicate"}, ovpatch::kUsage, "unknown command"},
@@ -130,10 +239,11 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
         EXPECT_EQ(r.code, c.code) << c.says << ": " << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
-    // The output that would be the image or the archive, and an empty archive.
-    Write(f.dir / "out" / "orv_1_FR.exe", f.image);
-    Result r = Ovpatch({"build", "--image", f.P("out/orv_1_FR.exe"), "--archive", f.P("data.7z"), "-o", f.P("out"),
-                        "--langs", f.P("PatchLang.xml"), "--suite-version", "5.8", "--patch-version", "1"});
+    // The output that would be the image, and an empty archive.
+    Write(f.dir / "out" / "orv_20141114055922_FR.exe", f.image);
+    Result r = Ovpatch({"build", "--image", f.P("out/orv_20141114055922_FR.exe"), "--archive", f.P("data.7z"), "-o",
+                        f.P("out"), "--langs", f.P("PatchLang.xml"), "--suite-version", "5.8", "--patch-version",
+                        "20141114055922", "--force"});
     EXPECT_EQ(r.code, ovpatch::kRefused);
     EXPECT_NE(r.err.find("is the image itself"), std::string::npos) << r.err;
     Write(f.dir / "data.7z", "");
@@ -141,7 +251,192 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
     EXPECT_EQ(r.code, ovpatch::kRefused);
     EXPECT_NE(r.err.find("the archive is empty"), std::string::npos) << r.err;
     EXPECT_EQ(f.OutputCount(), 1u);  // no partial patch, no temporary file
-    EXPECT_EQ(Read(f.dir / "out" / "orv_1_FR.exe"), f.image);
+    EXPECT_EQ(Read(f.dir / "out" / "orv_20141114055922_FR.exe"), f.image);
+}
+
+// A build stopped by Ctrl+C or a stop request while it writes leaves no temporary file behind.
+TEST(Ovpatch, AnInterruptedBuildLeavesNothing) {
+    Folder f;
+    // A large image (sparse on disk) keeps the child writing long enough to be stopped part-way.
+    Write(f.dir / "big.exe", PeImage(4096));
+    fs::resize_file(f.dir / "big.exe", uint64_t{3} << 30);
+    for (const int sig : {SIGINT, SIGTERM}) {
+        const std::vector<std::string> args = {OVPATCH_EXE, "build", "--image", f.P("big.exe"), "--archive",
+                                               f.P("data.7z"), "--langs", f.P("PatchLang.xml"), "-o", f.P("out"),
+                                               "--suite-version", "5.8", "--quiet"};
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, OVPATCH_EXE, nullptr, nullptr, argv.data(), environ), 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (f.OutputCount() == 0 && std::chrono::steady_clock::now() < deadline)
+            usleep(200);
+        EXPECT_EQ(f.OutputCount(), 1u) << "the build never started writing";
+        kill(child, sig);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+        EXPECT_EQ(f.OutputCount(), 0u) << "signal " << sig;
+    }
+}
+
+// A strict reader of JSON, enough to read back what inspect --json prints.
+struct Json {
+    std::variant<std::nullptr_t, bool, double, std::string, std::vector<Json>, std::map<std::string, Json>> v;
+    const Json& operator[](const char* key) const { return std::get<std::map<std::string, Json>>(v).at(key); }
+    const Json& operator[](size_t i) const { return std::get<std::vector<Json>>(v).at(i); }
+    size_t size() const { return std::get<std::vector<Json>>(v).size(); }
+    const std::string& str() const { return std::get<std::string>(v); }
+    double num() const { return std::get<double>(v); }
+};
+
+class JsonReader {
+  public:
+    explicit JsonReader(const std::string& text) : t_(text) {}
+    Json Document() {
+        Json j = Value();
+        if (Space() != t_.size())
+            Fail("text after the value");
+        return j;
+    }
+
+  private:
+    [[noreturn]] void Fail(const std::string& what) const {
+        throw std::runtime_error(what + " at " + std::to_string(at_));
+    }
+    size_t Space() {
+        while (at_ < t_.size() && std::strchr(" \t\r\n", t_[at_]))
+            ++at_;
+        return at_;
+    }
+    bool Take(char c) {
+        if (Space() < t_.size() && t_[at_] == c)
+            return ++at_, true;
+        return false;
+    }
+    void Expect(char c) {
+        if (!Take(c))
+            Fail(std::string("expected ") + c);
+    }
+    Json Value() {
+        if (Take('{')) {
+            std::map<std::string, Json> members;
+            if (!Take('}')) {
+                do {
+                    std::string key = String();
+                    Expect(':');
+                    members[key] = Value();
+                } while (Take(','));
+                Expect('}');
+            }
+            return {members};
+        }
+        if (Take('[')) {
+            std::vector<Json> items;
+            if (!Take(']')) {
+                do
+                    items.push_back(Value());
+                while (Take(','));
+                Expect(']');
+            }
+            return {items};
+        }
+        if (Space() < t_.size() && t_[at_] == '"')
+            return {String()};
+        for (const auto& [word, value] : {std::pair<const char*, Json>{"true", {true}}, {"false", {false}},
+                                          {"null", {nullptr}}}) {
+            if (t_.compare(at_, std::strlen(word), word) == 0)
+                return at_ += std::strlen(word), value;
+        }
+        size_t used = 0;
+        const std::string rest = t_.substr(at_);
+        if (rest.empty() || !std::strchr("-0123456789", rest[0]))
+            Fail("no value");
+        const double number = std::stod(rest, &used);
+        at_ += used;
+        return {number};
+    }
+    std::string String() {
+        Expect('"');
+        std::string s;
+        for (;;) {
+            if (at_ >= t_.size())
+                Fail("unended string");
+            const char c = t_[at_++];
+            if (c == '"')
+                return s;
+            if (static_cast<unsigned char>(c) < 0x20)
+                Fail("control character in a string");
+            if (c != '\\') {
+                s += c;
+                continue;
+            }
+            const char e = at_ < t_.size() ? t_[at_++] : 0;
+            if (e == 'u') {
+                const unsigned code = static_cast<unsigned>(std::stoul(t_.substr(at_, 4), nullptr, 16));
+                if (code >= 0x80)
+                    Fail("only ASCII escapes are expected");
+                s += static_cast<char>(code);
+                at_ += 4;
+            } else if (const char* plain = std::strchr("\"\\/", e); plain && e) {
+                s += e;
+            } else if (const char* named = std::strchr("bfnrt", e); named && e) {
+                s += "\b\f\n\r\t"[named - "bfnrt"];
+            } else {
+                Fail("bad escape");
+            }
+        }
+    }
+    const std::string& t_;
+    size_t at_ = 0;
+};
+
+TEST(Ovpatch, InspectJsonReadsBackToTheDescriptor) {
+    Folder f;
+    const Result built =
+        Ovpatch(f.Build({"--suite-version", "5.8", "--patch-version", "20141114055922", "--run-after", "a.exe",
+                         "--run-after", "b \"c\".exe", "--update-info", "<EN>one\ttwo \\n \x01</EN>",
+                         "--update-info", "<FR>\xC3\xA9</FR>"}));
+    ASSERT_EQ(built.code, ovpatch::kOk) << built.err;
+    const Result r = Ovpatch({"inspect", "--json", "--list", f.P("out/orv_20141114055922_FR.exe")});
+    ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
+    Json j;
+    try {
+        j = JsonReader(r.out).Document();
+    } catch (const std::exception& e) {
+        FAIL() << e.what() << "\n" << r.out;
+    }
+    EXPECT_EQ(j["archive"]["length"].num(), 87);
+    EXPECT_EQ(j["archive"]["offset"].num(), 3000);
+    EXPECT_EQ(j["fields"]["UpdateInfo"].str(), "<EN>one\ttwo \\n \x01</EN>\r\n<FR>\xC3\xA9</FR>");
+    EXPECT_EQ(j["fields"]["ORVLang"].str(), "FR");
+    ASSERT_EQ(j["fields"]["RunAfter"].size(), 2u);
+    EXPECT_EQ(j["fields"]["RunAfter"][1].str(), "b \"c\".exe");
+    EXPECT_EQ(j["fields"]["DelAfter"].size(), 0u);
+    ASSERT_EQ(j["languages"].size(), 2u);
+    EXPECT_EQ(j["languages"][1]["name"].str(), "EN");
+    EXPECT_EQ(j["languages"][1]["messages"].num(), 17);
+    EXPECT_EQ(j["languages"][1]["missing"].size(), 0u);
+    ASSERT_EQ(j["files"].size(), 1u);
+    EXPECT_EQ(j["files"][size_t{0}]["path"].str(), "a.txt");
+    EXPECT_EQ(j["files"][size_t{0}]["size"].num(), 1);
+
+    // A patch whose table lacks a message, as older tools could write it: told in both forms.
+    std::wstring lang = LangText();
+    const size_t en = lang.find(L"<EN>");
+    lang.erase(lang.find(L"<Title>", en), lang.find(L"</Title>", en) + 8 - lang.find(L"<Title>", en));
+    frmMaker::MakerSettings s;
+    s.ORVVersion = L"5.8";
+    s.PatchVersion = L"20141114055922";
+    s.LangName = L"FR";
+    Write(f.dir / "gap.exe", mGlobal::BuildPatch(f.image, f.archive,
+                                                 mStringTools::TextToUtf8Bytes(frmMaker::BuildDescriptor(s, lang))));
+    const Json gap = JsonReader(Ovpatch({"inspect", "--json", f.P("gap.exe")}).out).Document();
+    ASSERT_EQ(gap["languages"][1]["missing"].size(), 1u);
+    EXPECT_EQ(gap["languages"][1]["missing"][size_t{0}].str(), "Title");
+    EXPECT_NE(Ovpatch({"inspect", f.P("gap.exe")}).out.find("  EN: 16 messages, missing Title\n"), std::string::npos);
 }
 
 // Whatever the damage, inspect ends with a verdict: a valid patch or "not a patch", never a crash (the
@@ -248,7 +543,7 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
     const fs::path patch = f.dir / "out" / "orv_20150101000000_MultiLng.exe";
     const std::string fromFiles = Read(patch);
-    args = {"build", "--image", f.P("OVPatcher.exe"), "--old", f.P("old"), "--new", f.P("new"), "-o", f.P("out")};
+    args = {"build", "--image", f.P("OVPatcher.exe"), "--old", f.P("old"), "--new", f.P("new"), "-o", f.P("out"), "--force"};
     args.insert(args.end(), common.begin(), common.end());
     ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
     EXPECT_TRUE(Read(patch) == fromFiles);

@@ -91,7 +91,8 @@ TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
 TEST(MakerBuild, MultilingualPatchWithListFieldsFromTheMakerSwitch) {
     // Any name will do with /maker.
     MakerFolder folder({}, L"ovp.exe");
-    const std::string archive = Bytes(3000, 3);
+    // A real archive: ovpatch_same_as_maker builds from it too, and ovpatch checks what it carries.
+    const std::string archive = e2e::MakeArchive({{L"OrvanaTools\\x.dll", Bytes(3000, 3)}});
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
     e2e::Program maker;
     HWND window = e2e::StartMaker(maker, folder.Exe(), L"/maker");
@@ -165,16 +166,22 @@ TEST(MakerBuild, FailuresAreToldInFrenchAndLeaveNoFiles) {
     ASSERT_TRUE(window);
 
     struct Case {
-        std::wstring patchVersion;
+        std::wstring MakerSettings::*field;
+        const wchar_t* value;
         bool removeArchive;
         const wchar_t* says;
     } cases[] = {
-        {L"2014:11", false, L"n'est pas un nom de fichier valide"},
-        {L"20141114055922", true, L"Impossible d'ajouter le fichier de données"},
+        {&MakerSettings::PatchVersion, L"2014:11", false, L"n'est pas un nom de fichier valide"},
+        // A patch that could never do what was typed: one command split in two, a value that adds elements.
+        {&MakerSettings::RunAtEnd, L"a.exe\r\ncmd /c dir | find \"x\"", false,
+         L"« Exécuter après extraction » contient « | »"},
+        {&MakerSettings::DelAtEnd, L"x</DelAfter><ORVVersion>9.9", false,
+         L"« Supprimer en fin de patch » contient « </DelAfter »"},
+        {&MakerSettings::ExtractPath, L"", true, L"Impossible d'ajouter le fichier de données"},
     };
     for (const auto& c : cases) {
         MakerSettings s = Settings(true);
-        s.PatchVersion = c.patchVersion;
+        s.*c.field = c.value;
         e2e::FillMaker(window, s, folder.Path(L"data.7z"), folder.LangFileText());
         ASSERT_TRUE(maker.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDMAKE); }, "make enabled"));
         if (c.removeArchive)

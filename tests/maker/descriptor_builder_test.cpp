@@ -127,18 +127,53 @@ TEST(DescriptorBuilder, FileNameCheckRefusesWhatTheSystemCannotStore) {
         EXPECT_FALSE(IsUsableFileName(bad)) << bad;
 
     // What may not be built at all, in the order the refusals are told.
+    MakerSettings s;
     BuildFacts facts;
     facts.archiveSize = 1;
-    EXPECT_EQ(CheckBuild(L"orv_1_FR.exe", facts), BuildRefusal::None);
+    EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, BuildRefusal::None);
     // cmd expands %…% inside quotes too, so sign.bat would be handed another name.
-    EXPECT_EQ(CheckBuild(L"orv_50%_FR.exe", facts), BuildRefusal::UnusableName);
+    EXPECT_EQ(CheckBuild(s, L"orv_50%_FR.exe", facts).kind, BuildRefusal::UnusableName);
     facts.archiveSize = 0;
-    EXPECT_EQ(CheckBuild(L"orv_1_FR.exe", facts), BuildRefusal::EmptyArchive);
+    EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, BuildRefusal::EmptyArchive);
     facts.outputIsArchive = true;
-    EXPECT_EQ(CheckBuild(L"orv_1_FR.exe", facts), BuildRefusal::OutputIsArchive);
+    EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, BuildRefusal::OutputIsArchive);
     facts.outputIsImage = true;
-    EXPECT_EQ(CheckBuild(L"orv_1_FR.exe", facts), BuildRefusal::OutputIsImage);
-    EXPECT_EQ(CheckBuild(L"orv_1?_FR.exe", facts), BuildRefusal::UnusableName);
+    EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, BuildRefusal::OutputIsImage);
+    EXPECT_EQ(CheckBuild(s, L"orv_1?_FR.exe", facts).kind, BuildRefusal::UnusableName);
+
+    // Values the descriptor would read back as something else. The update text keeps its language blocks
+    // and a "<" of its own; cmd's "<" redirection stays allowed.
+    s.UpdateInfo = L"<EN>a < b</EN>\r\n<FR>un</FR>";
+    s.RunAtEnd = L"sort < in.txt\r\nb.exe";
+    EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, BuildRefusal::OutputIsImage);
+    struct Case {
+        std::wstring MakerSettings::*field;
+        const wchar_t* value;
+        BuildRefusal kind;
+        const wchar_t* element;
+        const wchar_t* found;
+    } cases[] = {
+        {&MakerSettings::RunAtEnd, L"a.exe\r\ncmd /c dir | find \"x\"", BuildRefusal::ListSeparator, L"RunAfter", L"|"},
+        {&MakerSettings::FileFlags, L"ifexists;a|b", BuildRefusal::ListSeparator, L"FileFlags", L"|"},
+        {&MakerSettings::DelAtEnd, L"x</DelAfter><ORVVersion>9.9", BuildRefusal::DescriptorMarkup, L"DelAfter",
+         L"</DelAfter"},
+        {&MakerSettings::DelAtEnd, L"x</b>", BuildRefusal::DescriptorMarkup, L"DelAfter", L"</"},
+        {&MakerSettings::ExtractPath, L"<orvversion>", BuildRefusal::DescriptorMarkup, L"ExtractPath", L"<orvversion"},
+        {&MakerSettings::ORVVersion, L"5.8</ORVVersion>", BuildRefusal::DescriptorMarkup, L"ORVVersion", L"</ORVVersion"},
+        {&MakerSettings::UpdateInfo, L"<EN>x</UpdateInfo><RunAfter>y</EN>", BuildRefusal::DescriptorMarkup,
+         L"UpdateInfo", L"</UpdateInfo"},
+        {&MakerSettings::UpdateInfo, L"<EN><RunAfter>y</EN>", BuildRefusal::DescriptorMarkup, L"UpdateInfo",
+         L"<RunAfter"},
+    };
+    for (const Case& c : cases) {
+        MakerSettings bad = s;
+        bad.*c.field = c.value;
+        const Refusal r = CheckBuild(bad, L"orv_1_FR.exe", facts);
+        EXPECT_EQ(r.kind, c.kind) << c.value;
+        EXPECT_EQ(r.field, c.element) << c.value;
+        EXPECT_EQ(r.found, c.found) << c.value;
+        EXPECT_NE(RefusalMessage(r, L"orv_1_FR.exe").find(L"« " + std::wstring(c.found) + L" »"), std::wstring::npos);
+    }
 }
 
 TEST(DescriptorBuilder, SignArgumentIsQuotedWheneverCmdWouldSplitOrInterpretIt) {

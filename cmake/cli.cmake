@@ -1,0 +1,6 @@
+# ovpatch as it ships for Linux x86_64: optimised and stripped, with the C++ and GCC runtimes linked in
+# so that it runs on other distributions (only the C library comes from the system).
+add_compile_options(-Wall -Wextra)
+ov_core_library()
+ov_cli_program()
+target_link_options(ovpatch PRIVATE -static-libstdc++ -static-libgcc -s)
