@@ -34,12 +34,12 @@ class Installation {
     // The file a Windows path names, found as Windows finds it (letter case aside); nothing when the path
     // lies outside the installation or names nothing.
     std::optional<fs::path> Find(const std::wstring& windowsPath) const {
-        const std::wstring prefix = root_ + L"\\";
-        if (windowsPath.size() <= prefix.size() || FoldCase(windowsPath.substr(0, prefix.size())) != FoldCase(prefix))
+        if (!Inside(windowsPath))
             return std::nullopt;
+        const size_t rest = root_.size() + 1;
         fs::path at = folder_;
         std::error_code ec;
-        for (const std::wstring& part : mStringTools::SplitAt(windowsPath.substr(prefix.size()), L'\\')) {
+        for (const std::wstring& part : mStringTools::SplitAt(windowsPath.substr(rest), L'\\')) {
             for (const std::wstring& name : mStringTools::SplitAt(part, L'/')) {
                 if (name.empty() || name == L".")
                     continue;
@@ -67,6 +67,12 @@ class Installation {
             }
         }
         return at;
+    }
+    // Whether a path starts with the root and a separator ("\\" or "/", as the system takes either).
+    bool Inside(const std::wstring& windowsPath) const {
+        return windowsPath.size() > root_.size() + 1 &&
+               FoldCase(windowsPath.substr(0, root_.size())) == FoldCase(root_) &&
+               (windowsPath[root_.size()] == L'\\' || windowsPath[root_.size()] == L'/');
     }
     bool FileExists(const std::wstring& windowsPath) const {
         std::error_code ec;
@@ -297,7 +303,7 @@ Plan MakePlan(const std::string& patchPath, const std::string& folder, const std
         const std::wstring path = mApplyPatch::Substitute(item, values);
         const auto found = install.Find(path);
         std::optional<bool> exists;
-        if (found || path.find(install.root() + L"\\") == 0)
+        if (found || install.Inside(path))
             exists = found.has_value();
         plan.deletes.push_back({path, exists});
     }

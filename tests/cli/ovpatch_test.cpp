@@ -593,6 +593,7 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
     s.MinPatchNeeded = L"20141104134857";
     s.LangName = L"FR";
     s.UpdateInfo = L"<EN>one</EN>";
+    s.DelAtEnd = L"%ORV%/Apps/same.txt\r\n%ORV%\\Apps\\..\\none.txt\r\nC:\\elsewhere.txt";
     ASSERT_EQ(Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("new.7z"), "--settings", f.P("d.conf")}).code,
               ovpatch::kOk);
     Write(f.dir / "fr.exe", mGlobal::BuildPatch(f.image, Read(f.dir / "new.7z"),
@@ -620,6 +621,14 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
         const Result r = Ovpatch({"plan", f.P("fr.exe"), inst.string(), "--json"});
         EXPECT_EQ(r.code, c.code) << c.key << ": " << r.out << r.err;
         EXPECT_NE(r.out.find(std::string("\"key\": \"") + c.key + "\""), std::string::npos) << c.key << ": " << r.out;
+        // Asked whether to apply it again, the patcher goes on when told yes: the plan says what follows.
+        if (c.code == 0)
+            EXPECT_NE(r.out.find(R"("delete": [
+   {"path": "%ORV%/Apps/same.txt", "exists": true},
+   {"path": "%ORV%\\Apps\\..\\none.txt", "exists": false},
+   {"path": "C:\\elsewhere.txt", "exists": null}])"),
+                      std::string::npos)
+                << r.out;
     }
     const Result r = Ovpatch({"plan", f.P("data.7z"), inst.string()});
     EXPECT_EQ(r.code, 1);
