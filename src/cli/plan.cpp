@@ -89,15 +89,6 @@ class Installation {
     std::wstring root_;
 };
 
-std::wstring LowerCase(const std::wstring& text) {
-    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    std::wstring lower = text;
-    for (wchar_t& c : lower)
-        c = unicode ? static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), unicode))
-                    : static_cast<wchar_t>(towlower(static_cast<wint_t>(c)));
-    return lower;
-}
-
 std::string Json(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {

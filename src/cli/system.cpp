@@ -30,14 +30,27 @@ void SevenZip(const std::vector<std::string>& args, const std::string& folder) {
     }
 }
 
-std::wstring FoldCase(const std::wstring& text) {
-    // Windows folds every script's letters; the C locale's tables know only ASCII.
+namespace {
+
+// Every character through `map` in a Unicode locale: Windows maps every script's letters, the C locale's
+// tables know only ASCII.
+std::wstring MapCase(const std::wstring& text, wint_t (*map)(wint_t, locale_t)) {
     static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    std::wstring folded = text;
-    for (wchar_t& c : folded)
-        c = unicode ? static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), unicode))
-                    : static_cast<wchar_t>(towupper(static_cast<wint_t>(c)));
-    return folded;
+    static const locale_t plain = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
+    std::wstring mapped = text;
+    for (wchar_t& c : mapped)
+        c = static_cast<wchar_t>(map(static_cast<wint_t>(c), unicode ? unicode : plain));
+    return mapped;
+}
+
+}  // namespace
+
+std::wstring FoldCase(const std::wstring& text) {
+    return MapCase(text, towupper_l);
+}
+
+std::wstring LowerCase(const std::wstring& text) {
+    return MapCase(text, towlower_l);
 }
 
 std::string WindowsNameProblem(const std::wstring& name) {

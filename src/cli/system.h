@@ -16,6 +16,8 @@ void SevenZip(const std::vector<std::string>& args, const std::string& folder = 
 
 // The text with letter case folded as Windows compares file names (simple upper case, beyond Latin too).
 std::wstring FoldCase(const std::wstring& text);
+// The text in lower case, beyond Latin too, as the user's locale gives it on Windows.
+std::wstring LowerCase(const std::wstring& text);
 
 // Why `name` (one component) cannot be a file name on Windows; empty when it can.
 std::string WindowsNameProblem(const std::wstring& name);
