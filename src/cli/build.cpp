@@ -542,7 +542,7 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
     if (languages.empty())
         throw Failure{kUnreadable, "no language found in " + langs};
     int32_t position = 0;
-    const auto blocks = mPatchStrings::CheckMessageTable(mStringTools::GetTagValue(langText, L"messages", position));
+    const auto blocks = CheckMessageTable(mStringTools::GetTagValue(langText, L"messages", position));
     std::string incomplete;
     for (const auto& block : blocks) {
         if (block.missing.empty())

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "patcher/strings.h"
 #include "support/encoding.h"
 
 namespace ovpatch {
@@ -79,6 +80,24 @@ cXmlNode ReadDescriptor(FileSource& source, const std::string& path) {
     } catch (const SysError& e) {
         throw Failure{kNotAPatch, path + " is not a patch: " + Utf8(e.description)};
     }
+}
+
+std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table) {
+    std::vector<LanguageBlock> blocks;
+    const cXmlNode root(L"<Strings>" + table + L"</Strings>");
+    const int32_t count = root.ChildCount();
+    for (int32_t i = 1; i <= count; ++i) {
+        const std::optional<cXmlNode> block = root.Child(i);
+        if (!block)
+            continue;
+        LanguageBlock b{block->Name(), block->ChildCount(), {}};
+        for (const wchar_t* key : mPatchStrings::kMessageKeys) {
+            if (block->ChildValue(key).empty())
+                b.missing.push_back(key);
+        }
+        blocks.push_back(std::move(b));
+    }
+    return blocks;
 }
 
 uint32_t Crc32(const char* data, size_t size) {

@@ -50,6 +50,18 @@ class FileSource final : public mGlobal::PatchSource {
 // The descriptor of a patch, or a kNotAPatch failure naming `path`.
 cXmlNode ReadDescriptor(FileSource& source, const std::string& path);
 
+// One language block of a message table, with the message keys it has no text for: the patcher would
+// show an empty box or button for those.
+struct LanguageBlock {
+    std::wstring name;
+    int32_t messages = 0;
+    std::vector<std::wstring> missing;
+};
+
+// The blocks of a message table: the content of a language file's `messages` element, or of a
+// descriptor's `Strings` element.
+std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
+
 // CRC-32 as zip and 7z use it.
 uint32_t Crc32(const char* data, size_t size);
 

@@ -7,7 +7,6 @@
 #include <ostream>
 
 #include "cli/common.h"
-#include "patcher/strings.h"
 
 namespace ovpatch {
 namespace {
@@ -85,6 +84,8 @@ std::string Json(const std::string& text) {
         if (c == '"' || c == '\\') {
             json += '\\';
             json += c;
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            json += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
         } else if (b < 0x20 || b == 0x7F) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\u%04x", b);
@@ -146,7 +147,7 @@ int Inspect(const Options& o, std::ostream& out, std::ostream& err) {
     const int64_t markerEnd =
         descriptor.offset + descriptor.length + 4 + static_cast<int64_t>(mGlobal::kPatchMarker.size());
     const bool utf8 = Utf8(Wide(bytes)) == bytes;
-    const auto languages = mPatchStrings::CheckMessageTable(node.ChildValue(L"Strings"));
+    const auto languages = CheckMessageTable(node.ChildValue(L"Strings"));
     std::optional<std::vector<ArchiveEntry>> files;
     if (o.list) {
         files = ListPatchArchive(path, source, archive);
@@ -162,11 +163,10 @@ int Inspect(const Options& o, std::ostream& out, std::ostream& err) {
     };
     if (o.json) {
         out << "{\n  \"file\": " << Json(path) << ",\n  \"size\": " << source.Size()
-            << ",\n  \"image\": {\"length\": " << archive.offset << "},\n  \"archive\": {\"offset\": "
-            << archive.offset << ", \"length\": " << archive.length << "},\n  \"descriptor\": {\"offset\": "
-            << descriptor.offset << ", \"length\": " << descriptor.length
-            << ", \"utf8\": " << (utf8 ? "true" : "false") << "},\n  \"afterMarker\": " << source.Size() - markerEnd
-            << ",\n  \"fields\": {";
+            << ",\n  \"image\": {\"length\": " << archive.offset << "},\n  \"archive\": {\"offset\": " << archive.offset
+            << ", \"length\": " << archive.length << "},\n  \"descriptor\": {\"offset\": " << descriptor.offset
+            << ", \"length\": " << descriptor.length << ", \"utf8\": " << (utf8 ? "true" : "false")
+            << "},\n  \"afterMarker\": " << source.Size() - markerEnd << ",\n  \"fields\": {";
         const char* separator = "\n";
         for (const wchar_t* field : kFields) {
             const std::wstring value = node.ChildValue(field);
@@ -174,7 +174,7 @@ int Inspect(const Options& o, std::ostream& out, std::ostream& err) {
                 << (isList(field) ? JsonArray(ListEntries(value), Json) : Json(Utf8(value)));
             separator = ",\n";
         }
-        out << "\n  },\n  \"languages\": " << JsonArray(languages, [](const mPatchStrings::LanguageBlock& b) {
+        out << "\n  },\n  \"languages\": " << JsonArray(languages, [](const LanguageBlock& b) {
             return "{\"name\": " + Json(Utf8(b.name)) + ", \"messages\": " + std::to_string(b.messages) +
                    ", \"missing\": " + JsonArray(b.missing, [](const std::wstring& k) { return Json(Utf8(k)); }) + "}";
         });

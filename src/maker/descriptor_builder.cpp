@@ -126,8 +126,8 @@ namespace {
 
 // Elements a reader looks for anywhere in the descriptor, without regard to letter case.
 constexpr const wchar_t* kDescriptorElements[] = {
-    L"ORVPatch",  L"ExtractPath", L"ORVVersion",       L"ORVPatchNeeded", L"PatchVersion", L"PatchLang", L"UpdateInfo",
-    L"ORVLang",   L"ForceMenuRestart", L"FileFlags",   L"RunAfter",       L"DelAfter",     L"Strings"};
+    L"ORVPatch", L"ExtractPath",      L"ORVVersion", L"ORVPatchNeeded", L"PatchVersion", L"PatchLang", L"UpdateInfo",
+    L"ORVLang",  L"ForceMenuRestart", L"FileFlags",  L"RunAfter",       L"DelAfter",     L"Strings"};
 
 // The first piece of `value` that the descriptor could not hold as that value: a tag of a descriptor
 // element, which a reader would take for the element itself, and, unless the value may hold markup of
@@ -136,9 +136,11 @@ std::wstring MarkupIn(const std::wstring& value, bool ownMarkup) {
     for (size_t at = value.find(L'<'); at != std::wstring::npos; at = value.find(L'<', at + 1)) {
         const size_t name = at + (value.compare(at, 2, L"</") == 0 ? 2 : 1);
         for (const wchar_t* element : kDescriptorElements) {
-            const std::wstring_view e(element);
-            if (value.size() - name >= e.size() && EqualsAsciiNoCase(value.substr(name, e.size()), element))
-                return value.substr(at, name - at + e.size());
+            size_t n = 0;
+            while (element[n] && name + n < value.size() && AsciiLower(value[name + n]) == AsciiLower(element[n]))
+                ++n;
+            if (!element[n])
+                return value.substr(at, name - at + n);
         }
         if (!ownMarkup && name == at + 2)
             return L"</";
@@ -149,79 +151,79 @@ std::wstring MarkupIn(const std::wstring& value, bool ownMarkup) {
 }  // namespace
 
 Refusal CheckBuild(const MakerSettings& s, const std::wstring& outputName, const BuildFacts& facts) {
+    Refusal r;
     // "sign.bat" gets the name on cmd's command line, where quotes do not stop %…% from being expanded.
     if (!IsUsableFileName(outputName) || outputName.find(L'%') != std::wstring::npos)
-        return {BuildRefusal::UnusableName, {}, {}};
+        r.kind = BuildRefusal::UnusableName;
     // Such a patch could never do what was typed: "|" splits one command into several, and markup
-    // changes what the patcher reads.
-    const struct {
-        const wchar_t* element;
-        const std::wstring& value;
-        bool list;
-    } values[] = {{L"ExtractPath", s.ExtractPath, false}, {L"ORVVersion", s.ORVVersion, false},
-                  {L"ORVPatchNeeded", s.MinPatchNeeded, false}, {L"PatchVersion", s.PatchVersion, false},
-                  {L"UpdateInfo", s.UpdateInfo, false}, {L"FileFlags", s.FileFlags, true},
-                  {L"RunAfter", s.RunAtEnd, true}, {L"DelAfter", s.DelAtEnd, true}};
-    const std::wstring_view updateInfo = L"UpdateInfo";
-    for (const auto& v : values) {
-        if (v.list && v.value.find(L'|') != std::wstring::npos)
-            return {BuildRefusal::ListSeparator, v.element, L"|"};
-        const std::wstring markup = MarkupIn(v.value, v.element == updateInfo);
-        if (!markup.empty())
-            return {BuildRefusal::DescriptorMarkup, v.element, markup};
+    // changes what the patcher reads. The update text comes first of those that may hold markup, the
+    // list fields last.
+    const std::wstring* const values[] = {&s.ExtractPath, &s.ORVVersion, &s.MinPatchNeeded, &s.PatchVersion,
+                                          &s.UpdateInfo,  &s.FileFlags,  &s.RunAtEnd,       &s.DelAtEnd};
+    static const wchar_t* const kElements[] = {L"ExtractPath", L"ORVVersion", L"ORVPatchNeeded", L"PatchVersion",
+                                               L"UpdateInfo",  L"FileFlags",  L"RunAfter",       L"DelAfter"};
+    for (size_t i = 0; i < std::size(values) && r.kind == BuildRefusal::None; ++i) {
+        r.field = kElements[i];
+        if (i >= 5 && values[i]->find(L'|') != std::wstring::npos) {
+            r.kind = BuildRefusal::ListSeparator;
+            r.found = L"|";
+        } else if (!(r.found = MarkupIn(*values[i], i == 4)).empty()) {
+            r.kind = BuildRefusal::DescriptorMarkup;
+        }
     }
+    if (r.kind == BuildRefusal::None || r.kind == BuildRefusal::UnusableName)
+        r.field.clear();
+    if (r.kind != BuildRefusal::None)
+        return r;
     if (facts.outputIsImage)
-        return {BuildRefusal::OutputIsImage, {}, {}};
-    if (facts.outputIsArchive)
-        return {BuildRefusal::OutputIsArchive, {}, {}};
+        r.kind = BuildRefusal::OutputIsImage;
+    else if (facts.outputIsArchive)
+        r.kind = BuildRefusal::OutputIsArchive;
     // The patch would start and show its window, but every reader refuses a block length of 0.
-    if (facts.archiveSize == 0)
-        return {BuildRefusal::EmptyArchive, {}, {}};
-    return {};
+    else if (facts.archiveSize == 0)
+        r.kind = BuildRefusal::EmptyArchive;
+    return r;
 }
 
 std::wstring RefusalMessage(const Refusal& refusal, const std::wstring& name) {
-    static const struct {
-        const wchar_t* element;
-        const wchar_t* label;
-    } kLabels[] = {{L"ExtractPath", L"Chemin relatif pour l'extraction des données"},
-                   {L"ORVVersion", L"Version Orvana"},
-                   {L"ORVPatchNeeded", L"Avec au moins ce patch"},
-                   {L"PatchVersion", L"Version de ce patch"},
-                   {L"UpdateInfo", L"Informations sur la mise à jour"},
-                   {L"FileFlags", L"Flags fichiers"},
-                   {L"RunAfter", L"Exécuter après extraction"},
-                   {L"DelAfter", L"Supprimer en fin de patch"}};
-    std::wstring label;
-    for (const auto& l : kLabels) {
-        if (refusal.field == l.element)
-            label = l.label;
+    // Before and after what the refusal is about (the output's name, or a field and what it holds), for
+    // each refusal in its order.
+    static const wchar_t* const kText[][2] = {
+        {L"", L""},
+        {L"le nom « ",
+         L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
+         L"\\ / : * ? \" < > | % et les espaces ou points finaux."},
+        {L"une ligne du champ « ",
+         L" », qui sépare les entrées dans le patch. Mettez chaque entrée sur sa propre ligne."},
+        {L"le champ « ", L" », que le patch lirait comme une partie de sa description. Retirez-le."},
+        {L"« ", L" » est le fichier de ce programme lui-même. Choisissez une autre version de patch."},
+        {L"« ", L" » est le fichier de données choisi. Choisissez une autre version de patch."},
+        {L"le fichier de données est vide, le patch n'installerait rien. Choisissez l'archive 7zip des fichiers à "
+         L"installer.",
+         L""},
+    };
+    // The window's labels of the fields that feed those elements.
+    static const wchar_t* const kLabels[][2] = {{L"ExtractPath", L"Chemin relatif pour l'extraction des données"},
+                                                {L"ORVVersion", L"Version Orvana"},
+                                                {L"ORVPatchNeeded", L"Avec au moins ce patch"},
+                                                {L"PatchVersion", L"Version de ce patch"},
+                                                {L"UpdateInfo", L"Informations sur la mise à jour"},
+                                                {L"FileFlags", L"Flags fichiers"},
+                                                {L"RunAfter", L"Exécuter après extraction"},
+                                                {L"DelAfter", L"Supprimer en fin de patch"}};
+    if (refusal.kind == BuildRefusal::None)
+        return {};
+    std::wstring about = refusal.kind == BuildRefusal::EmptyArchive ? std::wstring() : name;
+    if (!refusal.field.empty()) {
+        about.clear();
+        for (const auto& label : kLabels) {
+            if (refusal.field == label[0])
+                about = label[1];
+        }
+        about += L" » contient « " + refusal.found;
     }
-    const std::wstring lead = L"Le patch n'a pas été créé : ";
-    switch (refusal.kind) {
-        case BuildRefusal::UnusableName:
-            return lead + L"le nom « " + name +
-                   L" » n'est pas un nom de fichier valide. Retirez de la version du patch les caractères "
-                   L"\\ / : * ? \" < > | % et les espaces ou points finaux.";
-        case BuildRefusal::ListSeparator:
-            return lead + L"une ligne du champ « " + label +
-                   L" » contient « | », qui sépare les entrées dans le patch. Mettez chaque entrée sur sa propre "
-                   L"ligne.";
-        case BuildRefusal::DescriptorMarkup:
-            return lead + L"le champ « " + label + L" » contient « " + refusal.found +
-                   L" », que le patch lirait comme une partie de sa description. Retirez-le.";
-        case BuildRefusal::OutputIsImage:
-            return lead + L"« " + name + L" » est le fichier de ce programme lui-même. Choisissez une autre version "
-                   L"de patch.";
-        case BuildRefusal::OutputIsArchive:
-            return lead + L"« " + name + L" » est le fichier de données choisi. Choisissez une autre version de patch.";
-        case BuildRefusal::EmptyArchive:
-            return lead + L"le fichier de données est vide, le patch n'installerait rien. Choisissez l'archive 7zip "
-                   L"des fichiers à installer.";
-        case BuildRefusal::None:
-            break;
-    }
-    return {};
+    const auto& text = kText[static_cast<int>(refusal.kind)];
+    return L"Le patch n'a pas été créé : " + (text[0] + about) + text[1];
 }
 
 std::wstring SignArgument(const std::wstring& fileName) {

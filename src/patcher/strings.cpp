@@ -93,22 +93,4 @@ std::wstring UpdateInfoText(const cXmlNode& descriptor, const std::wstring& lang
     return rest;
 }
 
-std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table) {
-    std::vector<LanguageBlock> blocks;
-    const cXmlNode root(L"<Strings>" + table + L"</Strings>");
-    const int32_t count = root.ChildCount();
-    for (int32_t i = 1; i <= count; ++i) {
-        const std::optional<cXmlNode> block = root.Child(i);
-        if (!block)
-            continue;
-        LanguageBlock b{block->Name(), block->ChildCount(), {}};
-        for (const wchar_t* key : kMessageKeys) {
-            if (block->ChildValue(key).empty())
-                b.missing.push_back(key);
-        }
-        blocks.push_back(std::move(b));
-    }
-    return blocks;
-}
-
 }  // namespace mPatchStrings

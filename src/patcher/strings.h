@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "container/xml_node.h"
 
@@ -35,22 +34,22 @@ std::wstring GetString(const cXmlNode& descriptor, int32_t stringsPos, const std
 std::wstring UpdateInfoText(const cXmlNode& descriptor, const std::wstring& langCode);
 
 // Every message key the patcher shows, in the order of the shipped language file.
-inline constexpr const wchar_t* kMessageKeys[] = {
-    L"Title",           L"Apply",           L"Cancel",        L"UpdateDone",      L"ExtractError",
-    L"CmdRunError",     L"OrvFound",        L"OrvNotRunning", L"MultipleOrvFound", L"VersionMismatch",
-    L"LangMismatch",    L"NoUpdateNeeded",  L"CantUpdate",    L"SelectFolderTitle", L"OrvNotFound",
-    L"UpdateAlreadyDone", L"OrvStillRunning"};
-
-// One language block of a message table, with the keys it has no text for: the patcher would show an
-// empty box or button for those.
-struct LanguageBlock {
-    std::wstring name;
-    int32_t messages = 0;
-    std::vector<std::wstring> missing;
-};
-
-// The blocks of a message table: the content of a language file's `messages` element, or of a
-// descriptor's `Strings` element.
-std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
+inline constexpr const wchar_t* kMessageKeys[] = {L"Title",
+                                                  L"Apply",
+                                                  L"Cancel",
+                                                  L"UpdateDone",
+                                                  L"ExtractError",
+                                                  L"CmdRunError",
+                                                  L"OrvFound",
+                                                  L"OrvNotRunning",
+                                                  L"MultipleOrvFound",
+                                                  L"VersionMismatch",
+                                                  L"LangMismatch",
+                                                  L"NoUpdateNeeded",
+                                                  L"CantUpdate",
+                                                  L"SelectFolderTitle",
+                                                  L"OrvNotFound",
+                                                  L"UpdateAlreadyDone",
+                                                  L"OrvStillRunning"};
 
 }  // namespace mPatchStrings

@@ -125,10 +125,10 @@ TEST(Ovpatch, BuildsWhatTheMakerBuildsFromASettingsFileAndOptions) {
 TEST(Ovpatch, FromTakesEverySettingButTheIdentifierAndNothingIsReplacedUnlessForced) {
     Folder f;
     Write(f.dir / "sign.bat", "@echo off\r\n");
-    const Result released = Ovpatch(f.Build({"--suite-version", "5.8", "--patch-version", "20141114055922",
-                                             "--extract-path", "Tools", "--min-patch", "20141104134857",
-                                             "--update-info", "<EN>one\\ntwo</EN>", "--run-after", "a.exe",
-                                             "--run-after", "b.exe", "--force-menu-restart"}));
+    const Result released =
+        Ovpatch(f.Build({"--suite-version", "5.8", "--patch-version", "20141114055922", "--extract-path", "Tools",
+                         "--min-patch", "20141104134857", "--update-info", "<EN>one\\ntwo</EN>", "--run-after", "a.exe",
+                         "--run-after", "b.exe", "--force-menu-restart"}));
     ASSERT_EQ(released.code, ovpatch::kOk) << released.err;
     EXPECT_NE(released.err.find("sign.bat is never run"), std::string::npos) << released.err;
     const fs::path old = f.dir / "out" / "orv_20141114055922_FR.exe";
@@ -143,10 +143,11 @@ TEST(Ovpatch, FromTakesEverySettingButTheIdentifierAndNothingIsReplacedUnlessFor
     EXPECT_EQ(again.out, rebuilt.string() + "\n");
     const Result shown = Ovpatch({"inspect", rebuilt.string()});
     ASSERT_EQ(shown.code, ovpatch::kOk) << shown.err;
-    for (const char* line : {"archive:     87 bytes at 3000", "  ExtractPath: Tools\n", "  ORVVersion: 5.8\n",
-                             "  ORVPatchNeeded: 20141104134857\n", "  ForceMenuRestart: 1\n", "  RunAfter: a.exe|b.exe\n",
-                             // "\n" comes back as a line break, as the window's import reads it.
-                             "  UpdateInfo: <EN>one\u240D\u240Atwo</EN>\n", "languages:   2", "  FR: 17 messages\n"})
+    for (const char* line :
+         {"archive:     87 bytes at 3000", "  ExtractPath: Tools\n", "  ORVVersion: 5.8\n",
+          "  ORVPatchNeeded: 20141104134857\n", "  ForceMenuRestart: 1\n", "  RunAfter: a.exe|b.exe\n",
+          // "\n" comes back as a line break, as the window's import reads it.
+          "  UpdateInfo: <EN>one\u240D\u240Atwo</EN>\n", "languages:   2", "  FR: 17 messages\n"})
         EXPECT_NE(shown.out.find(line), std::string::npos) << line << "\n" << shown.out;
 
     // The released identifier again, or the same build twice: refused without --force, replaced with it.
@@ -191,8 +192,8 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
         return f.Build(more);
     };
     auto archive = [&](const std::string& name) {
-        return std::vector<std::string>{"build", "--image", f.P("OVPatcher.exe"), "--archive", f.P(name),
-                                        "-o", f.P("out"), "--suite-version", "5.8"};
+        return std::vector<std::string>{"build", "--image",  f.P("OVPatcher.exe"), "--archive", f.P(name),
+                                        "-o",    f.P("out"), "--suite-version",    "5.8"};
     };
     struct Case {
         std::vector<std::string> args;
@@ -225,11 +226,14 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
         {archive("empty.7z"), ovpatch::kRefused, "lists no file"},
         {archive("huge.7z"), ovpatch::kRefused, "larger than the 2 GiB - 1 byte"},
         {{"build", "--image", f.P("data.7z"), "--archive", f.P("data.7z"), "-o", f.P("out"), "--suite-version", "5.8"},
-         ovpatch::kRefused, "is not a Windows program"},
+         ovpatch::kRefused,
+         "is not a Windows program"},
         {{"build", "--image", f.P("OVPatcher.exe"), "--archive", f.P("data.7z"), "-o", f.P("missing")},
-         ovpatch::kWriteFailed, "does not exist"},
+         ovpatch::kWriteFailed,
+         "does not exist"},
         {{"build", "--image", f.P("OVPatcher.exe"), "--archive", f.P("data.7z"), "-o", f.P("data.7z")},
-         ovpatch::kUsage, "is a file: -o takes the folder"},
+         ovpatch::kUsage,
+         "is a file: -o takes the folder"},
         {{"inspect", f.P("data.7z")}, ovpatch::kNotAPatch, "no OVPATCHEND marker"},
         {{"inspect", f.P("missing.exe")}, ovpatch::kUnreadable, "cannot read"},
         {{"frobnicate"}, ovpatch::kUsage, "unknown command"},
@@ -261,9 +265,9 @@ TEST(Ovpatch, AnInterruptedBuildLeavesNothing) {
     Write(f.dir / "big.exe", PeImage(4096));
     fs::resize_file(f.dir / "big.exe", uint64_t{3} << 30);
     for (const int sig : {SIGINT, SIGTERM}) {
-        const std::vector<std::string> args = {OVPATCH_EXE, "build", "--image", f.P("big.exe"), "--archive",
-                                               f.P("data.7z"), "--langs", f.P("PatchLang.xml"), "-o", f.P("out"),
-                                               "--suite-version", "5.8", "--quiet"};
+        const std::vector<std::string> args = {
+            OVPATCH_EXE,          "build", "--image",  f.P("big.exe"),    "--archive", f.P("data.7z"), "--langs",
+            f.P("PatchLang.xml"), "-o",    f.P("out"), "--suite-version", "5.8",       "--quiet"};
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -345,8 +349,8 @@ class JsonReader {
         }
         if (Space() < t_.size() && t_[at_] == '"')
             return {String()};
-        for (const auto& [word, value] : {std::pair<const char*, Json>{"true", {true}}, {"false", {false}},
-                                          {"null", {nullptr}}}) {
+        for (const auto& [word, value] :
+             {std::pair<const char*, Json>{"true", {true}}, {"false", {false}}, {"null", {nullptr}}}) {
             if (t_.compare(at_, std::strlen(word), word) == 0)
                 return at_ += std::strlen(word), value;
         }
@@ -395,10 +399,9 @@ class JsonReader {
 
 TEST(Ovpatch, InspectJsonReadsBackToTheDescriptor) {
     Folder f;
-    const Result built =
-        Ovpatch(f.Build({"--suite-version", "5.8", "--patch-version", "20141114055922", "--run-after", "a.exe",
-                         "--run-after", "b \"c\".exe", "--update-info", "<EN>one\ttwo \\n \x01</EN>",
-                         "--update-info", "<FR>\xC3\xA9</FR>"}));
+    const Result built = Ovpatch(
+        f.Build({"--suite-version", "5.8", "--patch-version", "20141114055922", "--run-after", "a.exe", "--run-after",
+                 "b \"c\".exe", "--update-info", "<EN>one\ttwo \\n \x01</EN>", "--update-info", "<FR>\xC3\xA9</FR>"}));
     ASSERT_EQ(built.code, ovpatch::kOk) << built.err;
     const Result r = Ovpatch({"inspect", "--json", "--list", f.P("out/orv_20141114055922_FR.exe")});
     ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
@@ -431,8 +434,8 @@ TEST(Ovpatch, InspectJsonReadsBackToTheDescriptor) {
     s.ORVVersion = L"5.8";
     s.PatchVersion = L"20141114055922";
     s.LangName = L"FR";
-    Write(f.dir / "gap.exe", mGlobal::BuildPatch(f.image, f.archive,
-                                                 mStringTools::TextToUtf8Bytes(frmMaker::BuildDescriptor(s, lang))));
+    Write(f.dir / "gap.exe",
+          mGlobal::BuildPatch(f.image, f.archive, mStringTools::TextToUtf8Bytes(frmMaker::BuildDescriptor(s, lang))));
     const Json gap = JsonReader(Ovpatch({"inspect", "--json", f.P("gap.exe")}).out).Document();
     ASSERT_EQ(gap["languages"][1]["missing"].size(), 1u);
     EXPECT_EQ(gap["languages"][1]["missing"][size_t{0}].str(), "Title");
