@@ -276,12 +276,17 @@ Plan MakePlan(const std::string& patchPath, const std::string& folder, const std
         plan.messageText = str(plan.messageKey);
         return plan;
     }
-    plan.verdict = mInstallCheck::CheckInstallation(
-        descriptor, install.root(), [&](const std::wstring& path) { return install.FileExists(path); },
-        [&](const std::wstring& path) { return install.LoadText(path); }, LowerCase);
+    bool archiver = true;
+    for (const wchar_t* file : mInstallCheck::kArchiverFiles)
+        archiver = archiver && install.FileExists(install.root() + file);
+    const std::wstring record = install.root() + mApplyPatch::kVersionFile;
+    if (archiver && install.FileExists(record))
+        plan.recordBefore = install.LoadText(record);
+    plan.verdict = mInstallCheck::CheckInstallation(descriptor, archiver,
+                                                    plan.recordBefore ? &*plan.recordBefore : nullptr, LowerCase);
     if (const wchar_t* key = mInstallCheck::MessageFor(*plan.verdict).key) {
         plan.messageKey = key;
-        plan.messageText = mInstallCheck::VerdictText(*plan.verdict, descriptor, str);
+        plan.messageText = mInstallCheck::VerdictText(*plan.verdict, descriptor, str(key));
     }
     if (!plan.fits())
         return plan;
@@ -300,9 +305,6 @@ Plan MakePlan(const std::string& patchPath, const std::string& folder, const std
     }
     for (const std::wstring& item : mApplyPatch::SplitList(descriptor.ChildValue(L"RunAfter")))
         plan.commands.push_back(mApplyPatch::Substitute(item, values));
-    const std::wstring record = install.root() + mApplyPatch::kVersionFile;
-    if (install.FileExists(record))
-        plan.recordBefore = install.LoadText(record);
     plan.recordAfter = mApplyPatch::NewVersionRecord(plan.patchVersion, plan.suiteVersion, plan.recordBefore, brought);
     return plan;
 }

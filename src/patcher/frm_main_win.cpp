@@ -11,6 +11,7 @@
 #include "appclose/app_list_win.h"
 #include "container/patch_file_win.h"
 #include "install/install_win.h"
+#include "patcher/apply.h"
 #include "patcher/find_installations_win.h"
 #include "patcher/frm_main_state_win.h"
 #include "patcher/install_check.h"
@@ -219,18 +220,24 @@ LoadOutcome Validate() {
         return LoadOutcome::Open;
     }
     using mInstallCheck::Verdict;
-    const Verdict verdict = mInstallCheck::CheckInstallation(
-        s.Descriptor, s.InstallRoot, [](const std::wstring& path) { return mGlobal::FileExists(path); },
-        [](const std::wstring& path) {
-            int encoding = 0;
-            bool bomChanged = false;
-            return mStringTools::LoadFile(path, true, encoding, false, bomChanged);
-        },
-        LowerCase);
+    bool archiver = true;
+    for (const wchar_t* file : mInstallCheck::kArchiverFiles)
+        archiver = archiver && mGlobal::FileExists(s.InstallRoot + file);
+    const std::wstring versionPath = s.InstallRoot + mApplyPatch::kVersionFile;
+    std::wstring versionText;
+    const bool hasVersion = archiver && mGlobal::FileExists(versionPath);
+    if (hasVersion) {
+        int encoding = 0;
+        bool bomChanged = false;
+        versionText = mStringTools::LoadFile(versionPath, true, encoding, false, bomChanged);
+    }
+    const Verdict verdict =
+        mInstallCheck::CheckInstallation(s.Descriptor, archiver, hasVersion ? &versionText : nullptr, LowerCase);
     if (verdict == Verdict::Fits)
         return LoadOutcome::Open;
-    const mInstallCheck::Box box = mInstallCheck::MessageFor(verdict).box;
-    const int answer = Ask(mInstallCheck::VerdictText(verdict, s.Descriptor, Str),
+    const mInstallCheck::VerdictMessage message = mInstallCheck::MessageFor(verdict);
+    const mInstallCheck::Box box = message.box;
+    const int answer = Ask(mInstallCheck::VerdictText(verdict, s.Descriptor, Str(message.key)),
                            box == mInstallCheck::Box::OkCritical      ? kOkCritical
                            : box == mInstallCheck::Box::OkInformation ? kOkInformation
                                                                       : kYesNoQuestion);

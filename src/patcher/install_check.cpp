@@ -1,6 +1,5 @@
 #include "patcher/install_check.h"
 
-#include "patcher/apply.h"
 #include "support/path.h"
 
 namespace mInstallCheck {
@@ -55,48 +54,6 @@ Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, 
             return Verdict::UpdateAlreadyDone;
     }
     return Verdict::Fits;
-}
-
-Verdict CheckInstallation(const cXmlNode& descriptor,
-                          const std::wstring& installRoot,
-                          const FileExists& fileExists,
-                          const LoadText& loadText,
-                          const LowerCase& lower) {
-    const std::wstring installer = installRoot + mApplyPatch::kInstallerFolder;
-    if (!fileExists(installer + L"7z.dll") || !fileExists(installer + L"7z.exe"))
-        return Verdict::NoArchiver;
-    const std::wstring versionPath = installRoot + mApplyPatch::kVersionFile;
-    if (!fileExists(versionPath))
-        return Verdict::NoVersionFile;
-    return CheckPatchFits(descriptor, cXmlNode(loadText(versionPath)), lower);
-}
-
-VerdictMessage MessageFor(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::Fits:
-            return {nullptr, Box::OkInformation};
-        case Verdict::LangMismatch:
-            return {L"LangMismatch", Box::OkCritical};
-        case Verdict::VersionMismatch:
-            return {L"VersionMismatch", Box::OkCritical};
-        case Verdict::NoUpdateNeeded:
-            return {L"NoUpdateNeeded", Box::OkInformation};
-        case Verdict::UpdateAlreadyDone:
-            return {L"UpdateAlreadyDone", Box::YesNoQuestion};
-        default:
-            return {L"CantUpdate", Box::OkCritical};
-    }
-}
-
-std::wstring VerdictText(Verdict verdict,
-                         const cXmlNode& descriptor,
-                         const std::function<std::wstring(const std::wstring& key)>& lookup) {
-    const VerdictMessage message = MessageFor(verdict);
-    if (!message.key)
-        return {};
-    if (verdict == Verdict::LangMismatch)
-        return LangMismatchText(lookup(message.key), descriptor.ChildValue(L"ORVLang"));
-    return lookup(message.key);
 }
 
 std::wstring LangMismatchText(const std::wstring& text, const std::wstring& orvLang) {

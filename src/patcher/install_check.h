@@ -44,17 +44,26 @@ using LowerCase = std::function<std::wstring(const std::wstring&)>;
 // code unit; an empty descriptor value switches its check off.
 Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, const LowerCase& lower);
 
-// Asks whether a file exists (a folder does not count), and reads a text file as the patcher loads it.
-using FileExists = std::function<bool(const std::wstring& path)>;
-using LoadText = std::function<std::wstring(const std::wstring& path)>;
+// The LangMismatch text with every "%lang%" replaced by the descriptor's ORVLang as written.
+std::wstring LangMismatchText(const std::wstring& text, const std::wstring& orvLang);
 
-// Everything start-up checks once it has the installation, in order: the archiver in the installer
-// folder, the version file, then CheckPatchFits on it. The first check that fails decides.
-Verdict CheckInstallation(const cXmlNode& descriptor,
-                          const std::wstring& installRoot,
-                          const FileExists& fileExists,
-                          const LoadText& loadText,
-                          const LowerCase& lower);
+// The files start-up asks for under the installation root: the archiver's two (both must exist), and
+// the version file, asked for only when the archiver is there.
+inline constexpr const wchar_t* kArchiverFiles[] = {L"\\OrvanaTools\\Installer\\7z.dll",
+                                                    L"\\OrvanaTools\\Installer\\7z.exe"};
+
+// Everything start-up checks once it has the installation, in order: the archiver, the version file
+// (`versionText` null when there is none), then CheckPatchFits on it. The first check that fails decides.
+inline Verdict CheckInstallation(const cXmlNode& descriptor,
+                                 bool archiverPresent,
+                                 const std::wstring* versionText,
+                                 const LowerCase& lower) {
+    if (!archiverPresent)
+        return Verdict::NoArchiver;
+    if (!versionText)
+        return Verdict::NoVersionFile;
+    return CheckPatchFits(descriptor, cXmlNode(*versionText), lower);
+}
 
 // How start-up tells a verdict: the message's key and its box. After a Yes to UpdateAlreadyDone the
 // update may still be applied; after every other message it may not.
@@ -63,14 +72,26 @@ struct VerdictMessage {
     const wchar_t* key;  // nullptr for Fits
     Box box;
 };
-VerdictMessage MessageFor(Verdict verdict);
+inline VerdictMessage MessageFor(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::Fits:
+            return {nullptr, Box::OkInformation};
+        case Verdict::LangMismatch:
+            return {L"LangMismatch", Box::OkCritical};
+        case Verdict::VersionMismatch:
+            return {L"VersionMismatch", Box::OkCritical};
+        case Verdict::NoUpdateNeeded:
+            return {L"NoUpdateNeeded", Box::OkInformation};
+        case Verdict::UpdateAlreadyDone:
+            return {L"UpdateAlreadyDone", Box::YesNoQuestion};
+        default:
+            return {L"CantUpdate", Box::OkCritical};
+    }
+}
 
-// The text shown for a verdict: the string of its key (`lookup`), "%lang%" filled in for LangMismatch.
-std::wstring VerdictText(Verdict verdict,
-                         const cXmlNode& descriptor,
-                         const std::function<std::wstring(const std::wstring& key)>& lookup);
-
-// The LangMismatch text with every "%lang%" replaced by the descriptor's ORVLang as written.
-std::wstring LangMismatchText(const std::wstring& text, const std::wstring& orvLang);
+// The text shown for a verdict from the string of its key: "%lang%" filled in for LangMismatch.
+inline std::wstring VerdictText(Verdict verdict, const cXmlNode& descriptor, const std::wstring& keyText) {
+    return verdict == Verdict::LangMismatch ? LangMismatchText(keyText, descriptor.ChildValue(L"ORVLang")) : keyText;
+}
 
 }  // namespace mInstallCheck

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "support/encoding.h"
 
 namespace {
@@ -71,38 +69,18 @@ TEST(InstallCheck, Verdicts) {
     }
 }
 
-// The archiver and the version file are asked for before the version file is read; the first missing decides.
+// The archiver decides before the version file, the version file before what it says.
 TEST(InstallCheck, InstallationNeedsTheArchiverThenTheVersionFile) {
     const cXmlNode descriptor = Descriptor(L"FR", L"", L"2");
     const std::wstring version = VersionFile(L"OrvanaVersion", L"en", L"1").XmlData;
-    struct Case {
-        std::vector<std::wstring> files;
-        Verdict expected;
-        const wchar_t* key;
-    } cases[] = {
-        {{L"R\\OrvanaTools\\Installer\\7z.exe", L"R\\OrvanaTools\\version.ver"}, Verdict::NoArchiver, L"CantUpdate"},
-        {{L"R\\OrvanaTools\\Installer\\7z.exe", L"R\\OrvanaTools\\Installer\\7z.dll"}, Verdict::NoVersionFile,
-         L"CantUpdate"},
-        {{L"R\\OrvanaTools\\Installer\\7z.exe", L"R\\OrvanaTools\\Installer\\7z.dll", L"R\\OrvanaTools\\version.ver"},
-         Verdict::LangMismatch, L"LangMismatch"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::wstring> loaded;
-        const Verdict verdict = mInstallCheck::CheckInstallation(
-            descriptor, L"R",
-            [&](const std::wstring& path) { return std::find(c.files.begin(), c.files.end(), path) != c.files.end(); },
-            [&](const std::wstring& path) {
-                loaded.push_back(path);
-                return version;
-            },
-            Lower);
-        EXPECT_EQ(verdict, c.expected);
-        EXPECT_STREQ(mInstallCheck::MessageFor(verdict).key, c.key);
-        EXPECT_EQ(loaded.size(), c.expected == Verdict::LangMismatch ? 1u : 0u);
-    }
-    EXPECT_EQ(mInstallCheck::VerdictText(Verdict::LangMismatch, descriptor,
-                                         [](const std::wstring& key) { return key + L" %lang%"; }),
-              L"LangMismatch FR");
+    EXPECT_EQ(mInstallCheck::CheckInstallation(descriptor, false, &version, Lower), Verdict::NoArchiver);
+    EXPECT_EQ(mInstallCheck::CheckInstallation(descriptor, true, nullptr, Lower), Verdict::NoVersionFile);
+    EXPECT_EQ(mInstallCheck::CheckInstallation(descriptor, true, &version, Lower), Verdict::LangMismatch);
+    EXPECT_STREQ(mInstallCheck::MessageFor(Verdict::NoArchiver).key, L"CantUpdate");
+    EXPECT_STREQ(mInstallCheck::MessageFor(Verdict::NoVersionFile).key, L"CantUpdate");
+    EXPECT_STREQ(mInstallCheck::MessageFor(Verdict::LangMismatch).key, L"LangMismatch");
+    EXPECT_EQ(mInstallCheck::VerdictText(Verdict::LangMismatch, descriptor, L"For %lang%"), L"For FR");
+    EXPECT_EQ(mInstallCheck::VerdictText(Verdict::VersionMismatch, descriptor, L"For %lang%"), L"For %lang%");
     EXPECT_EQ(mInstallCheck::MessageFor(Verdict::Fits).key, nullptr);
 }
 
