@@ -184,6 +184,17 @@ if(OV_NATIVE_DIR)
             ${OV_CLI_DIR}/ovpatch)
   set_tests_properties(maker_build_e2e PROPERTIES FIXTURES_SETUP maker_patch)
   set_tests_properties(ovpatch_same_as_maker PROPERTIES FIXTURES_REQUIRED maker_patch TIMEOUT ${OV_TEST_TIMEOUT})
+  # diff, build and plan on two releases, then the patcher applies the patch to a copy of the old one.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(ov_7z_dir "${OV_TOOLS_DIR}/7z-x64")
+  else()
+    set(ov_7z_dir "${OV_TOOLS_DIR}/7z")
+  endif()
+  add_test(NAME ovpatch_release
+    COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/ovpatch_release.sh ${OV_NATIVE_DIR}/ovpatch $<TARGET_FILE:OVPatcher>
+            ${CMAKE_SOURCE_DIR}/src/maker/PatchLang.xml ${ov_7z_dir} ${CMAKE_BINARY_DIR}/ovpatch_release
+            $<TARGET_FILE:apply_protocol_e2e>)
+  set_tests_properties(ovpatch_release PROPERTIES TIMEOUT ${OV_TEST_TIMEOUT} ENVIRONMENT "${OV_TEST_ENV}")
 endif()
 if(OV_FUZZ_DIR)
   foreach(src ${OV_FUZZ_TARGETS})

@@ -19,6 +19,7 @@
 #include <sstream>
 
 #include "cli/common.h"
+#include "cli/system.h"
 #include "maker/descriptor_builder.h"
 #include "patcher/strings.h"
 
@@ -46,6 +47,7 @@ constexpr OptionSpec kOptions[] = {
     {"update-info", Kind::Value},   {"run-after", Kind::Value},      {"delete-after", Kind::Value},
     {"file-flag", Kind::Value},     {"lang-check", Kind::Switch},    {"all-languages", Kind::Switch},
     {"force-menu-restart", Kind::Switch}, {"force", Kind::Switch},   {"quiet", Kind::Switch},
+    {"old", Kind::Path},            {"new", Kind::Path},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -134,7 +136,7 @@ std::vector<Entry> ReadSettingsFile(const std::string& path) {
 
 // The files and switches of a build, the settings file's first, then the command line's.
 struct Inputs {
-    std::string image, archive, output, langs, from;
+    std::string image, archive, output, langs, from, oldDir, newDir;
     bool force = false, quiet = false;
 };
 
@@ -145,6 +147,8 @@ void TakeInputs(Inputs& in, const std::vector<Entry>& entries) {
                             : e.key == "output"  ? &in.output
                             : e.key == "langs"   ? &in.langs
                             : e.key == "from"    ? &in.from
+                            : e.key == "old"     ? &in.oldDir
+                            : e.key == "new"     ? &in.newDir
                                                  : nullptr;
         if (path)
             *path = e.value;
@@ -496,8 +500,22 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
     Inputs in;
     TakeInputs(in, fileEntries);
     TakeInputs(in, options);
+    // From two releases: the archive and the settings that diff writes, made in a temporary folder.
+    std::optional<TempFolder> diffed;
+    std::vector<Entry> diffEntries;
+    if (!in.oldDir.empty() || !in.newDir.empty()) {
+        if (in.oldDir.empty() || in.newDir.empty() || !in.archive.empty())
+            throw Failure{kUsage, "--old and --new go together, in place of --archive"};
+        diffed.emplace(fs::temp_directory_path());
+        in.archive = (diffed->path() / "data.7z").string();
+        std::ostringstream summary;
+        for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, summary))
+            diffEntries.push_back({key, value});
+        if (!in.quiet)
+            err << summary.str();
+    }
     if (in.image.empty() || in.archive.empty() || in.output.empty())
-        throw Failure{kUsage, "build needs --image, --archive and -o (see ovpatch --help)"};
+        throw Failure{kUsage, "build needs --image, --archive (or --old and --new) and -o (see ovpatch --help)"};
     std::error_code ec;
     if (!fs::is_regular_file(in.image, ec))
         throw Failure{kUnreadable, "the image " + in.image + " is not a file"};
@@ -550,6 +568,7 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
     }
     // A new patch gets a new identifier, also when it starts from an old one.
     s.PatchVersion = FreshPatchId();
+    ApplyEntries(s, diffEntries, languages);
     ApplyEntries(s, fileEntries, languages);
     ApplyEntries(s, options, languages);
     CheckValues(s);

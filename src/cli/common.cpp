@@ -117,8 +117,6 @@ uint32_t Crc32(const char* data, size_t size) {
     return crc ^ 0xFFFFFFFFu;
 }
 
-namespace {
-
 bool OnPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path ? path : "");
@@ -130,9 +128,7 @@ bool OnPath(const std::string& program) {
     return false;
 }
 
-// The program's standard output and error together, and its exit status; its input is empty, so that
-// it can never stop to ask for anything.
-std::string RunCaptured(const std::vector<std::string>& argv, int& status) {
+std::string RunCaptured(const std::vector<std::string>& argv, int& status, const std::string& folder) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         throw Failure{kUnreadable, "cannot start " + argv[0]};
@@ -144,6 +140,8 @@ std::string RunCaptured(const std::vector<std::string>& argv, int& status) {
         dup2(null, 0);
         dup2(pipeFds[1], 1);
         dup2(pipeFds[1], 2);
+        if (!folder.empty() && chdir(folder.c_str()) != 0)
+            _exit(126);
         std::vector<char*> args;
         for (const std::string& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
@@ -166,14 +164,17 @@ std::string RunCaptured(const std::vector<std::string>& argv, int& status) {
     return output;
 }
 
-}  // namespace
-
-std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path, const std::string& shownAs) {
+std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
+                                                     const std::string& shownAs,
+                                                     const std::vector<std::string>& switches) {
     if (!OnPath("7zz"))
         return std::nullopt;
     // An empty password: an archive whose list is encrypted is refused instead of asking for one.
     int status = 0;
-    const std::string output = RunCaptured({"7zz", "l", "-ba", "-slt", "-t7z", "-p", "--", path}, status);
+    std::vector<std::string> argv = {"7zz", "l", "-ba", "-slt", "-t7z", "-p"};
+    argv.insert(argv.end(), switches.begin(), switches.end());
+    argv.insert(argv.end(), {"--", path});
+    const std::string output = RunCaptured(argv, status);
     std::vector<ArchiveEntry> entries;
     std::istringstream lines(output);
     std::string line, reason;

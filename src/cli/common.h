@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/ovpatch.h"
@@ -72,7 +73,16 @@ struct ArchiveEntry {
 };
 // Nothing when 7zz is not installed; a kRefused failure with 7-Zip's reason when it cannot read the archive.
 // `shownAs` names it in that message (the archive itself when empty).
-std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path, const std::string& shownAs = {});
+// `switches` go to 7zz before the archive (exclusions, for example).
+std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
+                                                     const std::string& shownAs = {},
+                                                     const std::vector<std::string>& switches = {});
+
+// Whether `program` is found on the PATH.
+bool OnPath(const std::string& program);
+// The program's standard output and error together, and its exit status; it runs in `folder` when one is
+// given, with an empty input, so that it can never stop to ask for anything.
+std::string RunCaptured(const std::vector<std::string>& argv, int& status, const std::string& folder = {});
 inline constexpr const char* kNoSevenZip = "7zz (Debian package 7zip) is not installed";
 
 // Walks a verb's arguments: "--name value", "--name=value", "-o" for "--output", and plain operands.
@@ -102,7 +112,17 @@ class Args {
     std::optional<std::string> inline_;
 };
 
+// What changed from the release in `oldDir` to the one in `newDir`: the new and changed files packed into
+// `archive` with 7zz, the summary written to `report`, and the settings a build needs ("name", "value" in
+// the settings file's words). Refuses (kRefused) when there is nothing to ship.
+std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string& oldDir,
+                                                              const std::string& newDir,
+                                                              const std::string& archive,
+                                                              std::ostream& report);
+
 int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int InspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace ovpatch

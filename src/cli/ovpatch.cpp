@@ -11,7 +11,10 @@ namespace ovpatch {
 std::string UsageText() {
     return R"(Usage:
   ovpatch build --image OVPatcher.exe --archive data.7z -o DIR [settings...]
+  ovpatch build --image OVPatcher.exe --old OLD --new NEW -o DIR [settings...]
   ovpatch inspect [--json] [--list] PATCH
+  ovpatch diff OLD NEW --archive FILE --settings FILE
+  ovpatch plan PATCH INSTALLATION [--json] [--windows-path PATH]
   ovpatch --version | --help
 
 build writes DIR/orv_<patch version>_<LANG>.exe (or _MultiLng.exe), byte for byte the
@@ -20,6 +23,9 @@ patch the maker window writes from the same image, archive and settings.
                           part is then used
   --archive FILE          the 7z archive of replacement files; it must list a file
                           (checked with 7zz, Debian package 7zip, when installed)
+  --old DIR --new DIR     in place of --archive: the archive and settings that diff
+                          writes from these two releases, the same patch byte for
+                          byte (the settings file and options override them)
   -o, --output DIR        the folder to write the patch into
   --force                 replace a patch of the same name in DIR
   --quiet                 no notes on standard error, only errors
@@ -58,8 +64,26 @@ messages they lack, or why the patcher would not accept the file. --json prints 
 same as one JSON object (list fields as arrays); --list adds the archive's files, read
 with 7zz.
 
-Exit codes: 0 done; 1 not a valid patch; 2 bad command line or setting; 3 an input
-cannot be read; 4 a refused build (nothing written); 5 the output cannot be written.
+diff compares two folders holding the old and the new release of an installation
+(names compared without letter case, files by content) and writes the archive of
+the new and changed files, packed with 7zz, and a settings file for build: a
+delete-after line per file that is gone, the suite version from NEW's version.txt,
+the minimum patch from OLD's OrvanaTools\version.ver. That file is never shipped:
+the patcher records itself. It prints what changed, and refuses (4) when nothing did.
+
+plan says what a patch would do to the installation in a folder, deciding as the
+patcher does: its start-up checks (exit 1 with the message the patcher would show
+when it refuses), then each archive file added, replaced, unchanged, skipped by
+ifexists or excluded, each file deleted afterwards, each command run afterwards, and
+the version record before and after. It writes nothing there.
+  --windows-path PATH     the folder as Windows names it, for %ORV% (default: %ORV%
+                          stays as written; %TMPFLD% always does)
+  --json                  the same as one JSON object
+
+Exit codes: 0 done; 1 not a valid patch, or plan: the patcher would refuse it; 2 bad
+command line or setting; 3 an input cannot be read; 4 a refused build (nothing
+written), or diff: nothing to ship; 5 the output cannot be written; 6 7zz (Debian's
+7zip package) is not installed.
 )";
 }
 
@@ -83,6 +107,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return BuildCommand(args, out, err);
         if (command == "inspect")
             return InspectCommand(args, out, err);
+        if (command == "diff")
+            return DiffCommand(args, out, err);
+        if (command == "plan")
+            return PlanCommand(args, out, err);
         throw Failure{kUsage, "unknown command \"" + command + "\" (see ovpatch --help)"};
     } catch (const Failure& f) {
         err << "ovpatch: " << f.message << "\n";

@@ -183,4 +183,13 @@ std::optional<std::wstring> RewriteVersionFile(const std::wstring& versionText,
     return cXmlNode::XmlCode(L"OrvanaVersion", L"\r\n" + body);
 }
 
+std::optional<std::wstring> NewVersionRecord(const std::wstring& patchVersion,
+                                             const std::wstring& orvVersion,
+                                             const std::optional<std::wstring>& installed,
+                                             const std::optional<std::wstring>& brought) {
+    if (patchVersion.empty() || !installed)
+        return std::nullopt;
+    return RewriteVersionFile(brought ? *brought : *installed, orvVersion, patchVersion);
+}
+
 }  // namespace mApplyPatch

@@ -103,4 +103,12 @@ std::optional<std::wstring> RewriteVersionFile(const std::wstring& versionText,
                                                const std::wstring& orvVersion,
                                                const std::wstring& patchVersion);
 
+// What the patch records: the version file the archive brings (`brought`), or else the installed one,
+// rewritten by RewriteVersionFile. Nothing when the patch has no identifier or the installation has no
+// version file (`installed` empty): the patcher then leaves the record alone.
+std::optional<std::wstring> NewVersionRecord(const std::wstring& patchVersion,
+                                             const std::wstring& orvVersion,
+                                             const std::optional<std::wstring>& installed,
+                                             const std::optional<std::wstring>& brought);
+
 }  // namespace mApplyPatch

@@ -541,9 +541,11 @@ void ApplyRun::StageRecord() {
     const std::wstring path = s_.InstallRoot + kVersionFile;
     std::optional<std::wstring> text;
     Op([&] {
-        const std::wstring patchVersion = Descriptor(L"PatchVersion");
-        if (!patchVersion.empty() && mGlobal::FileExists(path))
-            text = RewriteVersionFile(mStringTools::LoadTextFile(path), Descriptor(L"ORVVersion"), patchVersion);
+        // The files are in place by now: a record the archive brought is the one that stands here.
+        std::optional<std::wstring> installed;
+        if (mGlobal::FileExists(path))
+            installed = mStringTools::LoadTextFile(path);
+        text = NewVersionRecord(Descriptor(L"PatchVersion"), Descriptor(L"ORVVersion"), installed, std::nullopt);
     });
     bool staged = !text;
     Op([&] { staged = staged || swap_->StageRecord(path, *text); });

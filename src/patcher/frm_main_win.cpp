@@ -11,6 +11,7 @@
 #include "appclose/app_list_win.h"
 #include "container/patch_file_win.h"
 #include "install/install_win.h"
+#include "patcher/apply.h"
 #include "patcher/find_installations_win.h"
 #include "patcher/frm_main_state_win.h"
 #include "patcher/install_check.h"
@@ -226,48 +227,32 @@ LoadOutcome Validate() {
         DisableApply();
         return LoadOutcome::Open;
     }
-    const std::wstring installer = s.InstallRoot + L"\\OrvanaTools\\Installer\\";
-    if (!mGlobal::FileExists(installer + L"7z.dll") || !mGlobal::FileExists(installer + L"7z.exe")) {
-        Ask(Str(L"CantUpdate"), kOkCritical);
-        DisableApply();
-        return LoadOutcome::Open;
-    }
-    const std::wstring versionPath = s.InstallRoot + L"\\OrvanaTools\\version.ver";
-    if (!mGlobal::FileExists(versionPath)) {
-        Ask(Str(L"CantUpdate"), kOkCritical);
-        DisableApply();
-        return LoadOutcome::Open;
-    }
-    int encoding = 0;
-    bool bomChanged = false;
-    const cXmlNode versionFile(mStringTools::LoadFile(versionPath, true, encoding, false, bomChanged));
-
     using mInstallCheck::Verdict;
-    switch (mInstallCheck::CheckPatchFits(s.Descriptor, versionFile, LowerCase)) {
-        case Verdict::Fits:
-            break;
-        case Verdict::BadVersionFile:
-            Ask(Str(L"CantUpdate"), kOkCritical);
-            DisableApply();
-            break;
-        case Verdict::LangMismatch:
-            Ask(mInstallCheck::LangMismatchText(Str(L"LangMismatch"), s.Descriptor.ChildValue(L"ORVLang")),
-                kOkCritical);
-            DisableApply();
-            break;
-        case Verdict::VersionMismatch:
-            Ask(Str(L"VersionMismatch"), kOkCritical);
-            DisableApply();
-            break;
-        case Verdict::NoUpdateNeeded:
-            Ask(Str(L"NoUpdateNeeded"), kOkInformation);
-            DisableApply();
-            break;
-        case Verdict::UpdateAlreadyDone:
-            if (Ask(Str(L"UpdateAlreadyDone"), kYesNoQuestion) != IDYES)
-                return LoadOutcome::Unload;
-            break;
+    bool archiver = true;
+    for (const wchar_t* file : mInstallCheck::kArchiverFiles)
+        archiver = archiver && mGlobal::FileExists(s.InstallRoot + file);
+    const std::wstring versionPath = s.InstallRoot + mApplyPatch::kVersionFile;
+    std::wstring versionText;
+    const bool hasVersion = archiver && mGlobal::FileExists(versionPath);
+    if (hasVersion) {
+        int encoding = 0;
+        bool bomChanged = false;
+        versionText = mStringTools::LoadFile(versionPath, true, encoding, false, bomChanged);
     }
+    const Verdict verdict =
+        mInstallCheck::CheckInstallation(s.Descriptor, archiver, hasVersion ? &versionText : nullptr, LowerCase);
+    if (verdict == Verdict::Fits)
+        return LoadOutcome::Open;
+    const mInstallCheck::VerdictMessage message = mInstallCheck::MessageFor(verdict);
+    const mInstallCheck::Box box = message.box;
+    const int answer = Ask(mInstallCheck::VerdictText(verdict, s.Descriptor, Str(message.key)),
+                           box == mInstallCheck::Box::OkCritical      ? kOkCritical
+                           : box == mInstallCheck::Box::OkInformation ? kOkInformation
+                                                                      : kYesNoQuestion);
+    if (verdict != Verdict::UpdateAlreadyDone)
+        DisableApply();
+    else if (answer != IDYES)
+        return LoadOutcome::Unload;
     return LoadOutcome::Open;
 }
 

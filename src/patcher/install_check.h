@@ -24,9 +24,11 @@ std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPath
 // the one the apply closes and restarts.
 std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths, const std::wstring& root);
 
-// What the patch's checks against the installation's version file conclude.
+// What the patch's checks against the installation conclude.
 enum class Verdict {
     Fits,               // nothing to say; the update may be applied
+    NoArchiver,         // 7z.exe or 7z.dll missing from the installer folder: CantUpdate
+    NoVersionFile,      // no version.ver: CantUpdate
     BadVersionFile,     // root element is not exactly OrvanaVersion: CantUpdate
     LangMismatch,       // the installation speaks another language
     VersionMismatch,    // the prerequisite patch is not installed
@@ -44,5 +46,52 @@ Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, 
 
 // The LangMismatch text with every "%lang%" replaced by the descriptor's ORVLang as written.
 std::wstring LangMismatchText(const std::wstring& text, const std::wstring& orvLang);
+
+// The files start-up asks for under the installation root: the archiver's two (both must exist), and
+// the version file, asked for only when the archiver is there.
+inline constexpr const wchar_t* kArchiverFiles[] = {L"\\OrvanaTools\\Installer\\7z.dll",
+                                                    L"\\OrvanaTools\\Installer\\7z.exe"};
+
+// Everything start-up checks once it has the installation, in order: the archiver, the version file
+// (`versionText` null when there is none), then CheckPatchFits on it. The first check that fails decides.
+inline Verdict CheckInstallation(const cXmlNode& descriptor,
+                                 bool archiverPresent,
+                                 const std::wstring* versionText,
+                                 const LowerCase& lower) {
+    if (!archiverPresent)
+        return Verdict::NoArchiver;
+    if (!versionText)
+        return Verdict::NoVersionFile;
+    return CheckPatchFits(descriptor, cXmlNode(*versionText), lower);
+}
+
+// How start-up tells a verdict: the message's key and its box. After a Yes to UpdateAlreadyDone the
+// update may still be applied; after every other message it may not.
+enum class Box { OkCritical, OkInformation, YesNoQuestion };
+struct VerdictMessage {
+    const wchar_t* key;  // nullptr for Fits
+    Box box;
+};
+inline VerdictMessage MessageFor(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::Fits:
+            return {nullptr, Box::OkInformation};
+        case Verdict::LangMismatch:
+            return {L"LangMismatch", Box::OkCritical};
+        case Verdict::VersionMismatch:
+            return {L"VersionMismatch", Box::OkCritical};
+        case Verdict::NoUpdateNeeded:
+            return {L"NoUpdateNeeded", Box::OkInformation};
+        case Verdict::UpdateAlreadyDone:
+            return {L"UpdateAlreadyDone", Box::YesNoQuestion};
+        default:
+            return {L"CantUpdate", Box::OkCritical};
+    }
+}
+
+// The text shown for a verdict from the string of its key: "%lang%" filled in for LangMismatch.
+inline std::wstring VerdictText(Verdict verdict, const cXmlNode& descriptor, const std::wstring& keyText) {
+    return verdict == Verdict::LangMismatch ? LangMismatchText(keyText, descriptor.ChildValue(L"ORVLang")) : keyText;
+}
 
 }  // namespace mInstallCheck

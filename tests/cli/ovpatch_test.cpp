@@ -11,6 +11,8 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -477,3 +479,161 @@ TEST(Ovpatch, InspectGivesAVerdictOnEveryDamagedPatch) {
 }
 
 }  // namespace
+
+// Two releases of an installation, a patch made from them, and the plan of that patch on a copy of OLD.
+struct Releases : Folder {
+    Releases() {
+        const auto file = [&](const std::string& tree, const std::string& relative, const std::string& bytes) {
+            fs::create_directories((dir / tree / relative).parent_path());
+            Write(dir / tree / relative, bytes);
+        };
+        for (const char* tree : {"old", "new"}) {
+            file(tree, "Orvana.exe", "MZ");
+            file(tree, "OrvanaTools/Installer/7z.exe", "7z");
+            file(tree, "OrvanaTools/Installer/7z.dll", "dll");
+            file(tree, "Apps/same.txt", "same");
+            file(tree, "Apps/Sub/opt.txt", "optional");
+        }
+        file("old", "version.txt", "Orvana\r\nbuild 1\r\n5.8\r\n");
+        file("old", "OrvanaTools/version.ver", Version("5.8", "20141104134857", "fr"));
+        file("old", "Apps/a.txt", "old a");
+        file("old", "Docs/Readme.TXT", "read me");
+        file("old", "Docs/gone.txt", "gone");
+        file("new", "version.txt", "Orvana\r\nbuild 2\r\n5.9\r\n");
+        file("new", "OrvanaTools/version.ver", Version("5.9", "20150101000000", "en"));
+        file("new", "Apps/a.txt", "new a");
+        file("new", "Apps/new.txt", "new");
+        file("new", "Apps/opt.txt", "optional");
+        file("new", "Docs/readme.txt", "read me");
+        fs::copy(dir / "old", dir / "inst", fs::copy_options::recursive);
+    }
+    static std::string Version(const std::string& version, const std::string& patch, const std::string& lang) {
+        return "<OrvanaVersion>\r\n\t<Version>" + version + "</Version>\r\n\t<Lang>" + lang + "</Lang>\r\n\t<Patch>" +
+               patch + "</Patch>\r\n</OrvanaVersion>\r\n";
+    }
+    // Every file under `tree` with its bytes.
+    std::map<std::string, std::string> Files(const std::string& tree) const {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(dir / tree))
+            if (e.is_regular_file())
+                files[fs::relative(e.path(), dir / tree).string()] = Read(e.path());
+        return files;
+    }
+};
+
+TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
+    Releases f;
+    Result r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("data.7z"), "--settings", f.P("d.conf")});
+    ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
+    // A name changed only in letter case is a change; version.ver is never shipped.
+    for (const char* line : {"  changed   Apps\\a.txt\n", "  added     Apps\\new.txt\n", "  added     Apps\\opt.txt\n",
+                             "  changed   Docs\\readme.txt\n", "  changed   version.txt\n", "  removed   Docs\\gone.txt\n",
+                             "added          2 files             11 bytes\n", "removed        1 file               4 bytes\n",
+                             "unchanged      5 files"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    EXPECT_EQ(r.out.find("version.ver"), std::string::npos) << r.out;
+    const std::string settings = Read(f.dir / "d.conf");
+    EXPECT_NE(settings.find("\nsuite-version = 5.9\nmin-patch = 20141104134857\ndelete-after = %ORV%\\Docs\\gone.txt\n"),
+              std::string::npos)
+        << settings;
+
+    // From the written archive and settings, and straight from the two folders: the same patch.
+    const std::vector<std::string> common = {"--patch-version", "20150101000000", "--lang", "FR", "--all-languages",
+                                             "--file-flag",     "ifexists;opt.txt", "--run-after",
+                                             "\"%ORV%\\Apps\\new.txt\" %LNG% %TMPFLD%"};
+    std::vector<std::string> args = f.Build({"--settings", f.P("d.conf")});
+    args.insert(args.end(), common.begin(), common.end());
+    ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
+    const fs::path patch = f.dir / "out" / "orv_20150101000000_MultiLng.exe";
+    const std::string fromFiles = Read(patch);
+    args = {"build", "--image", f.P("OVPatcher.exe"), "--old", f.P("old"), "--new", f.P("new"), "-o", f.P("out"), "--force"};
+    args.insert(args.end(), common.begin(), common.end());
+    ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
+    EXPECT_TRUE(Read(patch) == fromFiles);
+
+    // The plan on a copy of OLD says exactly those changes. "opt.txt" is flagged ifexists and missing at the
+    // root, so the archiver leaves out every "opt.txt" (it matches the list recursively), also the one in Apps.
+    const auto before = f.Files("inst");
+    r = Ovpatch({"plan", patch.string(), f.P("inst"), "--windows-path", "E:\\Orvana \u00e9t\u00e9\\"});
+    ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
+    for (const char* line : {"fits:      yes\n", "  replaced   Apps\\a.txt\n", "  added      Apps\\new.txt\n",
+                             "  excluded   Apps\\opt.txt\n", "  replaced   Docs\\readme.txt\n",
+                             "  replaced   version.txt\n",
+                             "  1 added, 3 replaced, 0 unchanged, 0 ifexists, 1 excluded, 0 blocked\n",
+                             "  E:\\Orvana \u00e9t\u00e9\\Docs\\gone.txt  (exists)\n",
+                             "  \"E:\\Orvana \u00e9t\u00e9\\Apps\\new.txt\"  %TMPFLD%\n",
+                             "record before:\n  <OrvanaVersion>\n  \t<Version>5.8</Version>\n  \t<Lang>fr</Lang>\n  "
+                             "\t<Patch>20141104134857</Patch>\n  </OrvanaVersion>\nrecord after:\n  <OrvanaVersion>\n"
+                             "  \t<Version>5.9</Version>\n  \t<Lang>fr</Lang>\n  \t<Patch>20150101000000</Patch>\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    // The root's opt.txt present: it is extracted, and the flag's own file is the one skipped when missing.
+    Write(f.dir / "inst" / "opt.txt", "x");
+    r = Ovpatch({"plan", patch.string(), f.P("inst"), "--json"});
+    EXPECT_NE(r.out.find("{\"path\": \"Apps\\\\opt.txt\", \"action\": \"added\"}"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"run\": [\"\\\"%ORV%\\\\Apps\\\\new.txt\\\"  %TMPFLD%\"]"), std::string::npos) << r.out;
+    fs::remove(f.dir / "inst" / "opt.txt");
+    EXPECT_EQ(f.Files("inst"), before);  // the plan wrote nothing
+
+    // Nothing to ship, and no archiver on the PATH.
+    r = Ovpatch({"diff", f.P("old"), f.P("old"), "--archive", f.P("none.7z"), "--settings", f.P("none.conf")});
+    EXPECT_EQ(r.code, ovpatch::kRefused);
+    EXPECT_NE(r.err.find("nothing changed"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(f.dir / "none.7z") || fs::exists(f.dir / "none.conf"));
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", f.P("out").c_str(), 1);
+    r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("none.7z"), "--settings", f.P("none.conf")});
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(r.code, ovpatch::kToolMissing);
+    EXPECT_NE(r.err.find("apt-get install 7zip"), std::string::npos) << r.err;
+}
+
+// Each start-up case ends the plan with the message the patcher shows for it.
+TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
+    Releases f;
+    frmMaker::MakerSettings s;
+    s.ORVVersion = L"5.9";
+    s.PatchVersion = L"20150101000000";
+    s.MinPatchNeeded = L"20141104134857";
+    s.LangName = L"FR";
+    s.UpdateInfo = L"<EN>one</EN>";
+    s.DelAtEnd = L"%ORV%/Apps/same.txt\r\n%ORV%\\Apps\\..\\none.txt\r\nC:\\elsewhere.txt";
+    ASSERT_EQ(Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("new.7z"), "--settings", f.P("d.conf")}).code,
+              ovpatch::kOk);
+    Write(f.dir / "fr.exe", mGlobal::BuildPatch(f.image, Read(f.dir / "new.7z"),
+                                                mStringTools::TextToUtf8Bytes(frmMaker::BuildDescriptor(s, LangText()))));
+    const fs::path inst = f.dir / "inst";
+    const fs::path record = inst / "OrvanaTools" / "version.ver";
+    struct Case {
+        std::function<void()> damage;
+        const char* key;
+        int code;
+    } cases[] = {
+        {[&] { Write(record, Releases::Version("5.8", "20141104134857", "en")); }, "LangMismatch", 1},
+        {[&] { Write(record, Releases::Version("5.8", "20141104134856", "Fr")); }, "VersionMismatch", 1},
+        {[&] { Write(record, Releases::Version("5.8", "20150101000001", "fr")); }, "NoUpdateNeeded", 1},
+        {[&] { Write(record, Releases::Version("5.8", "20150101000000", "fr")); }, "UpdateAlreadyDone", 0},
+        {[&] { Write(record, "<orvanaversion><Lang>fr</Lang></orvanaversion>"); }, "CantUpdate", 1},
+        {[&] { fs::remove(record); }, "CantUpdate", 1},
+        {[&] { fs::remove(inst / "OrvanaTools" / "Installer" / "7z.dll"); }, "CantUpdate", 1},
+        {[&] { fs::remove(inst / "Orvana.exe"); }, "OrvNotFound", 1},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(inst);
+        fs::copy(f.dir / "old", inst, fs::copy_options::recursive);
+        c.damage();
+        const Result r = Ovpatch({"plan", f.P("fr.exe"), inst.string(), "--json"});
+        EXPECT_EQ(r.code, c.code) << c.key << ": " << r.out << r.err;
+        EXPECT_NE(r.out.find(std::string("\"key\": \"") + c.key + "\""), std::string::npos) << c.key << ": " << r.out;
+        // Asked whether to apply it again, the patcher goes on when told yes: the plan says what follows.
+        if (c.code == 0)
+            EXPECT_NE(r.out.find(R"("delete": [
+   {"path": "%ORV%/Apps/same.txt", "exists": true},
+   {"path": "%ORV%\\Apps\\..\\none.txt", "exists": false},
+   {"path": "C:\\elsewhere.txt", "exists": null}])"),
+                      std::string::npos)
+                << r.out;
+    }
+    const Result r = Ovpatch({"plan", f.P("data.7z"), inst.string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("refused:   Invalid patch file\n"), std::string::npos) << r.out;
+}

@@ -295,4 +295,24 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
     EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
 }
 
+// A patch made by ovpatch from two releases, applied to a copy of the old one that the user picks;
+// scripts/ovpatch_release.sh prepares both and compares the result with the new release.
+TEST(ApplyProtocol, PatchMadeFromTwoReleasesTakesTheOldOneToTheNew) {
+    const std::wstring folder = fakes::Env(L"OV_RELEASE_DIR");
+    if (folder.empty())
+        GTEST_SKIP() << "run by ovpatch_release.sh, which makes the patch";
+    e2e::Program patcher;
+    ASSERT_TRUE(patcher.Start(folder + L"\\patch.exe"));
+    const e2e::MessageBoxInfo notRunning = patcher.WaitForMessageBox();
+    e2e::ExpectBox(notRunning, L"OrvNotRunning",
+                   L"The Orvana is not running.\r\nWould you like to select its folder manually ?");
+    patcher.Answer(notRunning, IDYES);
+    HWND picker = patcher.WaitForFolderPicker();
+    ASSERT_TRUE(picker);
+    e2e::PickFolder(picker, patcher.pid(), folder + L"\\inst");
+    HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY);
+    ASSERT_TRUE(window);
+    ApplyAndExpectSuccess(patcher, window);
+}
+
 }  // namespace

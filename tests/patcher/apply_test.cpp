@@ -142,6 +142,14 @@ TEST(ApplyPatch, VersionFileWithAnotherRootIsLeftAlone) {
     EXPECT_FALSE(RewriteVersionFile(L"<OrvanaVersions><Patch>1</Patch></OrvanaVersions>", L"1", L"2").has_value());
     EXPECT_FALSE(RewriteVersionFile(L"<orvanaversion><Patch>1</Patch></orvanaversion>", L"1", L"2").has_value());
     EXPECT_FALSE(RewriteVersionFile(L"", L"1", L"2").has_value());
+    // What is recorded: the file the archive brings before the installed one; nothing without an
+    // identifier or an installed file.
+    const std::wstring installed = L"<OrvanaVersion><Lang>fr</Lang></OrvanaVersion>";
+    const std::wstring brought = L"<OrvanaVersion><Lang>en</Lang></OrvanaVersion>";
+    EXPECT_EQ(NewVersionRecord(L"2", L"5.9", installed, brought), RewriteVersionFile(brought, L"5.9", L"2"));
+    EXPECT_EQ(NewVersionRecord(L"2", L"5.9", installed, std::nullopt), RewriteVersionFile(installed, L"5.9", L"2"));
+    EXPECT_FALSE(NewVersionRecord(L"", L"5.9", installed, brought).has_value());
+    EXPECT_FALSE(NewVersionRecord(L"2", L"5.9", std::nullopt, brought).has_value());
 }
 
 // The one "*.exe" listing answers the other masks as the archiver would: below the first level only.

@@ -69,6 +69,21 @@ TEST(InstallCheck, Verdicts) {
     }
 }
 
+// The archiver decides before the version file, the version file before what it says.
+TEST(InstallCheck, InstallationNeedsTheArchiverThenTheVersionFile) {
+    const cXmlNode descriptor = Descriptor(L"FR", L"", L"2");
+    const std::wstring version = VersionFile(L"OrvanaVersion", L"en", L"1").XmlData;
+    EXPECT_EQ(mInstallCheck::CheckInstallation(descriptor, false, &version, Lower), Verdict::NoArchiver);
+    EXPECT_EQ(mInstallCheck::CheckInstallation(descriptor, true, nullptr, Lower), Verdict::NoVersionFile);
+    EXPECT_EQ(mInstallCheck::CheckInstallation(descriptor, true, &version, Lower), Verdict::LangMismatch);
+    EXPECT_STREQ(mInstallCheck::MessageFor(Verdict::NoArchiver).key, L"CantUpdate");
+    EXPECT_STREQ(mInstallCheck::MessageFor(Verdict::NoVersionFile).key, L"CantUpdate");
+    EXPECT_STREQ(mInstallCheck::MessageFor(Verdict::LangMismatch).key, L"LangMismatch");
+    EXPECT_EQ(mInstallCheck::VerdictText(Verdict::LangMismatch, descriptor, L"For %lang%"), L"For FR");
+    EXPECT_EQ(mInstallCheck::VerdictText(Verdict::VersionMismatch, descriptor, L"For %lang%"), L"For %lang%");
+    EXPECT_EQ(mInstallCheck::MessageFor(Verdict::Fits).key, nullptr);
+}
+
 TEST(InstallCheck, RootsOfMenus) {
     const std::vector<std::wstring> menus = {
         L"C:\\A b\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",

@@ -1,0 +1,439 @@
+// ovpatch plan: what a patch would do to an installation, decided by the patcher's own core, without
+// writing to the installation.
+#include <locale.h>
+
+#include <cstdio>
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <sstream>
+
+#include "cli/common.h"
+#include "cli/system.h"
+#include "install/install_plan.h"
+#include "patcher/apply.h"
+#include "patcher/install_check.h"
+#include "patcher/strings.h"
+#include "support/encoding.h"
+#include "support/path.h"
+
+namespace ovpatch {
+namespace {
+
+// Where the archive would hold the installation's record: its path under the extraction folder, or empty
+// when the extraction folder does not hold it.
+std::wstring RecordInArchive(const std::wstring& root, const std::wstring& extractPath) {
+    std::wstring base = root + L"\\" + extractPath;
+    if (base.back() != L'\\' && base.back() != L'/')
+        base += L'\\';
+    const std::wstring record = root + mApplyPatch::kVersionFile;
+    if (record.size() <= base.size() || FoldCase(record.substr(0, base.size())) != FoldCase(base))
+        return {};
+    return record.substr(base.size());
+}
+
+namespace fs = std::filesystem;
+using mInstallCheck::Verdict;
+
+// The installation on this system, asked with the Windows paths the patcher builds from its root.
+class Installation {
+  public:
+    Installation(fs::path folder, std::wstring root) : folder_(std::move(folder)), root_(std::move(root)) {}
+    const std::wstring& root() const { return root_; }
+
+    // The file a Windows path names, found as Windows finds it (letter case aside); nothing when the path
+    // lies outside the installation or names nothing.
+    std::optional<fs::path> Find(const std::wstring& windowsPath) const {
+        if (!Inside(windowsPath))
+            return std::nullopt;
+        const size_t rest = root_.size() + 1;
+        fs::path at = folder_;
+        std::error_code ec;
+        for (const std::wstring& part : mStringTools::SplitAt(windowsPath.substr(rest), L'\\')) {
+            for (const std::wstring& name : mStringTools::SplitAt(part, L'/')) {
+                if (name.empty() || name == L".")
+                    continue;
+                if (name == L"..") {
+                    if (at == folder_)
+                        return std::nullopt;
+                    at = at.parent_path();
+                    continue;
+                }
+                const fs::path exact = at / Utf8(name);
+                if (fs::exists(exact, ec)) {
+                    at = exact;
+                    continue;
+                }
+                std::optional<fs::path> found;
+                if (fs::is_directory(at, ec))
+                    for (const auto& entry : fs::directory_iterator(at, ec))
+                        if (FoldCase(Wide(entry.path().filename().string())) == FoldCase(name)) {
+                            found = entry.path();
+                            break;
+                        }
+                if (!found)
+                    return std::nullopt;
+                at = *found;
+            }
+        }
+        return at;
+    }
+    // Whether a path starts with the root and a separator ("\\" or "/", as the system takes either).
+    bool Inside(const std::wstring& windowsPath) const {
+        return windowsPath.size() > root_.size() + 1 &&
+               FoldCase(windowsPath.substr(0, root_.size())) == FoldCase(root_) &&
+               (windowsPath[root_.size()] == L'\\' || windowsPath[root_.size()] == L'/');
+    }
+    bool FileExists(const std::wstring& windowsPath) const {
+        std::error_code ec;
+        const auto path = Find(windowsPath);
+        return path && fs::is_regular_file(*path, ec);
+    }
+    std::wstring LoadText(const std::wstring& windowsPath) const {
+        const auto path = Find(windowsPath);
+        return path ? DecodeText(ReadWhole(path->string(), "installation file")) : std::wstring();
+    }
+
+  private:
+    fs::path folder_;
+    std::wstring root_;
+};
+
+std::string Json(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (b < 0x20) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", b);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Json(const std::wstring& text) {
+    return Json(Utf8(text));
+}
+
+// The files an archive lists, by their path with "\" separators; `switches` as ListArchive takes them.
+std::vector<std::wstring> ListedFiles(const std::string& archive, const std::vector<std::string>& switches = {}) {
+    const auto entries = ListArchive(archive, "of the patch", switches);
+    if (!entries)
+        throw Failure{kToolMissing, std::string(kNoSevenZip) + ": install it (apt-get install 7zip)"};
+    std::vector<std::wstring> files;
+    for (const ArchiveEntry& e : *entries) {
+        if (e.folder)
+            continue;
+        std::wstring path = Wide(e.path);
+        for (wchar_t& c : path)
+            if (c == L'/')
+                c = L'\\';
+        files.push_back(path);
+    }
+    return files;
+}
+
+enum class Fate { Added, Replaced, Unchanged, IfExists, Excluded, Blocked };
+const char* FateName(Fate fate) {
+    static const char* const kNames[] = {"added", "replaced", "unchanged", "ifexists", "excluded", "blocked"};
+    return kNames[static_cast<int>(fate)];
+}
+
+struct FilePlan {
+    std::wstring path;  // in the archive
+    Fate fate;
+};
+struct DeletePlan {
+    std::wstring item;  // placeholders expanded
+    std::optional<bool> exists;
+};
+struct Plan {
+    std::wstring patchVersion, suiteVersion;
+    std::optional<Verdict> verdict;  // nothing: the patch is not a patch
+    std::wstring messageKey, messageText;
+    std::vector<FilePlan> files;
+    std::vector<DeletePlan> deletes;
+    std::vector<std::wstring> commands;
+    std::optional<std::wstring> recordBefore, recordAfter;
+    bool fits() const { return verdict && (*verdict == Verdict::Fits || *verdict == Verdict::UpdateAlreadyDone); }
+};
+
+// What the apply does with each file of the archive, as the archiver and the swap would decide it.
+void PlanFiles(Plan& plan,
+               const cXmlNode& descriptor,
+               const Installation& install,
+               FileSource& source,
+               std::optional<std::wstring>& brought) {
+    const TempFolder temp(fs::temp_directory_path());
+    const fs::path archive = temp.path() / "patch.dat";
+    {
+        const mGlobal::PatchBlock block = mGlobal::LocatePatchBlock(source, 1);
+        std::ofstream out(archive, std::ios::binary);
+        std::vector<char> buffer(1 << 20);
+        for (int64_t done = 0; done < block.length;) {
+            const size_t count = static_cast<size_t>(std::min<int64_t>(block.length - done, buffer.size()));
+            source.ReadAt(block.offset + done, buffer.data(), count);
+            out.write(buffer.data(), static_cast<std::streamsize>(count));
+            done += static_cast<int64_t>(count);
+        }
+        if (!out.flush())
+            throw Failure{kWriteFailed, "cannot write " + archive.string()};
+    }
+    const std::string archivePath = archive.string();
+    const fs::path extracted = temp.path() / "new";
+    SevenZip({"x", "-y", "-bd", "-bso0", "-bsp0", "-o" + extracted.string(), archivePath});
+    const std::vector<std::wstring> all = ListedFiles(archivePath);
+
+    // The exclusion list the patcher writes, given to the archiver as the patcher gives it (recursive,
+    // letter case ignored as on Windows).
+    const std::wstring extractPath = descriptor.ChildValue(L"ExtractPath");
+    const std::wstring exclusions =
+        mApplyPatch::ExclusionListText(descriptor.ChildValue(L"FileFlags"), install.root(), extractPath,
+                                       [&](const std::wstring& path) { return install.FileExists(path); });
+    std::set<std::wstring> kept;
+    if (exclusions.empty()) {
+        for (const std::wstring& path : all)
+            kept.insert(path);
+    } else {
+        std::string list = Utf8(exclusions);
+        for (char& c : list)
+            if (c == '\\')
+                c = '/';
+        std::ofstream(temp.path() / "exlude.txt", std::ios::binary) << list;
+        const std::string listFile = (temp.path() / "exlude.txt").string();
+        for (const std::wstring& path : ListedFiles(archivePath, {"-r", "-ssc-", "-scsUTF-8", "-x@" + listFile}))
+            kept.insert(path);
+    }
+    std::set<std::wstring> ifExists;
+    for (const std::wstring& path : mApplyPatch::IfExistsEntries(descriptor.ChildValue(L"FileFlags")))
+        ifExists.insert(FoldCase(path));
+
+    const std::wstring record = install.root() + mApplyPatch::kVersionFile;
+    const std::wstring recordInArchive = RecordInArchive(install.root(), extractPath);
+    for (const std::wstring& path : all) {
+        std::string local = Utf8(path);
+        for (char& c : local)
+            if (c == '\\')
+                c = '/';
+        const fs::path staged = extracted / local;
+        Fate fate;
+        if (!kept.count(path)) {
+            fate = ifExists.count(FoldCase(path)) ? Fate::IfExists : Fate::Excluded;
+        } else {
+            if (!recordInArchive.empty() && FoldCase(path) == FoldCase(recordInArchive))
+                brought = DecodeText(ReadWhole(staged.string(), "archive file"));
+            std::error_code ec;
+            const auto target = install.Find(mInstall::PathUnderExtractFolder(install.root(), extractPath, path));
+            if (!target)
+                fate = Fate::Added;
+            else if (fs::is_directory(*target, ec))
+                fate = Fate::Blocked;
+            else if (Wide(target->filename().string()) != mGlobal::FileNameOnly(path))
+                fate = Fate::Replaced;  // the same bytes, but the swap gives the file the archive's name
+            else
+                fate = SameContent(target->string(), staged.string()) ? Fate::Unchanged : Fate::Replaced;
+        }
+        plan.files.push_back({path, fate});
+    }
+}
+
+Plan MakePlan(const std::string& patchPath, const std::string& folder, const std::wstring& windowsPath) {
+    Plan plan;
+    FileSource source(patchPath);
+    std::optional<cXmlNode> read;
+    try {
+        read.emplace(Wide(mGlobal::ReadPatchBlock(source, 0, mGlobal::kMaxInMemoryBlock)));
+    } catch (const SysError&) {
+    }
+    if (!read || read->Name().empty()) {
+        plan.messageText = L"Invalid patch file";
+        return plan;
+    }
+    const cXmlNode& descriptor = *read;
+    plan.patchVersion = descriptor.ChildValue(L"PatchVersion");
+    plan.suiteVersion = descriptor.ChildValue(L"ORVVersion");
+    const Installation install(folder, windowsPath.empty() ? L"%ORV%" : windowsPath);
+
+    // The texts an English-speaking user sees; a descriptor they cannot be read from ends the start-up.
+    int32_t stringsPos = 0;
+    const auto str = [&](const std::wstring& key) { return mPatchStrings::GetString(descriptor, stringsPos, key); };
+    try {
+        const mPatchStrings::LanguageChoice choice = mPatchStrings::ChooseLanguage(descriptor.XmlData, L"en-US");
+        stringsPos = choice.StringsPos;
+        mPatchStrings::UpdateInfoText(descriptor, choice.LangCode);
+    } catch (const SysError&) {
+        plan.messageKey = L"CantUpdate";
+        plan.messageText = str(plan.messageKey);
+        return plan;
+    }
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::path(folder) / "Orvana.exe", ec)) {
+        // Not an installation: the patcher asks for another folder.
+        plan.messageKey = L"OrvNotFound";
+        plan.messageText = str(plan.messageKey);
+        return plan;
+    }
+    bool archiver = true;
+    for (const wchar_t* file : mInstallCheck::kArchiverFiles)
+        archiver = archiver && install.FileExists(install.root() + file);
+    const std::wstring record = install.root() + mApplyPatch::kVersionFile;
+    if (archiver && install.FileExists(record))
+        plan.recordBefore = install.LoadText(record);
+    plan.verdict = mInstallCheck::CheckInstallation(descriptor, archiver,
+                                                    plan.recordBefore ? &*plan.recordBefore : nullptr, LowerCase);
+    if (const wchar_t* key = mInstallCheck::MessageFor(*plan.verdict).key) {
+        plan.messageKey = key;
+        plan.messageText = mInstallCheck::VerdictText(*plan.verdict, descriptor, str(key));
+    }
+    if (!plan.fits())
+        return plan;
+
+    std::optional<std::wstring> brought;
+    PlanFiles(plan, descriptor, install, source, brought);
+    // The work folder is the patcher's own and unknown here: "%TMPFLD%" stays as written.
+    const mApplyPatch::Placeholders values{install.root(), L"%TMPFLD%", descriptor.ChildValue(L"PatchLang")};
+    for (const std::wstring& item : mApplyPatch::SplitList(descriptor.ChildValue(L"DelAfter"))) {
+        const std::wstring path = mApplyPatch::Substitute(item, values);
+        const auto found = install.Find(path);
+        std::optional<bool> exists;
+        if (found || install.Inside(path))
+            exists = found.has_value();
+        plan.deletes.push_back({path, exists});
+    }
+    for (const std::wstring& item : mApplyPatch::SplitList(descriptor.ChildValue(L"RunAfter")))
+        plan.commands.push_back(mApplyPatch::Substitute(item, values));
+    plan.recordAfter = mApplyPatch::NewVersionRecord(plan.patchVersion, plan.suiteVersion, plan.recordBefore, brought);
+    return plan;
+}
+
+void PrintText(const Plan& plan, std::ostream& out) {
+    out << "patch:     " << Utf8(plan.patchVersion) << " for suite version " << Utf8(plan.suiteVersion) << "\n";
+    if (!plan.fits()) {
+        out << "refused:   " << (plan.messageKey.empty() ? "" : Utf8(plan.messageKey) + ": ") << Utf8(plan.messageText)
+            << "\n";
+        return;
+    }
+    if (plan.verdict == Verdict::UpdateAlreadyDone)
+        out << "asks:      UpdateAlreadyDone: " << Utf8(plan.messageText) << " (this plan is what Yes does)\n";
+    else
+        out << "fits:      yes\n";
+    size_t counts[6] = {};
+    out << "files:\n";
+    for (const FilePlan& f : plan.files) {
+        ++counts[static_cast<int>(f.fate)];
+        char fate[16];
+        std::snprintf(fate, sizeof fate, "%-10s", FateName(f.fate));
+        out << "  " << fate << " " << Utf8(f.path) << "\n";
+    }
+    out << " ";
+    for (int i = 0; i < 6; ++i)
+        out << " " << counts[i] << " " << FateName(static_cast<Fate>(i)) << (i < 5 ? "," : "\n");
+    out << "delete after:\n";
+    for (const DeletePlan& d : plan.deletes)
+        out << "  " << Utf8(d.item)
+            << (!d.exists   ? "  (outside the installation)"
+                : *d.exists ? "  (exists)"
+                            : "  (absent)")
+            << "\n";
+    out << "run after:\n";
+    for (const std::wstring& command : plan.commands)
+        out << "  " << Utf8(command) << "\n";
+    const auto record = [&](const char* what, const std::optional<std::wstring>& text) {
+        out << what;
+        if (!text) {
+            out << " (none)\n";
+            return;
+        }
+        out << "\n";
+        for (const std::wstring& line : mStringTools::SplitAt(*text, L'\n')) {
+            std::string shown = Utf8(line);
+            if (!shown.empty() && shown.back() == '\r')
+                shown.pop_back();
+            if (!shown.empty())
+                out << "  " << shown << "\n";
+        }
+    };
+    record("record before:", plan.recordBefore);
+    record("record after:", plan.recordAfter ? plan.recordAfter : plan.recordBefore);
+}
+
+void PrintJson(const Plan& plan, std::ostream& out) {
+    out << "{\"patchVersion\": " << Json(plan.patchVersion) << ", \"suiteVersion\": " << Json(plan.suiteVersion)
+        << ", \"fits\": " << (plan.fits() ? "true" : "false") << ", \"message\": ";
+    if (plan.messageText.empty() && plan.messageKey.empty())
+        out << "null";
+    else
+        out << "{\"key\": " << (plan.messageKey.empty() ? "null" : Json(plan.messageKey))
+            << ", \"text\": " << Json(plan.messageText) << "}";
+    out << ",\n \"files\": [";
+    for (size_t i = 0; i < plan.files.size(); ++i)
+        out << (i ? ",\n   " : "\n   ") << "{\"path\": " << Json(plan.files[i].path) << ", \"action\": \""
+            << FateName(plan.files[i].fate) << "\"}";
+    out << "],\n \"delete\": [";
+    for (size_t i = 0; i < plan.deletes.size(); ++i)
+        out << (i ? ",\n   " : "\n   ") << "{\"path\": " << Json(plan.deletes[i].item) << ", \"exists\": "
+            << (!plan.deletes[i].exists   ? "null"
+                : *plan.deletes[i].exists ? "true"
+                                          : "false")
+            << "}";
+    out << "],\n \"run\": [";
+    for (size_t i = 0; i < plan.commands.size(); ++i)
+        out << (i ? ", " : "") << Json(plan.commands[i]);
+    out << "],\n \"record\": {\"before\": " << (plan.recordBefore ? Json(*plan.recordBefore) : "null")
+        << ", \"after\": "
+        << (plan.recordAfter    ? Json(*plan.recordAfter)
+            : plan.recordBefore ? Json(*plan.recordBefore)
+                                : "null")
+        << "}}\n";
+}
+
+}  // namespace
+
+int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+    std::vector<std::string> operands;
+    bool json = false;
+    std::string windowsPath;
+    Args walk(args);
+    while (walk.Next()) {
+        if (!walk.IsOption()) {
+            operands.push_back(walk.Operand());
+        } else if (walk.Name() == "json" && !walk.HasInlineValue()) {
+            json = true;
+        } else if (walk.Name() == "windows-path") {
+            windowsPath = walk.Value();
+        } else {
+            walk.Unknown();
+        }
+    }
+    if (operands.size() != 2)
+        throw Failure{kUsage, "plan takes PATCH INSTALLATION"};
+    std::error_code ec;
+    if (!fs::is_directory(operands[1], ec))
+        throw Failure{kUnreadable, "the installation " + operands[1] + " is not a folder"};
+    std::wstring root = Wide(windowsPath);
+    while (root.size() > 1 && (root.back() == L'\\' || root.back() == L'/'))
+        root.pop_back();
+    const Plan plan = MakePlan(operands[0], operands[1], root);
+    if (json)
+        PrintJson(plan, out);
+    else
+        PrintText(plan, out);
+    return plan.fits() ? kOk : kNotAPatch;
+}
+
+}  // namespace ovpatch
