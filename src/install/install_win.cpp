@@ -272,7 +272,7 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath) {
     return WriteJournal(JournalText(plan_), false);
 }
 
-bool StagedSwap::Swap() {
+bool StagedSwap::Swap(const std::function<void(size_t placed, size_t planned)>& placed) {
     // Files come folder by folder: each folder is made once.
     std::wstring madeFolder;
     std::wstring madeBackupFolder;
@@ -282,6 +282,7 @@ bool StagedSwap::Swap() {
         made = folder;
         return mGlobal::MakePath(folder);
     };
+    size_t done = 0;
     for (const Entry& e : plan_.entries) {
         if (e.kind == EntryKind::Remove)
             continue;
@@ -292,6 +293,8 @@ bool StagedSwap::Swap() {
             RollBack();
             return false;
         }
+        if (placed)
+            placed(++done, plan_.entries.size());
     }
     return true;
 }

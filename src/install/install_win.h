@@ -2,6 +2,7 @@
 // retries, the undo, and the recovery of an apply that died. Every decision comes from install_plan.h.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,9 @@ class StagedSwap {
     bool StageRecord(const std::wstring& record, const std::wstring& text);
     // The plan for the staged files, bound for the root + "\\" + `extractPath`, written and flushed.
     bool WritePlan(const std::wstring& extractPath);
-    // Every staged file into place. On failure everything swapped is put back and false is returned.
-    bool Swap();
+    // Every staged file into place, telling `placed` how many of how many are in. On failure everything
+    // swapped is put back and false is returned.
+    bool Swap(const std::function<void(size_t placed, size_t planned)>& placed = {});
     // Leftovers the patch deletes go to the backup; one that cannot move is left as it is.
     void MoveToBackup(const std::vector<std::wstring>& paths);
     // The record into place and the journal marked committed; false (and everything put back) on failure.

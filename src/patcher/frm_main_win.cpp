@@ -52,10 +52,6 @@ Resources g_resources;
 // A close asked for while an apply runs is carried out once the apply has restarted the suite.
 bool g_closePending = false;
 
-int Ask(const std::wstring& text, UINT style) {
-    return mUnicodePatch::MsgBox(text, style);
-}
-
 HWND Control(int id) {
     return GetDlgItem(g_state.hwnd, id);
 }
@@ -172,6 +168,19 @@ void SetUpWindow(HWND hwnd) {
 // Finds the installation: the one whose menu runs, or one the user picks. Empty root: the window unloads.
 LoadOutcome LocateInstallation(HWND hwnd) {
     FrmMainState& s = g_state;
+    if (!s.Options.dir.empty()) {
+        // Given on the command line: its menu, if it runs, is stopped and restarted as the found one's is.
+        const std::wstring root = mGlobal::GetFullPath(s.Options.dir, L"");
+        if (root.empty() || !mGlobal::FileExists(root + L"\\Orvana.exe")) {
+            Ask(L"OrvNotFound", kOkCritical);
+            return LoadOutcome::Unload;
+        }
+        s.InstallRoot = root.size() > 1 && root.back() == L'\\' ? root.substr(0, root.size() - 1) : root;
+        std::vector<DWORD> pids;
+        mAppClose::GetAppList(s.InstallRoots, L"*OrvanaMenu.exe", pids, 0);
+        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot);
+        return LoadOutcome::Open;
+    }
     s.InstallRoots = FindInstallations();
     if (s.InstallRoots.size() == 1) {
         s.InstallRoot = s.InstallRoots.front();
@@ -182,10 +191,10 @@ LoadOutcome LocateInstallation(HWND hwnd) {
         return LoadOutcome::Open;
     }
     if (s.InstallRoots.size() > 1) {
-        Ask(Str(L"MultipleOrvFound"), kOkInformation);
+        Ask(L"MultipleOrvFound", kOkInformation);
         return LoadOutcome::Unload;
     }
-    if (Ask(Str(L"OrvNotRunning"), kYesNoQuestion) != IDYES)
+    if (Ask(L"OrvNotRunning", kYesNoQuestion) != IDYES)
         return LoadOutcome::Unload;
     for (;;) {
         std::wstring folder = mUnicodePatch::BrowseForFolder(hwnd, Str(L"SelectFolderTitle"), L"");
@@ -198,7 +207,7 @@ LoadOutcome LocateInstallation(HWND hwnd) {
             s.InstallRoot = folder;
             return LoadOutcome::Open;
         }
-        Ask(Str(L"OrvNotFound"), kOkCritical);
+        Ask(L"OrvNotFound", kOkCritical);
     }
 }
 
@@ -214,19 +223,19 @@ LoadOutcome Validate() {
     FrmMainState& s = g_state;
     SetCaption(IDC_LBLORVPATH, s.InstallRoot);
     if (!RecoverDeadApply()) {
-        Ask(Str(L"CantUpdate"), kOkCritical);
+        Ask(L"CantUpdate", kOkCritical);
         DisableApply();
         return LoadOutcome::Open;
     }
     const std::wstring installer = s.InstallRoot + L"\\OrvanaTools\\Installer\\";
     if (!mGlobal::FileExists(installer + L"7z.dll") || !mGlobal::FileExists(installer + L"7z.exe")) {
-        Ask(Str(L"CantUpdate"), kOkCritical);
+        Ask(L"CantUpdate", kOkCritical);
         DisableApply();
         return LoadOutcome::Open;
     }
     const std::wstring versionPath = s.InstallRoot + L"\\OrvanaTools\\version.ver";
     if (!mGlobal::FileExists(versionPath)) {
-        Ask(Str(L"CantUpdate"), kOkCritical);
+        Ask(L"CantUpdate", kOkCritical);
         DisableApply();
         return LoadOutcome::Open;
     }
@@ -239,24 +248,24 @@ LoadOutcome Validate() {
         case Verdict::Fits:
             break;
         case Verdict::BadVersionFile:
-            Ask(Str(L"CantUpdate"), kOkCritical);
+            Ask(L"CantUpdate", kOkCritical);
             DisableApply();
             break;
         case Verdict::LangMismatch:
-            Ask(mInstallCheck::LangMismatchText(Str(L"LangMismatch"), s.Descriptor.ChildValue(L"ORVLang")),
-                kOkCritical);
+            Ask(L"LangMismatch", kOkCritical,
+                mInstallCheck::LangMismatchText(Str(L"LangMismatch"), s.Descriptor.ChildValue(L"ORVLang")));
             DisableApply();
             break;
         case Verdict::VersionMismatch:
-            Ask(Str(L"VersionMismatch"), kOkCritical);
+            Ask(L"VersionMismatch", kOkCritical);
             DisableApply();
             break;
         case Verdict::NoUpdateNeeded:
-            Ask(Str(L"NoUpdateNeeded"), kOkInformation);
+            Ask(L"NoUpdateNeeded", kOkInformation);
             DisableApply();
             break;
         case Verdict::UpdateAlreadyDone:
-            if (Ask(Str(L"UpdateAlreadyDone"), kYesNoQuestion) != IDYES)
+            if (Ask(L"UpdateAlreadyDone", kYesNoQuestion) != IDYES)
                 return LoadOutcome::Unload;
             break;
     }
@@ -271,7 +280,7 @@ LoadOutcome LoadSteps(HWND hwnd) {
     std::wstring patchPath = mCmdLine::GetCmdVal(L"src", true, cmdText);
     std::optional<cXmlNode> descriptor = mGlobal::ExtractPatchXML(0, patchPath);
     if (!descriptor || descriptor->Name().empty()) {
-        Ask(L"Invalid patch file", kOkCritical);
+        Ask(L"InvalidPatch", kOkCritical, L"Invalid patch file");
         return LoadOutcome::Unload;
     }
     s.Descriptor = std::move(*descriptor);
@@ -299,7 +308,7 @@ LoadOutcome LoadSteps(HWND hwnd) {
 LoadOutcome Form_Load(HWND hwnd) {
     auto fail = [](int32_t number, const std::wstring& description) {
         TraceError(ErrorTraceLine(number, description, L"Sub frmMain.Form_Load"));
-        Ask(Str(L"CantUpdate"), kOkCritical);
+        Ask(L"CantUpdate", kOkCritical);
         return LoadOutcome::Unload;
     };
     try {
@@ -313,10 +322,21 @@ LoadOutcome Form_Load(HWND hwnd) {
     }
 }
 
+// While nothing is stopped yet, the apply can end at once without a trace: the archiver is stopped and the
+// apply leaves at its next step.
+void CancelApply() {
+    if (!g_state.Applying || !g_state.Cancellable)
+        return;
+    g_state.CancelRequested = true;
+    if (g_state.Archiver)
+        g_state.Archiver->Cancel();
+}
+
 void Form_Unload(HWND hwnd) {
     if (g_state.Applying) {
         // Closing now would stop the archiver's waits and leave the suite stopped: close after the restart.
         g_closePending = true;
+        CancelApply();
         return;
     }
     // The archiver's runner owns the hidden timer window; it goes with it.
@@ -327,7 +347,11 @@ void Form_Unload(HWND hwnd) {
 }
 
 void cmdCancel_Click(HWND hwnd) {
-    Form_Unload(hwnd);
+    // During an apply Cancel (and Esc) stops the apply, not the window.
+    if (g_state.Applying)
+        CancelApply();
+    else
+        Form_Unload(hwnd);
 }
 
 void OnApply(HWND hwnd) {
@@ -394,6 +418,26 @@ FrmMainState& State() {
 
 std::wstring Str(const std::wstring& key) {
     return mPatchStrings::GetString(g_state.Descriptor, g_state.StringsPos, key);
+}
+
+void SetOptions(const mUnattended::RunOptions& options) {
+    g_state.Options = options;
+}
+
+int ExitCode() {
+    return static_cast<int>(g_state.Exit);
+}
+
+int RunSilent() {
+    // The window is made but never shown: start-up and the apply run as they do for a user.
+    HWND hwnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRMMAIN), nullptr, DialogProc, 0);
+    if (!hwnd)
+        return ExitCode();
+    if (Form_Load(hwnd) == LoadOutcome::Open && IsWindowEnabled(Control(IDC_CMDAPPLY)))
+        OnApply(hwnd);
+    if (IsWindow(hwnd))
+        Form_Unload(hwnd);
+    return ExitCode();
 }
 
 HWND Show() {

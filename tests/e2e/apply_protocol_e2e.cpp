@@ -74,14 +74,44 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
         {kMenu, FakeBytes(L"fake_menu")},
         {L"OrvanaTools\\post.exe", FakeBytes(L"fake_post")},
         {L"readme.txt", "new readme"},
-    });
+        // Enough to stage for a while: the window then shows how far the archiver came.
+        {L"data\\noise.bin", e2e::Noise(24 << 20)},
+    }, L"-mx0");
     e2e::TempDir out;
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+    const std::wstring runLog = out.Path(L"run log.txt");
 
     e2e::Program patcher;
-    HWND window = e2e::OpenPatcher(patcher, patch);
+    HWND window = e2e::OpenPatcher(patcher, patch, L"/log=\"" + runLog + L"\"");
     ASSERT_TRUE(window);
-    ApplyAndExpectSuccess(patcher, window);
+    e2e::Press(window, IDC_CMDAPPLY);
+    // The status line as it changes: the staging's percentages, then the suite being closed, when Cancel
+    // can no longer leave it untouched.
+    std::vector<std::wstring> statuses;
+    patcher.WaitUntil(
+        [&] {
+            const std::wstring status = e2e::Text(window, IDC_LBLSTATUS);
+            if (statuses.empty() || statuses.back() != status)
+                statuses.push_back(status);
+            return status.rfind(L"Closing the suite", 0) == 0;
+        },
+        "the suite's closing", 90000);
+    EXPECT_FALSE(e2e::Enabled(window, IDCANCEL));
+    EXPECT_EQ(statuses.back(),
+              L"Closing the suite\x2026 (the suite is stopped, the update can no longer be cancelled)");
+    std::vector<int> staged;
+    for (const std::wstring& status : statuses) {
+        const std::wstring prefix = L"Preparing the update\x2026 ";
+        if (status.rfind(prefix, 0) == 0)
+            staged.push_back(std::stoi(status.substr(prefix.size())));
+    }
+    ASSERT_FALSE(staged.empty()) << U8(statuses.front());
+    EXPECT_TRUE(std::is_sorted(staged.begin(), staged.end()));
+    const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(90000);
+    e2e::ExpectBox(done, L"UpdateDone", L"Update successful");
+    patcher.Answer(done, IDOK);
+    EXPECT_TRUE(patcher.WaitEnded());
+    EXPECT_EQ(patcher.ExitCode(), 0u);
 
     // Restarted programs announce themselves once their windows exist.
     patcher.WaitUntil(
@@ -170,6 +200,20 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     EXPECT_TRUE(e2e::WorkFoldersOf(patch).empty());
     EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
     e2e::SetBackupKey(false);
+
+    // The run's account: each step, each program closed and restarted, each command, the box, the outcome.
+    const std::string menu = root + "\\" + U8(kMenu);
+    const std::vector<std::string> lines = e2e::RunLogLines(runLog);
+    for (const std::string& line : std::vector<std::string>{"Patch " + U8(patch), std::string("Step: Preparing the update"), "Step: Closing the suite",
+          "Closing " + menu, "Closing " + root + "\\" + U8(kWrapper), "Closing " + root + "\\" + U8(kAssoc),
+          "Closing " + root + "\\" + U8(kTool), std::string("Step: Installing files"),
+          std::string("Files placed: 6"), std::string("Step: Running post-install commands"),
+          "Running \"" + root + "\\OrvanaTools\\post.exe\" first /sleep=300", std::string("Step: Restarting the suite"),
+          "Restarting " + menu + " /updated", std::string("Box UpdateDone: Update successful -> OK"),
+          std::string("Outcome: 0 (applied)")}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+    EXPECT_EQ(lines.back(), "Outcome: 0 (applied)");
 }
 
 // A patch saved inside the tools folder is itself a program "running from the tools folder".
@@ -277,6 +321,29 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
     EXPECT_TRUE(log.EventsOf("OrvanaMenu.exe").empty()) << log.Dump();
     EXPECT_TRUE(e2e::RunningUnder(orvana.root()).empty());
     EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+    EXPECT_EQ(patcher.ExitCode(), 0u);
+
+    // The same installation named on the command line, without a window: its running menu is closed and
+    // started again as the found one's is, and the run's account says so.
+    orvana.StartMenu();
+    d.PatchVersion = L"20141115000000";
+    const std::wstring quiet = e2e::WritePatch(
+        out.Path(L"orv quiet.exe"), e2e::MakeArchive({{L"readme.txt", "silent"}}), d.Text());
+    const std::wstring runLog = out.Path(L"quiet.log");
+    e2e::Program silent;
+    ASSERT_TRUE(silent.Start(quiet, L"/silent /dir=\"" + orvana.root() + L"\\\" /log=\"" + runLog + L"\""));
+    EXPECT_TRUE(silent.WaitEnded(90000));
+    EXPECT_EQ(silent.ExitCode(), 0u);
+    EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "silent");
+    EXPECT_NE(orvana.ReadBytes(L"OrvanaTools\\version.ver").find("<Patch>20141115000000</Patch>"), std::string::npos);
+    silent.WaitUntil([&] { return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0; }, "the menu's restart");
+    const std::string menu = U8(orvana.Path(kMenu));
+    EXPECT_EQ(e2e::RunLogLines(runLog),
+              (std::vector<std::string>{"Patch " + U8(quiet) + ", silent", "Step: Preparing the update",
+                                        "Step: Closing the suite", "Closing " + menu, "Step: Installing files",
+                                        "Files placed: 1", "Step: Running post-install commands",
+                                        "Step: Restarting the suite", "Restarting " + menu + " /updated",
+                                        "Box UpdateDone: Update successful -> OK", "Outcome: 0 (applied)"}));
 }
 
 }  // namespace

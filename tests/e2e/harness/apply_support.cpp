@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
 
 #include <map>
 
@@ -141,6 +144,42 @@ void ProgramsEnder::EndAll() const {
     }
 }
 
+int FreezeProgramsUnder(const std::wstring& folder) {
+    const std::wstring prefix = folder + L"\\";
+    std::vector<DWORD> frozen;
+    for (const auto& [id, path] : Processes()) {
+        if (StartsWithNoCase(path, prefix))
+            frozen.push_back(id);
+    }
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (std::find(frozen.begin(), frozen.end(), entry.th32OwnerProcessID) == frozen.end())
+            continue;
+        if (HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+            SuspendThread(thread);
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
+    return static_cast<int>(frozen.size());
+}
+
+std::vector<std::string> RunLogLines(const std::wstring& path) {
+    const std::string text = ReadFileBytes(path);
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find("\r\n", at);
+        if (end == std::string::npos)
+            end = text.size();
+        // "yyyy-mm-dd hh:mm:ss " in front of each line.
+        lines.push_back(end - at > 20 ? text.substr(at + 20, end - at - 20) : std::string());
+        at = end + 2;
+    }
+    return lines;
+}
+
 std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath) {
     std::wstring name = patchPath.substr(patchPath.find_last_of(L"\\/") + 1);
     const size_t dot = name.rfind(L'.');
@@ -230,8 +269,8 @@ Descriptor EnglishPatch() {
     return d;
 }
 
-HWND OpenPatcher(Program& patcher, const std::wstring& patchPath) {
-    if (!patcher.Start(patchPath))
+HWND OpenPatcher(Program& patcher, const std::wstring& patchPath, const std::wstring& args) {
+    if (!patcher.Start(patchPath, args))
         return nullptr;
     HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY);
     if (!window)

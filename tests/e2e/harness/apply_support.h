@@ -83,8 +83,15 @@ void SetBackupKey(bool present);
 // The typical patch with English texts only, so that every user language shows the same texts.
 Descriptor EnglishPatch();
 
-// Starts the patch, waits for its window with the apply button enabled, and returns the window.
-HWND OpenPatcher(Program& patcher, const std::wstring& patchPath);
+// Starts the patch (with `args`), waits for its window with the apply button enabled, and returns the window.
+HWND OpenPatcher(Program& patcher, const std::wstring& patchPath, const std::wstring& args = L"");
+
+// Suspends every process whose program lies under `folder`, as a slow disk would hold it up; returns how
+// many it found. Ending such a process still works.
+int FreezeProgramsUnder(const std::wstring& folder);
+
+// The lines of a run's log (UTF-8) without their date and time.
+std::vector<std::string> RunLogLines(const std::wstring& path);
 
 // Where the fake suite programs stand in a test installation.
 constexpr wchar_t kWrapper[] = L"OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";

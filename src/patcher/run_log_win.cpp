@@ -1,0 +1,51 @@
+#include "patcher/run_log_win.h"
+
+#include <windows.h>
+
+#include "support/encoding.h"
+#include "support/file_system_win.h"
+#include "support/handles_win.h"
+
+namespace mRunLog {
+namespace {
+
+std::wstring g_path;
+
+bool Append(const std::wstring& path, const std::string& bytes) {
+    UniqueFile file(CreateFileW(mGlobal::ApiPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+}  // namespace
+
+bool Open(const std::wstring& path) {
+    // Relative to where the script stood, not to the patch's folder that the window makes current.
+    wchar_t current[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
+    const std::wstring full = mGlobal::GetFullPath(path, n > 0 && n < MAX_PATH ? std::wstring(current, n) : L"");
+    if (full.empty() || !Append(full, std::string()))
+        return false;
+    g_path = full;
+    return true;
+}
+
+bool IsOpen() {
+    return !g_path.empty();
+}
+
+void Line(const std::wstring& text) {
+    if (g_path.empty())
+        return;
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    using mStringTools::DecimalText;
+    const std::wstring stamp = DecimalText(t.wYear, 4) + L"-" + DecimalText(t.wMonth, 2) + L"-" + DecimalText(t.wDay, 2) +
+                               L" " + DecimalText(t.wHour, 2) + L":" + DecimalText(t.wMinute, 2) + L":" +
+                               DecimalText(t.wSecond, 2) + L" ";
+    Append(g_path, mStringTools::TextToUtf8Bytes(stamp + text + L"\r\n"));
+}
+
+}  // namespace mRunLog
