@@ -494,9 +494,10 @@ void ApplyRun::Commit() {
     }
 }
 
-// A program started again, in the log.
-void Restarting(const std::wstring& program, const std::wstring& arguments) {
+// A stopped program started again, and said so in the log.
+void StartAgain(const std::wstring& program, int show, const std::wstring& arguments) {
     mRunLog::Line(L"Restarting " + program + (arguments.empty() ? L"" : L" " + arguments));
+    mGlobal::ShellEx(program, show, arguments);
 }
 
 void ApplyRun::Restart() {
@@ -510,29 +511,15 @@ void ApplyRun::Restart() {
                 swap_->Clear();
         });
     if (!wrapperPath_.empty() && wrapperInPatch_)
-        Quietly([&] {
-            Restarting(wrapperPath_, kWrapperRestartArguments);
-            mGlobal::ShellEx(wrapperPath_, 1, kWrapperRestartArguments);
-        });
+        Quietly([&] { StartAgain(wrapperPath_, 1, kWrapperRestartArguments); });
     if (!assocPath_.empty())
-        Quietly([&] {
-            const std::wstring arguments = backupKey_ ? kAssocRestartWithBackup : L"";
-            Restarting(assocPath_, arguments);
-            mGlobal::ShellEx(assocPath_, 1, arguments);
-        });
+        Quietly([&] { StartAgain(assocPath_, 1, backupKey_ ? kAssocRestartWithBackup : L""); });
     if (menuStopped_) {
         Quietly([&] { mGlobal::KillFile(CloseFlagPath(s_.MenuExePath), 20); });
-        Quietly([&] {
-            Restarting(s_.MenuExePath, kMenuRestartArguments);
-            mGlobal::ShellEx(s_.MenuExePath, 1, kMenuRestartArguments);
-        });
+        Quietly([&] { StartAgain(s_.MenuExePath, 1, kMenuRestartArguments); });
     }
     if (!zetPath_.empty())
-        Quietly([&] {
-            const std::wstring arguments = ZetRestartArguments(mGlobal::AppPath(), mGlobal::AppExeName());
-            Restarting(zetPath_, arguments);
-            mGlobal::ShellEx(zetPath_, 0, arguments);
-        });
+        Quietly([&] { StartAgain(zetPath_, 0, ZetRestartArguments(mGlobal::AppPath(), mGlobal::AppExeName())); });
     if (!work_.empty())
         Quietly([&] {
             workLock_.reset();
@@ -553,6 +540,7 @@ void ApplyRun::Run() {
         // One apply per installation; a dead one's half swap is undone before this one looks at the files.
         if (!lock_.Acquire(s_.InstallRoot) || mInstall::Recover(s_.InstallRoot) == mInstall::Recovery::Failed) {
             Ask(L"CantUpdate", kOkCritical);
+            s_.Exit = mUnattended::ExitCode::CannotUpdate;  // refused before this apply touched anything
             throw GoToRestart{};
         }
         PrepareWorkFolder();

@@ -41,10 +41,8 @@ void Line(const std::wstring& text) {
         return;
     SYSTEMTIME t;
     GetLocalTime(&t);
-    using mStringTools::DecimalText;
-    const std::wstring stamp = DecimalText(t.wYear, 4) + L"-" + DecimalText(t.wMonth, 2) + L"-" + DecimalText(t.wDay, 2) +
-                               L" " + DecimalText(t.wHour, 2) + L":" + DecimalText(t.wMinute, 2) + L":" +
-                               DecimalText(t.wSecond, 2) + L" ";
+    wchar_t stamp[32];
+    wsprintfW(stamp, L"%04u-%02u-%02u %02u:%02u:%02u ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     Append(g_path, mStringTools::TextToUtf8Bytes(stamp + text + L"\r\n"));
 }
 

@@ -141,7 +141,18 @@ TEST(PatcherStart, NotAPatch) {
         ASSERT_TRUE(patcher.Start(c.exe, c.args, kFrench));
         AnswerBox(patcher, L"InvalidPatch", L"Invalid patch file", IDOK);
         EXPECT_TRUE(patcher.WaitEnded());
+        EXPECT_EQ(patcher.ExitCode(), 1u);
     }
+    // "/?" tells the switches and exit codes before anything is read.
+    Program patcher;
+    ASSERT_TRUE(patcher.Start(plain, L"/?"));
+    const e2e::MessageBoxInfo help = patcher.WaitForMessageBox();
+    EXPECT_EQ(help.text.rfind(L"plain.exe [/silent] [/dir=<folder>] [/log=<file>]\r\n", 0), 0u) << e2e::Utf8(help.text);
+    EXPECT_NE(help.text.find(L"\r\n11\textraction failed; nothing changed\r\n"), std::wstring::npos);
+    EXPECT_EQ(help.ButtonIds(), (std::vector<int>{IDOK}));
+    patcher.Answer(help, IDOK);
+    EXPECT_TRUE(patcher.WaitEnded());
+    EXPECT_EQ(patcher.ExitCode(), 0u);
 }
 
 TEST(PatcherStart, SourceOptionWithBlankInPath) {
@@ -392,12 +403,35 @@ TEST(PatcherStart, DISABLED_HoldWindowForScreenshot) {
     sample.parent = fakes::Env(L"OV_SHOT_PARENT");
     Installation orvana(sample);
     orvana.StartMenu();
-    PatchFile patch(e2e::Descriptor{});
+    // With OV_SHOT_APPLYING the window is taken while it stages a large archive, held up half way.
+    const bool applying = !fakes::Env(L"OV_SHOT_APPLYING").empty();
+    e2e::TempDir dir{L"ov patch"};
+    const std::wstring patchPath = e2e::WritePatch(
+        dir.Path(L"orv_patch.exe"),
+        applying ? e2e::MakeArchive({{L"data\\noise.bin", e2e::Noise(96 << 20)}}, L"-mx0") : std::string("7z stand-in"),
+        e2e::Descriptor{}.Text());
     Program patcher;
-    ASSERT_TRUE(patcher.Start(patch.path()));
+    ASSERT_TRUE(patcher.Start(patchPath));
     HWND main = patcher.WaitForDialogWith(IDC_CMDAPPLY);
     ASSERT_TRUE(main);
+    if (applying) {
+        e2e::Press(main, IDC_CMDAPPLY);
+        ASSERT_TRUE(patcher.WaitUntil(
+            [&] {
+                const std::wstring status = e2e::Text(main, IDC_LBLSTATUS);
+                return status.find(L'%') != std::wstring::npos && status.find(L" 0 %") == std::wstring::npos;
+            },
+            "the staging to get going", 60000));
+        std::wstring work = e2e::WorkFolderFor(patchPath);
+        ASSERT_FALSE(work.empty());
+        work.pop_back();
+        e2e::FreezeProgramsUnder(work);
+    }
     ASSERT_TRUE(e2e::WriteFileBytes(shots + L"\\ready", e2e::Utf8(e2e::WindowText(main))));
     EXPECT_TRUE(patcher.WaitUntil([&] { return fakes::Exists(shots + L"\\done"); }, "the screenshot", 60000));
+    if (applying) {
+        e2e::Press(main, IDCANCEL);
+        patcher.WaitUntil([&] { return e2e::Enabled(main, IDC_CMDAPPLY); }, "the cancelled apply", 60000);
+    }
     CancelAndEnd(patcher, main);
 }
