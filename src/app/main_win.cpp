@@ -30,6 +30,16 @@ namespace {
 std::optional<int> g_doneWithoutWindow;
 bool g_patcher = false;
 
+// A path of the command line as the script that gave it meant it: from the folder it was started in (the
+// window later makes its own folder the current one).
+std::wstring FromStartFolder(const std::wstring& path) {
+    if (path.empty())
+        return path;
+    wchar_t current[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
+    return mGlobal::GetFullPath(path, n > 0 && n < MAX_PATH ? std::wstring(current, n) : L"");
+}
+
 }  // namespace
 
 namespace mGlobal {
@@ -40,7 +50,9 @@ void ChooseMode() {
         frmMaker::Show();
         return;
     }
-    const mUnattended::RunOptions options = mUnattended::ParseRunOptions(args);
+    mUnattended::RunOptions options = mUnattended::ParseRunOptions(args);
+    options.dir = FromStartFolder(options.dir);
+    options.log = FromStartFolder(options.log);
     if (options.help) {
         mUnicodePatch::MsgBox(mUnattended::HelpText(AppExeName() + L".exe"), MB_OK | MB_ICONINFORMATION);
         g_doneWithoutWindow = 0;

@@ -170,12 +170,14 @@ LoadOutcome LocateInstallation(HWND hwnd) {
     FrmMainState& s = g_state;
     if (!s.Options.dir.empty()) {
         // Given on the command line: its menu, if it runs, is stopped and restarted as the found one's is.
-        const std::wstring root = mGlobal::GetFullPath(s.Options.dir, L"");
-        if (root.empty() || !mGlobal::FileExists(root + L"\\Orvana.exe")) {
+        std::wstring root = s.Options.dir;  // a full path already
+        while (root.size() > 1 && root.back() == L'\\')
+            root.pop_back();
+        if (!mGlobal::FileExists(root + L"\\Orvana.exe")) {
             Ask(L"OrvNotFound", kOkCritical);
             return LoadOutcome::Unload;
         }
-        s.InstallRoot = root.size() > 1 && root.back() == L'\\' ? root.substr(0, root.size() - 1) : root;
+        s.InstallRoot = root;
         std::vector<DWORD> pids;
         mAppClose::GetAppList(s.InstallRoots, L"*OrvanaMenu.exe", pids, 0);
         s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot);

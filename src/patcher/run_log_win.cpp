@@ -22,13 +22,9 @@ bool Append(const std::wstring& path, const std::string& bytes) {
 }  // namespace
 
 bool Open(const std::wstring& path) {
-    // Relative to where the script stood, not to the patch's folder that the window makes current.
-    wchar_t current[MAX_PATH];
-    const DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
-    const std::wstring full = mGlobal::GetFullPath(path, n > 0 && n < MAX_PATH ? std::wstring(current, n) : L"");
-    if (full.empty() || !Append(full, std::string()))
+    if (path.empty() || !Append(path, std::string()))
         return false;
-    g_path = full;
+    g_path = path;
     return true;
 }
 

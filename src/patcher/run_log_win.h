@@ -7,7 +7,7 @@
 
 namespace mRunLog {
 
-// Starts writing to `path` (created when missing); false when it cannot be written.
+// Starts writing to the full path `path` (created when missing); false when it cannot be written.
 bool Open(const std::wstring& path);
 bool IsOpen();
 // One line, after the local date and time. Nothing when no log was asked for.

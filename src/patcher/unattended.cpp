@@ -53,8 +53,6 @@ RunOptions ParseRunOptions(const std::wstring& args) {
         else if (mStringTools::FindNoCase(word, L"/log=") == 0 && options.log.empty())
             options.log = word.substr(5);
     }
-    while (options.dir.size() > 1 && (options.dir.back() == L'\\' || options.dir.back() == L'/'))
-        options.dir.pop_back();
     return options;
 }
 

@@ -19,13 +19,13 @@ TEST(RunOptions, SwitchesAsScriptsWriteThem) {
     const std::vector<Case> cases = {
         {L"", false, false, L"", L""},
         {L"/silent /dir=E:\\Orvana /log=C:\\logs\\orv.log", true, false, L"E:\\Orvana", L"C:\\logs\\orv.log"},
-        {L"/SILENT /Dir=\"E:\\My Orvana\\\" /LOG=\"C:\\my logs\\a.log\"", true, false, L"E:\\My Orvana",
+        {L"/SILENT /Dir=\"E:\\My Orvana\\\" /LOG=\"C:\\my logs\\a.log\"", true, false, L"E:\\My Orvana\\",
          L"C:\\my logs\\a.log"},
         {L"/src=\"D:\\p.exe\" /silent", true, false, L"", L""},
         // A word that merely begins like a switch is not one.
         {L"/silently /dir= /?x", false, false, L"", L""},
         {L"/?", false, true, L"", L""},
-        {L"/dir=E:\\ /silent", true, false, L"E:", L""},
+        {L"/dir=E:\\ /silent", true, false, L"E:\\", L""},
     };
     for (const Case& c : cases) {
         const RunOptions o = ParseRunOptions(c.args);
