@@ -8,17 +8,19 @@ B := $(abspath $(BUILD))
 # while the shipped 32-bit program is still built and checked.
 TEST_ARCH ?= $(shell scripts/test_arch.sh)
 # The shipped program (win/) is built with the win32 thread model; the tests need the posix one, so they
-# have their own build folder even where they run the 32-bit build.
+# have their own build folder even where they run the 32-bit build. Where 32-bit programs cannot run, the
+# 32-bit test tree is still compiled (not run), so that a fault only the i686 compiler sees fails the build.
+I686_TESTS := $(B)/win-tests
 ifeq ($(TEST_ARCH),i686)
-TESTDIR := $(B)/win-tests
-TEST_PRESET := windows -DOV_THREADS=posix
+TESTDIR := $(I686_TESTS)
+COMPILE_ONLY :=
 else
 TESTDIR := $(B)/win64
-TEST_PRESET := windows64
+COMPILE_ONLY := $(I686_TESTS)
 endif
 WIN_OPTS := -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=$(B)/fuzz
 
-.PHONY: setup configure build test fuzz clean release bench robustness demo screenshots
+.PHONY: setup configure banner build test fuzz clean release bench robustness demo screenshots
 
 setup:
 	@scripts/setup.sh $(BUILD)
@@ -29,18 +31,26 @@ $(B)/fuzz/build.ninja:
 	cmake --preset fuzz -B $(B)/fuzz >/dev/null
 $(B)/win/build.ninja:
 	cmake --preset windows -B $(B)/win $(WIN_OPTS) >/dev/null
-$(TESTDIR)/build.ninja:
-	cmake --preset $(TEST_PRESET) -B $(TESTDIR) $(WIN_OPTS) -DOV_PRODUCT_EXE=$(B)/win/OVPatcher.exe >/dev/null
+$(I686_TESTS)/build.ninja:
+	cmake --preset windows -DOV_THREADS=posix -B $(I686_TESTS) $(WIN_OPTS) -DOV_PRODUCT_EXE=$(B)/win/OVPatcher.exe >/dev/null
+$(B)/win64/build.ninja:
+	cmake --preset windows64 -B $(B)/win64 $(WIN_OPTS) -DOV_PRODUCT_EXE=$(B)/win/OVPatcher.exe >/dev/null
 
-configure: setup $(B)/native/build.ninja $(B)/fuzz/build.ninja $(B)/win/build.ninja $(TESTDIR)/build.ninja
+configure: setup $(B)/native/build.ninja $(B)/fuzz/build.ninja $(B)/win/build.ninja $(TESTDIR)/build.ninja \
+           $(if $(COMPILE_ONLY),$(COMPILE_ONLY)/build.ninja)
 
 build: configure
 	cmake --build $(B)/native -j $(JOBS)
 	cmake --build $(B)/fuzz -j $(JOBS)
 	cmake --build $(B)/win -j $(JOBS)
 	cmake --build $(TESTDIR) -j $(JOBS)
+	$(if $(COMPILE_ONLY),cmake --build $(COMPILE_ONLY) -j $(JOBS))
 
-test: build
+# Says, before anything is compiled, which Windows programs the tests run here.
+banner: configure
+	@scripts/test_banner.sh $(TEST_ARCH) $(TESTDIR)
+
+test: banner build
 	scripts/run_tests.sh $(BUILD) $(TESTDIR)
 
 fuzz: build

@@ -26,7 +26,17 @@ else()
 endif()
 ov_winpath(OV_BUILD_DIR_WIN "${CMAKE_BINARY_DIR}")
 ov_winpath(OV_SOURCE_DIR_WIN "${CMAKE_SOURCE_DIR}")
-set(OV_TEST_ENV "OV_7Z_DIR=${OV_7Z_DIR_WIN}" "OV_BUILD_DIR=${OV_BUILD_DIR_WIN}" "OV_SOURCE_DIR=${OV_SOURCE_DIR_WIN}")
+# The program the end-to-end tests start: where the tests are 32-bit, the shipped file itself (built with
+# the win32 thread model in its own folder); elsewhere this build's x86_64 program.
+if(OV_PRODUCT_EXE AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(OV_E2E_PRODUCT "${OV_PRODUCT_EXE}")
+else()
+  set(OV_E2E_PRODUCT "${CMAKE_BINARY_DIR}/OVPatcher.exe")
+endif()
+ov_winpath(OV_E2E_PRODUCT_WIN "${OV_E2E_PRODUCT}")
+file(WRITE ${CMAKE_BINARY_DIR}/e2e_product.txt "${OV_E2E_PRODUCT}\n")
+set(OV_TEST_ENV "OV_7Z_DIR=${OV_7Z_DIR_WIN}" "OV_BUILD_DIR=${OV_BUILD_DIR_WIN}" "OV_SOURCE_DIR=${OV_SOURCE_DIR_WIN}"
+    "OV_PRODUCT_EXE=${OV_E2E_PRODUCT_WIN}")
 
 ov_core_library()
 add_library(ovshell STATIC ${OV_SHELL_SRC} ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
@@ -75,6 +85,22 @@ foreach(src ${OV_FAKES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fakes)
   list(APPEND OV_FAKE_TARGETS ${name})
 endforeach()
+
+# Where the tests are 32-bit, the ordinary tool a second time as a 64-bit program (fakes/x64/), so that an
+# apply shows the 32-bit patcher closing and replacing a 64-bit program of the suite.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(OV_FAKE64 ${CMAKE_BINARY_DIR}/fakes/x64/fake_tool.exe)
+  add_custom_command(OUTPUT ${OV_FAKE64}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/fakes/x64
+    COMMAND x86_64-w64-mingw32-g++-posix -std=c++20 -Os -municode -mwindows -static -s
+            -DUNICODE -D_UNICODE -DNOMINMAX -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601
+            -I${CMAKE_SOURCE_DIR}/tests/fakes -I${CMAKE_SOURCE_DIR}/src
+            ${CMAKE_SOURCE_DIR}/tests/fakes/fake_tool.cpp -o ${OV_FAKE64} -lpsapi -lshell32 -luser32
+    DEPENDS ${CMAKE_SOURCE_DIR}/tests/fakes/fake_tool.cpp ${CMAKE_SOURCE_DIR}/tests/fakes/fake_common.h
+    VERBATIM)
+  add_custom_target(fake_tool_x64 DEPENDS ${OV_FAKE64})
+  list(APPEND OV_FAKE_TARGETS fake_tool_x64)
+endif()
 
 function(ov_test_program name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs Windows programs of a build under Wine with the environment the tests get (OV_7Z_DIR,
-# OV_BUILD_DIR, OV_SOURCE_DIR), in one Wine session: one display, one wineserver for all of them.
+# OV_BUILD_DIR, OV_SOURCE_DIR, OV_PRODUCT_EXE), in one Wine session: one display, one wineserver for
+# all of them.
 # Usage: run_windows.sh BUILD TEST_BUILD_DIR [--each] PROGRAM [ARGS...]
 #   --each: PROGRAM is a list of programs (one word, blank-separated), run one after the other; every one
 #           runs even when an earlier one fails, and the exit status says whether all succeeded.
@@ -22,6 +23,11 @@ export OV_7Z_DIR OV_BUILD_DIR OV_SOURCE_DIR
 OV_7Z_DIR=$(winpath "$SEVENZIP")
 OV_BUILD_DIR=$(winpath "$TEST_DIR")
 OV_SOURCE_DIR=$(winpath "$(cd "$(dirname "$0")/.." && pwd)")
+# The program the end-to-end tests start, as the test build chose it (the shipped file where it is 32-bit).
+if [ -s "$TEST_DIR/e2e_product.txt" ]; then
+    export OV_PRODUCT_EXE
+    OV_PRODUCT_EXE=$(winpath "$(cat "$TEST_DIR/e2e_product.txt")")
+fi
 
 ov_wine_start
 if [ "${1:-}" = "--each" ]; then

@@ -1,10 +1,10 @@
 #include "install/install_win.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 
-#include "patcher/apply.h"
 #include "support/encoding.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
@@ -54,6 +54,61 @@ bool Delete(const std::wstring& path) {
     return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
 }
 
+uint64_t Join(DWORD high, DWORD low) {
+    return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+// Whether the file at `path` has the size and last-write time the entry recorded for it.
+bool IsPlaced(const Entry& entry) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExW(Long(entry.target).c_str(), GetFileExInfoStandard, &data) &&
+           Join(data.nFileSizeHigh, data.nFileSizeLow) == entry.size &&
+           Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime) == entry.written;
+}
+
+struct Listed {
+    std::wstring relative;  // a folder's ends with a backslash
+    uint64_t size = 0;
+    uint64_t written = 0;
+};
+
+// Everything under `folder`, folder by folder; false when a folder cannot be read to its end.
+bool ListTree(const std::wstring& folder, const std::wstring& relative, std::vector<Listed>& entries) {
+    WIN32_FIND_DATAW fd;
+    UniqueFind find(FindFirstFileExW(Long(folder + relative + L"*").c_str(), FindExInfoBasic, &fd,
+                                     FindExSearchNameMatch, nullptr, 0));
+    if (!find)
+        return GetLastError() == ERROR_FILE_NOT_FOUND && !relative.empty();
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            entries.push_back({relative + name + L"\\"});
+            // The archiver makes no links; one in the staging folder is not the archive's.
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                !ListTree(folder, relative + name + L"\\", entries))
+                return false;
+        } else {
+            entries.push_back({relative + name, Join(fd.nFileSizeHigh, fd.nFileSizeLow),
+                               Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime)});
+        }
+    } while (FindNextFileW(find.get(), &fd));
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// The first file under `folder` whose relative path `skip` does not exclude; empty when there is none.
+template <class Skip>
+std::wstring FirstFile(const std::wstring& folder, Skip skip) {
+    std::vector<Listed> entries;
+    ListTree(folder, L"", entries);
+    for (const Listed& e : entries) {
+        if (e.relative.back() != L'\\' && !skip(e.relative))
+            return folder + e.relative;
+    }
+    return std::wstring();
+}
+
 // The volume of `path`, from its nearest existing folder; junctions and mount points are followed, so a
 // folder that lands on another drive tells so.
 DWORD VolumeSerial(const std::wstring& path) {
@@ -73,15 +128,43 @@ DWORD VolumeSerial(const std::wstring& path) {
     return info.dwVolumeSerialNumber;
 }
 
+// Written through to the disk: a power cut after the commit must not find a new file zero-filled.
+bool Flush(const std::wstring& path) {
+    UniqueFile file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
+// Whether files on the volume of `path` keep permissions of their own (NTFS does, FAT does not).
+bool KeepsPermissions(const std::wstring& path) {
+    wchar_t volume[MAX_PATH + 1];
+    DWORD flags = 0;
+    return GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1) &&
+           GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_PERSISTENT_ACLS);
+}
+
+// A renamed file keeps the permissions it had in the staging folder, where extracting in place made it
+// take its folder's: an empty, unprotected list takes the inherited entries of its new folder (and
+// passes them on to what a folder holds).
+void InheritFromFolder(const std::wstring& path) {
+    ACL empty;
+    if (InitializeAcl(&empty, sizeof(empty), ACL_REVISION))
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(Long(path).c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &empty, nullptr);
+}
+
 // The staged file into its place; across volumes a copy beside the target, then a rename, so that the
 // target is never half written.
-bool Place(const std::wstring& staged, const std::wstring& target) {
-    if (Move(staged, target))
+bool Place(const Entry& entry, const std::wstring& applyId) {
+    if (Move(entry.staged, entry.target))
         return true;
     if (GetLastError() != ERROR_NOT_SAME_DEVICE)
         return false;
-    const std::wstring copy = target + kNewSuffix;
-    return CopyFileW(Long(staged).c_str(), Long(copy).c_str(), FALSE) && Move(copy, target);
+    const std::wstring copy = BesideTarget(entry.target, applyId, kNewSuffix);
+    return CopyFileW(Long(entry.staged).c_str(), Long(copy).c_str(), FALSE) && Flush(copy) &&
+           Move(copy, entry.target);
 }
 
 // The new file out of the way: back into the staging folder (a retry swaps it again), or deleted.
@@ -91,19 +174,33 @@ bool TakeOut(const Entry& entry) {
     return Delete(entry.target);
 }
 
-// Puts every entry of `plan` back as it was before the swap, from where its files are.
-bool UndoPlan(const Plan& plan) {
-    std::vector<std::pair<bool, bool>> presence;
+// Puts every entry of `plan` back as it was before the swap, from where its files are; on failure
+// `blocker` names the file that could not be put back.
+bool UndoPlan(const Plan& plan, std::wstring& blocker) {
+    const auto presence = [](const Entry& e) {
+        Presence p;
+        p.target = Exists(e.target);
+        p.backup = !e.backup.empty() && Exists(e.backup);
+        p.placed = p.target && (e.kind != EntryKind::Add || IsPlaced(e));
+        return p;
+    };
+    std::vector<Presence> all;
     for (const Entry& e : plan.entries)
-        presence.emplace_back(Exists(e.target), !e.backup.empty() && Exists(e.backup));
-    if (!MatchesPlan(plan, presence)) {
+        all.push_back(presence(e));
+    if (!MatchesPlan(plan, all)) {
+        for (size_t i = 0; i < plan.entries.size(); ++i) {
+            if (UndoFor(plan.entries[i], all[i].target, all[i].backup, all[i].placed) == Undo::Mismatch)
+                blocker = plan.entries[i].target;
+        }
         DebugNote(L"Recovery: the installation's files no longer match the journal");
         return false;
     }
     for (auto it = plan.entries.rbegin(); it != plan.entries.rend(); ++it) {
         const Entry& entry = *it;
+        blocker = entry.target;
         // Asked again: a leftover put back may be the file an earlier entry brought.
-        const Undo undo = UndoFor(entry, Exists(entry.target), !entry.backup.empty() && Exists(entry.backup));
+        const Presence p = presence(entry);
+        const Undo undo = UndoFor(entry, p.target, p.backup, p.placed);
         if (undo == Undo::Mismatch)
             return false;
         if ((undo == Undo::RemoveNew || undo == Undo::RemoveThenBack) && !TakeOut(entry))
@@ -112,38 +209,98 @@ bool UndoPlan(const Plan& plan) {
             !(MakeParent(entry.target) && Move(entry.backup, entry.target)))
             return false;
     }
-    for (const Entry& e : plan.entries) {
-        if (e.kind != EntryKind::Remove)
-            Delete(e.target + kNewSuffix);
+    blocker.clear();
+    if (!plan.applyId.empty()) {
+        for (const Entry& e : plan.entries) {
+            if (e.kind != EntryKind::Remove)
+                Delete(BesideTarget(e.target, plan.applyId, kNewSuffix));
+        }
     }
     for (auto folder = plan.newFolders.rbegin(); folder != plan.newFolders.rend(); ++folder)
         RemoveDirectoryW(Long(*folder).c_str());  // only when empty: something else may have come in
     return true;
 }
 
-bool IsCommitted(const Plan& plan) {
-    // Replacing the record is the moment the apply is done; the line after it may not have been written.
-    return plan.committed || (plan.complete && !plan.record.empty() && !Exists(plan.recordSibling));
+// After the commit the originals are not needed: those beside their targets go now, the ones in the work
+// folder with it.
+void DropBackups(const Plan& plan, const std::wstring& work) {
+    for (const Entry& e : plan.entries) {
+        if (!e.backup.empty() && !IsInside(e.backup, work))
+            Delete(e.backup);
+    }
 }
 
-void ListFiles(const std::wstring& folder, const std::wstring& relative, std::vector<std::wstring>& files) {
-    WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileExW(Long(folder + relative + L"*").c_str(), FindExInfoBasic, &fd,
-                                     FindExSearchNameMatch, nullptr, 0));
-    if (!find)
-        return;
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListFiles(folder, relative + name + L"\\", files);
-        else
-            files.push_back(relative + name);
-    } while (FindNextFileW(find.get(), &fd));
+std::wstring MarkOf(const std::wstring& folder) {
+    return folder + (folder.back() == L'\\' ? L"" : L"\\") + kOwnMark;
+}
+
+bool PutMark(const std::wstring& folder) {
+    UniqueFile mark(CreateFileW(Long(MarkOf(folder)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(mark);
 }
 
 }  // namespace
+
+bool IsOwnFolder(const std::wstring& folder) {
+    const DWORD attr = GetFileAttributesW(Long(folder).c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY) || (attr & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    const DWORD mark = GetFileAttributesW(Long(MarkOf(folder)).c_str());
+    return mark != INVALID_FILE_ATTRIBUTES && !(mark & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeOwnFolder(const std::wstring& folder) {
+    if (!CreateDirectoryW(Long(folder).c_str(), nullptr))
+        return GetLastError() == ERROR_ALREADY_EXISTS && IsOwnFolder(folder);
+    return PutMark(folder);
+}
+
+bool RemoveOwnFolder(const std::wstring& folder) {
+    if (!Exists(folder))
+        return true;
+    if (!IsOwnFolder(folder)) {
+        DebugNote(L"Not the patcher's folder, left as it is: " + folder);
+        return false;
+    }
+    std::wstring base = folder;
+    if (base.back() != L'\\')
+        base += L'\\';
+    std::vector<std::wstring> names;
+    {
+        WIN32_FIND_DATAW fd;
+        UniqueFind find(
+            FindFirstFileExW(Long(base + L"*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
+        if (!find)
+            return false;
+        do {
+            names.push_back(fd.cFileName);
+        } while (FindNextFileW(find.get(), &fd));
+    }
+    for (const std::wstring& name : names) {
+        if (name == L"." || name == L".." || name == kOwnMark)
+            continue;
+        const std::wstring path = base + name;
+        const DWORD attr = GetFileAttributesW(Long(path).c_str());
+        if (attr == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
+            RemoveDirectoryW(Long(path).c_str()) || Delete(path);  // the link itself, never what it points at
+        else if (attr & FILE_ATTRIBUTE_DIRECTORY)
+            mGlobal::KillFolder(path, true, nullptr, false);
+        else
+            Delete(path);
+    }
+    // The mark goes last, and only from a folder that is otherwise empty.
+    if (!FirstFile(base, [](const std::wstring& relative) { return relative == kOwnMark; }).empty())
+        return false;
+    if (!Delete(MarkOf(folder)))
+        return false;
+    if (RemoveDirectoryW(Long(folder).c_str()))
+        return true;
+    PutMark(folder);  // something came in meanwhile: the folder stays the program's
+    return false;
+}
 
 bool InstallLock::Acquire(const std::wstring& installRoot) {
     std::wstring key = mGlobal::GetLongPath(installRoot);
@@ -168,34 +325,79 @@ bool InstallLock::Acquire(const std::wstring& installRoot) {
     return false;
 }
 
-Recovery Recover(const std::wstring& installRoot) {
+Recovery Recover(const std::wstring& installRoot, std::wstring* blocker) {
+    std::wstring stopped;
+    const auto fail = [&](const std::wstring& path) {
+        if (blocker)
+            *blocker = path;
+        return Recovery::Failed;
+    };
     const std::wstring work = InstallWorkFolder(installRoot);
-    if (!mGlobal::FolderExists(work))
+    if (!Exists(work))
         return Recovery::Nothing;
+    if (!IsOwnFolder(work)) {
+        DebugNote(L"Not the patcher's folder, left as it is: " + work);
+        return fail(work);
+    }
     const std::wstring journal = JournalPath(installRoot);
     Plan plan;
-    if (Exists(journal) && ParseJournal(mStringTools::LoadFileBinary(journal), plan) && !IsCommitted(plan)) {
-        if (plan.complete && !UndoPlan(plan))
-            return Recovery::Failed;
-        if (!plan.recordSibling.empty())
-            Delete(plan.recordSibling);
+    if (Exists(journal)) {
+        if (!ParseJournal(mStringTools::LoadFileBinary(journal), installRoot, plan)) {
+            // Without its journal nobody knows where a backup belongs: they stay, and so does the journal.
+            const std::wstring backup = FirstFile(work, [](const std::wstring& relative) {
+                return relative == kOwnMark || relative == L"journal.txt" || relative.rfind(L"new\\", 0) == 0;
+            });
+            if (!backup.empty())
+                return fail(journal);
+        }
+        switch (OutcomeOf(plan, Exists(plan.record), Exists(plan.recordSibling))) {
+            case Outcome::Unknown:
+                return fail(plan.record);
+            case Outcome::FinishRecord:
+                if (!Move(plan.recordSibling, plan.record, MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED))
+                    return fail(plan.record);
+                DropBackups(plan, work);
+                break;
+            case Outcome::Done:
+                DropBackups(plan, work);
+                break;
+            case Outcome::Undo:
+                if (plan.complete && !UndoPlan(plan, stopped))
+                    return fail(stopped);
+                break;
+        }
     }
     if (!plan.closeFlag.empty())
         Delete(plan.closeFlag);
     if (Exists(journal) && !Delete(journal))
-        return Recovery::Failed;
+        return fail(journal);
     // A program moved aside while it ran cannot go yet: the next start removes it.
-    mGlobal::KillFolder(work, true, nullptr, false);
+    RemoveOwnFolder(work);
     return Recovery::Recovered;
 }
 
-StagedSwap::StagedSwap(std::wstring installRoot) : root_(std::move(installRoot)) {}
+StagedSwap::StagedSwap(std::wstring installRoot) : root_(std::move(installRoot)) {
+    wchar_t id[16];
+    wsprintfW(id, L"%08x", static_cast<unsigned>(GetTickCount() ^ (GetCurrentProcessId() << 16)));
+    plan_.applyId = id;
+}
 
 bool StagedSwap::PrepareStaging() {
     const std::wstring work = InstallWorkFolder(root_);
-    if (mGlobal::FolderExists(work))
-        mGlobal::KillFolder(work, true, nullptr, false);
-    return mGlobal::MakePath(StagingFolder(root_));
+    const std::wstring staging = StagingFolder(root_);
+    RemoveOwnFolder(work);
+    blocker_ = work;
+    if (!MakeOwnFolder(work.substr(0, work.size() - 1)))
+        return false;
+    // A file left in the staging folder would be installed as if the archive brought it.
+    blocker_ = FirstFile(staging, [](const std::wstring&) { return false; });
+    if (!blocker_.empty())
+        return false;
+    // Each apply's backups go to a folder named after it; one an earlier apply left is never reused.
+    while (Exists(ApplyFolder(root_, plan_.applyId)))
+        plan_.applyId += L"x";
+    blocker_ = staging;
+    return mGlobal::MakePath(staging.substr(0, staging.size() - 1));
 }
 
 bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
@@ -212,24 +414,19 @@ bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
 
 bool StagedSwap::Begin(const std::wstring& closeFlag) {
     plan_.closeFlag = closeFlag;
-    return WriteJournal(JournalText(plan_), false);
+    return WriteJournal(JournalText(plan_, root_), false);
 }
 
-bool StagedSwap::StageRecord(const std::wstring& record, const std::wstring& text) {
-    plan_.record = record;
-    plan_.recordSibling = record + kNewSuffix;
-    if (!mStringTools::SaveFile(plan_.recordSibling, text, true, 2, false, 1252, false))
+bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<std::wstring>& folders) {
+    if (moved_)
         return false;
-    UniqueFile file(CreateFileW(Long(plan_.recordSibling).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file && FlushFileBuffers(file.get());
-}
-
-bool StagedSwap::WritePlan(const std::wstring& extractPath) {
+    const std::wstring work = InstallWorkFolder(root_);
     const std::wstring staging = StagingFolder(root_);
-    const std::wstring backup = BackupFolder(root_);
-    std::vector<std::wstring> files;
-    ListFiles(staging, L"", files);
+    const std::wstring applyFolder = ApplyFolder(root_, plan_.applyId);
+    std::vector<Listed> listed;
+    blocker_ = staging;
+    if (!ListTree(staging, L"", listed))
+        return false;
     // Asked once per folder, not per file: an update brings thousands of files into a few folders, and
     // the staging folder is listed folder by folder. Plain lists: a tree container costs the program bytes.
     const DWORD rootVolume = VolumeSerial(staging);
@@ -244,12 +441,42 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath) {
         existing.push_back(folder);
         return true;
     };
+    const auto newFolders = [&](const std::wstring& folder) {
+        for (std::wstring& missing : MissingFolders(folder, root_, folderExists)) {
+            if (std::find(plan_.newFolders.begin(), plan_.newFolders.end(), missing) == plan_.newFolders.end())
+                plan_.newFolders.push_back(std::move(missing));
+        }
+    };
     plan_.entries.clear();
     plan_.newFolders.clear();
-    for (const std::wstring& relative : files) {
+    wholeFolders_.clear();
+    for (const Listed& item : listed) {
+        if (item.relative.back() != L'\\')
+            continue;
+        const std::wstring target = PathUnderExtractFolder(root_, extractPath, item.relative);
+        const std::wstring folder = target.substr(0, target.size() - 1);
+        const bool covered = std::any_of(wholeFolders_.begin(), wholeFolders_.end(),
+                                         [&](const auto& whole) { return IsInside(target, whole.second + L"\\"); });
+        if (!covered && !folderExists(folder))
+            wholeFolders_.emplace_back(staging + item.relative.substr(0, item.relative.size() - 1), folder);
+    }
+    for (const std::wstring& folder : folders)
+        listed.push_back({folder + L"\\"});
+    for (const Listed& item : listed) {
+        const std::wstring target = PathUnderExtractFolder(root_, extractPath, item.relative);
+        blocker_ = target;
+        // Nothing of the archive lands in the program's own folder: the record's sibling lives there.
+        if (IsInside(mGlobal::GetFullPath(target, L"") + L"\\", work))
+            return false;
+        if (item.relative.back() == L'\\') {
+            newFolders(target.substr(0, target.size() - 1));  // the archive's folders, empty ones too
+            continue;
+        }
         Entry e;
-        e.staged = staging + relative;
-        e.target = mApplyPatch::PathUnderExtractFolder(root_, extractPath, relative);
+        e.staged = staging + item.relative;
+        e.target = target;
+        e.size = item.size;
+        e.written = item.written;
         const DWORD attr = GetFileAttributesW(Long(e.target).c_str());
         if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY))
             return false;  // a file cannot take a folder's place; the archiver refused this too
@@ -260,42 +487,77 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath) {
                 lastFolder = folder;
                 lastSameVolume = VolumeSerial(e.target) == rootVolume;
             }
-            e.backup = BackupPathFor(e.target, relative, backup, lastSameVolume);
+            e.backup = BackupPathFor(e.target, item.relative, applyFolder, plan_.applyId, lastSameVolume);
+            if (Exists(e.backup))
+                return false;  // never a backup over something that is there
         }
-        for (std::wstring& folder : MissingFolders(e.target, root_, folderExists)) {
-            if (std::find(plan_.newFolders.begin(), plan_.newFolders.end(), folder) == plan_.newFolders.end())
-                plan_.newFolders.push_back(std::move(folder));
-        }
+        newFolders(mGlobal::FilePathOnly(e.target));
+        if (!Flush(e.staged))
+            return false;
         plan_.entries.push_back(std::move(e));
     }
+    blocker_.clear();
     plan_.complete = true;
-    return WriteJournal(JournalText(plan_), false);
+    return WriteJournal(JournalText(plan_, root_), false);
 }
 
 bool StagedSwap::Swap(const std::function<void(size_t placed, size_t planned)>& placed) {
-    // Files come folder by folder: each folder is made once.
-    std::wstring madeFolder;
-    std::wstring madeBackupFolder;
-    const auto makeOnce = [](const std::wstring& folder, std::wstring& made) {
-        if (folder == made)
-            return true;
-        made = folder;
-        return mGlobal::MakePath(folder);
+    moved_ = true;
+    inherit_ = KeepsPermissions(root_ + L"\\");
+    // A folder the archive brings where none is goes in one rename, with all it holds; its files stay
+    // journaled one by one, so that the undo does not care how they came.
+    std::vector<std::wstring> whole;
+    for (const auto& [staged, target] : wholeFolders_) {
+        if (MakeParent(target) && Move(staged, target)) {
+            whole.push_back(target + L"\\");
+            if (inherit_)
+                InheritFromFolder(target);
+        }
+    }
+    const auto inWhole = [&](const std::wstring& path) {
+        return std::any_of(whole.begin(), whole.end(), [&](const std::wstring& w) { return IsInside(path, w); });
     };
-    size_t done = 0;
-    for (const Entry& e : plan_.entries) {
-        if (e.kind == EntryKind::Remove)
-            continue;
-        bool ok = makeOnce(mGlobal::FilePathOnly(e.target), madeFolder);
-        if (ok && e.kind == EntryKind::Replace)
-            ok = makeOnce(mGlobal::FilePathOnly(e.backup), madeBackupFolder) && Move(e.target, e.backup);
-        if (!ok || !Place(e.staged, e.target)) {
+    for (const std::wstring& folder : plan_.newFolders) {
+        if (!inWhole(folder) && !mGlobal::MakePath(folder)) {
+            blocker_ = folder;
             RollBack();
             return false;
         }
-        if (placed)
-            placed(++done, plan_.entries.size());
     }
+    // Files come folder by folder: each backup folder is made once. A file that came with its whole folder
+    // counts as placed at once.
+    const size_t planned = static_cast<size_t>(std::count_if(
+        plan_.entries.begin(), plan_.entries.end(), [](const Entry& e) { return e.kind != EntryKind::Remove; }));
+    size_t done = 0;
+    std::wstring madeBackupFolder;
+    for (const Entry& e : plan_.entries) {
+        if (e.kind == EntryKind::Remove)
+            continue;
+        if (e.kind == EntryKind::Add && inWhole(e.target)) {
+            ++done;
+            continue;
+        }
+        blocker_ = e.target;
+        bool ok = true;
+        if (e.kind == EntryKind::Replace) {
+            const std::wstring folder = mGlobal::FilePathOnly(e.backup);
+            if (folder != madeBackupFolder) {
+                madeBackupFolder = folder;
+                ok = mGlobal::MakePath(folder);
+            }
+            ok = ok && Move(e.target, e.backup);
+        }
+        if (!ok || !Place(e, plan_.applyId)) {
+            RollBack();
+            return false;
+        }
+        if (inherit_)
+            InheritFromFolder(e.target);
+        if (placed)
+            placed(++done, planned);
+    }
+    if (placed)
+        placed(done, planned);
     return true;
 }
 
@@ -307,25 +569,40 @@ void StagedSwap::MoveToBackup(const std::vector<std::wstring>& paths) {
         const std::wstring path = mGlobal::GetFullPath(item, L"");
         if (path.empty() || !Exists(path) || mGlobal::FolderExists(path))
             continue;
-        const std::wstring aside = InstallWorkFolder(root_) + L"gone\\" +
+        const std::wstring aside = ApplyFolder(root_, plan_.applyId) + L"gone\\" +
                                    mStringTools::DecimalText(static_cast<int64_t>(removals.size())) + L"\\" +
                                    mGlobal::FileNameOnly(path);
-        removals.push_back(
-            {EntryKind::Remove, L"", path, VolumeSerial(path) == rootVolume ? aside : path + kOldSuffix});
+        removals.push_back({EntryKind::Remove, L"", path,
+                            VolumeSerial(path) == rootVolume ? aside : BesideTarget(path, plan_.applyId, kOldSuffix)});
     }
-    if (removals.empty() || !WriteJournal(JournalLines(removals), true))
+    if (removals.empty() || !WriteJournal(JournalLines(removals, root_), true))
         return;
     for (const Entry& e : removals) {
         plan_.entries.push_back(e);
-        if (MakeParent(e.backup))
+        if (!Exists(e.backup) && MakeParent(e.backup))
             Move(e.target, e.backup);
     }
 }
 
+bool StagedSwap::StageRecord(const std::wstring& record, const std::wstring& text) {
+    plan_.record = record;
+    plan_.recordSibling = ApplyFolder(root_, plan_.applyId) + L"record";
+    blocker_ = record;
+    // Journaled only once it is whole: a start that finds the line finds the file.
+    const bool ok = MakeParent(plan_.recordSibling) &&
+                    mStringTools::SaveFile(plan_.recordSibling, text, true, 2, false, 1252, false) &&
+                    Flush(plan_.recordSibling) && WriteJournal(RecordLine(plan_, root_), true);
+    if (!ok)
+        plan_.record.clear(), plan_.recordSibling.clear();
+    return ok;
+}
+
 bool StagedSwap::Commit() {
     if (!plan_.record.empty()) {
+        blocker_ = plan_.record;
         SetFileAttributesW(Long(plan_.record).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!Move(plan_.recordSibling, plan_.record, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (!Move(plan_.recordSibling, plan_.record,
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED)) {
             RollBack();
             return false;
         }
@@ -343,14 +620,27 @@ bool StagedSwap::Commit() {
 }
 
 bool StagedSwap::RollBack() {
-    return plan_.committed || UndoPlan(plan_);
+    if (plan_.committed || !moved_)
+        return true;
+    std::wstring stopped;
+    if (!UndoPlan(plan_, stopped)) {
+        blocker_ = stopped;
+        return false;
+    }
+    moved_ = false;
+    return true;
 }
 
 void StagedSwap::Clear() {
-    if (!plan_.committed && !plan_.recordSibling.empty())
-        Delete(plan_.recordSibling);
+    const std::wstring work = InstallWorkFolder(root_);
+    if (!IsOwnFolder(work))
+        return;  // somebody else's folder of that name: nothing in it is the apply's
+    if (plan_.committed)
+        DropBackups(plan_, work);
+    if (moved_ && !plan_.committed)
+        return;  // the journal stays for the next start
     Delete(JournalPath(root_));
-    mGlobal::KillFolder(InstallWorkFolder(root_), true, nullptr, false);
+    RemoveOwnFolder(work);
 }
 
 }  // namespace mInstall

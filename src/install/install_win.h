@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "install/install_plan.h"
@@ -23,42 +24,64 @@ class InstallLock {
     UniqueHandle mutex_;
 };
 
+// Folders the program makes for itself carry its mark; only such a folder is ever emptied or removed,
+// and never through a link. Anything else of the same name is left where it is, with a trace line.
+bool IsOwnFolder(const std::wstring& folder);
+// Makes `folder` (its parent exists) with the mark in it; true too when it is already the program's own.
+bool MakeOwnFolder(const std::wstring& folder);
+// Removes an own folder with everything in it, the mark last. What cannot go yet (a program that ran from
+// it) stays, and the folder with it; false then, or when the folder is not the program's.
+bool RemoveOwnFolder(const std::wstring& folder);
+
 enum class Recovery { Nothing, Recovered, Failed };
-// Puts an installation back to a whole state after an apply that died; the caller holds the lock.
-Recovery Recover(const std::wstring& installRoot);
+// Puts an installation back to a whole state after an apply that died; the caller holds the lock. On
+// failure `blocker` names the file or folder that stopped it.
+Recovery Recover(const std::wstring& installRoot, std::wstring* blocker = nullptr);
 
 class StagedSwap {
   public:
     explicit StagedSwap(std::wstring installRoot);
 
-    // An empty staging folder, the folder the archive is extracted into.
+    // An empty staging folder, the folder the archive is extracted into; false when the work folder is
+    // not the program's or something in the staging folder cannot be removed.
     bool PrepareStaging();
     // The plan's first lines, before anything is stopped: a dead apply's close flag is then found.
     bool Begin(const std::wstring& closeFlag);
-    // The new record beside the old one; false when it cannot be written (nothing has moved then).
-    bool StageRecord(const std::wstring& record, const std::wstring& text);
-    // The plan for the staged files, bound for the root + "\\" + `extractPath`, written and flushed.
-    bool WritePlan(const std::wstring& extractPath);
+    // The plan for the staged files and the archive's `folders` (relative; the archiver makes no empty
+    // ones), bound for the root + "\\" + `extractPath`, written and flushed. Never once files have moved
+    // and could not all be put back: the journal then stays as it is.
+    bool WritePlan(const std::wstring& extractPath, const std::vector<std::wstring>& folders = {});
     // Every staged file into place, telling `placed` how many of how many are in. On failure everything
     // swapped is put back and false is returned.
     bool Swap(const std::function<void(size_t placed, size_t planned)>& placed = {});
     // Leftovers the patch deletes go to the backup; one that cannot move is left as it is.
     void MoveToBackup(const std::vector<std::wstring>& paths);
+    // The new record, written whole and journaled; the last step before the commit.
+    bool StageRecord(const std::wstring& record, const std::wstring& text);
     // The record into place and the journal marked committed; false (and everything put back) on failure.
     bool Commit();
-    // Puts everything back (nothing once committed).
+    // Puts everything back (nothing once committed); false while some file could not be put back.
     bool RollBack();
-    // Removes the staging folder, the backup and the journal; leftovers in use go at a later start. Once
+    // Files moved and not all put back: the journal must stay for a later start.
+    bool Moved() const { return moved_; }
+    // Removes the staging folder, the backups and the journal; leftovers in use go at a later start. Once
     // committed this may wait until the user has heard of the success: a start in between finishes it.
     void Clear();
 
     const Plan& plan() const { return plan_; }
+    // The file or folder that stopped the last step that failed.
+    const std::wstring& blocker() const { return blocker_; }
 
   private:
     bool WriteJournal(const std::string& bytes, bool append);
 
     std::wstring root_;
     Plan plan_;
+    std::wstring blocker_;
+    bool moved_ = false;
+    // Staged folders whose targets do not exist yet: each goes in one rename (staged, target).
+    std::vector<std::pair<std::wstring, std::wstring>> wholeFolders_;
+    bool inherit_ = false;  // the volume keeps permissions: placed files take their folder's
 };
 
 }  // namespace mInstall

@@ -1,6 +1,7 @@
 #include "patcher/apply.h"
 
 #include "container/xml_node.h"
+#include "install/install_plan.h"
 #include "support/encoding.h"
 #include "support/path.h"
 
@@ -20,10 +21,6 @@ std::wstring AsciiLower(std::wstring text) {
 void ReplaceAll(std::wstring& text, const std::wstring& what, const std::wstring& with) {
     for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + with.size()))
         text.replace(at, what.size(), with);
-}
-
-bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
 }
 
 }  // namespace
@@ -48,15 +45,6 @@ bool IsWorkFolderOf(const std::wstring& folderName, const std::wstring& exeNameW
     if (name.size() <= prefix.size() || name.size() > prefix.size() + 8 || name.compare(0, prefix.size(), prefix) != 0)
         return false;
     return name.find_first_not_of(L"0123456789abcdef", prefix.size()) == std::wstring::npos;
-}
-
-std::wstring StagedPathOf(const std::wstring& path, const std::wstring& destination, const std::wstring& staging) {
-    std::wstring base = destination;
-    if (!base.empty() && !IsSeparator(base.back()))
-        base += L"\\";
-    if (path.size() <= base.size() || AsciiLower(path.substr(0, base.size())) != AsciiLower(base))
-        return std::wstring();
-    return staging + path.substr(base.size());
 }
 
 std::vector<std::wstring> SplitList(const std::wstring& text) {
@@ -92,27 +80,13 @@ std::vector<std::wstring> IfExistsEntries(const std::wstring& fileFlags) {
     return paths;
 }
 
-std::wstring PathUnderExtractFolder(const std::wstring& installRoot,
-                                    const std::wstring& extractPath,
-                                    const std::wstring& relativePath) {
-    std::wstring path = installRoot + L"\\" + extractPath;
-    if (!extractPath.empty() && !IsSeparator(extractPath.back()) &&
-        (relativePath.empty() || !IsSeparator(relativePath.front())))
-        path += L"\\";
-    return path + relativePath;
-}
-
-std::wstring ExtractDestination(const std::wstring& installRoot, const std::wstring& extractPath) {
-    return installRoot + L"\\" + extractPath;
-}
-
 std::wstring ExclusionListText(const std::wstring& fileFlags,
                                const std::wstring& installRoot,
                                const std::wstring& extractPath,
                                const std::function<bool(const std::wstring&)>& fileExists) {
     std::wstring list;
     for (const std::wstring& relative : IfExistsEntries(fileFlags)) {
-        if (!fileExists(PathUnderExtractFolder(installRoot, extractPath, relative)))
+        if (!fileExists(mInstall::PathUnderExtractFolder(installRoot, extractPath, relative)))
             list += relative + L"\r\n";
     }
     return list;
@@ -122,25 +96,37 @@ bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function
     return forceMenuRestart == L"1" || menuInArchive();
 }
 
-ArchivePrograms ProgramsInListing(const std::wstring& exeListing) {
-    constexpr wchar_t kPathKey[] = L"Path = ";
-    constexpr size_t kPathKeySize = sizeof(kPathKey) / sizeof(kPathKey[0]) - 1;
-    ArchivePrograms found;
+ArchiveContents ContentsOfListing(const std::wstring& listing) {
+    const auto value = [&](size_t pos, size_t end, const wchar_t* key, size_t keySize) {
+        return listing.compare(pos, keySize, key) == 0 ? listing.substr(pos + keySize, end - pos - keySize)
+                                                       : std::wstring(L"\x1");
+    };
+    ArchiveContents found;
+    std::wstring path;
     size_t pos = 0;
-    while (pos < exeListing.size()) {
-        size_t end = exeListing.find(L"\r\n", pos);
+    while (pos < listing.size()) {
+        size_t end = listing.find(L"\r\n", pos);
         if (end == std::wstring::npos)
-            end = exeListing.size();
-        if (exeListing.compare(pos, kPathKeySize, kPathKey) == 0) {
-            found.anyExe = true;
-            std::vector<std::wstring> parts =
-                mStringTools::SplitAt(exeListing.substr(pos + kPathKeySize, end - pos - kPathKeySize), L'\\');
-            for (size_t i = 1; i < parts.size(); ++i) {
+            end = listing.size();
+        if (const std::wstring p = value(pos, end, L"Path = ", 7); p != L"\x1") {
+            path = p;
+            const std::vector<std::wstring> parts = mStringTools::SplitAt(path, L'\\');
+            for (size_t i = 0; i < parts.size(); ++i) {
                 const std::wstring name = AsciiLower(parts[i]);
+                found.anyExe |= name.size() >= 4 && name.compare(name.size() - 4, 4, L".exe") == 0;
+                if (i == 0)
+                    continue;
                 found.assoc |= name == L"orvanaassoc.exe";
                 found.wrapper |= name == L"orvanawrapper.exe";
                 found.menu |= name == L"orvanamenu.exe";
             }
+        } else if (value(pos, end, L"Folder = ", 9) == L"+" || value(pos, end, L"Attributes = D", 14) != L"\x1") {
+            found.folders.push_back(path);  // a 7z archive says so by its attributes, others by "Folder"
+        } else if (const std::wstring size = value(pos, end, L"Size = ", 7); size != L"\x1") {
+            uint64_t n = 0;
+            for (wchar_t c : size)
+                n = c >= L'0' && c <= L'9' ? n * 10 + static_cast<uint64_t>(c - L'0') : n;
+            found.size += n;
         }
         pos = end + 2;
     }

@@ -36,9 +36,6 @@ bool IsWorkFolderOf(const std::wstring& folderName, const std::wstring& exeNameW
 // The work folder's file that is open while its apply lives; a folder where it can be deleted is a dead one's.
 inline constexpr wchar_t kWorkLockFile[] = L"apply.lock";
 
-// Where `path` (under the extraction destination) was staged; empty when it lies outside the destination.
-std::wstring StagedPathOf(const std::wstring& path, const std::wstring& destination, const std::wstring& staging);
-
 // The items of a "|"-separated list, in order. Empty items are dropped: a list ending in "|" would
 // otherwise run an empty command and report its failure.
 std::vector<std::wstring> SplitList(const std::wstring& text);
@@ -55,16 +52,6 @@ std::wstring Substitute(const std::wstring& item, const Placeholders& values);
 // entries of exactly two ";"-fields count; an entry without a path names nothing and is left out.
 std::vector<std::wstring> IfExistsEntries(const std::wstring& fileFlags);
 
-// Where a path of the archive lands: root, "\", the extraction path, the relative path. A separator goes
-// between the extraction path and the relative path when neither brings one, so that "Apps" and "a.txt"
-// name "Apps\a.txt" and not a sibling "Appsa.txt".
-std::wstring PathUnderExtractFolder(const std::wstring& installRoot,
-                                    const std::wstring& extractPath,
-                                    const std::wstring& relativePath);
-
-// The extraction destination: root, "\", the extraction path.
-std::wstring ExtractDestination(const std::wstring& installRoot, const std::wstring& extractPath);
-
 // The exclusion list: every "ifexists" path whose file is not in the installation, each followed by
 // CR LF. Empty when nothing is to be left out.
 std::wstring ExclusionListText(const std::wstring& fileFlags,
@@ -76,17 +63,20 @@ std::wstring ExclusionListText(const std::wstring& fileFlags,
 // archive brings a new menu program (asked only when not forced).
 bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function<bool()>& menuInArchive);
 
-// The archive's listing for "*.exe" (recursive) is the one question asked of the archiver before the suite
-// is stopped; the other masks are answered from it as the archiver answers them: "*\<name>" matches an entry
-// with a path component <name> (letter case ignored) below the first level, and everything under it.
-inline constexpr wchar_t kProgramsMask[] = L"*.exe";
-struct ArchivePrograms {
+// The archive's whole listing (mask "*", recursive) is the one question asked of the archiver before the
+// suite is stopped; the program masks are answered from it as the archiver answers them: "*.exe" matches an
+// entry with a path component ending in ".exe" and everything under it, "*\<name>" an entry with a path
+// component <name> (letter case ignored) below the first level, and everything under it.
+inline constexpr wchar_t kListingMask[] = L"*";
+struct ArchiveContents {
     bool assoc = false;    // "*\OrvanaAssoc.exe"
     bool wrapper = false;  // "*\OrvanaWrapper.exe"
     bool menu = false;     // "*\OrvanaMenu.exe"
     bool anyExe = false;   // "*.exe"
+    std::vector<std::wstring> folders;  // the archive's folders, relative, empty ones too
+    uint64_t size = 0;                  // of all files unpacked
 };
-ArchivePrograms ProgramsInListing(const std::wstring& exeListing);
+ArchiveContents ContentsOfListing(const std::wstring& listing);
 
 // What happens to a program running from the tools folder, by its file name.
 enum class ToolAction {

@@ -27,6 +27,7 @@
 #include "support/handles_win.h"
 #include "support/pump_win.h"
 #include "support/sys_error.h"
+#include "support/trace.h"
 
 namespace frmMain {
 namespace {
@@ -87,7 +88,8 @@ void ListOtherPrograms(const std::wstring& pattern, std::vector<std::wstring>& p
     }
 }
 
-// Work folders of applies that ended without removing theirs: their lock file went with their process.
+// Work folders of applies that ended without removing theirs: their lock file went with their process. A
+// folder of the same pattern without the program's mark is somebody else's and stays.
 void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName) {
     std::vector<std::wstring> dead;
     WIN32_FIND_DATAW fd;
@@ -96,13 +98,18 @@ void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName
     if (!find)
         return;
     do {
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsWorkFolderOf(fd.cFileName, exeName))
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            IsWorkFolderOf(fd.cFileName, exeName))
             dead.push_back(temp + fd.cFileName + L"\\");
     } while (FindNextFileW(find.get(), &fd));
     find.reset();
     for (const std::wstring& folder : dead) {
+        if (!mInstall::IsOwnFolder(folder)) {
+            DebugNote(L"Not the patcher's folder, left as it is: " + folder);
+            continue;
+        }
         if (DeleteFileW(mGlobal::ApiPath(folder + kWorkLockFile).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
-            mGlobal::KillFolder(folder, true, nullptr, false);
+            mInstall::RemoveOwnFolder(folder);
     }
 }
 
@@ -112,16 +119,15 @@ std::wstring MakeWorkFolder(const std::wstring& temp, const std::wstring& exeNam
     uint32_t suffix = (GetCurrentProcessId() << 12) ^ GetTickCount();
     for (int attempt = 0; attempt < 64; ++attempt, ++suffix) {
         const std::wstring folder = WorkFolder(temp, exeName, suffix);
-        if (!CreateDirectoryW(mGlobal::ApiPath(folder).c_str(), nullptr)) {
-            if (GetLastError() == ERROR_ALREADY_EXISTS)
-                continue;
+        if (GetFileAttributesW(mGlobal::ApiPath(folder).c_str()) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (!mInstall::MakeOwnFolder(folder))
             return std::wstring();
-        }
         lock.reset(CreateFileW(mGlobal::ApiPath(folder + kWorkLockFile).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
         if (lock)
             return folder;
-        RemoveDirectoryW(mGlobal::ApiPath(folder).c_str());
+        mInstall::RemoveOwnFolder(folder);
         return std::wstring();
     }
     return std::wstring();
@@ -191,13 +197,20 @@ class ApplyRun {
         if (s_.CancelRequested)
             throw GoToRestart{};
     }
+    // The message followed by the file or folder that stopped the apply: a path needs no translation.
+    void Refuse(const std::wstring& path, mUnattended::ExitCode code = mUnattended::ExitCode::ApplyFailed) {
+        frmMain::Ask(L"CantUpdate", kOkCritical, Str(L"CantUpdate") + (path.empty() ? L"" : L"\r\n\r\n" + path),
+                     s_.hwnd);
+        s_.Exit = code;
+        throw GoToRestart{};
+    }
     std::wstring Descriptor(const wchar_t* name) const { return s_.Descriptor.ChildValue(name); }
     c7z& zip() { return *s_.Archiver; }
 
     void PrepareWorkFolder();
     void ReadArchiveFlags();
     void Stage();
-    void StageRecord();
+    void CheckRecord();
     void StopMenu();
     void StopWrapper();
     void StopAssociationTool();
@@ -206,6 +219,7 @@ class ApplyRun {
     void SwapIn();
     void RunAfterCommands();
     void DeleteLeftovers();
+    void StageRecord();
     void Commit();
     void Restart();
 
@@ -216,6 +230,7 @@ class ApplyRun {
     bool wrapperInPatch_ = false;
     bool exeInPatch_ = false;
     bool menuRestart_ = false;
+    ArchiveContents contents_;
     std::wstring wrapperPath_;
     std::wstring assocPath_;
     bool backupKey_ = false;
@@ -257,7 +272,8 @@ void ApplyRun::PrepareWorkFolder() {
 
 void ApplyRun::ReadArchiveFlags() {
     // One listing: each start of the archiver costs about half a second on a slow machine.
-    const ArchivePrograms programs = ProgramsInListing(zip().GetFileList(kProgramsMask, true));
+    contents_ = ContentsOfListing(zip().GetFileList(kListingMask, true));
+    const ArchiveContents& programs = contents_;
     assocInPatch_ = programs.assoc;
     wrapperInPatch_ = programs.wrapper;
     exeInPatch_ = programs.anyExe;
@@ -265,17 +281,27 @@ void ApplyRun::ReadArchiveFlags() {
 }
 
 void ApplyRun::Stage() {
+    // The archive is unpacked on the installation's volume: without room for it the user hears how much
+    // is missing, not of a damaged archive.
+    ULARGE_INTEGER available{};
+    constexpr uint64_t kMB = 1 << 20;
+    if (GetDiskFreeSpaceExW(mGlobal::ApiPath(s_.InstallRoot + L"\\").c_str(), &available, nullptr, nullptr) &&
+        available.QuadPart < contents_.size + kMB)
+        Refuse(s_.InstallRoot + L"\r\n+ " +
+               mStringTools::DecimalText(static_cast<int64_t>((contents_.size + kMB - available.QuadPart) / kMB + 1)) +
+               L" MB");
     swap_.emplace(s_.InstallRoot);
     const std::wstring staging = mInstall::StagingFolder(s_.InstallRoot);
     for (;;) {
+        bool prepared = false;
+        Op([&] { prepared = swap_->PrepareStaging(); });
+        if (!prepared)
+            Refuse(swap_->blocker());
         bool extracted = false;
         progress_.Step(mUnattended::Step::Preparing, true);
         zip().OnProgress = [this](int percent) { progress_.Percent(percent); };
         // Without its last backslash: before the closing quote it would escape it.
-        Op([&] {
-            extracted =
-                swap_->PrepareStaging() && zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_);
-        });
+        Op([&] { extracted = zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_); });
         zip().OnProgress = nullptr;
         StopIfCancelled();
         if (extracted) {
@@ -289,23 +315,20 @@ void ApplyRun::Stage() {
         Op([&] { mGlobal::KillFile(exclusionPath_, 20); });
 }
 
-void ApplyRun::StageRecord() {
-    std::optional<std::wstring> text;
+// Only whether the record can be written, before anything is stopped: its new text is made from the file
+// as the post-install steps leave it.
+void ApplyRun::CheckRecord() {
     const std::wstring path = s_.InstallRoot + kVersionFile;
+    bool writable = true;
     Op([&] {
-        const std::wstring patchVersion = Descriptor(L"PatchVersion");
-        if (patchVersion.empty() || !mGlobal::FileExists(path))
+        if (Descriptor(L"PatchVersion").empty() || !mGlobal::FileExists(path))
             return;
-        // An archive that brings a version file is recorded from the one it brings.
-        const std::wstring staged = StagedPathOf(path, ExtractDestination(s_.InstallRoot, Descriptor(L"ExtractPath")),
-                                                 mInstall::StagingFolder(s_.InstallRoot));
-        const std::wstring source = !staged.empty() && mGlobal::FileExists(staged) ? staged : path;
-        text = RewriteVersionFile(mStringTools::LoadTextFile(source), Descriptor(L"ORVVersion"), patchVersion);
+        writable = static_cast<bool>(UniqueFile(CreateFileW(mGlobal::ApiPath(path).c_str(), GENERIC_WRITE,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
     });
-    if (text && !swap_->StageRecord(path, *text)) {
-        Ask(L"CantUpdate", kOkCritical);
-        throw GoToRestart{};
-    }
+    if (!writable)
+        Refuse(path);
     const std::wstring flag = !s_.MenuExePath.empty() && menuRestart_ ? CloseFlagPath(s_.MenuExePath) : L"";
     if (!swap_->Begin(flag))
         throw GoToRestart{};
@@ -438,16 +461,22 @@ void ApplyRun::SwapIn() {
     for (;;) {
         bool swapped = false;
         progress_.Step(mUnattended::Step::Installing, true);
+        size_t files = 0;
         Op([&] {
-            swapped = swap_->WritePlan(Descriptor(L"ExtractPath")) && swap_->Swap([this](size_t placed, size_t planned) {
-                progress_.Percent(static_cast<int>(placed * 100 / planned));
-            });
+            swapped = swap_->WritePlan(Descriptor(L"ExtractPath"), contents_.folders) &&
+                      swap_->Swap([&](size_t placed, size_t planned) {
+                          files = placed;
+                          progress_.Percent(planned ? static_cast<int>(placed * 100 / planned) : 100);
+                      });
         });
         if (swapped) {
-            const size_t files = swap_->plan().entries.size();
-            mRunLog::Line(L"Files placed: " + mStringTools::DecimalText(files));
+            mRunLog::Line(L"Files placed: " + mStringTools::DecimalText(static_cast<int64_t>(files)));
             return;
         }
+        // Files that could not all be put back: no Retry, whose new plan would forget them. The journal
+        // stays, and the next start finishes the rollback.
+        if (swap_->Moved())
+            Refuse(swap_->blocker());
         if (Ask(L"ExtractError", kRetryCancelCritical) != IDRETRY)
             throw GoToRestart{};
     }
@@ -485,13 +514,26 @@ void ApplyRun::DeleteLeftovers() {
     Op([&] { swap_->MoveToBackup(items); });
 }
 
+// The record made from the version file as the post-install steps left it, written beside the apply.
+void ApplyRun::StageRecord() {
+    const std::wstring path = s_.InstallRoot + kVersionFile;
+    std::optional<std::wstring> text;
+    Op([&] {
+        const std::wstring patchVersion = Descriptor(L"PatchVersion");
+        if (!patchVersion.empty() && mGlobal::FileExists(path))
+            text = RewriteVersionFile(mStringTools::LoadTextFile(path), Descriptor(L"ORVVersion"), patchVersion);
+    });
+    bool staged = !text;
+    Op([&] { staged = staged || swap_->StageRecord(path, *text); });
+    if (!staged)
+        Refuse(path);
+}
+
 void ApplyRun::Commit() {
     bool committed = false;
     Op([&] { committed = swap_->Commit(); });
-    if (!committed) {
-        Ask(L"CantUpdate", kOkCritical);
-        throw GoToRestart{};
-    }
+    if (!committed)
+        Refuse(swap_->blocker());
 }
 
 // A stopped program started again, and said so in the log.
@@ -523,7 +565,7 @@ void ApplyRun::Restart() {
     if (!work_.empty())
         Quietly([&] {
             workLock_.reset();
-            mGlobal::KillFolder(work_, true, nullptr, false);
+            mInstall::RemoveOwnFolder(work_);
         });
 }
 
@@ -538,11 +580,12 @@ void ApplyRun::Run() {
         EnableWindow(applyButton, FALSE);
         progress_.Step(mUnattended::Step::Preparing, false);
         // One apply per installation; a dead one's half swap is undone before this one looks at the files.
-        if (!lock_.Acquire(s_.InstallRoot) || mInstall::Recover(s_.InstallRoot) == mInstall::Recovery::Failed) {
-            Ask(L"CantUpdate", kOkCritical);
-            s_.Exit = mUnattended::ExitCode::CannotUpdate;  // refused before this apply touched anything
-            throw GoToRestart{};
-        }
+        // Refused before this apply touched anything.
+        if (!lock_.Acquire(s_.InstallRoot))
+            Refuse(L"", mUnattended::ExitCode::CannotUpdate);
+        std::wstring blocker;
+        if (mInstall::Recover(s_.InstallRoot, &blocker) == mInstall::Recovery::Failed)
+            Refuse(blocker, mUnattended::ExitCode::CannotUpdate);
         PrepareWorkFolder();
         StopIfCancelled();
         ReadArchiveFlags();
@@ -550,11 +593,11 @@ void ApplyRun::Run() {
         // Everything that can fail on the archive or the record fails here, before anything is stopped.
         WriteExclusionList();
         Stage();
-        StageRecord();
+        CheckRecord();
         StopIfCancelled();
         s_.Cancellable = false;
-        progress_.Step(mUnattended::Step::Closing, false);
         progress_.LockCancel();
+        progress_.Step(mUnattended::Step::Closing, false);
         StopMenu();
         StopWrapper();
         StopAssociationTool();
@@ -562,6 +605,7 @@ void ApplyRun::Run() {
         SwapIn();
         RunAfterCommands();
         DeleteLeftovers();
+        StageRecord();
         Commit();
         success_ = true;
     } catch (...) {

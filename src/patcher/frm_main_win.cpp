@@ -214,10 +214,19 @@ LoadOutcome LocateInstallation(HWND hwnd) {
 }
 
 // An apply that died (killed, power cut) is undone, or finished when it had committed, before anything
-// looks at the installation. One that still runs holds the lock and is left alone.
+// looks at the installation. One that still runs holds the lock and is left alone. When a file stops it
+// (a program of the suite holds it), the user hears which and may try again once it is free.
 bool RecoverDeadApply() {
-    mInstall::InstallLock lock;
-    return !lock.Acquire(g_state.InstallRoot) || mInstall::Recover(g_state.InstallRoot) != mInstall::Recovery::Failed;
+    for (;;) {
+        mInstall::InstallLock lock;
+        std::wstring blocker;
+        if (!lock.Acquire(g_state.InstallRoot) ||
+            mInstall::Recover(g_state.InstallRoot, &blocker) != mInstall::Recovery::Failed)
+            return true;
+        lock.Release();
+        if (Ask(L"CantUpdate", MB_RETRYCANCEL | MB_ICONSTOP, Str(L"CantUpdate") + L"\r\n\r\n" + blocker) != IDRETRY)
+            return false;
+    }
 }
 
 // Whether the installation can take this patch. A failed check leaves the window open without cmdApply.
@@ -225,7 +234,6 @@ LoadOutcome Validate() {
     FrmMainState& s = g_state;
     SetCaption(IDC_LBLORVPATH, s.InstallRoot);
     if (!RecoverDeadApply()) {
-        Ask(L"CantUpdate", kOkCritical);
         DisableApply();
         return LoadOutcome::Open;
     }

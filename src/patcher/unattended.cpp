@@ -80,7 +80,7 @@ std::optional<ExitCode> OutcomeOfBox(const std::wstring& key, int answer, bool d
         {L"ExtractError", kCancel, ExitCode::ExtractionFailed},
         {L"CmdRunError", kCancel, ExitCode::CommandFailed},
     };
-    if (key == L"CantUpdate")
+    if (key == L"CantUpdate" && answer != kRetry)
         return duringApply ? ExitCode::ApplyFailed : ExitCode::CannotUpdate;
     for (const Row& row : kRows) {
         if (key == row.key && (row.answer == 0 || row.answer == answer))

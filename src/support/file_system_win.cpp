@@ -74,7 +74,7 @@ std::wstring ApiPath(const std::wstring& path) {
     if (path.empty() || path.rfind(L"\\\\?\\", 0) == 0)
         return path;
     const std::wstring full = GetFullPath(path, L"");
-    return LongPathPrefix(full.empty() ? path : full);
+    return ExtendedPath(full.empty() ? path : full);
 }
 
 bool SameFile(const std::wstring& a, const std::wstring& b) {
@@ -140,8 +140,14 @@ bool FolderExists(const std::wstring& path) {
 bool MakePath(const std::wstring& path) {
     if (FolderExists(path))
         return true;
+    // A drive or a share is there or not; the folders below it are made one by one.
+    const std::wstring volume = VolumePart(path);
     std::vector<std::wstring> pieces;
-    size_t start = 0;
+    size_t start = volume.empty() ? 0 : volume.size() + 1;
+    if (!volume.empty())
+        pieces.push_back(volume);
+    if (start > path.size())
+        return false;
     for (;;) {
         const size_t bs = path.find(L'\\', start);
         pieces.push_back(path.substr(start, bs == std::wstring::npos ? std::wstring::npos : bs - start));

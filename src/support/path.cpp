@@ -33,6 +33,25 @@ bool IsRootedPath(const std::wstring& path) {
     return path.rfind(L"\\\\", 0) == 0 || (path.size() >= 2 && path[1] == L':');
 }
 
+std::wstring VolumePart(const std::wstring& path) {
+    const bool extended = path.rfind(L"\\\\?\\", 0) == 0;
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0 || (path.rfind(L"\\\\", 0) == 0 && !extended)) {
+        const size_t server = path.find(L'\\', extended ? 8 : 2);
+        const size_t share = server == std::wstring::npos ? server : path.find(L'\\', server + 1);
+        return path.substr(0, share);
+    }
+    const size_t drive = extended ? 4 : 0;
+    if (path.size() >= drive + 2 && path[drive + 1] == L':')
+        return path.substr(0, drive + 2);
+    return std::wstring();
+}
+
+std::wstring ExtendedPath(const std::wstring& path) {
+    if (path.rfind(L"\\\\", 0) == 0 && path.rfind(L"\\\\?\\", 0) != 0 && path.rfind(L"\\\\.\\", 0) != 0)
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    return LongPathPrefix(path);
+}
+
 std::wstring LongPathPrefix(const std::wstring& path) {
     if (path.rfind(L"\\\\", 0) != 0 && path.size() >= 2 && path[1] == L':')
         return L"\\\\?\\" + path;

@@ -13,10 +13,20 @@
 
 namespace {
 
-std::wstring BuildDir() {
+std::wstring EnvVar(const wchar_t* name) {
     wchar_t buf[1024] = {};
-    GetEnvironmentVariableW(L"OV_BUILD_DIR", buf, 1024);
+    GetEnvironmentVariableW(name, buf, 1024);
     return buf;
+}
+
+std::wstring BuildDir() {
+    return EnvVar(L"OV_BUILD_DIR");
+}
+
+// The program under test: the shipped file where the tests are 32-bit, else this build's.
+std::wstring ProductExe() {
+    const std::wstring product = EnvVar(L"OV_PRODUCT_EXE");
+    return product.empty() ? BuildDir() + L"\\OVPatcher.exe" : product;
 }
 
 struct Found {
@@ -88,7 +98,7 @@ Role StartAndSee(const std::wstring& exe, const std::wstring& args, std::wstring
 }
 
 TEST(RoleChoice, StartedAsARealProcess) {
-    const std::wstring exe = BuildDir() + L"\\OVPatcher.exe";
+    const std::wstring exe = ProductExe();
     TestFolder dir(L"roles");
     const std::wstring maker = dir / L"OVPatchMaker.exe";
     const std::wstring lower = dir / L"ovpatchmaker.exe";

@@ -50,23 +50,49 @@ TEST(GetAppList, EmptyPatternListsEveryReadableProcess) {
     TempFolder root(L"Orvana");
     FakeProcess tool;
     ASSERT_TRUE(tool.Start(PlaceFake(L"fake_tool", root.path(), L"Tool.exe")));
+    // A 32-bit program on 64-bit Windows is narrower than the system's own processes and than a 64-bit
+    // tool of the suite: start such a tool too.
+    BOOL narrower = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &narrower));
+    FakeProcess wide;
+    std::wstring widePath;
+    if (narrower) {
+        widePath = PlaceFake(L"x64\\fake_tool", root.path(), L"Tool64.exe");
+        ASSERT_TRUE(wide.Start(widePath)) << "the 64-bit fake_tool is built in fakes\\x64";
+    }
     std::vector<std::wstring> paths;
     std::vector<DWORD> ids;
     ASSERT_TRUE(mAppClose::GetAppList(paths, L"", ids, 0));
     EXPECT_NE(std::find(ids.begin(), ids.end(), GetCurrentProcessId()), ids.end());
     EXPECT_NE(std::find(ids.begin(), ids.end(), tool.pid()), ids.end());
     ASSERT_EQ(paths.size(), ids.size());
-    // The image-name query gives each process the path that the module list gives it.
-    size_t compared = 0;
+    // Where the module list gives a path, the image-name query gives the same one; where it gives none,
+    // the process is wider than this program, and the image-name query still gives its path.
+    size_t compared = 0, onlyByImageName = 0;
     for (size_t i = 0; i < ids.size(); ++i) {
         HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
         if (!process)
             continue;
-        EXPECT_EQ(paths[i], mAppClose::detail::ModulePath(process)) << ids[i];
+        const std::wstring old = mAppClose::detail::ModulePath(process);
+        BOOL emulated = FALSE;
+        IsWow64Process(process, &emulated);
         CloseHandle(process);
-        ++compared;
+        EXPECT_FALSE(paths[i].empty()) << ids[i];
+        if (old.empty()) {
+            EXPECT_TRUE(narrower && !emulated) << fakes::Utf8(paths[i]);
+            ++onlyByImageName;
+        } else {
+            EXPECT_EQ(paths[i], old) << ids[i];
+            ++compared;
+        }
     }
     EXPECT_GE(compared, 2u);
+    if (narrower) {
+        EXPECT_GE(onlyByImageName, 1u);
+        const auto at = std::find(ids.begin(), ids.end(), wide.pid());
+        ASSERT_NE(at, ids.end());
+        EXPECT_EQ(Upper(paths[at - ids.begin()]), Upper(widePath));
+    }
 }
 
 TEST(GetAppList, NothingMatchingGivesEmptyLists) {

@@ -11,6 +11,7 @@
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
 #include "install/install_win.h"
+#include "support/handles_win.h"
 #include "patcher/frm_main_ids.h"
 
 namespace {
@@ -265,7 +266,8 @@ TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
         e2e::Press(window, IDC_CMDAPPLY);
         const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(90000);
         ASSERT_TRUE(box.hwnd);
-        EXPECT_EQ(box.text, round.text);
+        // The record that stopped the commit is named after the message.
+        EXPECT_EQ(box.text, std::wstring(round.text) + (round.text[0] == L'U' ? L"\r\n\r\n" + orvana.Path(round.held) : L""));
         patcher.Answer(box, box.ButtonIds().size() > 1 ? IDCANCEL : IDOK);
         ExpectIdleAgain(patcher, window);
         CloseHandle(held);
@@ -328,13 +330,13 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
         ASSERT_TRUE(swap.PrepareStaging());
         for (const wchar_t* file : {L"a.txt", L"Sub\\b.txt", L"New\\Deeper\\c.txt"})
             ASSERT_TRUE(e2e::WriteFileBytes(staging + file, "new"));
-        ASSERT_TRUE(swap.StageRecord(orvana.Path(L"OrvanaTools\\version.ver"),
-                                     e2e::Installation::VersionFileText() + L"<!-- recorded -->"));
         ASSERT_TRUE(swap.Begin(flag));
         ASSERT_TRUE(e2e::WriteFileBytes(flag, "patch in progress"));
         ASSERT_TRUE(swap.WritePlan(L""));
         ASSERT_TRUE(swap.Swap());
         swap.MoveToBackup({orvana.Path(L"gone.txt")});
+        ASSERT_TRUE(swap.StageRecord(orvana.Path(L"OrvanaTools\\version.ver"),
+                                     e2e::Installation::VersionFileText() + L"<!-- recorded -->"));
         if (committed) {
             ASSERT_TRUE(swap.Commit());
             expected = e2e::TreeSnapshot(orvana.root());
@@ -361,6 +363,182 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
         ASSERT_TRUE(window) << committed;
         EXPECT_EQ(e2e::TreeDifferences(expected, e2e::TreeSnapshot(orvana.root())), "") << committed;
         CloseIdleWindow(patcher, window);
+    }
+}
+
+// The installation before a dead apply, and that apply stopped by a kill in the middle of its swap: the
+// last replaced file aside, its new copy not yet in. Built by the patcher's own code.
+struct DeadApply {
+    explicit DeadApply(Installation& orvana) : orvana(orvana) {
+        orvana.WriteText(L"a.txt", L"old");
+        orvana.WriteText(L"Sub\\b.txt", L"old");
+        before = e2e::TreeSnapshot(orvana.root());
+    }
+    // Files staged, planned and swapped; `halfWay` leaves the last replaced file aside.
+    void Stop(bool halfWay) {
+        const std::wstring staging = mInstall::StagingFolder(orvana.root());
+        ASSERT_TRUE(swap.PrepareStaging());
+        for (const wchar_t* file : {L"a.txt", L"Sub\\b.txt", L"New\\c.txt"})
+            ASSERT_TRUE(e2e::WriteFileBytes(staging + file, "new"));
+        ASSERT_TRUE(swap.Begin(L""));
+        ASSERT_TRUE(swap.WritePlan(L""));
+        ASSERT_TRUE(swap.Swap());
+        ASSERT_TRUE(swap.StageRecord(orvana.Path(L"OrvanaTools\\version.ver"), kRecorded));
+        if (!halfWay)
+            return;
+        const auto& entries = swap.plan().entries;
+        const auto last = std::find_if(entries.rbegin(), entries.rend(),
+                                       [](const mInstall::Entry& e) { return e.kind == mInstall::EntryKind::Replace; });
+        ASSERT_NE(last, entries.rend());
+        ASSERT_TRUE(MoveFileW(last->target.c_str(), last->staged.c_str()));
+    }
+    static constexpr wchar_t kRecorded[] = L"<OrvanaVersion>\r\n\t<Patch>recorded</Patch>\r\n</OrvanaVersion>\r\n";
+    Installation& orvana;
+    e2e::Tree before;
+    mInstall::StagedSwap swap{orvana.root()};
+};
+
+// What a dead apply left is judged from the root recovery is given and from the files as they are: a
+// drive that came back under another name, a journal that cannot be read, a folder of that name that is
+// not the patcher's, a file the user put where the apply had added one, a record replaced half way.
+TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
+    const auto recover = [](const std::wstring& root) {
+        mInstall::InstallLock lock;
+        EXPECT_TRUE(lock.Acquire(root));
+        return mInstall::Recover(root);
+    };
+    {  // The installation now answers under another path: put back all the same.
+        Installation orvana;
+        DeadApply dead(orvana);
+        dead.Stop(true);
+        const std::wstring moved = orvana.root() + L" F";
+        ASSERT_TRUE(MoveFileW(orvana.root().c_str(), moved.c_str()));
+        EXPECT_EQ(recover(moved), mInstall::Recovery::Recovered);
+        EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(moved)), "");
+        ASSERT_TRUE(MoveFileW(moved.c_str(), orvana.root().c_str()));
+    }
+    {  // A journal that cannot be read: nothing is deleted, and recovery says it failed.
+        Installation orvana;
+        DeadApply dead(orvana);
+        dead.Stop(true);
+        ASSERT_TRUE(e2e::WriteFileBytes(mInstall::JournalPath(orvana.root()), "\xff\xfe?"));
+        const auto left = e2e::TreeSnapshot(orvana.root());
+        EXPECT_EQ(recover(orvana.root()), mInstall::Recovery::Failed);
+        EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "");
+    }
+    {  // A file the user put where the apply had added one stays; everything else goes back.
+        Installation orvana;
+        DeadApply dead(orvana);
+        dead.Stop(true);
+        orvana.WriteText(L"New\\c.txt", L"the user's own");
+        EXPECT_EQ(recover(orvana.root()), mInstall::Recovery::Recovered);
+        EXPECT_EQ(orvana.ReadText(L"New\\c.txt"), L"the user's own");
+        orvana.Remove(L"New\\c.txt");
+        RemoveDirectoryW(orvana.Path(L"New").c_str());
+        EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(orvana.root())), "");
+    }
+    {  // On FAT the record is replaced by a delete and a rename: cut between the two, the apply is done.
+        Installation orvana;
+        DeadApply dead(orvana);
+        dead.Stop(false);
+        orvana.Remove(L"OrvanaTools\\version.ver");
+        EXPECT_EQ(recover(orvana.root()), mInstall::Recovery::Recovered);
+        EXPECT_EQ(orvana.ReadText(L"OrvanaTools\\version.ver"), DeadApply::kRecorded);
+        EXPECT_EQ(orvana.ReadBytes(L"a.txt"), "new");
+        EXPECT_EQ(orvana.ReadBytes(L"New\\c.txt"), "new");
+        EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
+    }
+    {  // A folder of that name that the patcher did not make is left as it is, and no apply uses it.
+        Installation orvana;
+        orvana.WriteText(L"OVPatcher.tmp\\notes.txt", L"mine");
+        orvana.WriteText(L"OVPatcher.tmp\\new\\draft.txt", L"mine");
+        const auto before = e2e::TreeSnapshot(orvana.root());
+        EXPECT_NE(recover(orvana.root()), mInstall::Recovery::Recovered);
+        mInstall::StagedSwap swap(orvana.root());
+        EXPECT_FALSE(swap.PrepareStaging());
+        EXPECT_EQ(e2e::TreeDifferences(before, e2e::TreeSnapshot(orvana.root())), "");
+    }
+}
+
+// A swap that cannot finish its rollback, an earlier apply's backup that could not be removed, a Retry after
+// a failed swap when the archive brings the version file: none of them loses a file.
+TEST(ApplyFailures, LeftoversAndRetriesNeverCostAFile) {
+    const auto hold = [](const std::wstring& path) {
+        return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    };
+    const auto stage = [](const std::wstring& root, std::initializer_list<const wchar_t*> files, const char* bytes) {
+        mInstall::StagedSwap swap(root);
+        EXPECT_TRUE(swap.PrepareStaging());
+        for (const wchar_t* file : files)
+            EXPECT_TRUE(e2e::WriteFileBytes(mInstall::StagingFolder(root) + file, bytes));
+        return swap;
+    };
+    {  // A rollback held up by a placed file in use: the journal is never rewritten, and recovery later
+       // finds every original.
+        Installation orvana;
+        DeadApply dead(orvana);
+        mInstall::StagedSwap swap = stage(orvana.root(), {L"a.txt", L"Sub\\b.txt", L"New\\c.txt"}, "new");
+        ASSERT_TRUE(swap.Begin(L""));
+        ASSERT_TRUE(swap.WritePlan(L""));
+        ASSERT_TRUE(swap.Swap());
+        {
+            const UniqueFile held = hold(swap.plan().entries.front().target);
+            ASSERT_TRUE(held);
+            EXPECT_FALSE(swap.RollBack());
+            EXPECT_FALSE(swap.WritePlan(L""));
+        }
+        mInstall::InstallLock lock;
+        ASSERT_TRUE(lock.Acquire(orvana.root()));
+        EXPECT_EQ(mInstall::Recover(orvana.root()), mInstall::Recovery::Recovered);
+        EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(orvana.root())), "");
+    }
+    {  // The backup of an earlier apply still in use: the next apply is not confused by it.
+        Installation orvana;
+        orvana.WriteText(L"a.txt", L"old");
+        mInstall::StagedSwap first = stage(orvana.root(), {L"a.txt"}, "first");
+        ASSERT_TRUE(first.Begin(L""));
+        ASSERT_TRUE(first.WritePlan(L""));
+        ASSERT_TRUE(first.Swap());
+        ASSERT_TRUE(first.Commit());
+        const UniqueFile held = hold(first.plan().entries.front().backup);
+        ASSERT_TRUE(held);
+        first.Clear();
+        mInstall::StagedSwap second = stage(orvana.root(), {L"a.txt"}, "second");
+        ASSERT_TRUE(second.Begin(L""));
+        ASSERT_TRUE(second.WritePlan(L""));
+        EXPECT_TRUE(second.Swap());
+        EXPECT_EQ(orvana.ReadBytes(L"a.txt"), "second");
+        EXPECT_TRUE(second.RollBack());
+        EXPECT_EQ(orvana.ReadBytes(L"a.txt"), "first");
+        second.Clear();
+    }
+    {  // A file left in the staging folder that cannot go: no apply starts with it, and it is named.
+        Installation orvana;
+        mInstall::StagedSwap first = stage(orvana.root(), {L"left.txt"}, "left");
+        const std::wstring left = mInstall::StagingFolder(orvana.root()) + L"left.txt";
+        const UniqueFile held = hold(left);
+        mInstall::StagedSwap second(orvana.root());
+        EXPECT_FALSE(second.PrepareStaging());
+        EXPECT_EQ(second.blocker(), left);
+    }
+    {  // The archive brings the version file and the first swap fails: the Retry records.
+        Installation orvana;
+        orvana.WriteText(L"a.txt", L"old");
+        const std::wstring record = orvana.Path(L"OrvanaTools\\version.ver");
+        mInstall::StagedSwap swap = stage(orvana.root(), {L"a.txt", L"OrvanaTools\\version.ver"}, "new");
+        ASSERT_TRUE(swap.Begin(L""));
+        ASSERT_TRUE(swap.WritePlan(L""));
+        {
+            const UniqueFile held = hold(orvana.Path(L"a.txt"));
+            EXPECT_FALSE(swap.Swap());
+        }
+        ASSERT_TRUE(swap.WritePlan(L""));
+        ASSERT_TRUE(swap.Swap());
+        ASSERT_TRUE(swap.StageRecord(record, DeadApply::kRecorded));
+        EXPECT_TRUE(swap.Commit());
+        EXPECT_EQ(orvana.ReadText(L"OrvanaTools\\version.ver"), DeadApply::kRecorded);
+        swap.Clear();
     }
 }
 
@@ -424,14 +602,25 @@ TEST(ApplyFailures, ExtractPathFileFlagsAndVersionFileWithoutPatch) {
     d.ORVVersion = L"6.0";
     d.ExtractPath = L"Apps";
     d.FileFlags = L"ifexists;present.txt|ifexists;absent.txt|readonly;plain.txt";
+    // A post-install command that writes the version file: the record is made from what it wrote.
+    d.RunAfter = L"cmd /c copy /y \"%ORV%\\Apps\\lang.ver\" \"%ORV%\\OrvanaTools\\version.ver\"";
     const std::string archive = e2e::MakeArchive({
         {L"present.txt", "new"},
         {L"absent.txt", "new"},
         {L"plain.txt", "new"},
         {L"OrvanaAssoc\\OrvanaAssoc.exe", FakeBytes(L"fake_assoc")},
+        {L"Cache\\Thumbs\\", ""},
+        {L"lang.ver", "<OrvanaVersion>\r\n\t<Version>5.9</Version>\r\n\t<Lang>de</Lang>\r\n</OrvanaVersion>\r\n"},
     });
     e2e::TempDir out;
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+    // Folders in the temporary folder that look like a work folder of this patch: only the one that carries
+    // the patcher's mark is a dead apply's, and goes.
+    const std::wstring foreign = e2e::TempPathLong() + L"orv patch_1a\\";
+    const std::wstring dead = e2e::TempPathLong() + L"orv patch_2b\\";
+    ASSERT_TRUE(e2e::WriteFileBytes(foreign + L"keep.txt", "someone else's"));
+    ASSERT_TRUE(e2e::WriteFileBytes(dead + L"patch.dat", "a dead apply's"));
+    ASSERT_TRUE(e2e::WriteFileBytes(dead + mInstall::kOwnMark, ""));
 
     e2e::Program patcher;
     HWND window = e2e::OpenPatcher(patcher, patch);
@@ -455,8 +644,13 @@ TEST(ApplyFailures, ExtractPathFileFlagsAndVersionFileWithoutPatch) {
     // Not in the archive, not forced: the menu is left alone.
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe")), (std::vector<std::string>{"args", "ready"}));
     EXPECT_EQ(orvana.ReadBytes(L"OrvanaTools\\version.ver"),
-              "<OrvanaVersion>\r\n\t<Version>6.0</Version>\r\n\t<Lang>fr</Lang>\r\n\t<Patch>20141114055922</Patch>\r\n"
+              "<OrvanaVersion>\r\n\t<Version>6.0</Version>\r\n\t<Lang>de</Lang>\r\n\t<Patch>20141114055922</Patch>\r\n"
               "</OrvanaVersion>\r\n");
+    EXPECT_TRUE(fakes::Exists(orvana.Path(L"Apps\\Cache\\Thumbs")));
+    EXPECT_EQ(e2e::ReadFileBytes(foreign + L"keep.txt"), "someone else's");
+    EXPECT_FALSE(fakes::Exists(dead));
+    DeleteFileW((foreign + L"keep.txt").c_str());
+    RemoveDirectoryW(foreign.c_str());
     EXPECT_TRUE(e2e::WorkFoldersOf(patch).empty());
     EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
 }

@@ -9,6 +9,7 @@
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
 #include "patcher/frm_main_ids.h"
+#include "support/handles_win.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ using e2e::kAssoc;
 using e2e::kMenu;
 using e2e::kStubborn;
 using e2e::kTool;
+using e2e::kTool64;
 using e2e::kWrapper;
 using e2e::kZet;
 using e2e::SharedLog;
@@ -49,6 +51,16 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     orvana.StartFake(L"fake_zet", kZet);
     orvana.StartFake(L"fake_tool", kTool);
     orvana.StartFake(L"fake_stubborn", kStubborn);
+    const fakes::FakeProcess& tool64 = orvana.StartFake(e2e::Fake64(L"fake_tool"), kTool64);
+    BOOL narrower = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &narrower));
+    if (narrower) {
+        // The tests and the patcher under test are 32-bit programs on 64-bit Windows; the tool is not.
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, tool64.pid()));
+        BOOL emulated = TRUE;
+        ASSERT_TRUE(process.get() && IsWow64Process(process.get(), &emulated));
+        EXPECT_FALSE(emulated) << "tool64.exe is not a 64-bit program";
+    }
     orvana.WriteText(L"old.txt", L"leftover");
     orvana.WriteText(L"slashed.txt", L"leftover");
     orvana.WriteText(L"dotted.txt", L"leftover");
@@ -73,6 +85,7 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
         {kAssoc, FakeBytes(L"fake_assoc")},
         {kMenu, FakeBytes(L"fake_menu")},
         {L"OrvanaTools\\post.exe", FakeBytes(L"fake_post")},
+        {kTool64, "tool64, new"},
         {L"readme.txt", "new readme"},
         // Enough to stage for a while: the window then shows how far the archiver came.
         {L"data\\noise.bin", e2e::Noise(24 << 20)},
@@ -151,6 +164,9 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     // Closed and not restarted; the stubborn one ignored the request and was terminated (no exit line).
     EXPECT_EQ(WithoutStart(log.EventsOf("tool.exe", true)),
               (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE", "1:exit 0"}));
+    EXPECT_EQ(WithoutStart(log.EventsOf("tool64.exe", true)),
+              (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE", "1:exit 0"}));
+    EXPECT_EQ(orvana.ReadBytes(kTool64), "tool64, new");
     EXPECT_EQ(WithoutStart(log.EventsOf("stubborn.exe", true)),
               (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE ignored"}));
     EXPECT_TRUE(e2e::RunningUnder(orvana.Path(L"OrvanaTools\\Stubborn")).empty());
@@ -204,14 +220,17 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     // The run's account: each step, each program closed and restarted, each command, the box, the outcome.
     const std::string menu = root + "\\" + U8(kMenu);
     const std::vector<std::string> lines = e2e::RunLogLines(runLog);
+    std::string account;
+    for (const std::string& line : lines)
+        account += line + "\n";
     for (const std::string& line : std::vector<std::string>{"Patch " + U8(patch), std::string("Step: Preparing the update"), "Step: Closing the suite",
           "Closing " + menu, "Closing " + root + "\\" + U8(kWrapper), "Closing " + root + "\\" + U8(kAssoc),
           "Closing " + root + "\\" + U8(kTool), std::string("Step: Installing files"),
-          std::string("Files placed: 6"), std::string("Step: Running post-install commands"),
+          std::string("Files placed: 7"), std::string("Step: Running post-install commands"),
           "Running \"" + root + "\\OrvanaTools\\post.exe\" first /sleep=300", std::string("Step: Restarting the suite"),
           "Restarting " + menu + " /updated", std::string("Box UpdateDone: Update successful -> OK"),
           std::string("Outcome: 0 (applied)")}) {
-        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << " not in\n" << account;
     }
     EXPECT_EQ(lines.back(), "Outcome: 0 (applied)");
 }

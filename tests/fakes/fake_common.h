@@ -244,8 +244,10 @@ inline HWND MakeWindow(HINSTANCE instance, const wchar_t* className, const wchar
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = className;
     RegisterClassExW(&wc);
-    HWND hwnd = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 320, 200,
-                                nullptr, nullptr, instance, nullptr);
+    // In the screen's corner rather than cascaded: after many starts a cascaded window reaches the middle,
+    // where a program restarted just before the patcher's last box would cover the box a test reads.
+    HWND hwnd = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr, instance,
+                                nullptr);
     if (hwnd && visible)
         ShowWindow(hwnd, SW_SHOWNOACTIVATE);
     return hwnd;

@@ -6,19 +6,22 @@ namespace {
 
 using namespace mInstall;
 
-Plan TypicalPlan() {
+constexpr wchar_t kRoot[] = L"E:\\O \u00e9";
+
+Plan TypicalPlan(const std::wstring& root = kRoot) {
     Plan plan;
-    plan.closeFlag = L"E:\\O \u00e9\\Menu\\data\\patch_close";
-    plan.record = L"E:\\O \u00e9\\OrvanaTools\\version.ver";
-    plan.recordSibling = plan.record + kNewSuffix;
-    plan.newFolders = {L"E:\\O \u00e9\\New", L"E:\\O \u00e9\\New\\Sub"};
-    plan.entries = {{EntryKind::Replace, L"S\\a.txt", L"E:\\O \u00e9\\a.txt", L"B\\a.txt"},
-                    {EntryKind::Add, L"S\\New\\Sub\\b.txt", L"E:\\O \u00e9\\New\\Sub\\b.txt", L""}};
+    plan.applyId = L"1a2b";
+    plan.closeFlag = root + L"\\Menu\\data\\patch_close";
+    plan.newFolders = {root + L"\\New", root + L"\\New\\Sub"};
+    plan.entries = {{EntryKind::Replace, root + L"\\S\\a.txt", root + L"\\a.txt", root + L"\\B\\a.txt"},
+                    {EntryKind::Add, root + L"\\S\\New\\Sub\\b.txt", root + L"\\New\\Sub\\b.txt", L"", 12345678901,
+                     133000000000000000}};
     plan.complete = true;
     return plan;
 }
 
 void ExpectSamePlan(const Plan& a, const Plan& b) {
+    EXPECT_EQ(a.applyId, b.applyId);
     EXPECT_EQ(a.closeFlag, b.closeFlag);
     EXPECT_EQ(a.record, b.record);
     EXPECT_EQ(a.recordSibling, b.recordSibling);
@@ -29,44 +32,74 @@ void ExpectSamePlan(const Plan& a, const Plan& b) {
         EXPECT_EQ(a.entries[i].staged, b.entries[i].staged) << i;
         EXPECT_EQ(a.entries[i].target, b.entries[i].target) << i;
         EXPECT_EQ(a.entries[i].backup, b.entries[i].backup) << i;
+        EXPECT_EQ(a.entries[i].size, b.entries[i].size) << i;
+        EXPECT_EQ(a.entries[i].written, b.entries[i].written) << i;
     }
     EXPECT_EQ(a.complete, b.complete);
     EXPECT_EQ(a.committed, b.committed);
 }
 
 // The journal reads back as written, grows by appended lines, and a torn write counts only whole lines.
+// Read under another root (the drive came back as another letter) it names the same files there; a path
+// outside the root stays as it was.
 TEST(InstallJournal, ReadsBackWhatWasWrittenAndNoTornLine) {
     Plan written = TypicalPlan();
-    std::string bytes = JournalText(written);
+    std::string bytes = JournalText(written, kRoot);
     Plan read;
-    ASSERT_TRUE(ParseJournal(bytes, read));
+    ASSERT_TRUE(ParseJournal(bytes, kRoot, read));
     ExpectSamePlan(read, written);
+    EXPECT_EQ(bytes.find(std::string("E\0:\0", 4)), std::string::npos);  // no drive letter stored
 
-    const Entry removal{EntryKind::Remove, L"", L"E:\\O \u00e9\\old.txt", L"G\\0\\old.txt"};
-    bytes += JournalLines({removal});
+    const Entry removal{EntryKind::Remove, L"", L"C:\\Users\\old.txt", L"C:\\Users\\old.txt.1a2b.ovpold"};
+    written.record = std::wstring(kRoot) + L"\\OrvanaTools\\version.ver";
+    written.recordSibling = std::wstring(kRoot) + L"\\OVPatcher.tmp\\apply 1a2b\\record";
+    bytes += JournalLines({removal}, kRoot);
+    bytes += RecordLine(written, kRoot);
     bytes += CommittedLine();
     written.entries.push_back(removal);
     written.committed = true;
-    ASSERT_TRUE(ParseJournal(bytes, read));
+    ASSERT_TRUE(ParseJournal(bytes, kRoot, read));
     ExpectSamePlan(read, written);
 
+    Plan moved = TypicalPlan(L"F:\\\u0416");
+    moved.entries.push_back(removal);
+    moved.record = L"F:\\\u0416\\OrvanaTools\\version.ver";
+    moved.recordSibling = L"F:\\\u0416\\OVPatcher.tmp\\apply 1a2b\\record";
+    moved.committed = true;
+    ASSERT_TRUE(ParseJournal(bytes, L"F:\\\u0416", read));
+    ExpectSamePlan(read, moved);
+
     // Cut anywhere in the "end" line: the plan was never whole, so no file moved.
-    const std::string plan = JournalText(TypicalPlan());
+    const std::string plan = JournalText(TypicalPlan(), kRoot);
     for (size_t cut = plan.size() - 9; cut < plan.size(); ++cut) {
-        ASSERT_TRUE(ParseJournal(plan.substr(0, cut), read)) << cut;
+        ASSERT_TRUE(ParseJournal(plan.substr(0, cut), kRoot, read)) << cut;
         EXPECT_FALSE(read.complete) << cut;
         EXPECT_EQ(read.entries.size(), 2u) << cut;
     }
     // Cut in the committed line: not committed.
-    ASSERT_TRUE(ParseJournal(bytes.substr(0, bytes.size() - 3), read));
+    ASSERT_TRUE(ParseJournal(bytes.substr(0, bytes.size() - 3), kRoot, read));
     EXPECT_TRUE(read.complete);
     EXPECT_FALSE(read.committed);
 
     // Not a journal; a plan line after the end is out of place and ends what is read.
-    EXPECT_FALSE(ParseJournal("", read));
-    EXPECT_FALSE(ParseJournal(JournalLines({removal}), read));
-    ASSERT_TRUE(ParseJournal(plan + JournalLines({TypicalPlan().entries[1]}) + CommittedLine(), read));
+    EXPECT_FALSE(ParseJournal("", kRoot, read));
+    EXPECT_FALSE(ParseJournal(JournalLines({removal}, kRoot), kRoot, read));
+    ASSERT_TRUE(ParseJournal(plan + JournalLines({TypicalPlan().entries[1]}, kRoot) + CommittedLine(), kRoot, read));
     EXPECT_FALSE(read.committed);
+}
+
+// A journal without its committed line: done only when the new record is seen to have replaced the old.
+TEST(InstallJournal, CommittedOnlyWhenTheRecordSaysSo) {
+    Plan plan = TypicalPlan();
+    EXPECT_EQ(OutcomeOf(plan, true, false), Outcome::Undo);  // the patch records nothing
+    plan.record = L"r";
+    plan.recordSibling = L"s";
+    EXPECT_EQ(OutcomeOf(plan, true, true), Outcome::Undo);
+    EXPECT_EQ(OutcomeOf(plan, true, false), Outcome::Done);
+    EXPECT_EQ(OutcomeOf(plan, false, true), Outcome::FinishRecord);
+    EXPECT_EQ(OutcomeOf(plan, false, false), Outcome::Unknown);
+    plan.committed = true;
+    EXPECT_EQ(OutcomeOf(plan, false, false), Outcome::Done);
 }
 
 TEST(InstallJournal, UndoFollowsWhereTheFilesAre) {
@@ -77,31 +110,51 @@ TEST(InstallJournal, UndoFollowsWhereTheFilesAre) {
         const Entry& entry;
         bool target, backup;
         Undo undo;
+        bool placed = true;
     } cases[] = {
         {replace, true, false, Undo::Nothing},       {replace, false, true, Undo::PutBack},
         {replace, true, true, Undo::RemoveThenBack}, {replace, false, false, Undo::Mismatch},
         {add, false, false, Undo::Nothing},          {add, true, false, Undo::RemoveNew},
+        {add, true, false, Undo::Nothing, false},
         {remove, true, false, Undo::Nothing},        {remove, false, true, Undo::PutBack},
         {remove, false, false, Undo::Nothing},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(UndoFor(c.entry, c.target, c.backup), c.undo)
+        EXPECT_EQ(UndoFor(c.entry, c.target, c.backup, c.placed), c.undo)
             << static_cast<int>(c.entry.kind) << c.target << c.backup;
 
     // One file that matches nothing stops everything before it starts.
     const Plan plan = TypicalPlan();
-    EXPECT_TRUE(MatchesPlan(plan, {{true, true}, {true, false}}));
-    EXPECT_FALSE(MatchesPlan(plan, {{false, false}, {true, false}}));
-    EXPECT_FALSE(MatchesPlan(plan, {{true, true}}));
+    EXPECT_TRUE(MatchesPlan(plan, {{true, true, true}, {true, false, true}}));
+    EXPECT_FALSE(MatchesPlan(plan, {{false, false, true}, {true, false, true}}));
+    EXPECT_FALSE(MatchesPlan(plan, {{true, true, true}}));
 }
 
 TEST(InstallJournal, FoldersTheSwapCreates) {
     const auto exists = [](const std::wstring& folder) { return folder == L"E:\\O" || folder == L"E:\\O\\A"; };
-    EXPECT_EQ(MissingFolders(L"E:\\O\\A\\B\\C\\f.txt", L"E:\\O", exists),
+    EXPECT_EQ(MissingFolders(L"E:\\O\\A\\B\\C", L"E:\\O", exists),
               (std::vector<std::wstring>{L"E:\\O\\A\\B", L"E:\\O\\A\\B\\C"}));
-    EXPECT_TRUE(MissingFolders(L"E:\\O\\A\\f.txt", L"E:\\O", exists).empty());
-    EXPECT_EQ(BackupPathFor(L"F:\\x\\a.txt", L"x\\a.txt", L"B\\", true), L"B\\x\\a.txt");
-    EXPECT_EQ(BackupPathFor(L"F:\\x\\a.txt", L"x\\a.txt", L"B\\", false), L"F:\\x\\a.txt.ovpold");
+    EXPECT_TRUE(MissingFolders(L"E:\\O\\A", L"E:\\O", exists).empty());
+    // Backups are named after their apply: nothing an earlier one left can be taken for them.
+    EXPECT_EQ(BackupPathFor(L"F:\\x\\a.txt", L"x\\a.txt", L"A\\", L"1a", true), L"A\\old\\x\\a.txt");
+    EXPECT_EQ(BackupPathFor(L"F:\\x\\a.txt", L"x\\a.txt", L"A\\", L"1a", false), L"F:\\x\\a.txt.1a.ovpold");
+    EXPECT_EQ(ApplyFolder(L"E:\\O", L"1a"), L"E:\\O\\OVPatcher.tmp\\apply 1a\\");
+}
+
+TEST(InstallJournal, PathsUnderTheExtractFolderGetOneSeparator) {
+    struct Case {
+        const wchar_t* extractPath;
+        const wchar_t* relative;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"", L"a.txt", L"R\\a.txt"},
+        {L"Apps\\", L"a.txt", L"R\\Apps\\a.txt"},
+        {L"Apps", L"\\a.txt", L"R\\Apps\\a.txt"},
+        {L"Apps", L"a.txt", L"R\\Apps\\a.txt"},
+        {L"Apps/", L"a.txt", L"R\\Apps/a.txt"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PathUnderExtractFolder(L"R", c.extractPath, c.relative), c.expected) << c.extractPath << c.relative;
 }
 
 }  // namespace

@@ -59,24 +59,6 @@ TEST(ApplyPatch, ExclusionListHoldsOnlyPathsMissingFromTheInstallation) {
               L"a\r\nb\r\n");
 }
 
-TEST(ApplyPatch, PathsUnderTheExtractFolderGetOneSeparator) {
-    struct Case {
-        const wchar_t* extractPath;
-        const wchar_t* relative;
-        const wchar_t* expected;
-    } cases[] = {
-        {L"", L"a.txt", L"R\\a.txt"},
-        {L"Apps\\", L"a.txt", L"R\\Apps\\a.txt"},
-        {L"Apps", L"\\a.txt", L"R\\Apps\\a.txt"},
-        {L"Apps", L"a.txt", L"R\\Apps\\a.txt"},
-        {L"Apps/", L"a.txt", L"R\\Apps/a.txt"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(PathUnderExtractFolder(L"R", c.extractPath, c.relative), c.expected) << c.extractPath << c.relative;
-    EXPECT_EQ(ExtractDestination(L"R", L""), L"R\\");
-    EXPECT_EQ(ExtractDestination(L"R", L"Apps\\Sub"), L"R\\Apps\\Sub");
-}
-
 TEST(ApplyPatch, MenuRestartIsForcedOnlyByExactlyOne) {
     int asked = 0;
     auto inArchive = [&](bool answer) {
@@ -115,8 +97,6 @@ TEST(ApplyPatch, FixedPathsAndArguments) {
     for (const wchar_t* other :
          {L"orv patch", L"orv patch_", L"orv patch_12g", L"orv patch_123456789", L"orv patchx_1"})
         EXPECT_FALSE(IsWorkFolderOf(other, L"orv patch")) << other;
-    EXPECT_EQ(StagedPathOf(L"E:\\O\\OrvanaTools\\version.ver", L"E:\\o\\", L"S\\"), L"S\\OrvanaTools\\version.ver");
-    EXPECT_EQ(StagedPathOf(L"E:\\O\\OrvanaTools\\version.ver", L"E:\\O\\Apps", L"S\\"), L"");
     EXPECT_EQ(ZetRestartArguments(L"D:\\Down loads", L"orv_20141114"), L"/exe=\"D:\\Down loads\\orv_20141114.exe\"");
 }
 
@@ -170,7 +150,7 @@ TEST(ApplyPatch, ProgramsAreFoundInTheOneListing) {
         std::wstring listing;
         for (const std::wstring& path : SplitList(paths))
             listing += L"Path = " + path + L"\r\nFolder = -\r\n";
-        const ArchivePrograms p = ProgramsInListing(listing);
+        const ArchiveContents p = ContentsOfListing(listing);
         return std::wstring() + (p.assoc ? L"a" : L"") + (p.wrapper ? L"w" : L"") + (p.menu ? L"m" : L"") +
                (p.anyExe ? L"x" : L"");
     };
@@ -178,4 +158,11 @@ TEST(ApplyPatch, ProgramsAreFoundInTheOneListing) {
     EXPECT_EQ(found(L"OrvanaAssoc.exe|OrvanaMenu.exe"), L"x");
     EXPECT_EQ(found(L"T\\orvanaassoc.EXE|a\\b\\OrvanaWrapper.exe"), L"awx");
     EXPECT_EQ(found(L"x\\OrvanaMenu.exe\\readme.txt"), L"mx");
+    EXPECT_EQ(found(L"readme.txt|Menu\\OrvanaMenu.ini"), L"");
+    // The folders, empty ones too, and the room the files take unpacked.
+    const ArchiveContents contents = ContentsOfListing(
+        L"Path = Cache\r\nFolder = +\r\nSize = 0\r\nPath = Cache\\Thumbs\r\nAttributes = D\r\n"
+        L"Path = a.txt\r\nFolder = -\r\nSize = 4294967296\r\nPath = b.txt\r\nSize = 12\r\n");
+    EXPECT_EQ(contents.folders, (std::vector<std::wstring>{L"Cache", L"Cache\\Thumbs"}));
+    EXPECT_EQ(contents.size, 4294967308u);
 }

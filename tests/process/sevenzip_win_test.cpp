@@ -118,7 +118,7 @@ TEST_F(SevenZipTest, ListingShowsOnlyMatchingEntries) {
     }
 }
 
-// The apply asks one "*.exe" listing and answers the other masks from it: the answers must be the
+// The apply asks one listing of everything and answers the program masks from it: the answers must be the
 // archiver's own, with the programs at the top level, below it, in other letter case, under a folder of
 // that name, and absent.
 TEST_F(SevenZipTest, OneListingAnswersAsTheArchiversOwnMasks) {
@@ -136,7 +136,8 @@ TEST_F(SevenZipTest, OneListingAnswersAsTheArchiversOwnMasks) {
         ASSERT_EQ(proctest::RunAndWait(L"\"" + archiver_ + L"\" a -y \"" + archive + L"\" *", root_->Sub(src)), 0);
         c7z z;
         Archive(z, archive);
-        const mApplyPatch::ArchivePrograms one = mApplyPatch::ProgramsInListing(z.GetFileList(L"*.exe", true));
+        const mApplyPatch::ArchiveContents one =
+            mApplyPatch::ContentsOfListing(z.GetFileList(mApplyPatch::kListingMask, true));
         EXPECT_EQ(one.assoc, !z.GetFileList(L"*\\OrvanaAssoc.exe", true).empty()) << i;
         EXPECT_EQ(one.wrapper, !z.GetFileList(L"*\\OrvanaWrapper.exe", true).empty()) << i;
         EXPECT_EQ(one.menu, !z.GetFileList(L"*\\OrvanaMenu.exe", true).empty()) << i;

@@ -37,3 +37,18 @@ TEST(PathSplitting, AddSlashAndLongPrefix) {
     EXPECT_EQ(LongPathPrefix(L"rel\\x"), L"rel\\x");
     EXPECT_EQ(LongPathPrefix(L"\\\\?\\C:\\x"), L"\\\\?\\C:\\x");
 }
+
+// A share's server and share name are never made, and a share's path gets the long form too.
+TEST(Path, VolumesAndTheLongFormOfShares) {
+    EXPECT_EQ(VolumePart(L"\\\\srv\\share\\Orvana\\a"), L"\\\\srv\\share");
+    EXPECT_EQ(VolumePart(L"\\\\srv\\share"), L"\\\\srv\\share");
+    EXPECT_EQ(VolumePart(L"\\\\?\\UNC\\srv\\share\\a"), L"\\\\?\\UNC\\srv\\share");
+    EXPECT_EQ(VolumePart(L"E:\\Orvana"), L"E:");
+    EXPECT_EQ(VolumePart(L"\\\\?\\E:\\Orvana"), L"\\\\?\\E:");
+    EXPECT_EQ(VolumePart(L"Orvana\\a"), L"");
+    EXPECT_EQ(ExtendedPath(L"\\\\srv\\share\\a"), L"\\\\?\\UNC\\srv\\share\\a");
+    EXPECT_EQ(ExtendedPath(L"E:\\a"), L"\\\\?\\E:\\a");
+    EXPECT_EQ(ExtendedPath(L"\\\\?\\UNC\\srv\\s"), L"\\\\?\\UNC\\srv\\s");
+    EXPECT_EQ(ExtendedPath(L"\\\\.\\pipe\\x"), L"\\\\.\\pipe\\x");
+    EXPECT_EQ(ExtendedPath(L"a\\b"), L"a\\b");
+}

@@ -10,13 +10,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "e2e/harness/apply_support.h"
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
 #include "fakes/fake_launch_win.h"
@@ -155,20 +158,6 @@ void EndProgramsUnder(const std::wstring& folder) {
         }
         CloseHandle(process);
     }
-}
-
-// The patcher's work folder: the temporary folder, the patch's name without extension.
-std::wstring WorkFolderFor(const std::wstring& patchPath) {
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    wchar_t longPath[1024];
-    const DWORD m = GetLongPathNameW(temp, longPath, 1024);
-    std::wstring folder = (m > 0 && m < 1024) ? std::wstring(longPath, m) : std::wstring(temp, n);
-    if (folder.empty() || folder.back() != L'\\')
-        folder += L'\\';
-    std::wstring name = patchPath.substr(patchPath.find_last_of(L'\\') + 1);
-    name.erase(name.rfind(L'.'));
-    return folder + name;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -389,10 +378,24 @@ TEST(Demo, MakeAndApplyAPatch) {
     // ---------------------------------------------------------------------------------------------------
     Step(6, "The user presses \"" + Utf8(e2e::Text(main, IDC_CMDAPPLY)) + "\", then OK");
     const size_t eventsBefore = ReadEvents(demo.log).size();
-    const std::wstring workFolder = WorkFolderFor(patchPath);
+    // The work folder exists only while the apply runs, under a name chosen then (<temp>\<patch name>_<hex>):
+    // look for it meanwhile, so that the account can say whether it is gone afterwards.
+    std::wstring workFolder;
+    std::atomic<bool> applying{true};
+    std::thread watcher([&] {
+        while (applying && workFolder.empty()) {
+            const std::vector<std::wstring> folders = e2e::WorkFoldersOf(patchPath);
+            if (!folders.empty())
+                workFolder = folders.front();
+            else
+                Sleep(5);
+        }
+    });
     const auto started = std::chrono::steady_clock::now();
     e2e::Press(main, IDC_CMDAPPLY);
     const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(120000);
+    applying = false;
+    watcher.join();
     ASSERT_TRUE(box.hwnd);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     char took[64];
@@ -472,7 +475,13 @@ TEST(Demo, MakeAndApplyAPatch) {
     }
     if (!restarted)
         Detail("  (nothing)");
-    Detail(std::string("work folder ") + Utf8(workFolder) + (fakes::Exists(workFolder) ? " STILL THERE" : " removed"));
+    if (workFolder.empty())
+        Detail("work folder: not seen during the apply (looked for <temp>\\" + Utf8(patchPath.substr(patchPath.rfind(L'\\') + 1)) + " without .exe, \"_\", hex)");
+    else
+        Detail("work folder " + Utf8(workFolder) + (fakes::Exists(workFolder) ? " STILL THERE" : " removed"));
+    const size_t leftWork = e2e::WorkFoldersOf(patchPath).size();
+    if (leftWork)
+        Detail("work folders of this patch left in the temporary folder: " + std::to_string(leftWork));
     Detail("the suite's own log of these events: " + Utf8(demo.log.substr(demo.dir.size() + 1)));
 
     // The demo's programs end with it.

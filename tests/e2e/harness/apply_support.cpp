@@ -14,8 +14,6 @@
 
 namespace e2e {
 
-namespace {
-
 std::wstring TempPathLong() {
     wchar_t temp[MAX_PATH + 1];
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
@@ -28,6 +26,8 @@ std::wstring TempPathLong() {
         path.push_back(L'\\');
     return path;
 }
+
+namespace {
 
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
     return text.size() >= prefix.size() &&

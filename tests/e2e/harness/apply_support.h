@@ -68,6 +68,8 @@ std::vector<std::wstring> RunningUnder(const std::wstring& folder);
 
 // The patcher's work folders for the patch file `patchPath` that exist now: in the temporary folder, the
 // file's name without extension, "_", a hexadecimal number, "\". WorkFolderFor: the one there is, or "".
+// The temporary folder in its long form, with its trailing backslash.
+std::wstring TempPathLong();
 std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath);
 std::wstring WorkFolderFor(const std::wstring& patchPath);
 
@@ -100,6 +102,11 @@ constexpr wchar_t kMenu[] = L"OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe";
 constexpr wchar_t kZet[] = L"OrvanaTools\\Zet\\zet.exe";
 constexpr wchar_t kTool[] = L"OrvanaTools\\Tool\\tool.exe";
 constexpr wchar_t kStubborn[] = L"OrvanaTools\\Stubborn\\stubborn.exe";
+// A 64-bit tool of the suite (the 64-bit build of fake_tool where the patcher under test is 32-bit).
+constexpr wchar_t kTool64[] = L"OrvanaTools\\Tool64\\tool64.exe";
+inline std::wstring Fake64(const std::wstring& name) {
+    return fakes::Exists(fakes::FakesFolder() + L"\\x64\\" + name + L".exe") ? L"x64\\" + name : name;
+}
 
 // The bytes of a built fake program, to tell whether a file was replaced.
 inline std::string FakeBytes(const std::wstring& name) {

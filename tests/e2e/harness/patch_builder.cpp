@@ -21,7 +21,8 @@ std::wstring SevenZipFolder() {
 }
 
 std::wstring ProductExe() {
-    return fakes::Env(L"OV_BUILD_DIR") + L"\\OVPatcher.exe";
+    const std::wstring product = fakes::Env(L"OV_PRODUCT_EXE");
+    return product.empty() ? fakes::Env(L"OV_BUILD_DIR") + L"\\OVPatcher.exe" : product;
 }
 
 Texts TypicalTexts(bool french) {
@@ -120,8 +121,12 @@ std::string MakeArchive(const std::vector<ArchiveFile>& files, const std::wstrin
     TempDir work(L"ov archive");
     const std::wstring staging = work.Path(L"files");
     fakes::MakeFolders(staging);
-    for (const ArchiveFile& f : files)
-        EXPECT_TRUE(WriteFileBytes(staging + L"\\" + f.path, f.bytes)) << "cannot stage " << Utf8(f.path);
+    for (const ArchiveFile& f : files) {
+        if (!f.path.empty() && f.path.back() == L'\\')
+            fakes::MakeFolders(staging + L"\\" + f.path.substr(0, f.path.size() - 1));
+        else
+            EXPECT_TRUE(WriteFileBytes(staging + L"\\" + f.path, f.bytes)) << "cannot stage " << Utf8(f.path);
+    }
     const std::wstring archive = work.Path(L"patch.7z");
     const std::wstring exe = SevenZipFolder() + L"\\7z.exe";
     std::wstring commandLine = L"\"" + exe + L"\" a -t7z -y -bd -bso0 -bsp0 " + switches + L" \"" + archive + L"\" *";

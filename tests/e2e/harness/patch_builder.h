@@ -20,7 +20,8 @@ namespace e2e {
 
 // Folder with the real 7z.exe and 7z.dll (OV_7Z_DIR).
 std::wstring SevenZipFolder();
-// The OVPatcher.exe under test (OV_BUILD_DIR).
+// The OVPatcher.exe under test: OV_PRODUCT_EXE (the shipped file where the tests are 32-bit), else
+// the one in OV_BUILD_DIR.
 std::wstring ProductExe();
 
 // Message texts by key, as stored ("\n" as two characters).
@@ -59,7 +60,7 @@ struct Descriptor {
 };
 
 struct ArchiveFile {
-    std::wstring path;  // relative, "\"-separated
+    std::wstring path;  // relative, "\"-separated; an empty folder ends with "\"
     std::string bytes;
 };
 
