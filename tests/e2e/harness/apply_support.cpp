@@ -144,26 +144,29 @@ void ProgramsEnder::EndAll() const {
     }
 }
 
-int FreezeProgramsUnder(const std::wstring& folder) {
+int FreezeProgramsUnder(const std::wstring& folder, bool frozen) {
     const std::wstring prefix = folder + L"\\";
-    std::vector<DWORD> frozen;
+    std::vector<DWORD> found;
     for (const auto& [id, path] : Processes()) {
         if (StartsWithNoCase(path, prefix))
-            frozen.push_back(id);
+            found.push_back(id);
     }
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (std::find(frozen.begin(), frozen.end(), entry.th32OwnerProcessID) == frozen.end())
+        if (std::find(found.begin(), found.end(), entry.th32OwnerProcessID) == found.end())
             continue;
         if (HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
-            SuspendThread(thread);
+            if (frozen)
+                SuspendThread(thread);
+            else
+                ResumeThread(thread);
             CloseHandle(thread);
         }
     }
     CloseHandle(snapshot);
-    return static_cast<int>(frozen.size());
+    return static_cast<int>(found.size());
 }
 
 std::vector<std::string> RunLogLines(const std::wstring& path) {

@@ -88,9 +88,9 @@ Descriptor EnglishPatch();
 // Starts the patch (with `args`), waits for its window with the apply button enabled, and returns the window.
 HWND OpenPatcher(Program& patcher, const std::wstring& patchPath, const std::wstring& args = L"");
 
-// Suspends every process whose program lies under `folder`, as a slow disk would hold it up; returns how
-// many it found. Ending such a process still works.
-int FreezeProgramsUnder(const std::wstring& folder);
+// Suspends every process whose program lies under `folder`, as a slow disk would hold it up, or lets it go
+// on again (`frozen` false); returns how many it found. Ending a suspended process still works.
+int FreezeProgramsUnder(const std::wstring& folder, bool frozen = true);
 
 // The lines of a run's log (UTF-8) without their date and time.
 std::vector<std::string> RunLogLines(const std::wstring& path);
