@@ -56,7 +56,7 @@ const wchar_t* StepKey(Step step);
 const wchar_t* StepText(Step step);
 // The status line's note once the suite is stopped, and its English text.
 inline constexpr wchar_t kNoCancelKey[] = L"StepNoCancel";
-inline constexpr wchar_t kNoCancelText[] = L"the suite is stopped, the update can no longer be cancelled";
+inline constexpr wchar_t kNoCancelText[] = L"the suite is stopped: no cancelling now";
 
 // The text of the "/?" box: usage, switches and exit codes.
 std::wstring HelpText(const std::wstring& exeName);

@@ -111,7 +111,7 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
         "the suite's closing", 90000);
     EXPECT_FALSE(e2e::Enabled(window, IDCANCEL));
     EXPECT_EQ(statuses.back(),
-              L"Closing the suite\x2026 (the suite is stopped, the update can no longer be cancelled)");
+              L"Closing the suite\x2026 (the suite is stopped: no cancelling now)");
     std::vector<int> staged;
     for (const std::wstring& status : statuses) {
         const std::wstring prefix = L"Preparing the update\x2026 ";
