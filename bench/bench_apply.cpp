@@ -226,15 +226,16 @@ void Breakdown(const Setup& s) {
         swap.PrepareStaging();
         zip.Extract(L"*.*", staging.substr(0, staging.size() - 1), L"");
     });
-    timed("record beside the old one", [&] {
-        swap.StageRecord(s.root + L"\\OrvanaTools\\version.ver", L"<OrvanaVersion>\r\n</OrvanaVersion>\r\n");
-        swap.Begin(L"");
-    });
+    timed("flush of the staged files", [&] { swap.FlushStaged(); });
+    timed("journal begun", [&] { swap.Begin(L""); });
     timed("closing the menu", [&] {
         mAppClose2::CloseApps(mAppClose::EscapeWildcard(s.menu), false, L"ThunderRT6FormDC", L"*Orvana*", true);
     });
     timed("plan and journal", [&] { swap.WritePlan(L""); });
     timed("swap", [&] { swap.Swap(); });
+    timed("record beside the old one", [&] {
+        swap.StageRecord(s.root + L"\\OrvanaTools\\version.ver", L"<OrvanaVersion>\r\n</OrvanaVersion>\r\n");
+    });
     timed("record into place, commit", [&] { swap.Commit(); });
     timed("(after the box) staging, backup removal", [&] { swap.Clear(); });
     timed("restart of the menu", [&] { mGlobal::ShellEx(s.menu, 1, L"/updated"); });

@@ -98,8 +98,7 @@ bool ListTree(const std::wstring& folder, const std::wstring& relative, std::vec
 }
 
 // The first file under `folder` whose relative path `skip` does not exclude; empty when there is none.
-template <class Skip>
-std::wstring FirstFile(const std::wstring& folder, Skip skip) {
+std::wstring FirstFile(const std::wstring& folder, bool (*skip)(const std::wstring&)) {
     std::vector<Listed> entries;
     ListTree(folder, L"", entries);
     for (const Listed& e : entries) {
@@ -412,6 +411,21 @@ bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
            written == bytes.size() && FlushFileBuffers(file.get());
 }
 
+bool StagedSwap::FlushStaged() {
+    const std::wstring staging = StagingFolder(root_);
+    std::vector<Listed> listed;
+    blocker_ = staging;
+    if (!ListTree(staging, L"", listed))
+        return false;
+    for (const Listed& item : listed) {
+        blocker_ = staging + item.relative;
+        if (item.relative.back() != L'\\' && !Flush(blocker_))
+            return false;
+    }
+    blocker_.clear();
+    return true;
+}
+
 bool StagedSwap::Begin(const std::wstring& closeFlag) {
     plan_.closeFlag = closeFlag;
     return WriteJournal(JournalText(plan_, root_), false);
@@ -492,8 +506,6 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<st
                 return false;  // never a backup over something that is there
         }
         newFolders(mGlobal::FilePathOnly(e.target));
-        if (!Flush(e.staged))
-            return false;
         plan_.entries.push_back(std::move(e));
     }
     blocker_.clear();

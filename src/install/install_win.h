@@ -45,6 +45,9 @@ class StagedSwap {
     // An empty staging folder, the folder the archive is extracted into; false when the work folder is
     // not the program's or something in the staging folder cannot be removed.
     bool PrepareStaging();
+    // Every staged file written through to the disk, before anything is stopped: a power cut after the
+    // commit must not find a new file zero-filled and its original gone. False when one cannot be.
+    bool FlushStaged();
     // The plan's first lines, before anything is stopped: a dead apply's close flag is then found.
     bool Begin(const std::wstring& closeFlag);
     // The plan for the staged files and the archive's `folders` (relative; the archiver makes no empty

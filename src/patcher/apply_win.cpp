@@ -301,7 +301,10 @@ void ApplyRun::Stage() {
         progress_.Step(mUnattended::Step::Preparing, true);
         zip().OnProgress = [this](int percent) { progress_.Percent(percent); };
         // Without its last backslash: before the closing quote it would escape it.
-        Op([&] { extracted = zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_); });
+        Op([&] {
+            extracted = zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_) &&
+                        swap_->FlushStaged();
+        });
         zip().OnProgress = nullptr;
         StopIfCancelled();
         if (extracted) {

@@ -80,16 +80,18 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
         L"\"%ORV%\\OrvanaTools\\post.exe\" first /sleep=300|\"%ORV%\\OrvanaTools\\post.exe\" \"%TMPFLD%\" %LNG%";
     // Paths as users write them: "/" and ".." are the system's to resolve.
     d.DelAfter = L"%ORV%\\old.txt|%ORV%\\not there.txt|%ORV%/slashed.txt|%ORV%\\OrvanaTools\\..\\dotted.txt";
-    const std::string archive = e2e::MakeArchive({
+    std::vector<e2e::ArchiveFile> files = {
         {kWrapper, FakeBytes(L"fake_wrapper")},
         {kAssoc, FakeBytes(L"fake_assoc")},
         {kMenu, FakeBytes(L"fake_menu")},
         {L"OrvanaTools\\post.exe", FakeBytes(L"fake_post")},
         {kTool64, "tool64, new"},
         {L"readme.txt", "new readme"},
-        // Enough to stage for a while: the window then shows how far the archiver came.
-        {L"data\\noise.bin", e2e::Noise(24 << 20)},
-    }, L"-mx0");
+    };
+    // Enough to stage for a while: the window then shows how far the archiver came.
+    for (e2e::ArchiveFile& file : e2e::ManyFiles(1500))
+        files.push_back(std::move(file));
+    const std::string archive = e2e::MakeArchive(files, L"-mx0");
     e2e::TempDir out;
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
     const std::wstring runLog = out.Path(L"run log.txt");
@@ -98,28 +100,15 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     HWND window = e2e::OpenPatcher(patcher, patch, L"/log=\"" + runLog + L"\"");
     ASSERT_TRUE(window);
     e2e::Press(window, IDC_CMDAPPLY);
-    // The status line as it changes: the staging's percentages, then the suite being closed, when Cancel
-    // can no longer leave it untouched.
-    std::vector<std::wstring> statuses;
-    patcher.WaitUntil(
-        [&] {
-            const std::wstring status = e2e::Text(window, IDC_LBLSTATUS);
-            if (statuses.empty() || statuses.back() != status)
-                statuses.push_back(status);
-            return status.rfind(L"Closing the suite", 0) == 0;
-        },
-        "the suite's closing", 90000);
-    EXPECT_FALSE(e2e::Enabled(window, IDCANCEL));
-    EXPECT_EQ(statuses.back(),
-              L"Closing the suite\x2026 (the suite is stopped: no cancelling now)");
-    std::vector<int> staged;
-    for (const std::wstring& status : statuses) {
-        const std::wstring prefix = L"Preparing the update\x2026 ";
-        if (status.rfind(prefix, 0) == 0)
-            staged.push_back(std::stoi(status.substr(prefix.size())));
-    }
-    ASSERT_FALSE(staged.empty()) << U8(statuses.front());
+    // The staging's percentages rise, then the suite is closed, when Cancel can no longer leave it untouched.
+    const std::vector<int> staged = e2e::StagedPercentages(patcher, window, patch);
+    ASSERT_GE(staged.size(), 2u);
     EXPECT_TRUE(std::is_sorted(staged.begin(), staged.end()));
+    EXPECT_LT(staged.front(), staged.back());
+    patcher.WaitUntil([&] { return e2e::Text(window, IDC_LBLSTATUS).rfind(L"Closing the suite", 0) == 0; },
+                      "the suite's closing", 90000);
+    EXPECT_FALSE(e2e::Enabled(window, IDCANCEL));
+    EXPECT_EQ(e2e::Text(window, IDC_LBLSTATUS), L"Closing the suite\x2026 (the suite is stopped: no cancelling now)");
     const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(90000);
     e2e::ExpectBox(done, L"UpdateDone", L"Update successful");
     patcher.Answer(done, IDOK);
@@ -226,7 +215,7 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     for (const std::string& line : std::vector<std::string>{"Patch " + U8(patch), std::string("Step: Preparing the update"), "Step: Closing the suite",
           "Closing " + menu, "Closing " + root + "\\" + U8(kWrapper), "Closing " + root + "\\" + U8(kAssoc),
           "Closing " + root + "\\" + U8(kTool), std::string("Step: Installing files"),
-          std::string("Files placed: 7"), std::string("Step: Running post-install commands"),
+          std::string("Files placed: 1506"), std::string("Step: Running post-install commands"),
           "Running \"" + root + "\\OrvanaTools\\post.exe\" first /sleep=300", std::string("Step: Restarting the suite"),
           "Restarting " + menu + " /updated", std::string("Box UpdateDone: Update successful -> OK"),
           std::string("Outcome: 0 (applied)")}) {

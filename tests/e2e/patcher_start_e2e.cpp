@@ -405,12 +405,9 @@ TEST(PatcherStart, DISABLED_HoldWindowForScreenshot) {
     orvana.StartMenu();
     // With OV_SHOT_APPLYING the window is taken while it stages a large archive, held up half way.
     const bool applying = !fakes::Env(L"OV_SHOT_APPLYING").empty();
-    std::vector<e2e::ArchiveFile> files;
-    for (int i = 0; applying && i < 3000; ++i)
-        files.push_back({L"data\\file" + std::to_wstring(i) + L".bin", e2e::Noise(16 << 10)});
     e2e::TempDir dir{L"ov patch"};
     const std::wstring patchPath = e2e::WritePatch(
-        dir.Path(L"orv_patch.exe"), applying ? e2e::MakeArchive(files, L"-mx0") : std::string("7z stand-in"),
+        dir.Path(L"orv_patch.exe"), applying ? e2e::MakeArchive(e2e::ManyFiles(3000), L"-mx0") : std::string("7z stand-in"),
         e2e::Descriptor{}.Text());
     Program patcher;
     ASSERT_TRUE(patcher.Start(patchPath));
@@ -418,24 +415,7 @@ TEST(PatcherStart, DISABLED_HoldWindowForScreenshot) {
     ASSERT_TRUE(main);
     if (applying) {
         e2e::Press(main, IDC_CMDAPPLY);
-        ASSERT_TRUE(patcher.WaitUntil(
-            [&] { return e2e::Text(main, IDC_LBLSTATUS).find(L'%') != std::wstring::npos; }, "the staging", 60000));
-        std::wstring work = e2e::WorkFolderFor(patchPath);
-        ASSERT_FALSE(work.empty());
-        work.pop_back();
-        ASSERT_TRUE(patcher.WaitUntil([&] { return e2e::FreezeProgramsUnder(work) == 1; }, "the archiver", 60000));
-        // A little at a time, until it is some way in.
-        const auto percent = [&] {
-            const std::wstring status = e2e::Text(main, IDC_LBLSTATUS);
-            const size_t at = status.find(L"\x2026 ");
-            return at == std::wstring::npos ? 0 : std::wcstol(status.c_str() + at + 2, nullptr, 10);
-        };
-        for (int step = 0; step < 60 && percent() < 30; ++step) {
-            e2e::FreezeProgramsUnder(work, false);
-            Sleep(100);
-            e2e::FreezeProgramsUnder(work);
-            patcher.WaitUntil([] { return true; }, "a look at the window");
-        }
+        ASSERT_FALSE(e2e::StagedPercentages(patcher, main, patchPath, 30).empty());
     }
     ASSERT_TRUE(e2e::WriteFileBytes(shots + L"\\ready", e2e::Utf8(e2e::WindowText(main))));
     EXPECT_TRUE(patcher.WaitUntil([&] { return fakes::Exists(shots + L"\\done"); }, "the screenshot", 60000));

@@ -169,6 +169,50 @@ int FreezeProgramsUnder(const std::wstring& folder, bool frozen) {
     return static_cast<int>(found.size());
 }
 
+std::vector<int> StagedPercentages(Program& patcher, HWND window, const std::wstring& patchPath, int holdAt) {
+    const auto percent = [&] {
+        const std::wstring status = Text(window, IDC_LBLSTATUS);
+        const size_t at = status.find(L"\x2026 ");
+        if (status.rfind(L"Preparing the update", 0) != 0 || at == std::wstring::npos)
+            return -1;
+        return static_cast<int>(std::wcstol(status.c_str() + at + 2, nullptr, 10));
+    };
+    std::vector<int> seen;
+    std::wstring work;
+    const bool caught = patcher.WaitUntil(
+        [&] {
+            work = WorkFolderFor(patchPath);
+            if (percent() < 0 || work.empty())
+                return false;
+            work.pop_back();
+            return FreezeProgramsUnder(work) == 1;
+        },
+        "the archiver staging the archive", 60000);
+    for (int step = 0; caught && step < 600; ++step) {
+        const int now = percent();
+        if (now < 0)
+            break;
+        if (seen.empty() || seen.back() != now)
+            seen.push_back(now);
+        if (now >= holdAt || FreezeProgramsUnder(work, false) == 0)
+            break;
+        // Three readings show it rising; the rest goes at the archiver's own pace.
+        if (holdAt > 100 && seen.size() >= 3)
+            break;
+        Sleep(100);
+        FreezeProgramsUnder(work);
+        patcher.WaitUntil([] { return true; }, "a look at the window");
+    }
+    return seen;
+}
+
+std::vector<ArchiveFile> ManyFiles(int count) {
+    std::vector<ArchiveFile> files;
+    for (int i = 0; i < count; ++i)
+        files.push_back({L"data\\file" + std::to_wstring(i) + L".bin", Noise(16 << 10)});
+    return files;
+}
+
 std::vector<std::string> RunLogLines(const std::wstring& path) {
     const std::string text = ReadFileBytes(path);
     std::vector<std::string> lines;

@@ -92,6 +92,14 @@ HWND OpenPatcher(Program& patcher, const std::wstring& patchPath, const std::wst
 // on again (`frozen` false); returns how many it found. Ending a suspended process still works.
 int FreezeProgramsUnder(const std::wstring& folder, bool frozen = true);
 
+// The percentages the status line shows while the archive of `patchPath` is staged, its archiver held and
+// let go on in small steps as a slow stick would; it is left held once it shows `holdAt`, or let go at its
+// own pace after three readings when `holdAt` is above 100. Empty (and a failure) when the staging could
+// not be caught.
+std::vector<int> StagedPercentages(Program& patcher, HWND window, const std::wstring& patchPath, int holdAt = 101);
+// Small files that together take the archiver a while to write: its progress can then be followed.
+std::vector<ArchiveFile> ManyFiles(int count);
+
 // The lines of a run's log (UTF-8) without their date and time.
 std::vector<std::string> RunLogLines(const std::wstring& path);
 
