@@ -307,7 +307,7 @@ TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
 }
 
 // A patcher killed during the swap (or after its commit): the next start of a patch puts the installation
-// back (or finishes), without asking, before it shows its window. The dead apply's state is made by the
+// back (or finishes) before it shows its window, asking only when a file in use stops it. The dead apply's state is made by the
 // same code the patcher runs, stopped where a kill would stop it.
 TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
     for (const bool committed : {false, true}) {
@@ -355,9 +355,25 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
         e2e::TempDir out;
         const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}),
                                                    e2e::EnglishPatch().Text());
+        // Not committed, an added file held open stops the recovery: the start names it, and Retry
+        // finishes once it is free.
+        const std::wstring held = orvana.Path(L"New\\Deeper\\c.txt");
+        UniqueFile hold(committed ? INVALID_HANDLE_VALUE
+                                  : CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+        ASSERT_EQ(static_cast<bool>(hold), !committed);
         e2e::Program patcher;
-        HWND window = e2e::OpenPatcher(patcher, patch);
+        ASSERT_TRUE(patcher.Start(patch));
+        if (!committed) {
+            const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
+            EXPECT_EQ(box.text, L"Unable to apply this update to your Orvana\r\n\r\n" + held);
+            EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));
+            hold.reset();
+            patcher.Answer(box, IDRETRY);
+        }
+        HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
         ASSERT_TRUE(window) << committed;
+        EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDAPPLY); }, "apply to be enabled"));
         EXPECT_EQ(e2e::TreeDifferences(expected, e2e::TreeSnapshot(orvana.root())), "") << committed;
         CloseIdleWindow(patcher, window);
     }
