@@ -3,12 +3,17 @@
 #include <commctrl.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "maker/frm_maker_win.h"
 #include "patcher/frm_main_win.h"
+#include "patcher/run_log_win.h"
+#include "patcher/unattended.h"
 #include "support/cmdline.h"
 #include "support/cmdline_win.h"
+#include "support/dialogs_win.h"
 #include "support/file_system_win.h"
+#include "support/encoding.h"
 #include "support/xp_style_win.h"
 
 // The library's default handler for an escaped exception prints a demangled type name, which would
@@ -19,17 +24,68 @@ void __verbose_terminate_handler() {
 }
 }  // namespace __gnu_cxx
 
+namespace {
+
+// What wWinMain ends with when no window is left to run: set by a run without one.
+std::optional<int> g_doneWithoutWindow;
+bool g_patcher = false;
+
+// A path of the command line as the script that gave it meant it: from the folder it was started in (the
+// window later makes its own folder the current one).
+std::wstring FromStartFolder(const std::wstring& path) {
+    if (path.empty())
+        return path;
+    wchar_t current[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
+    return mGlobal::GetFullPath(path, n > 0 && n < MAX_PATH ? std::wstring(current, n) : L"");
+}
+
+}  // namespace
+
 namespace mGlobal {
 
 void ChooseMode() {
     const std::wstring args = mCmdLine::GetCmdArgs();
-    if (mCmdLine::IsMakerMode(args, AppExeName()))
+    if (mCmdLine::IsMakerMode(args, AppExeName())) {
         frmMaker::Show();
+        return;
+    }
+    mUnattended::RunOptions options = mUnattended::ParseRunOptions(args);
+    options.dir = FromStartFolder(options.dir);
+    options.log = FromStartFolder(options.log);
+    if (options.help) {
+        mUnicodePatch::MsgBox(mUnattended::HelpText(AppExeName() + L".exe"), MB_OK | MB_ICONINFORMATION);
+        g_doneWithoutWindow = 0;
+        return;
+    }
+    if (!options.log.empty() && !mRunLog::Open(options.log)) {
+        if (!options.silent)
+            mUnicodePatch::MsgBox(L"The log file cannot be written:\r\n" + options.log, MB_OK | MB_ICONSTOP);
+        g_doneWithoutWindow = static_cast<int>(mUnattended::ExitCode::BadCommandLine);
+        return;
+    }
+    mRunLog::Line(L"Patch " + AppExePath() + (options.silent ? L", silent" : L""));
+    frmMain::SetOptions(options);
+    g_patcher = true;
+    if (options.silent)
+        g_doneWithoutWindow = frmMain::RunSilent();
     else
         frmMain::Show();
 }
 
 }  // namespace mGlobal
+
+namespace {
+
+// The run's last line in the log, and its exit code.
+int Finish(int code) {
+    if (g_patcher)
+        mRunLog::Line(L"Outcome: " + mStringTools::DecimalText(code) + L" (" +
+                      mUnattended::ExitCodeMeaning(static_cast<mUnattended::ExitCode>(code)) + L")");
+    return code;
+}
+
+}  // namespace
 
 namespace {
 
@@ -70,11 +126,13 @@ BOOL CALLBACK FoundWindow(HWND, LPARAM found) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     try {
         Main();
+        if (g_doneWithoutWindow)
+            return Finish(*g_doneWithoutWindow);
         // Without a window there is nothing to wait for.
         bool anyWindow = false;
         EnumThreadWindows(GetCurrentThreadId(), FoundWindow, reinterpret_cast<LPARAM>(&anyWindow));
         if (!anyWindow)
-            return 1;
+            return g_patcher ? Finish(frmMain::ExitCode()) : 1;
         MSG msg;
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
             HWND active = GetActiveWindow();
@@ -83,7 +141,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        return 0;
+        return g_patcher ? Finish(frmMain::ExitCode()) : 0;
     } catch (...) {
         return 1;
     }

@@ -513,7 +513,7 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<st
     return WriteJournal(JournalText(plan_, root_), false);
 }
 
-bool StagedSwap::Swap() {
+bool StagedSwap::Swap(const std::function<void(size_t placed, size_t planned)>& placed) {
     moved_ = true;
     inherit_ = KeepsPermissions(root_ + L"\\");
     // A folder the archive brings where none is goes in one rename, with all it holds; its files stay
@@ -536,11 +536,19 @@ bool StagedSwap::Swap() {
             return false;
         }
     }
-    // Files come folder by folder: each backup folder is made once.
+    // Files come folder by folder: each backup folder is made once. A file that came with its whole folder
+    // counts as placed at once.
+    const size_t planned = static_cast<size_t>(std::count_if(
+        plan_.entries.begin(), plan_.entries.end(), [](const Entry& e) { return e.kind != EntryKind::Remove; }));
+    size_t done = 0;
     std::wstring madeBackupFolder;
     for (const Entry& e : plan_.entries) {
-        if (e.kind == EntryKind::Remove || (e.kind == EntryKind::Add && inWhole(e.target)))
+        if (e.kind == EntryKind::Remove)
             continue;
+        if (e.kind == EntryKind::Add && inWhole(e.target)) {
+            ++done;
+            continue;
+        }
         blocker_ = e.target;
         bool ok = true;
         if (e.kind == EntryKind::Replace) {
@@ -557,7 +565,11 @@ bool StagedSwap::Swap() {
         }
         if (inherit_)
             InheritFromFolder(e.target);
+        if (placed)
+            placed(++done, planned);
     }
+    if (placed)
+        placed(done, planned);
     return true;
 }
 

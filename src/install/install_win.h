@@ -2,6 +2,7 @@
 // retries, the undo, and the recovery of an apply that died. Every decision comes from install_plan.h.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,8 +54,9 @@ class StagedSwap {
     // ones), bound for the root + "\\" + `extractPath`, written and flushed. Never once files have moved
     // and could not all be put back: the journal then stays as it is.
     bool WritePlan(const std::wstring& extractPath, const std::vector<std::wstring>& folders = {});
-    // Every staged file into place. On failure everything swapped is put back and false is returned.
-    bool Swap();
+    // Every staged file into place, telling `placed` how many of how many are in. On failure everything
+    // swapped is put back and false is returned.
+    bool Swap(const std::function<void(size_t placed, size_t planned)>& placed = {});
     // Leftovers the patch deletes go to the backup; one that cannot move is left as it is.
     void MoveToBackup(const std::vector<std::wstring>& paths);
     // The new record, written whole and journaled; the last step before the commit.

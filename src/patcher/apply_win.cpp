@@ -16,6 +16,8 @@
 #include "install/install_win.h"
 #include "patcher/apply.h"
 #include "patcher/frm_main_ids.h"
+#include "patcher/progress_win.h"
+#include "patcher/run_log_win.h"
 #include "process/shell_exec_win.h"
 #include "support/cmdline_win.h"
 #include "support/dialogs_win.h"
@@ -45,7 +47,6 @@ constexpr wchar_t kAssocInstance[] = L"ORV Files Assoc'";
 constexpr wchar_t kBackupKey[] = L"Software\\Classes\\OrvanaBackup";
 constexpr int32_t kCommandTimeOutMs = 2000000000;
 constexpr ULONGLONG kToolEndWaitMs = 10000;
-constexpr UINT_PTR kBusyCursorSubclass = 0x4F56;
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
@@ -137,57 +138,6 @@ void PumpAndSleep(DWORD ms) {
     Sleep(ms);
 }
 
-LRESULT CALLBACK BusyCursorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-    if (msg == WM_SETCURSOR && LOWORD(lParam) == HTCLIENT) {
-        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-        return TRUE;
-    }
-    return DefSubclassProc(hwnd, msg, wParam, lParam);
-}
-
-// The window says it is working while the apply runs: a moving bar and a status line under the update
-// information, and the busy cursor over it.
-class BusyIndicator {
-  public:
-    explicit BusyIndicator(HWND hwnd) : hwnd_(hwnd) {
-        if (!hwnd_)
-            return;
-        HWND bar = GetDlgItem(hwnd_, IDC_PRGWORKING);
-        if (bar) {
-            SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
-            SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
-            ShowWindow(bar, SW_SHOW);
-        }
-        if (HWND status = GetDlgItem(hwnd_, IDC_LBLSTATUS)) {
-            const std::wstring text = Str(L"Apply") + L"\x2026";
-            SetWindowTextW(status, text.c_str());
-            ShowWindow(status, SW_SHOW);
-        }
-        SetWindowSubclass(hwnd_, BusyCursorProc, kBusyCursorSubclass, 0);
-        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    }
-    ~BusyIndicator() { End(); }
-    BusyIndicator(const BusyIndicator&) = delete;
-    BusyIndicator& operator=(const BusyIndicator&) = delete;
-
-    void End() {
-        if (!hwnd_)
-            return;
-        if (HWND bar = GetDlgItem(hwnd_, IDC_PRGWORKING)) {
-            SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
-            ShowWindow(bar, SW_HIDE);
-        }
-        if (HWND status = GetDlgItem(hwnd_, IDC_LBLSTATUS))
-            ShowWindow(status, SW_HIDE);
-        RemoveWindowSubclass(hwnd_, BusyCursorProc, kBusyCursorSubclass);
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-        hwnd_ = nullptr;
-    }
-
-  private:
-    HWND hwnd_;
-};
-
 // While the apply runs a log-off is refused with a reason. Looked up at run time: older systems lack it.
 class ShutdownBlock {
   public:
@@ -215,7 +165,7 @@ class ShutdownBlock {
 
 class ApplyRun {
   public:
-    explicit ApplyRun(FrmMainState& state) : s_(state) {}
+    ApplyRun(FrmMainState& state, ApplyProgress& progress) : s_(state), progress_(progress) {}
     void Run();
 
   private:
@@ -241,11 +191,17 @@ class ApplyRun {
         }
     }
 
-    int Ask(const wchar_t* key, UINT style) { return mUnicodePatch::MsgBox(Str(key), style, L"", s_.hwnd); }
+    int Ask(const wchar_t* key, UINT style) { return frmMain::Ask(key, style, L"", s_.hwnd); }
+    // Leaves for the restart phase when the user cancelled while nothing was stopped yet.
+    void StopIfCancelled() const {
+        if (s_.CancelRequested)
+            throw GoToRestart{};
+    }
     // The message followed by the file or folder that stopped the apply: a path needs no translation.
-    void Refuse(const std::wstring& path) {
-        mUnicodePatch::MsgBox(Str(L"CantUpdate") + (path.empty() ? L"" : L"\r\n\r\n" + path), kOkCritical, L"",
-                              s_.hwnd);
+    void Refuse(const std::wstring& path, mUnattended::ExitCode code = mUnattended::ExitCode::ApplyFailed) {
+        frmMain::Ask(L"CantUpdate", kOkCritical, Str(L"CantUpdate") + (path.empty() ? L"" : L"\r\n\r\n" + path),
+                     s_.hwnd);
+        s_.Exit = code;
         throw GoToRestart{};
     }
     std::wstring Descriptor(const wchar_t* name) const { return s_.Descriptor.ChildValue(name); }
@@ -268,6 +224,7 @@ class ApplyRun {
     void Restart();
 
     FrmMainState& s_;
+    ApplyProgress& progress_;
     std::wstring work_;  // with its trailing backslash
     bool assocInPatch_ = false;
     bool wrapperInPatch_ = false;
@@ -341,13 +298,19 @@ void ApplyRun::Stage() {
         if (!prepared)
             Refuse(swap_->blocker());
         bool extracted = false;
+        progress_.Step(mUnattended::Step::Preparing, true);
+        zip().OnProgress = [this](int percent) { progress_.Percent(percent); };
         // Without its last backslash: before the closing quote it would escape it.
         Op([&] {
             extracted = zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_) &&
                         swap_->FlushStaged();
         });
-        if (extracted)
+        zip().OnProgress = nullptr;
+        StopIfCancelled();
+        if (extracted) {
+            progress_.Percent(100);
             break;
+        }
         if (Ask(L"ExtractError", kRetryCancelCritical) != IDRETRY)
             throw GoToRestart{};
     }
@@ -386,6 +349,7 @@ void ApplyRun::StopMenu() {
         std::wstring first;
         if (!mAppClose::IsAppRunning(pattern, first))
             return;
+        mRunLog::Line(L"Closing " + s_.MenuExePath);
         if (mAppClose2::CloseApps(pattern, false, L"ThunderRT6FormDC", L"*Orvana*", true))
             return;
         if (Ask(L"OrvStillRunning", kRetryCancelQuestion) != IDRETRY) {
@@ -402,6 +366,7 @@ void ApplyRun::StopWrapper() {
     if (!mGlobal::FileExists(program) || !ProgramIsRunning(program))
         return;
     wrapperPath_ = program;
+    mRunLog::Line(L"Closing " + program);
 
     resumeNext_ = true;
     Op([&] {
@@ -438,6 +403,7 @@ void ApplyRun::StopAssociationTool() {
     });
     if (assocPath_.empty())
         return;
+    mRunLog::Line(L"Closing " + assocPath_);
 
     resumeNext_ = true;
     Op([&] {
@@ -462,6 +428,8 @@ void ApplyRun::StopOtherTools() {
     std::vector<DWORD> pids;
     Op([&] { ListOtherPrograms(mAppClose::EscapeWildcard(s_.InstallRoot) + kToolsFolder + L"*.*", paths, pids); });
     for (size_t i = 0; i < paths.size(); ++i) {
+        if (ActionForTool(paths[i]) != ToolAction::Leave)
+            mRunLog::Line(L"Closing " + paths[i]);
         Op([&] {
             switch (ActionForTool(paths[i])) {
                 case ToolAction::Quit:
@@ -495,9 +463,19 @@ void ApplyRun::WriteExclusionList() {
 void ApplyRun::SwapIn() {
     for (;;) {
         bool swapped = false;
-        Op([&] { swapped = swap_->WritePlan(Descriptor(L"ExtractPath"), contents_.folders) && swap_->Swap(); });
-        if (swapped)
+        progress_.Step(mUnattended::Step::Installing, true);
+        size_t files = 0;
+        Op([&] {
+            swapped = swap_->WritePlan(Descriptor(L"ExtractPath"), contents_.folders) &&
+                      swap_->Swap([&](size_t placed, size_t planned) {
+                          files = placed;
+                          progress_.Percent(planned ? static_cast<int>(placed * 100 / planned) : 100);
+                      });
+        });
+        if (swapped) {
+            mRunLog::Line(L"Files placed: " + mStringTools::DecimalText(static_cast<int64_t>(files)));
             return;
+        }
         // Files that could not all be put back: no Retry, whose new plan would forget them. The journal
         // stays, and the next start finishes the rollback.
         if (swap_->Moved())
@@ -511,8 +489,11 @@ void ApplyRun::RunAfterCommands() {
     const Placeholders values{s_.InstallRoot, work_.substr(0, work_.size() - 1), Descriptor(L"PatchLang")};
     std::vector<std::wstring> commands;
     Op([&] { commands = SplitList(Descriptor(L"RunAfter")); });
-    for (const std::wstring& item : commands) {
-        const std::wstring command = Substitute(item, values);
+    progress_.Step(mUnattended::Step::RunningCommands, !commands.empty());
+    for (size_t done = 0; done < commands.size(); ++done) {
+        progress_.Percent(static_cast<int>(done * 100 / commands.size()));
+        const std::wstring command = Substitute(commands[done], values);
+        mRunLog::Line(L"Running " + command);
         for (;;) {
             bool done = false;
             Op([&] {
@@ -560,7 +541,15 @@ void ApplyRun::Commit() {
         Refuse(swap_->blocker());
 }
 
+// A stopped program started again, and said so in the log.
+void StartAgain(const std::wstring& program, int show, const std::wstring& arguments) {
+    mRunLog::Line(L"Restarting " + program + (arguments.empty() ? L"" : L" " + arguments));
+    mGlobal::ShellEx(program, show, arguments);
+}
+
 void ApplyRun::Restart() {
+    if (!s_.Cancellable)
+        progress_.Step(mUnattended::Step::Restarting, false);
     // Before anything is started again: a restarted program must find the files it was stopped with.
     if (swap_ && !swap_->plan().committed)
         Quietly([&] {
@@ -569,15 +558,15 @@ void ApplyRun::Restart() {
                 swap_->Clear();
         });
     if (!wrapperPath_.empty() && wrapperInPatch_)
-        Quietly([&] { mGlobal::ShellEx(wrapperPath_, 1, kWrapperRestartArguments); });
+        Quietly([&] { StartAgain(wrapperPath_, 1, kWrapperRestartArguments); });
     if (!assocPath_.empty())
-        Quietly([&] { mGlobal::ShellEx(assocPath_, 1, backupKey_ ? kAssocRestartWithBackup : L""); });
+        Quietly([&] { StartAgain(assocPath_, 1, backupKey_ ? kAssocRestartWithBackup : L""); });
     if (menuStopped_) {
         Quietly([&] { mGlobal::KillFile(CloseFlagPath(s_.MenuExePath), 20); });
-        Quietly([&] { mGlobal::ShellEx(s_.MenuExePath, 1, kMenuRestartArguments); });
+        Quietly([&] { StartAgain(s_.MenuExePath, 1, kMenuRestartArguments); });
     }
     if (!zetPath_.empty())
-        Quietly([&] { mGlobal::ShellEx(zetPath_, 0, ZetRestartArguments(mGlobal::AppPath(), mGlobal::AppExeName())); });
+        Quietly([&] { StartAgain(zetPath_, 0, ZetRestartArguments(mGlobal::AppPath(), mGlobal::AppExeName())); });
     if (!work_.empty())
         Quietly([&] {
             workLock_.reset();
@@ -588,23 +577,32 @@ void ApplyRun::Restart() {
 void ApplyRun::Run() {
     HWND applyButton = GetDlgItem(s_.hwnd, IDC_CMDAPPLY);
     s_.Applying = true;
-    BusyIndicator busy(s_.hwnd);
+    s_.Cancellable = true;
+    s_.CancelRequested = false;
+    s_.Exit = mUnattended::ExitCode::ApplyFailed;
     const ShutdownBlock shutdownBlock(s_.hwnd, Str(L"Apply") + L"\x2026");
     try {
         EnableWindow(applyButton, FALSE);
-        DoEvents();
+        progress_.Step(mUnattended::Step::Preparing, false);
         // One apply per installation; a dead one's half swap is undone before this one looks at the files.
+        // Refused before this apply touched anything.
         if (!lock_.Acquire(s_.InstallRoot))
-            Refuse(L"");
+            Refuse(L"", mUnattended::ExitCode::CannotUpdate);
         std::wstring blocker;
         if (mInstall::Recover(s_.InstallRoot, &blocker) == mInstall::Recovery::Failed)
-            Refuse(blocker);
+            Refuse(blocker, mUnattended::ExitCode::CannotUpdate);
         PrepareWorkFolder();
+        StopIfCancelled();
         ReadArchiveFlags();
+        StopIfCancelled();
         // Everything that can fail on the archive or the record fails here, before anything is stopped.
         WriteExclusionList();
         Stage();
         CheckRecord();
+        StopIfCancelled();
+        s_.Cancellable = false;
+        progress_.LockCancel();
+        progress_.Step(mUnattended::Step::Closing, false);
         StopMenu();
         StopWrapper();
         StopAssociationTool();
@@ -618,16 +616,28 @@ void ApplyRun::Run() {
     } catch (...) {
         // A failure before any tool was commanded, or a Cancel: the suite is restarted all the same.
     }
+    const bool cancelled = s_.CancelRequested && s_.Cancellable;
     Restart();
     Quietly([&] { EnableWindow(applyButton, TRUE); });
-    busy.End();
+    progress_.End();
     s_.Applying = false;
+    s_.Cancellable = false;
+    s_.CancelRequested = false;
 
+    if (cancelled) {
+        s_.Exit = mUnattended::ExitCode::NotApplied;
+        mRunLog::Line(L"Cancelled before anything was stopped");
+    }
     if (!success_)
         return;
+    if (s_.Exit != mUnattended::ExitCode::CommandFailed)
+        s_.Exit = mUnattended::ExitCode::Applied;
     Quietly([&] {
-        ShowWindow(s_.hwnd, SW_SHOW);
-        mUnicodePatch::SetTopMost(s_.hwnd, true);
+        // Without a window (silent) the box is answered unseen.
+        if (!s_.Options.silent) {
+            ShowWindow(s_.hwnd, SW_SHOW);
+            mUnicodePatch::SetTopMost(s_.hwnd, true);
+        }
         Ask(L"UpdateDone", kOkInformation);
         ShowWindow(s_.hwnd, SW_HIDE);
         DoEvents();
@@ -644,7 +654,8 @@ void cmdApply_Click(FrmMainState& state) {
     if (state.Applying)
         return;
     try {
-        ApplyRun(state).Run();
+        ApplyProgress progress(state.hwnd);
+        ApplyRun(state, progress).Run();
     } catch (...) {
         state.Applying = false;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "container/xml_node.h"
+#include "patcher/unattended.h"
 #include "process/sevenzip_win.h"
 #include "support/handles_win.h"
 
@@ -23,6 +24,10 @@ struct FrmMainState {
     std::unique_ptr<c7z> Archiver;           // created on first use by the apply
     bool Applying = false;                   // an apply runs: requests to close wait for its end
     UniqueFile PatchFile;                    // the patch, held against writes: what was checked is applied
+    mUnattended::RunOptions Options;         // the switches the program was started with
+    mUnattended::ExitCode Exit = mUnattended::ExitCode::NotApplied;  // what the run ends with so far
+    bool Cancellable = false;                // the apply has stopped nothing yet: Cancel leaves all untouched
+    bool CancelRequested = false;            // Cancel was pressed while it could still be
 };
 
 namespace frmMain {
@@ -31,6 +36,11 @@ namespace frmMain {
 FrmMainState& State();
 // The text of `key` in the chosen language ("\n" already turned into CR LF).
 std::wstring Str(const std::wstring& key);
+
+// Every box of the patcher by its message key (text: the key's text when empty): shown, or under /silent
+// answered as a careful user would; logged with its English text and answer; the run's outcome noted
+// when the answer ends the run.
+int Ask(const std::wstring& key, UINT style, const std::wstring& text = L"", HWND owner = nullptr);
 
 // The apply, from the first step to the restart of the suite (apply_win.cpp).
 void cmdApply_Click(FrmMainState& state);

@@ -53,10 +53,6 @@ Resources g_resources;
 // A close asked for while an apply runs is carried out once the apply has restarted the suite.
 bool g_closePending = false;
 
-int Ask(const std::wstring& text, UINT style) {
-    return mUnicodePatch::MsgBox(text, style);
-}
-
 HWND Control(int id) {
     return GetDlgItem(g_state.hwnd, id);
 }
@@ -173,6 +169,21 @@ void SetUpWindow(HWND hwnd) {
 // Finds the installation: the one whose menu runs, or one the user picks. Empty root: the window unloads.
 LoadOutcome LocateInstallation(HWND hwnd) {
     FrmMainState& s = g_state;
+    if (!s.Options.dir.empty()) {
+        // Given on the command line: its menu, if it runs, is stopped and restarted as the found one's is.
+        std::wstring root = s.Options.dir;  // a full path already
+        while (root.size() > 1 && root.back() == L'\\')
+            root.pop_back();
+        if (!mGlobal::FileExists(root + L"\\Orvana.exe")) {
+            Ask(L"OrvNotFound", kOkCritical);
+            return LoadOutcome::Unload;
+        }
+        s.InstallRoot = root;
+        std::vector<DWORD> pids;
+        mAppClose::GetAppList(s.InstallRoots, L"*OrvanaMenu.exe", pids, 0);
+        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot);
+        return LoadOutcome::Open;
+    }
     s.InstallRoots = FindInstallations();
     if (s.InstallRoots.size() == 1) {
         s.InstallRoot = s.InstallRoots.front();
@@ -183,10 +194,10 @@ LoadOutcome LocateInstallation(HWND hwnd) {
         return LoadOutcome::Open;
     }
     if (s.InstallRoots.size() > 1) {
-        Ask(Str(L"MultipleOrvFound"), kOkInformation);
+        Ask(L"MultipleOrvFound", kOkInformation);
         return LoadOutcome::Unload;
     }
-    if (Ask(Str(L"OrvNotRunning"), kYesNoQuestion) != IDYES)
+    if (Ask(L"OrvNotRunning", kYesNoQuestion) != IDYES)
         return LoadOutcome::Unload;
     for (;;) {
         std::wstring folder = mUnicodePatch::BrowseForFolder(hwnd, Str(L"SelectFolderTitle"), L"");
@@ -199,7 +210,7 @@ LoadOutcome LocateInstallation(HWND hwnd) {
             s.InstallRoot = folder;
             return LoadOutcome::Open;
         }
-        Ask(Str(L"OrvNotFound"), kOkCritical);
+        Ask(L"OrvNotFound", kOkCritical);
     }
 }
 
@@ -214,7 +225,7 @@ bool RecoverDeadApply() {
             mInstall::Recover(g_state.InstallRoot, &blocker) != mInstall::Recovery::Failed)
             return true;
         lock.Release();
-        if (Ask(Str(L"CantUpdate") + L"\r\n\r\n" + blocker, MB_RETRYCANCEL | MB_ICONSTOP) != IDRETRY)
+        if (Ask(L"CantUpdate", MB_RETRYCANCEL | MB_ICONSTOP, Str(L"CantUpdate") + L"\r\n\r\n" + blocker) != IDRETRY)
             return false;
     }
 }
@@ -245,10 +256,11 @@ LoadOutcome Validate() {
         return LoadOutcome::Open;
     const mInstallCheck::VerdictMessage message = mInstallCheck::MessageFor(verdict);
     const mInstallCheck::Box box = message.box;
-    const int answer = Ask(mInstallCheck::VerdictText(verdict, s.Descriptor, Str(message.key)),
+    const int answer = Ask(message.key,
                            box == mInstallCheck::Box::OkCritical      ? kOkCritical
                            : box == mInstallCheck::Box::OkInformation ? kOkInformation
-                                                                      : kYesNoQuestion);
+                                                                      : kYesNoQuestion,
+                           mInstallCheck::VerdictText(verdict, s.Descriptor, Str(message.key)));
     if (verdict != Verdict::UpdateAlreadyDone)
         DisableApply();
     else if (answer != IDYES)
@@ -264,7 +276,7 @@ LoadOutcome LoadSteps(HWND hwnd) {
     std::wstring patchPath = mCmdLine::GetCmdVal(L"src", true, cmdText);
     std::optional<cXmlNode> descriptor = mGlobal::ExtractPatchXML(0, patchPath);
     if (!descriptor || descriptor->Name().empty()) {
-        Ask(L"Invalid patch file", kOkCritical);
+        Ask(L"InvalidPatch", kOkCritical, L"Invalid patch file");
         return LoadOutcome::Unload;
     }
     s.Descriptor = std::move(*descriptor);
@@ -292,7 +304,7 @@ LoadOutcome LoadSteps(HWND hwnd) {
 LoadOutcome Form_Load(HWND hwnd) {
     auto fail = [](int32_t number, const std::wstring& description) {
         TraceError(ErrorTraceLine(number, description, L"Sub frmMain.Form_Load"));
-        Ask(Str(L"CantUpdate"), kOkCritical);
+        Ask(L"CantUpdate", kOkCritical);
         return LoadOutcome::Unload;
     };
     try {
@@ -306,10 +318,21 @@ LoadOutcome Form_Load(HWND hwnd) {
     }
 }
 
+// While nothing is stopped yet, the apply can end at once without a trace: the archiver is stopped and the
+// apply leaves at its next step.
+void CancelApply() {
+    if (!g_state.Applying || !g_state.Cancellable)
+        return;
+    g_state.CancelRequested = true;
+    if (g_state.Archiver)
+        g_state.Archiver->Cancel();
+}
+
 void Form_Unload(HWND hwnd) {
     if (g_state.Applying) {
         // Closing now would stop the archiver's waits and leave the suite stopped: close after the restart.
         g_closePending = true;
+        CancelApply();
         return;
     }
     // The archiver's runner owns the hidden timer window; it goes with it.
@@ -320,7 +343,11 @@ void Form_Unload(HWND hwnd) {
 }
 
 void cmdCancel_Click(HWND hwnd) {
-    Form_Unload(hwnd);
+    // During an apply Cancel (and Esc) stops the apply, not the window.
+    if (g_state.Applying)
+        CancelApply();
+    else
+        Form_Unload(hwnd);
 }
 
 void OnApply(HWND hwnd) {
@@ -387,6 +414,26 @@ FrmMainState& State() {
 
 std::wstring Str(const std::wstring& key) {
     return mPatchStrings::GetString(g_state.Descriptor, g_state.StringsPos, key);
+}
+
+void SetOptions(const mUnattended::RunOptions& options) {
+    g_state.Options = options;
+}
+
+int ExitCode() {
+    return static_cast<int>(g_state.Exit);
+}
+
+int RunSilent() {
+    // The window is made but never shown: start-up and the apply run as they do for a user.
+    HWND hwnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRMMAIN), nullptr, DialogProc, 0);
+    if (!hwnd)
+        return ExitCode();
+    if (Form_Load(hwnd) == LoadOutcome::Open && IsWindowEnabled(Control(IDC_CMDAPPLY)))
+        OnApply(hwnd);
+    if (IsWindow(hwnd))
+        Form_Unload(hwnd);
+    return ExitCode();
 }
 
 HWND Show() {

@@ -71,9 +71,10 @@ bool c7z::Extract(const std::wstring& FileMask, const std::wstring& DestFolder, 
     return Trapped(L"Function c7z.Extract", false, [&] {
         if (fileName_.empty())
             return false;
+        const bool progress = progressSwitch_ && OnProgress;
         const std::wstring args =
-            sevenzip::ExtractArguments(FileMask, DestFolder, ExcludeFileList, ShortPath(fileName_));
-        return sevenzip::ReportSucceeded(Run7zip(args));
+            sevenzip::ExtractArguments(FileMask, DestFolder, ExcludeFileList, ShortPath(fileName_), progress);
+        return sevenzip::ReportSucceeded(Run7zip(args, progress));
     });
 }
 
@@ -119,7 +120,12 @@ std::wstring c7z::GetTmpFile() {
     });
 }
 
-std::wstring c7z::Run7zip(const std::wstring& arguments) {
+void c7z::Cancel() {
+    if (running_)
+        ShellPipe.Terminate();
+}
+
+std::wstring c7z::Run7zip(const std::wstring& arguments, bool withProgress) {
     // A second operation started from a window event during the wait is refused before it can
     // empty the report that the running one is still collecting.
     if (running_) {
@@ -134,9 +140,14 @@ std::wstring c7z::Run7zip(const std::wstring& arguments) {
     }
     // The runner's timer only ticks while window events run.
     running_ = true;
+    if (withProgress)
+        progress_.emplace();
     while (!finished_)
         SleepAndPump(kWaitStepMs);
     running_ = false;
+    progress_.reset();
+    if (!last7zReport_.empty())
+        progressSwitch_ = sevenzip::KnowsProgressSwitch(last7zReport_);
     return last7zReport_;
 }
 
@@ -167,6 +178,12 @@ std::wstring c7z::LoadFile(const std::wstring& path) {
 
 void c7z::ShellPipe_DataStream(std::wstring& StrData) {
     last7zReport_ += StrData;
+    if (!progress_)
+        return;
+    const int before = progress_->percent();
+    const int now = progress_->Feed(StrData);
+    if (now != before && OnProgress)
+        OnProgress(now);
 }
 
 void c7z::ShellPipe_OnFinish() {

@@ -2,8 +2,11 @@
 // hidden through the piped runner, waited for while window events go on, judged by its report.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 
+#include "process/sevenzip.h"
 #include "process/shell_pipe_win.h"
 
 class c7z {
@@ -31,13 +34,19 @@ class c7z {
     // One member as ANSI text; Done becomes true on success and is left alone otherwise.
     std::wstring GetFileContent(const std::wstring& FileName, bool& Done);
 
+    // The archiver's percentage (0 to 100) while an extraction runs, each time it moves. Asked for only from
+    // an archiver whose banner, seen in an earlier run, says that it knows the progress switch.
+    std::function<void(int percent)> OnProgress;
+    // Ends the running archiver; its operation then fails. Nothing when none runs.
+    void Cancel();
+
     // The system's temporary folder with its final backslash; empty on failure.
     std::wstring TmpPath();
     // A new empty file in the temporary folder; empty on failure.
     std::wstring GetTmpFile();
 
   private:
-    std::wstring Run7zip(const std::wstring& arguments);
+    std::wstring Run7zip(const std::wstring& arguments, bool withProgress = false);
     std::wstring ShortPath(const std::wstring& path);
     std::wstring LoadFile(const std::wstring& path);
     void ShellPipe_DataStream(std::wstring& StrData);
@@ -48,5 +57,7 @@ class c7z {
     std::wstring last7zReport_;
     bool finished_ = false;
     bool running_ = false;
+    bool progressSwitch_ = false;  // the archiver of the last report knows it
+    std::optional<sevenzip::ProgressReader> progress_;
     cShellPipe ShellPipe;
 };

@@ -262,6 +262,11 @@ bool cShellPipe::ShellRunAsAsync(const std::wstring& CmdLine,
     return true;
 }
 
+void cShellPipe::Terminate() {
+    if (Busy() && process_.process)
+        TerminateProcess(process_.process.get(), 1);
+}
+
 void cShellPipe::WritePipe(const std::wstring& StrData) {
     pendingInput_ += StrData;
 }

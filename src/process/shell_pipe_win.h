@@ -91,6 +91,8 @@ class cShellPipe {
                          const std::wstring& Password,
                          const std::wstring& Domain,
                          bool Visible);
+    // Ends the child being watched; its end then comes as usual, with OnFinish on the next tick.
+    void Terminate();
     // Queues text for the child's standard input; it is written on the next tick, after which the input
     // is closed (the child then reads end of file): queue it right after the start.
     void WritePipe(const std::wstring& StrData);

@@ -27,19 +27,6 @@ using e2e::kZet;
 using e2e::SharedLog;
 using e2e::WithoutStart;
 
-// Bytes that do not compress, so that damage to the packed data cannot miss them.
-std::string Noise(size_t size) {
-    std::string bytes(size, '\0');
-    uint32_t x = 2463534242u;
-    for (char& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<char>(x);
-    }
-    return bytes;
-}
-
 // Back in the idle state after an abandoned apply: the window open, apply enabled, the indicator gone.
 void ExpectIdleAgain(e2e::Program& patcher, HWND window) {
     EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDAPPLY); }, "apply to be enabled again"));
@@ -143,7 +130,7 @@ TEST(ApplyFailures, DamagedArchiveFailsBeforeAnythingIsStopped) {
         {kMenu, FakeBytes(L"fake_menu")},
         {L"absent.txt", "new"},
         {L"present.txt", "new"},
-        {L"noise.bin", Noise(256 << 10)},
+        {L"noise.bin", e2e::Noise(256 << 10)},
     });
     // Damage the packed data, not the header at the end: the listing still works, the extraction fails.
     for (size_t i = 64; i < archive.size() / 2; i += 97)
@@ -181,6 +168,32 @@ TEST(ApplyFailures, DamagedArchiveFailsBeforeAnythingIsStopped) {
     EXPECT_FALSE(fakes::Exists(work));
 
     CloseIdleWindow(patcher, window);
+    EXPECT_EQ(patcher.ExitCode(), 11u);
+
+    // A sound but large archive, held up while it is staged as a slow stick would hold it: Cancel stops the
+    // archiver, removes what was staged, and the installation and the suite stay as they were, the window idle.
+    // Many files: each one a round trip to the system, which is what makes a stick slow.
+    std::vector<e2e::ArchiveFile> many = e2e::ManyFiles(1500);
+    many.push_back({kMenu, FakeBytes(L"fake_menu")});
+    const std::wstring large = e2e::WritePatch(out.Path(L"orv large.exe"), e2e::MakeArchive(many, L"-mx0"), d.Text());
+    e2e::Program largePatcher;
+    HWND other = e2e::OpenPatcher(largePatcher, large);
+    ASSERT_TRUE(other);
+    e2e::Press(other, IDC_CMDAPPLY);
+    ASSERT_FALSE(e2e::StagedPercentages(largePatcher, other, large, 0).empty());
+    std::wstring largeWork = e2e::WorkFolderFor(large);
+    ASSERT_FALSE(largeWork.empty());
+    largeWork.pop_back();
+    EXPECT_TRUE(e2e::Enabled(other, IDCANCEL));
+    e2e::Press(other, IDCANCEL);
+    ExpectIdleAgain(largePatcher, other);
+    EXPECT_TRUE(e2e::RunningUnder(largeWork).empty());
+    EXPECT_FALSE(fakes::Exists(largeWork));
+    EXPECT_EQ(e2e::TreeDifferences(treeBefore, e2e::TreeSnapshot(orvana.root())), "");
+    for (const char* exe : {"OrvanaMenu.exe", "OrvanaAssoc.exe", "zet.exe"})
+        EXPECT_EQ(WithoutStart(log.EventsOf(exe, true)), (std::vector<std::string>{"1:args", "1:ready"})) << exe;
+    CloseIdleWindow(largePatcher, other);
+    EXPECT_EQ(largePatcher.ExitCode(), 14u);
 }
 
 // An archive whose data, or whose headers too, need a password: the archiver is never left waiting for one.
@@ -265,6 +278,32 @@ TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
         EXPECT_EQ(e2e::TreeDifferences(treeBefore, e2e::TreeSnapshot(orvana.root())), "") << e2e::Utf8(round.held);
     }
     CloseIdleWindow(patcher, window);
+    EXPECT_EQ(patcher.ExitCode(), 13u);
+
+    // Without a window the file in use cancels the apply as a careful user would: everything put back, the
+    // menu started again, and the account and the exit code say what happened.
+    HANDLE held = CreateFileW(orvana.Path(L"data\\in use.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::wstring runLog = out.Path(L"run.log");
+    e2e::Program silent;
+    ASSERT_TRUE(silent.Start(patch, L"/silent /log=\"" + runLog + L"\""));
+    EXPECT_TRUE(silent.WaitEnded(90000));
+    CloseHandle(held);
+    EXPECT_EQ(silent.ExitCode(), 11u);
+    EXPECT_EQ(e2e::TreeDifferences(treeBefore, e2e::TreeSnapshot(orvana.root())), "");
+    silent.WaitUntil(
+        [&] {
+            const std::vector<std::string> events = log.EventsOf("OrvanaMenu.exe");
+            return std::count(events.begin(), events.end(), "args /updated") >= restarts + 1;
+        },
+        "the menu's restart");
+    const std::vector<std::string> lines = e2e::RunLogLines(runLog);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Box ExtractError: An error occured during data decompression ! -> Cancel"),
+              lines.end());
+    EXPECT_EQ(lines.back(), "Outcome: 11 (extraction failed; nothing changed)");
 }
 
 // A patcher killed during the swap (or after its commit): the next start of a patch puts the installation

@@ -80,21 +80,40 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
         L"\"%ORV%\\OrvanaTools\\post.exe\" first /sleep=300|\"%ORV%\\OrvanaTools\\post.exe\" \"%TMPFLD%\" %LNG%";
     // Paths as users write them: "/" and ".." are the system's to resolve.
     d.DelAfter = L"%ORV%\\old.txt|%ORV%\\not there.txt|%ORV%/slashed.txt|%ORV%\\OrvanaTools\\..\\dotted.txt";
-    const std::string archive = e2e::MakeArchive({
+    std::vector<e2e::ArchiveFile> files = {
         {kWrapper, FakeBytes(L"fake_wrapper")},
         {kAssoc, FakeBytes(L"fake_assoc")},
         {kMenu, FakeBytes(L"fake_menu")},
         {L"OrvanaTools\\post.exe", FakeBytes(L"fake_post")},
         {kTool64, "tool64, new"},
         {L"readme.txt", "new readme"},
-    });
+    };
+    // Enough to stage for a while: the window then shows how far the archiver came.
+    for (e2e::ArchiveFile& file : e2e::ManyFiles(1500))
+        files.push_back(std::move(file));
+    const std::string archive = e2e::MakeArchive(files, L"-mx0");
     e2e::TempDir out;
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
+    const std::wstring runLog = out.Path(L"run log.txt");
 
     e2e::Program patcher;
-    HWND window = e2e::OpenPatcher(patcher, patch);
+    HWND window = e2e::OpenPatcher(patcher, patch, L"/log=\"" + runLog + L"\"");
     ASSERT_TRUE(window);
-    ApplyAndExpectSuccess(patcher, window);
+    e2e::Press(window, IDC_CMDAPPLY);
+    // The staging's percentages rise, then the suite is closed, when Cancel can no longer leave it untouched.
+    const std::vector<int> staged = e2e::StagedPercentages(patcher, window, patch);
+    ASSERT_GE(staged.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(staged.begin(), staged.end()));
+    EXPECT_LT(staged.front(), staged.back());
+    patcher.WaitUntil([&] { return e2e::Text(window, IDC_LBLSTATUS).rfind(L"Closing the suite", 0) == 0; },
+                      "the suite's closing", 90000);
+    EXPECT_FALSE(e2e::Enabled(window, IDCANCEL));
+    EXPECT_EQ(e2e::Text(window, IDC_LBLSTATUS), L"Closing the suite\x2026 (the suite is stopped: no cancelling now)");
+    const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(90000);
+    e2e::ExpectBox(done, L"UpdateDone", L"Update successful");
+    patcher.Answer(done, IDOK);
+    EXPECT_TRUE(patcher.WaitEnded());
+    EXPECT_EQ(patcher.ExitCode(), 0u);
 
     // Restarted programs announce themselves once their windows exist.
     patcher.WaitUntil(
@@ -186,6 +205,23 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     EXPECT_TRUE(e2e::WorkFoldersOf(patch).empty());
     EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
     e2e::SetBackupKey(false);
+
+    // The run's account: each step, each program closed and restarted, each command, the box, the outcome.
+    const std::string menu = root + "\\" + U8(kMenu);
+    const std::vector<std::string> lines = e2e::RunLogLines(runLog);
+    std::string account;
+    for (const std::string& line : lines)
+        account += line + "\n";
+    for (const std::string& line : std::vector<std::string>{"Patch " + U8(patch), std::string("Step: Preparing the update"), "Step: Closing the suite",
+          "Closing " + menu, "Closing " + root + "\\" + U8(kWrapper), "Closing " + root + "\\" + U8(kAssoc),
+          "Closing " + root + "\\" + U8(kTool), std::string("Step: Installing files"),
+          std::string("Files placed: 1506"), std::string("Step: Running post-install commands"),
+          "Running \"" + root + "\\OrvanaTools\\post.exe\" first /sleep=300", std::string("Step: Restarting the suite"),
+          "Restarting " + menu + " /updated", std::string("Box UpdateDone: Update successful -> OK"),
+          std::string("Outcome: 0 (applied)")}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << " not in\n" << account;
+    }
+    EXPECT_EQ(lines.back(), "Outcome: 0 (applied)");
 }
 
 // A patch saved inside the tools folder is itself a program "running from the tools folder".
@@ -293,6 +329,29 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
     EXPECT_TRUE(log.EventsOf("OrvanaMenu.exe").empty()) << log.Dump();
     EXPECT_TRUE(e2e::RunningUnder(orvana.root()).empty());
     EXPECT_FALSE(orvana.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+    EXPECT_EQ(patcher.ExitCode(), 0u);
+
+    // The same installation named on the command line, without a window: its running menu is closed and
+    // started again as the found one's is, and the run's account says so.
+    orvana.StartMenu();
+    d.PatchVersion = L"20141115000000";
+    const std::wstring quiet = e2e::WritePatch(
+        out.Path(L"orv quiet.exe"), e2e::MakeArchive({{L"readme.txt", "silent"}}), d.Text());
+    const std::wstring runLog = out.Path(L"quiet.log");
+    e2e::Program silent;
+    ASSERT_TRUE(silent.Start(quiet, L"/silent /dir=\"" + orvana.root() + L"\\\" /log=\"" + runLog + L"\""));
+    EXPECT_TRUE(silent.WaitEnded(90000));
+    EXPECT_EQ(silent.ExitCode(), 0u);
+    EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "silent");
+    EXPECT_NE(orvana.ReadBytes(L"OrvanaTools\\version.ver").find("<Patch>20141115000000</Patch>"), std::string::npos);
+    silent.WaitUntil([&] { return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0; }, "the menu's restart");
+    const std::string menu = U8(orvana.Path(kMenu));
+    EXPECT_EQ(e2e::RunLogLines(runLog),
+              (std::vector<std::string>{"Patch " + U8(quiet) + ", silent", "Step: Preparing the update",
+                                        "Step: Closing the suite", "Closing " + menu, "Step: Installing files",
+                                        "Files placed: 1", "Step: Running post-install commands",
+                                        "Step: Restarting the suite", "Restarting " + menu + " /updated",
+                                        "Box UpdateDone: Update successful -> OK", "Outcome: 0 (applied)"}));
 }
 
 // A patch made by ovpatch from two releases, applied to a copy of the old one that the user picks;

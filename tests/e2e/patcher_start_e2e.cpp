@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "e2e/harness/apply_support.h"
 #include "e2e/harness/install_builder.h"
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
@@ -140,7 +141,18 @@ TEST(PatcherStart, NotAPatch) {
         ASSERT_TRUE(patcher.Start(c.exe, c.args, kFrench));
         AnswerBox(patcher, L"InvalidPatch", L"Invalid patch file", IDOK);
         EXPECT_TRUE(patcher.WaitEnded());
+        EXPECT_EQ(patcher.ExitCode(), 1u);
     }
+    // "/?" tells the switches and exit codes before anything is read.
+    Program patcher;
+    ASSERT_TRUE(patcher.Start(plain, L"/?"));
+    const e2e::MessageBoxInfo help = patcher.WaitForMessageBox();
+    EXPECT_EQ(help.text.rfind(L"plain.exe [/silent] [/dir=<folder>] [/log=<file>]\r\n", 0), 0u) << e2e::Utf8(help.text);
+    EXPECT_NE(help.text.find(L"\r\n11\textraction failed; nothing changed\r\n"), std::wstring::npos);
+    EXPECT_EQ(help.ButtonIds(), (std::vector<int>{IDOK}));
+    patcher.Answer(help, IDOK);
+    EXPECT_TRUE(patcher.WaitEnded());
+    EXPECT_EQ(patcher.ExitCode(), 0u);
 }
 
 TEST(PatcherStart, SourceOptionWithBlankInPath) {
@@ -275,41 +287,43 @@ TEST(PatcherStart, InstallationCannotTakeThePatch) {
         std::function<void(e2e::Descriptor&)> describe;
         const wchar_t* key;
         std::wstring text;
+        DWORD exitCode;
     };
     const bool french = true;
     const Case cases[] = {
         {"archiver missing", [](Installation& o) { o.Remove(L"OrvanaTools\\Installer\\7z.dll"); }, nullptr,
-         L"CantUpdate", Typical(L"CantUpdate", french)},
+         L"CantUpdate", Typical(L"CantUpdate", french), 5},
         {"version file missing", [](Installation& o) { o.Remove(L"OrvanaTools\\version.ver"); }, nullptr, L"CantUpdate",
-         Typical(L"CantUpdate", french)},
+         Typical(L"CantUpdate", french), 5},
         {"version file root differs in letter case",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver",
                          Installation::VersionFileText(L"5.8", L"20141104134857", L"fr", L"orvanaVersion"));
          },
-         nullptr, L"CantUpdate", Typical(L"CantUpdate", french)},
+         nullptr, L"CantUpdate", Typical(L"CantUpdate", french), 5},
         // The patch is also already installed: the language check alone speaks.
         {"language mismatch",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver", Installation::VersionFileText(L"5.8", L"20141114055922", L"en"));
          },
-         [](e2e::Descriptor& d) { d.ORVLang = L"FR"; }, L"LangMismatch", L"This update applies only to a Orvana FR"},
+         [](e2e::Descriptor& d) { d.ORVLang = L"FR"; }, L"LangMismatch", L"This update applies only to a Orvana FR",
+         6},
         {"prerequisite missing",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver", Installation::VersionFileText(L"5.8", L"20141104134856"));
          },
-         nullptr, L"VersionMismatch", Typical(L"VersionMismatch", french)},
+         nullptr, L"VersionMismatch", Typical(L"VersionMismatch", french), 7},
         {"no Patch element, prerequisite set",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver",
                          L"<OrvanaVersion>\r\n\t<Version>5.8</Version>\r\n\t<Lang>fr</Lang>\r\n</OrvanaVersion>\r\n");
          },
-         nullptr, L"VersionMismatch", Typical(L"VersionMismatch", french)},
+         nullptr, L"VersionMismatch", Typical(L"VersionMismatch", french), 7},
         {"installation newer",
          [](Installation& o) {
              o.WriteText(L"OrvanaTools\\version.ver", Installation::VersionFileText(L"5.9", L"20150101000000"));
          },
-         nullptr, L"NoUpdateNeeded", Typical(L"NoUpdateNeeded", french)},
+         nullptr, L"NoUpdateNeeded", Typical(L"NoUpdateNeeded", french), 8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -329,6 +343,12 @@ TEST(PatcherStart, InstallationCannotTakeThePatch) {
         expected.applyEnabled = false;
         ExpectWindow(main, expected);
         CancelAndEnd(patcher, main);
+        EXPECT_EQ(patcher.ExitCode(), c.exitCode);
+        // Without a window the refusal is the exit code alone.
+        Program silent;
+        ASSERT_TRUE(silent.Start(patch.path(), L"/silent"));
+        EXPECT_TRUE(silent.WaitEnded());
+        EXPECT_EQ(silent.ExitCode(), c.exitCode);
     }
 }
 
@@ -352,6 +372,21 @@ TEST(PatcherStart, AlreadyApplied) {
         ASSERT_TRUE(patcher.Start(patch.path(), L"", kEnglish));
         AnswerTypical(patcher, L"UpdateAlreadyDone", false, IDNO);
         EXPECT_TRUE(patcher.WaitEnded());
+        EXPECT_EQ(patcher.ExitCode(), 9u);
+    }
+    {
+        SCOPED_TRACE("silent: answered No, and the account says so");
+        e2e::TempDir out;
+        const std::wstring runLog = out.Path(L"run.log");
+        Program patcher;
+        ASSERT_TRUE(patcher.Start(patch.path(), L"/silent /log=\"" + runLog + L"\""));
+        EXPECT_TRUE(patcher.WaitEnded());
+        EXPECT_EQ(patcher.ExitCode(), 9u);
+        EXPECT_EQ(e2e::RunLogLines(runLog),
+                  (std::vector<std::string>{
+                      "Patch " + e2e::Utf8(patch.path()) + ", silent",
+                      "Box UpdateAlreadyDone: This update has already been applied to your Orvana. Install it again? -> No",
+                      "Outcome: 9 (already applied)"}));
     }
 }
 
@@ -368,12 +403,25 @@ TEST(PatcherStart, DISABLED_HoldWindowForScreenshot) {
     sample.parent = fakes::Env(L"OV_SHOT_PARENT");
     Installation orvana(sample);
     orvana.StartMenu();
-    PatchFile patch(e2e::Descriptor{});
+    // With OV_SHOT_APPLYING the window is taken while it stages a large archive, held up half way.
+    const bool applying = !fakes::Env(L"OV_SHOT_APPLYING").empty();
+    e2e::TempDir dir{L"ov patch"};
+    const std::wstring patchPath = e2e::WritePatch(
+        dir.Path(L"orv_patch.exe"), applying ? e2e::MakeArchive(e2e::ManyFiles(3000), L"-mx0") : std::string("7z stand-in"),
+        e2e::Descriptor{}.Text());
     Program patcher;
-    ASSERT_TRUE(patcher.Start(patch.path()));
+    ASSERT_TRUE(patcher.Start(patchPath));
     HWND main = patcher.WaitForDialogWith(IDC_CMDAPPLY);
     ASSERT_TRUE(main);
+    if (applying) {
+        e2e::Press(main, IDC_CMDAPPLY);
+        ASSERT_FALSE(e2e::StagedPercentages(patcher, main, patchPath, 30).empty());
+    }
     ASSERT_TRUE(e2e::WriteFileBytes(shots + L"\\ready", e2e::Utf8(e2e::WindowText(main))));
     EXPECT_TRUE(patcher.WaitUntil([&] { return fakes::Exists(shots + L"\\done"); }, "the screenshot", 60000));
+    if (applying) {
+        e2e::Press(main, IDCANCEL);
+        patcher.WaitUntil([&] { return e2e::Enabled(main, IDC_CMDAPPLY); }, "the cancelled apply", 60000);
+    }
     CancelAndEnd(patcher, main);
 }

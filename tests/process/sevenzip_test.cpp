@@ -31,6 +31,8 @@ TEST(SevenZipCommandLine, ArgumentsAreByteExact) {
          L"x -y -r  -o\"D:\\My Suite\\\" \"C:\\DOCUME~1\\WORK\\patch.dat\" \"*.*\""},
         {"extract with exclusions", sevenzip::ExtractArguments(L"*.*", L"D:\\Suite", L"C:\\Work Dir\\exlude.txt", kArc),
          L"x -y -r  -x@\"C:\\Work Dir\\exlude.txt\"  -o\"D:\\Suite\" \"C:\\DOCUME~1\\WORK\\patch.dat\" \"*.*\""},
+        {"extract with progress", sevenzip::ExtractArguments(L"*.*", L"D:\\Suite", L"", kArc, true),
+         L"x -y -r -bsp1  -o\"D:\\Suite\" \"C:\\DOCUME~1\\WORK\\patch.dat\" \"*.*\""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.args, c.expected) << c.what;
@@ -82,6 +84,50 @@ TEST(SevenZipListing, WithoutSeparatorHeaderLinesCount) {
     EXPECT_EQ(sevenzip::ParseTechnicalListing(L"----------\nPath = a\nSize = 1"),
               L"----------\nPath = a\nSize = 1\r\n");
     EXPECT_EQ(sevenzip::ParseTechnicalListing(L" = x\r\nBlock = 1"), L" = x\r\n");
+}
+
+// The progress switch goes only to archivers that know it: an older one would refuse the whole line.
+TEST(SevenZipReport, ProgressSwitchFromTheBannerVersion) {
+    const std::vector<std::pair<std::wstring, bool>> cases = {
+        {L"\r\n7-Zip 26.03 (x86) : Copyright (c) 1999-2026 Igor Pavlov\r\n", true},
+        {L"\r\n7-Zip [32] 16.02 : Copyright (c) 1999-2016 Igor Pavlov\r\n", true},
+        {L"\r\n7-Zip (a) 19.00 (x64) : Copyright\r\n", true},
+        {L"\r\n7-Zip 15.05 beta\r\n", true},
+        {L"\r\n7-Zip 9.20  Copyright (c) 1999-2010 Igor Pavlov  2010-11-18\r\n", false},
+        {L"\r\n7-Zip [32] 9.20\r\n", false},
+        {L"", false},
+        {L"ERROR: 7-Zip 26.03 is not here\r\n", false},
+        {L"7-Zip 26", false},
+    };
+    for (size_t i = 0; i < cases.size(); ++i)
+        EXPECT_EQ(sevenzip::KnowsProgressSwitch(cases[i].first), cases[i].second) << "case " << i;
+}
+
+// The progress line as 7-Zip redraws it, cut into the pieces a pipe delivers.
+TEST(SevenZipReport, ProgressReadFromRedrawnLinesInAnyPieces) {
+    const std::wstring output =
+        L"\r\n7-Zip 26.03 (x86)\r\n\r\nScanning the drive for archives:\r\n  0M Scan C:\\w\\\r        \r"
+        L"1 file, 300 bytes\r\n\r\nExtracting archive: C:\\w\\patch.dat\r\n--\r\nPath = C:\\w\\patch.dat\r\n"
+        L"  0%\r    \r 7% 3 - 100% sure.txt\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b  73% - noise.bin\r                \r"
+        L"Everything is Ok\r\n\r\nSize:       30000000\r\n";
+    for (size_t piece : {output.size(), size_t{1}, size_t{3}, size_t{7}}) {
+        sevenzip::ProgressReader reader;
+        std::vector<int> seen;
+        for (size_t at = 0; at < output.size(); at += piece) {
+            const int percent = reader.Feed(output.substr(at, piece));
+            if (seen.empty() || seen.back() != percent)
+                seen.push_back(percent);
+        }
+        if (piece == output.size())
+            EXPECT_EQ(seen, (std::vector<int>{73}));
+        else
+            EXPECT_EQ(seen, (std::vector<int>{-1, 0, 7, 73})) << piece;
+    }
+    // A name longer than what is held back is never read as a percentage, wherever it is cut.
+    sevenzip::ProgressReader reader;
+    reader.Feed(L" 5% 1 - " + std::wstring(80, L'x'));
+    EXPECT_EQ(reader.Feed(L" 99% y\r"), 5);
+    EXPECT_EQ(reader.Feed(L"101%\r1000%\r12%x\r"), 5);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -169,6 +170,52 @@ TEST_F(SevenZipTest, ExtractLeavesOutTheListedFiles) {
     EXPECT_TRUE(FileExistsW(dest + L"\\data files\\a b.txt"));
     EXPECT_FALSE(FileExistsW(dest + L"\\OrvanaTools\\Tool.exe"));
     EXPECT_FALSE(FileExistsW(dest + L"\\readme.txt"));
+}
+
+// An archiver that knows the progress switch (its banner, seen in the listing, says so) reports how far it
+// came; a cancelled extraction ends at once and fails.
+TEST_F(SevenZipTest, ExtractReportsItsProgressAndStopsOnCancel) {
+    std::string noise(16 << 20, '\0');
+    uint32_t x = 2463534242u;
+    for (char& b : noise) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<char>(x);
+    }
+    root_->Make(L"src big\\noise.bin", noise);
+    noise.clear();
+    const std::wstring big = root_->Sub(L"arch ives\\big.7z");
+    ASSERT_EQ(proctest::RunAndWait(L"\"" + archiver_ + L"\" a -mx0 -y \"" + big + L"\" *", root_->Sub(L"src big")), 0);
+
+    c7z z;
+    Archive(z, big);
+    std::vector<int> seen;
+    z.OnProgress = [&](int percent) { seen.push_back(percent); };
+    EXPECT_FALSE(z.GetFileList(L"*", true).empty());
+    ASSERT_TRUE(z.Extract(L"*.*", root_->Sub(L"big out"), L"")) << z.Last7zReport().c_str();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GE(seen.front(), 0);
+    EXPECT_LE(seen.back(), 100);
+
+    // Cancelled once the archiver has said something: it never gets to its success line.
+    const std::wstring slow = root_->Sub(L"slow archiver\\7z.exe");
+    root_->Make(L"slow archiver\\.keep", "");
+    ASSERT_TRUE(CopyFileW(proctest::SelfPath().c_str(), slow.c_str(), FALSE));
+    z.SetPath7zip(slow);
+    cTimeOut user;
+    user.Tick = [&](float) {
+        if (!z.Last7zReport().empty())
+            z.Cancel();
+    };
+    user.SetTickIntervall(10);
+    user.SetEnabled(true);
+    EXPECT_FALSE(z.Extract(L"*.*", root_->Sub(L"big cancelled"), L""));
+    user.SetEnabled(false);
+    EXPECT_NE(z.Last7zReport().find(L"Path = first"), std::wstring::npos);
+    EXPECT_EQ(z.Last7zReport().find(L"Everything is Ok"), std::wstring::npos);
+    z.Cancel();  // with nothing running: nothing happens
 }
 
 TEST_F(SevenZipTest, TestsWholeArchiveAndOneMember) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
 
 #include <map>
 
@@ -141,6 +144,89 @@ void ProgramsEnder::EndAll() const {
     }
 }
 
+int FreezeProgramsUnder(const std::wstring& folder, bool frozen) {
+    const std::wstring prefix = folder + L"\\";
+    std::vector<DWORD> found;
+    for (const auto& [id, path] : Processes()) {
+        if (StartsWithNoCase(path, prefix))
+            found.push_back(id);
+    }
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (std::find(found.begin(), found.end(), entry.th32OwnerProcessID) == found.end())
+            continue;
+        if (HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+            if (frozen)
+                SuspendThread(thread);
+            else
+                ResumeThread(thread);
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
+    return static_cast<int>(found.size());
+}
+
+std::vector<int> StagedPercentages(Program& patcher, HWND window, const std::wstring& patchPath, int holdAt) {
+    const auto percent = [&] {
+        const std::wstring status = Text(window, IDC_LBLSTATUS);
+        const size_t at = status.find(L"\x2026 ");
+        if (status.rfind(L"Preparing the update", 0) != 0 || at == std::wstring::npos)
+            return -1;
+        return static_cast<int>(std::wcstol(status.c_str() + at + 2, nullptr, 10));
+    };
+    std::vector<int> seen;
+    std::wstring work;
+    const bool caught = patcher.WaitUntil(
+        [&] {
+            work = WorkFolderFor(patchPath);
+            if (percent() < 0 || work.empty())
+                return false;
+            work.pop_back();
+            return FreezeProgramsUnder(work) == 1;
+        },
+        "the archiver staging the archive", 60000);
+    for (int step = 0; caught && step < 600; ++step) {
+        const int now = percent();
+        if (now < 0)
+            break;
+        if (seen.empty() || seen.back() != now)
+            seen.push_back(now);
+        if (now >= holdAt || FreezeProgramsUnder(work, false) == 0)
+            break;
+        // Three readings show it rising; the rest goes at the archiver's own pace.
+        if (holdAt > 100 && seen.size() >= 3)
+            break;
+        Sleep(100);
+        FreezeProgramsUnder(work);
+        patcher.WaitUntil([] { return true; }, "a look at the window");
+    }
+    return seen;
+}
+
+std::vector<ArchiveFile> ManyFiles(int count) {
+    std::vector<ArchiveFile> files;
+    for (int i = 0; i < count; ++i)
+        files.push_back({L"data\\file" + std::to_wstring(i) + L".bin", Noise(16 << 10)});
+    return files;
+}
+
+std::vector<std::string> RunLogLines(const std::wstring& path) {
+    const std::string text = ReadFileBytes(path);
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find("\r\n", at);
+        if (end == std::string::npos)
+            end = text.size();
+        // "yyyy-mm-dd hh:mm:ss " in front of each line.
+        lines.push_back(end - at > 20 ? text.substr(at + 20, end - at - 20) : std::string());
+        at = end + 2;
+    }
+    return lines;
+}
+
 std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath) {
     std::wstring name = patchPath.substr(patchPath.find_last_of(L"\\/") + 1);
     const size_t dot = name.rfind(L'.');
@@ -230,8 +316,8 @@ Descriptor EnglishPatch() {
     return d;
 }
 
-HWND OpenPatcher(Program& patcher, const std::wstring& patchPath) {
-    if (!patcher.Start(patchPath))
+HWND OpenPatcher(Program& patcher, const std::wstring& patchPath, const std::wstring& args) {
+    if (!patcher.Start(patchPath, args))
         return nullptr;
     HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY);
     if (!window)

@@ -85,8 +85,23 @@ void SetBackupKey(bool present);
 // The typical patch with English texts only, so that every user language shows the same texts.
 Descriptor EnglishPatch();
 
-// Starts the patch, waits for its window with the apply button enabled, and returns the window.
-HWND OpenPatcher(Program& patcher, const std::wstring& patchPath);
+// Starts the patch (with `args`), waits for its window with the apply button enabled, and returns the window.
+HWND OpenPatcher(Program& patcher, const std::wstring& patchPath, const std::wstring& args = L"");
+
+// Suspends every process whose program lies under `folder`, as a slow disk would hold it up, or lets it go
+// on again (`frozen` false); returns how many it found. Ending a suspended process still works.
+int FreezeProgramsUnder(const std::wstring& folder, bool frozen = true);
+
+// The percentages the status line shows while the archive of `patchPath` is staged, its archiver held and
+// let go on in small steps as a slow stick would; it is left held once it shows `holdAt`, or let go at its
+// own pace after three readings when `holdAt` is above 100. Empty (and a failure) when the staging could
+// not be caught.
+std::vector<int> StagedPercentages(Program& patcher, HWND window, const std::wstring& patchPath, int holdAt = 101);
+// Small files that together take the archiver a while to write: its progress can then be followed.
+std::vector<ArchiveFile> ManyFiles(int count);
+
+// The lines of a run's log (UTF-8) without their date and time.
+std::vector<std::string> RunLogLines(const std::wstring& path);
 
 // Where the fake suite programs stand in a test installation.
 constexpr wchar_t kWrapper[] = L"OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";

@@ -67,6 +67,8 @@ struct ArchiveFile {
 // A 7z archive of `files`, packed by the real 7z.exe (OV_7Z_DIR); fails the test when it cannot.
 // `switches` go to the archiver as they are (e.g. L"-pSecret -mhe=on").
 std::string MakeArchive(const std::vector<ArchiveFile>& files, const std::wstring& switches = L"");
+// `size` bytes that do not compress, the same in every run.
+std::string Noise(size_t size);
 
 // Writes image + archive + descriptor (UTF-8) + marker to `patchPath` and returns that path. The image is
 // the OVPatcher.exe under test unless `image` is given.
