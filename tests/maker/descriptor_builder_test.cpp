@@ -217,12 +217,16 @@ TEST(DescriptorBuilder, ShippedLanguageFileHoldsTheMessageTable) {
         EXPECT_EQ(fr.ChildValue(m.key), swapped ? m.en : m.fr) << m.key;
         EXPECT_EQ(en.ChildValue(m.key), swapped ? m.fr : m.en) << m.key;
     }
-    // Nothing more: one closing tag a message in each block.
+    // The names of the apply's steps, in each language, and nothing more: one closing tag a message.
+    const wchar_t* const steps[] = {L"StepPreparing", L"StepClosing",    L"StepInstalling",
+                                    L"StepRunAfter",  L"StepRestarting", L"StepNoCancel"};
     for (const cXmlNode* block : {&fr, &en}) {
+        for (const wchar_t* step : steps)
+            EXPECT_FALSE(block->ChildValue(step).empty()) << step;
         size_t closings = 0;
         for (size_t at = block->XmlData.find(L"</"); at != std::wstring::npos; at = block->XmlData.find(L"</", at + 2))
             ++closings;
-        EXPECT_EQ(closings, typical::Messages().size());
+        EXPECT_EQ(closings, typical::Messages().size() + std::size(steps));
     }
 }
 
