@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -222,6 +223,26 @@ void Args::Unknown() const {
     if (option_)
         throw Failure{kUsage, "unknown option --" + name_ + " (see ovpatch --help)"};
     throw Failure{kUsage, "unexpected \"" + name_ + "\" (see ovpatch --help)"};
+}
+
+std::string Json(const std::string& text) {
+    std::string json = "\"";
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            json += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else if (b < 0x20 || b == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", b);
+            json += hex;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
 }
 
 }  // namespace ovpatch

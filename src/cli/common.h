@@ -125,4 +125,7 @@ int InspectCommand(const std::vector<std::string>& args, std::ostream& out, std:
 int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// `text` (UTF-8) as a JSON string, quotes included; control characters escaped.
+std::string Json(const std::string& text);
+
 }  // namespace ovpatch

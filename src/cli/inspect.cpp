@@ -77,26 +77,6 @@ std::optional<std::vector<ArchiveEntry>> ListPatchArchive(const std::string& pat
     }
 }
 
-std::string Json(const std::string& text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (c == '\n' || c == '\r' || c == '\t') {
-            json += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
-        } else if (b < 0x20 || b == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", b);
-            json += hex;
-        } else {
-            json += c;
-        }
-    }
-    return json + "\"";
-}
-
 template <typename T, typename Show>
 std::string JsonArray(const std::vector<T>& items, Show show) {
     std::string json = "[";

@@ -102,30 +102,7 @@ class Installation {
     std::wstring root_;
 };
 
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (b < 0x20) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", b);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
+using ovpatch::Json;
 std::string Json(const std::wstring& text) {
     return Json(Utf8(text));
 }
