@@ -34,12 +34,12 @@ using frmMaker::MakerSettings;
 
 enum class Kind { Path, Value, Switch };
 
-struct OptionSpec {
+struct BuildOption {
     const char* name;
     Kind kind;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr BuildOption kOptions[] = {
     {"image", Kind::Path},          {"archive", Kind::Path},         {"output", Kind::Path},
     {"langs", Kind::Path},          {"from", Kind::Path},            {"settings", Kind::Path},
     {"update-info-file", Kind::Path}, {"suite-version", Kind::Value}, {"patch-version", Kind::Value},
@@ -50,8 +50,8 @@ constexpr OptionSpec kOptions[] = {
     {"old", Kind::Path},            {"new", Kind::Path},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& o : kOptions) {
+const BuildOption* FindOption(const std::string& name) {
+    for (const BuildOption& o : kOptions) {
         if (name == o.name)
             return &o;
     }
@@ -81,16 +81,16 @@ std::vector<Entry> ParseBuild(const std::vector<std::string>& args) {
     std::vector<Entry> entries;
     Args walk(args);
     while (walk.Next()) {
-        const OptionSpec* spec = walk.IsOption() ? FindOption(walk.Name()) : nullptr;
-        if (!spec)
+        const BuildOption* option = walk.IsOption() ? FindOption(walk.Name()) : nullptr;
+        if (!option)
             walk.Unknown();
-        if (spec->kind != Kind::Switch) {
-            entries.push_back({spec->name, walk.Value()});
+        if (option->kind != Kind::Switch) {
+            entries.push_back({option->name, walk.Value()});
             continue;
         }
         // A switch alone is yes; "--name=no", and "--name no" as in a settings file, say otherwise.
         const bool valued = walk.HasInlineValue() || (walk.Peek() && YesNo(*walk.Peek()));
-        entries.push_back({spec->name, valued ? walk.Value() : "yes"});
+        entries.push_back({option->name, valued ? walk.Value() : "yes"});
     }
     return entries;
 }
@@ -120,14 +120,14 @@ std::vector<Entry> ReadSettingsFile(const std::string& path) {
         if (equals == std::string::npos)
             throw Failure{kUsage, where + "no \"=\" in \"" + trimmed + "\" (settings are written name = value)"};
         const std::string key = Trim(trimmed.substr(0, equals));
-        const OptionSpec* spec = FindOption(key);
-        if (!spec || key == "settings")
+        const BuildOption* option = FindOption(key);
+        if (!option || key == "settings")
             throw Failure{kUsage, where + "unknown setting \"" + key + "\""};
         // The value runs to the end of the line: an update text may end in blanks.
         const std::string value = trimmed.substr(equals + 1);
         const size_t start = value.find_first_not_of(" \t");
         std::string v = start == std::string::npos ? std::string() : value.substr(start);
-        if (spec->kind == Kind::Path && !v.empty() && fs::path(v).is_relative())
+        if (option->kind == Kind::Path && !v.empty() && fs::path(v).is_relative())
             v = (fs::path(path).parent_path() / v).string();
         entries.push_back({key, v});
     }
