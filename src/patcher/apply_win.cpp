@@ -428,10 +428,11 @@ void ApplyRun::StopOtherTools() {
     std::vector<DWORD> pids;
     Op([&] { ListOtherPrograms(mAppClose::EscapeWildcard(s_.InstallRoot) + kToolsFolder + L"*.*", paths, pids); });
     for (size_t i = 0; i < paths.size(); ++i) {
-        if (ActionForTool(paths[i]) != ToolAction::Leave)
+        const ToolAction action = ActionForTool(paths[i]);
+        if (action != ToolAction::Leave)
             mRunLog::Line(L"Closing " + paths[i]);
         Op([&] {
-            switch (ActionForTool(paths[i])) {
+            switch (action) {
                 case ToolAction::Quit:
                     if (mAppClose2::QuitProcess(pids[i], 500, true))
                         zetPath_ = paths[i];

@@ -11,6 +11,7 @@
 #include "patcher/apply.h"
 #include "process/process_test_support_win.h"
 #include "support/file_system_win.h"
+#include "support/noise.h"
 #include "support/trace.h"
 
 namespace {
@@ -175,14 +176,7 @@ TEST_F(SevenZipTest, ExtractLeavesOutTheListedFiles) {
 // An archiver that knows the progress switch (its banner, seen in the listing, says so) reports how far it
 // came; a cancelled extraction ends at once and fails.
 TEST_F(SevenZipTest, ExtractReportsItsProgressAndStopsOnCancel) {
-    std::string noise(16 << 20, '\0');
-    uint32_t x = 2463534242u;
-    for (char& b : noise) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<char>(x);
-    }
+    std::string noise = testdata::Noise(16 << 20);
     root_->Make(L"src big\\noise.bin", noise);
     noise.clear();
     const std::wstring big = root_->Sub(L"arch ives\\big.7z");

@@ -160,16 +160,4 @@ std::wstring WritePatch(const std::wstring& patchPath,
     return patchPath;
 }
 
-std::string Noise(size_t size) {
-    std::string bytes(size, '\0');
-    uint32_t x = 2463534242u;
-    for (char& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<char>(x);
-    }
-    return bytes;
-}
-
 }  // namespace e2e

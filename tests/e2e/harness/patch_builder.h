@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fakes/fake_launch_win.h"
+#include "support/noise.h"
 
 namespace e2e {
 
@@ -68,7 +69,7 @@ struct ArchiveFile {
 // `switches` go to the archiver as they are (e.g. L"-pSecret -mhe=on").
 std::string MakeArchive(const std::vector<ArchiveFile>& files, const std::wstring& switches = L"");
 // `size` bytes that do not compress, the same in every run.
-std::string Noise(size_t size);
+using testdata::Noise;
 
 // Writes image + archive + descriptor (UTF-8) + marker to `patchPath` and returns that path. The image is
 // the OVPatcher.exe under test unless `image` is given.
