@@ -71,10 +71,10 @@ class cTimeOut {
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-// Runs one child at a time. DataStream carries each piece of the child's standard output
-// (decoded from the ANSI code page); OnFinish follows once the child has ended, and the last
-// DataStream of a run comes on the same tick, right before it. The child's standard error is not
-// captured.
+// Runs one child at a time. DataStream carries each piece of the child's standard output (decoded
+// from the ANSI code page; it goes to a temporary file, or to a pipe where no such file can be made);
+// OnFinish follows once the child has ended, and the last DataStream of a run comes on the same tick,
+// right before it. The child's standard error is not captured.
 class cShellPipe {
   public:
     cShellPipe();
@@ -113,6 +113,7 @@ class cShellPipe {
     int32_t pipeMode_ = 0;
     UniqueHandle outRead_;
     UniqueHandle outWrite_;
+    bool outIsFile_ = false;  // the child's output goes to a temporary file, not to a pipe
     UniqueHandle inRead_;
     UniqueHandle inWrite_;
     std::wstring pendingInput_;

@@ -57,6 +57,22 @@ std::wstring Ansi(const std::string& bytes) {
     return out;
 }
 
+// The runner's temporary output files present in the temporary folder.
+int OutputFilesLeft() {
+    wchar_t folder[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, folder);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((std::wstring(folder) + L"ovo*.tmp").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    int n = 0;
+    do
+        ++n;
+    while (FindNextFileW(find, &fd));
+    FindClose(find);
+    return n;
+}
+
 TEST(ShellPipe, SilentChildFinishesWithoutData) {
     cShellPipe pipe;
     Recorder rec;
@@ -146,7 +162,7 @@ TEST(ShellPipe, OutputIsAnsiTextNotUtf8) {
 }
 
 TEST(ShellPipe, TalkativeChildLosesNothing) {
-    // Far more than a pipe holds between two ticks: the child is slowed down, nothing is lost.
+    // Far more than one read takes, and than a pipe holds between two ticks: nothing is lost.
     const size_t n = 600 * 1024 + 17;
     std::wstring expected;
     for (unsigned line = 0; expected.size() < n; ++line)
@@ -207,6 +223,7 @@ TEST(ShellPipe, RunnerIsReusableAndDoesNotKeepOldHandles) {
         else
             EXPECT_LE(handles, handlesAfterFirst + 2) << "handles pile up from run to run";
     }
+    EXPECT_EQ(OutputFilesLeft(), 0) << "the output of a finished run is not deleted";
 
     // The same object also runs without pipes: only the end is reported.
     rec = Recorder();
@@ -232,6 +249,8 @@ TEST(ShellPipe, DestroyingTheRunnerEndsTheChild) {
     EXPECT_EQ(code, 0u);
     CloseHandle(child);
     EXPECT_FALSE(rec.finished);
+    // The child's end of the output file closes a moment after the child ends.
+    EXPECT_TRUE(PumpUntil([] { return OutputFilesLeft() == 0; }, kDeadlineMs)) << "its output file is left";
 }
 
 TEST(TimeOut, TicksThenTimesOutOnceAndStops) {
