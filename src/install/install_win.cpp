@@ -143,16 +143,47 @@ bool KeepsPermissions(const std::wstring& path) {
            (flags & FILE_PERSISTENT_ACLS);
 }
 
-// A renamed file keeps the permissions it had in the staging folder, where extracting in place made it
-// take its folder's: an empty, unprotected list takes the inherited entries of its new folder (and
-// passes them on to what a folder holds).
-void InheritFromFolder(const std::wstring& path) {
-    ACL empty;
-    if (InitializeAcl(&empty, sizeof(empty), ACL_REVISION))
-        SetNamedSecurityInfoW(const_cast<wchar_t*>(Long(path).c_str()), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &empty, nullptr);
+// What a folder passes on to the files made in it: its permissions, as bytes to compare; empty when they
+// cannot be read.
+std::string FolderPermissions(const std::wstring& folder) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetNamedSecurityInfoW(Long(folder).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &dacl, nullptr, &sd) != ERROR_SUCCESS)
+        return std::string();
+    std::string bytes = dacl ? std::string(reinterpret_cast<const char*>(dacl), dacl->AclSize) : std::string(1, '-');
+    LocalFree(sd);
+    return bytes;
 }
+
+// A renamed file keeps the permissions it had in the staging folder, where extracting in place made it
+// take its folder's. Where the two folders pass on different ones, an empty, unprotected list makes it
+// take the inherited entries of its new folder (and pass them on to what a folder holds). Files come
+// folder by folder, so the folders are compared once per pair.
+class Permissions {
+  public:
+    explicit Permissions(bool volumeKeepsThem) : kept_(volumeKeepsThem) {}
+    void Inherit(const std::wstring& from, const std::wstring& target) {
+        if (!kept_)
+            return;
+        const std::wstring pair = mGlobal::FilePathOnly(from) + L"|" + mGlobal::FilePathOnly(target);
+        if (pair != lastPair_) {
+            lastPair_ = pair;
+            const std::string staged = FolderPermissions(mGlobal::FilePathOnly(from));
+            differ_ = staged.empty() || staged != FolderPermissions(mGlobal::FilePathOnly(target));
+        }
+        ACL empty;
+        if (differ_ && InitializeAcl(&empty, sizeof(empty), ACL_REVISION))
+            SetNamedSecurityInfoW(const_cast<wchar_t*>(Long(target).c_str()), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  &empty, nullptr);
+    }
+
+  private:
+    bool kept_;
+    std::wstring lastPair_;
+    bool differ_ = true;
+};
 
 // The staged file into its place; across volumes a copy beside the target, then a rename, so that the
 // target is never half written.
@@ -515,15 +546,14 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<st
 
 bool StagedSwap::Swap(const std::function<void(size_t placed, size_t planned)>& placed) {
     moved_ = true;
-    inherit_ = KeepsPermissions(root_ + L"\\");
+    Permissions permissions(KeepsPermissions(root_ + L"\\"));
     // A folder the archive brings where none is goes in one rename, with all it holds; its files stay
     // journaled one by one, so that the undo does not care how they came.
     std::vector<std::wstring> whole;
     for (const auto& [staged, target] : wholeFolders_) {
         if (MakeParent(target) && Move(staged, target)) {
             whole.push_back(target + L"\\");
-            if (inherit_)
-                InheritFromFolder(target);
+            permissions.Inherit(staged, target);
         }
     }
     const auto inWhole = [&](const std::wstring& path) {
@@ -563,8 +593,7 @@ bool StagedSwap::Swap(const std::function<void(size_t placed, size_t planned)>& 
             RollBack();
             return false;
         }
-        if (inherit_)
-            InheritFromFolder(e.target);
+        permissions.Inherit(e.staged, e.target);
         if (placed)
             placed(++done, planned);
     }

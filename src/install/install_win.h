@@ -84,7 +84,6 @@ class StagedSwap {
     bool moved_ = false;
     // Staged folders whose targets do not exist yet: each goes in one rename (staged, target).
     std::vector<std::pair<std::wstring, std::wstring>> wholeFolders_;
-    bool inherit_ = false;  // the volume keeps permissions: placed files take their folder's
 };
 
 }  // namespace mInstall

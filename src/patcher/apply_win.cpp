@@ -167,6 +167,7 @@ class ApplyRun {
   public:
     ApplyRun(FrmMainState& state, ApplyProgress& progress) : s_(state), progress_(progress) {}
     void Run();
+    bool RecoverWithSuiteStopped(const std::function<bool()>& recover);
 
   private:
     // Runs one operation. Until a tool has been sent its end command a failure abandons the steps for the
@@ -649,7 +650,33 @@ void ApplyRun::Run() {
     PostMessageW(s_.hwnd, WM_CLOSE, 0, 0);
 }
 
+// Every program the apply would stop, as if the archive brought them all; the menu only when it runs (the
+// apply starts it in any case).
+bool ApplyRun::RecoverWithSuiteStopped(const std::function<bool()>& recover) {
+    menuRestart_ = !s_.MenuExePath.empty() && ProgramIsRunning(s_.MenuExePath);
+    wrapperInPatch_ = assocInPatch_ = exeInPatch_ = true;
+    bool recovered = false;
+    try {
+        progress_.Step(mUnattended::Step::Closing, false);
+        StopMenu();
+        StopWrapper();
+        StopAssociationTool();
+        StopOtherTools();
+        recovered = recover();
+    } catch (...) {
+        // A menu that would not close and a Cancel: the programs stopped so far are started again.
+    }
+    Restart();
+    progress_.End();
+    return recovered;
+}
+
 }  // namespace
+
+bool RecoverWithSuiteStopped(FrmMainState& state, const std::function<bool()>& recover) {
+    ApplyProgress progress(state.hwnd);
+    return ApplyRun(state, progress).RecoverWithSuiteStopped(recover);
+}
 
 void cmdApply_Click(FrmMainState& state) {
     if (state.Applying)

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,5 +45,9 @@ int Ask(const std::wstring& key, UINT style, const std::wstring& text = L"", HWN
 
 // The apply, from the first step to the restart of the suite (apply_win.cpp).
 void cmdApply_Click(FrmMainState& state);
+
+// The suite's programs stopped as the apply stops them, `recover` run, and the programs started again:
+// what a dead apply's recovery needs when they hold its files. Whether `recover` succeeded.
+bool RecoverWithSuiteStopped(FrmMainState& state, const std::function<bool()>& recover);
 
 }  // namespace frmMain

@@ -215,18 +215,23 @@ LoadOutcome LocateInstallation(HWND hwnd) {
 }
 
 // An apply that died (killed, power cut) is undone, or finished when it had committed, before anything
-// looks at the installation. One that still runs holds the lock and is left alone. When a file stops it
-// (a program of the suite holds it), the user hears which and may try again once it is free.
+// looks at the installation. One that still runs holds the lock and is left alone. When a file stops it,
+// the user hears which; Retry tries again, and if the file is still held stops the suite's programs as
+// an apply would, tries once more and starts them again.
 bool RecoverDeadApply() {
-    for (;;) {
+    std::wstring blocker;
+    const auto recover = [&] {
         mInstall::InstallLock lock;
-        std::wstring blocker;
-        if (!lock.Acquire(g_state.InstallRoot) ||
-            mInstall::Recover(g_state.InstallRoot, &blocker) != mInstall::Recovery::Failed)
-            return true;
-        lock.Release();
+        return !lock.Acquire(g_state.InstallRoot) ||
+               mInstall::Recover(g_state.InstallRoot, &blocker) != mInstall::Recovery::Failed;
+    };
+    if (recover())
+        return true;
+    for (;;) {
         if (Ask(L"CantUpdate", MB_RETRYCANCEL | MB_ICONSTOP, Str(L"CantUpdate") + L"\r\n\r\n" + blocker) != IDRETRY)
             return false;
+        if (recover() || RecoverWithSuiteStopped(g_state, recover))
+            return true;
     }
 }
 

@@ -355,25 +355,29 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
         e2e::TempDir out;
         const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}),
                                                    e2e::EnglishPatch().Text());
-        // Not committed, an added file held open stops the recovery: the start names it, and Retry
-        // finishes once it is free.
+        // Not committed, an added file that a tool of the suite holds open stops the recovery: the start names
+        // it, and Retry stops the suite as an apply would, finishes, and starts the menu again.
         const std::wstring held = orvana.Path(L"New\\Deeper\\c.txt");
-        UniqueFile hold(committed ? INVALID_HANDLE_VALUE
-                                  : CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, 0, nullptr));
-        ASSERT_EQ(static_cast<bool>(hold), !committed);
+        const fakes::FakeProcess* holder =
+            committed ? nullptr : &orvana.StartFake(L"fake_tool", e2e::kTool, L"/hold=" + held);
         e2e::Program patcher;
         ASSERT_TRUE(patcher.Start(patch));
         if (!committed) {
             const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
             EXPECT_EQ(box.text, L"Unable to apply this update to your Orvana\r\n\r\n" + held);
             EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));
-            hold.reset();
             patcher.Answer(box, IDRETRY);
         }
         HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
         ASSERT_TRUE(window) << committed;
         EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDAPPLY); }, "apply to be enabled"));
+        if (holder) {
+            EXPECT_TRUE(holder->HasLogged("WM_CLOSE"));
+            EXPECT_FALSE(holder->Running());
+            orvana.Remove(L"OrvanaTools\\Tool");
+            EXPECT_TRUE(patcher.WaitUntil([&] { return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0; },
+                                          "the menu's restart"));
+        }
         EXPECT_EQ(e2e::TreeDifferences(expected, e2e::TreeSnapshot(orvana.root())), "") << committed;
         CloseIdleWindow(patcher, window);
     }

@@ -34,7 +34,8 @@
 // stubborn menu give in by deleting it (the patcher restarts programs with its own arguments, so a side file
 // is the switch that survives that). "/askonclose" makes WM_CLOSE open a new top-level window, as a program
 // asking whether to save would, instead of closing. "/propvalue=N" sets the value of the instance property
-// (default 1).
+// (default 1). "/hold=<path>", last among the arguments, keeps that file open (no one may move or delete
+// it) until the program ends, as a program of the suite holds its own files.
 //
 // Every fake ends by itself after OV_FAKE_LIFETIME_S seconds (default 600), so that a test that fails half
 // way leaves nothing running for long.
@@ -294,6 +295,10 @@ inline int Run(HINSTANCE instance, const Behaviour& behaviour) {
     Current() = &behaviour;
     Log(L"start", ToUtf8(GetCommandLineW()));
     Log(L"args", ToUtf8(ArgsAfterProgram()));
+    const std::wstring args = ArgsAfterProgram();
+    if (const size_t at = args.find(L"/hold="); at != std::wstring::npos)
+        CreateFileW(args.substr(at + 6).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);  // closed when the program ends
     if (RelayEndCommand(behaviour)) {
         Log(L"exit", "0");
         return 0;
