@@ -57,20 +57,22 @@ std::wstring Ansi(const std::string& bytes) {
     return out;
 }
 
-// The runner's temporary output files present in the temporary folder.
-int OutputFilesLeft() {
+// Whether the runner's temporary output files are gone from the temporary folder. The child's end of one
+// closes a moment after the child has ended, so this waits for it.
+bool OutputFilesGone() {
     wchar_t folder[MAX_PATH + 1];
     GetTempPathW(MAX_PATH + 1, folder);
-    WIN32_FIND_DATAW fd;
-    HANDLE find = FindFirstFileW((std::wstring(folder) + L"ovo*.tmp").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE)
-        return 0;
-    int n = 0;
-    do
-        ++n;
-    while (FindNextFileW(find, &fd));
-    FindClose(find);
-    return n;
+    const std::wstring pattern = std::wstring(folder) + L"ovo*.tmp";
+    return PumpUntil(
+        [&] {
+            WIN32_FIND_DATAW fd;
+            HANDLE find = FindFirstFileW(pattern.c_str(), &fd);
+            if (find == INVALID_HANDLE_VALUE)
+                return true;
+            FindClose(find);
+            return false;
+        },
+        kDeadlineMs);
 }
 
 TEST(ShellPipe, SilentChildFinishesWithoutData) {
@@ -223,7 +225,7 @@ TEST(ShellPipe, RunnerIsReusableAndDoesNotKeepOldHandles) {
         else
             EXPECT_LE(handles, handlesAfterFirst + 2) << "handles pile up from run to run";
     }
-    EXPECT_EQ(OutputFilesLeft(), 0) << "the output of a finished run is not deleted";
+    EXPECT_TRUE(OutputFilesGone()) << "the output of a finished run is not deleted";
 
     // The same object also runs without pipes: only the end is reported.
     rec = Recorder();
@@ -249,8 +251,7 @@ TEST(ShellPipe, DestroyingTheRunnerEndsTheChild) {
     EXPECT_EQ(code, 0u);
     CloseHandle(child);
     EXPECT_FALSE(rec.finished);
-    // The child's end of the output file closes a moment after the child ends.
-    EXPECT_TRUE(PumpUntil([] { return OutputFilesLeft() == 0; }, kDeadlineMs)) << "its output file is left";
+    EXPECT_TRUE(OutputFilesGone()) << "its output file is left";
 }
 
 TEST(TimeOut, TicksThenTimesOutOnceAndStops) {
