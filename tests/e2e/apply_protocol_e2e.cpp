@@ -29,6 +29,15 @@ std::string U8(const std::wstring& text) {
     return e2e::Utf8(text);
 }
 
+// No installation running: the patcher asks whether to pick its folder; Yes, and its folder picker.
+HWND AgreeToPickTheFolder(e2e::Program& patcher) {
+    const e2e::MessageBoxInfo notRunning = patcher.WaitForMessageBox();
+    e2e::ExpectBox(notRunning, L"OrvNotRunning",
+                   L"The Orvana is not running.\r\nWould you like to select its folder manually ?");
+    patcher.Answer(notRunning, IDYES);
+    return patcher.WaitForFolderPicker();
+}
+
 // Presses apply, expects the success box, and waits for the program to end.
 void ApplyAndExpectSuccess(e2e::Program& patcher, HWND window) {
     e2e::Press(window, IDC_CMDAPPLY);
@@ -307,12 +316,8 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
 
     e2e::Program patcher;
     ASSERT_TRUE(patcher.Start(patch));
-    const e2e::MessageBoxInfo notRunning = patcher.WaitForMessageBox();
-    e2e::ExpectBox(notRunning, L"OrvNotRunning",
-                   L"The Orvana is not running.\r\nWould you like to select its folder manually ?");
-    patcher.Answer(notRunning, IDYES);
     // A folder that is not an installation first: refused, and the picker comes again.
-    HWND picker = patcher.WaitForFolderPicker();
+    HWND picker = AgreeToPickTheFolder(patcher);
     ASSERT_TRUE(picker);
     e2e::PickFolder(picker, patcher.pid(), orvana.Path(L"OrvanaTools"));
     const e2e::MessageBoxInfo notFound = patcher.WaitForMessageBox();
@@ -362,11 +367,7 @@ TEST(ApplyProtocol, PatchMadeFromTwoReleasesTakesTheOldOneToTheNew) {
         GTEST_SKIP() << "run by ovpatch_release.sh, which makes the patch";
     e2e::Program patcher;
     ASSERT_TRUE(patcher.Start(folder + L"\\patch.exe"));
-    const e2e::MessageBoxInfo notRunning = patcher.WaitForMessageBox();
-    e2e::ExpectBox(notRunning, L"OrvNotRunning",
-                   L"The Orvana is not running.\r\nWould you like to select its folder manually ?");
-    patcher.Answer(notRunning, IDYES);
-    HWND picker = patcher.WaitForFolderPicker();
+    HWND picker = AgreeToPickTheFolder(patcher);
     ASSERT_TRUE(picker);
     e2e::PickFolder(picker, patcher.pid(), folder + L"\\inst");
     HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY);
