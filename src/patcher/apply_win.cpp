@@ -492,9 +492,9 @@ void ApplyRun::RunAfterCommands() {
     std::vector<std::wstring> commands;
     Op([&] { commands = SplitList(Descriptor(L"RunAfter")); });
     progress_.Step(mUnattended::Step::RunningCommands, !commands.empty());
-    for (size_t done = 0; done < commands.size(); ++done) {
-        progress_.Percent(static_cast<int>(done * 100 / commands.size()));
-        const std::wstring command = Substitute(commands[done], values);
+    for (size_t i = 0; i < commands.size(); ++i) {
+        progress_.Percent(static_cast<int>(i * 100 / commands.size()));
+        const std::wstring command = Substitute(commands[i], values);
         mRunLog::Line(L"Running " + command);
         for (;;) {
             bool done = false;
