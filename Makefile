@@ -4,9 +4,23 @@ BUILD ?= build
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 B := $(abspath $(BUILD))
-# Where the kernel cannot start 32-bit programs, Wine runs the x86_64 build of every test program
-# while the shipped 32-bit program is still built and checked.
-TEST_ARCH ?= $(shell scripts/test_arch.sh)
+# Each step's time goes to one file, printed at the end of `make test`.
+TIMES := $(B)/times.txt
+T := scripts/timed.sh $(TIMES)
+# Set-up runs before anything else is decided, so that the choice below sees what it installed. A goal
+# other than setup and clean runs it once, here.
+ifneq ($(filter-out clean setup,$(or $(MAKECMDGOALS),setup)),)
+ifndef OV_SETUP_DONE
+ifneq ($(shell mkdir -p $(B) && echo "start $$(date +%s)" >$(TIMES) && $(T) set-up scripts/setup.sh $(BUILD) >&2; echo $$?),0)
+$(error set-up failed (see above))
+endif
+export OV_SETUP_DONE := 1
+endif
+endif
+# Where 32-bit Wine cannot run (the kernel cannot start 32-bit programs, or 32-bit Wine could not be
+# installed), Wine runs the x86_64 build of every test program while the shipped 32-bit program is
+# still built and checked. TEST_ARCH=i686 or TEST_ARCH=x86_64 forces either.
+TEST_ARCH ?= $(shell scripts/test_arch.sh $(BUILD))
 # The shipped program (win/) is built with the win32 thread model; the tests need the posix one, so they
 # have their own build folder even where they run the 32-bit build. Where 32-bit programs cannot run, the
 # 32-bit test tree is still compiled (not run), so that a fault only the i686 compiler sees fails the build.
@@ -23,7 +37,7 @@ WIN_OPTS := -DOV_TOOLS_DIR=$(B)/tools -DOV_NATIVE_DIR=$(B)/native -DOV_FUZZ_DIR=
 .PHONY: setup configure banner build test fuzz clean release bench robustness demo screenshots
 
 setup:
-	@scripts/setup.sh $(BUILD)
+	@$(if $(OV_SETUP_DONE),:,scripts/setup.sh $(BUILD))
 
 $(B)/native/build.ninja:
 	cmake --preset native -B $(B)/native >/dev/null
@@ -42,19 +56,19 @@ configure: setup $(B)/native/build.ninja $(B)/fuzz/build.ninja $(B)/cli/build.ni
            $(TESTDIR)/build.ninja $(if $(COMPILE_ONLY),$(COMPILE_ONLY)/build.ninja)
 
 build: configure
-	cmake --build $(B)/native -j $(JOBS)
-	cmake --build $(B)/fuzz -j $(JOBS)
-	cmake --build $(B)/cli -j $(JOBS)
-	cmake --build $(B)/win -j $(JOBS)
-	cmake --build $(TESTDIR) -j $(JOBS)
-	$(if $(COMPILE_ONLY),cmake --build $(COMPILE_ONLY) -j $(JOBS))
+	@$(T) "build native" cmake --build $(B)/native -j $(JOBS)
+	@$(T) "build fuzz" cmake --build $(B)/fuzz -j $(JOBS)
+	@$(T) "build cli" cmake --build $(B)/cli -j $(JOBS)
+	@$(T) "build win" cmake --build $(B)/win -j $(JOBS)
+	@$(T) "build $(notdir $(TESTDIR))" cmake --build $(TESTDIR) -j $(JOBS)
+	$(if $(COMPILE_ONLY),@$(T) "build $(notdir $(COMPILE_ONLY)) (compiled only)" cmake --build $(COMPILE_ONLY) -j $(JOBS))
 
 # Says, before anything is compiled, which Windows programs the tests run here.
 banner: configure
-	@scripts/test_banner.sh $(TEST_ARCH) $(TESTDIR)
+	@scripts/test_banner.sh "make test" $(TEST_ARCH) $(TESTDIR) $(BUILD) $(origin TEST_ARCH)
 
 test: banner build
-	scripts/run_tests.sh $(BUILD) $(TESTDIR)
+	@rc=0; $(T) tests scripts/run_tests.sh $(BUILD) $(TESTDIR) || rc=$$?; scripts/timed.sh --report $(TIMES); exit $$rc
 
 fuzz: build
 	@for t in $(B)/fuzz/fuzz_*; do \
@@ -84,6 +98,7 @@ robustness: configure
 demo: configure
 	cmake --build $(B)/win -j $(JOBS) --target OVPatcher
 	cmake --build $(TESTDIR) -j $(JOBS) --target demo_driver
+	@scripts/test_banner.sh "make demo" $(TEST_ARCH) $(TESTDIR) $(BUILD) $(origin TEST_ARCH)
 	scripts/demo.sh $(BUILD) $(TESTDIR)
 
 # Pictures of the patcher window for an English and a French user, and of the maker window, at 96 and

@@ -4,7 +4,7 @@
 set -euo pipefail
 BUILD_ABS=$(cd "${1:-build}" && pwd)
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-if [ "$("$ROOT/scripts/test_arch.sh")" = i686 ]; then TEST_DIR=$BUILD_ABS/win-tests; else TEST_DIR=$BUILD_ABS/win64; fi
+if [ "$("$ROOT/scripts/test_arch.sh" "$BUILD_ABS")" = i686 ]; then TEST_DIR=$BUILD_ABS/win-tests; else TEST_DIR=$BUILD_ABS/win64; fi
 PROGRAM=$TEST_DIR/patcher_start_e2e.exe
 [ -f "$PROGRAM" ] || { echo "missing $PROGRAM: run make build first" >&2; exit 1; }
 OUT=$BUILD_ABS/screenshots

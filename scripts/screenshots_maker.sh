@@ -3,7 +3,7 @@
 # Usage: screenshots_maker.sh [BUILD]   (PNGs go to BUILD/screenshots/)
 set -euo pipefail
 BUILD_ABS=$(cd "${1:-build}" && pwd)
-ARCH=$("$(dirname "$0")/test_arch.sh")
+ARCH=$("$(dirname "$0")/test_arch.sh" "$BUILD_ABS")
 if [ "$ARCH" = i686 ]; then BIN="$BUILD_ABS/win-tests"; else BIN="$BUILD_ABS/win64"; fi
 . "$(dirname "$0")/wine_env.sh"
 ov_wine_prefix
