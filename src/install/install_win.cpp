@@ -462,7 +462,7 @@ bool StagedSwap::Begin(const std::wstring& closeFlag) {
     return WriteJournal(JournalText(plan_, root_), false);
 }
 
-bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<std::wstring>& folders) {
+bool StagedSwap::WritePlan(const std::wstring& extractPath) {
     if (moved_)
         return false;
     const std::wstring work = InstallWorkFolder(root_);
@@ -505,8 +505,6 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<st
         if (!covered && !folderExists(folder))
             wholeFolders_.emplace_back(staging + item.relative.substr(0, item.relative.size() - 1), folder);
     }
-    for (const std::wstring& folder : folders)
-        listed.push_back({folder + L"\\"});
     for (const Listed& item : listed) {
         const std::wstring target = PathUnderExtractFolder(root_, extractPath, item.relative);
         blocker_ = target;
@@ -514,7 +512,7 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath, const std::vector<st
         if (IsInside(mGlobal::GetFullPath(target, L"") + L"\\", work))
             return false;
         if (item.relative.back() == L'\\') {
-            newFolders(target.substr(0, target.size() - 1));  // the archive's folders, empty ones too
+            newFolders(target.substr(0, target.size() - 1));  // the archive's folders as staged, empty ones too
             continue;
         }
         Entry e;

@@ -50,10 +50,10 @@ class StagedSwap {
     bool FlushStaged();
     // The plan's first lines, before anything is stopped: a dead apply's close flag is then found.
     bool Begin(const std::wstring& closeFlag);
-    // The plan for the staged files and the archive's `folders` (relative; the archiver makes no empty
-    // ones), bound for the root + "\\" + `extractPath`, written and flushed. Never once files have moved
-    // and could not all be put back: the journal then stays as it is.
-    bool WritePlan(const std::wstring& extractPath, const std::vector<std::wstring>& folders = {});
+    // The plan for the staged files and folders, empty ones too, bound for the root + "\\" + `extractPath`,
+    // written and flushed. Never once files have moved and could not all be put back: the journal then stays
+    // as it is.
+    bool WritePlan(const std::wstring& extractPath);
     // Every staged file into place, telling `placed` how many of how many are in. On failure everything
     // swapped is put back and false is returned.
     bool Swap(const std::function<void(size_t placed, size_t planned)>& placed = {});

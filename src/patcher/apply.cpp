@@ -1,5 +1,6 @@
 #include "patcher/apply.h"
 
+#include "appclose/wildcard.h"
 #include "container/xml_node.h"
 #include "install/install_plan.h"
 #include "support/encoding.h"
@@ -102,14 +103,14 @@ ArchiveContents ContentsOfListing(const std::wstring& listing) {
                                                        : std::wstring(L"\x1");
     };
     ArchiveContents found;
-    std::wstring path;
-    size_t pos = 0;
+    // The archiver names the archive itself first, above a line of dashes; its entries follow.
+    const size_t dashes = listing.find(L"\r\n----------\r\n");
+    size_t pos = dashes == std::wstring::npos ? 0 : dashes + 14;
     while (pos < listing.size()) {
         size_t end = listing.find(L"\r\n", pos);
         if (end == std::wstring::npos)
             end = listing.size();
-        if (const std::wstring p = value(pos, end, L"Path = ", 7); p != L"\x1") {
-            path = p;
+        if (std::wstring path = value(pos, end, L"Path = ", 7); path != L"\x1") {
             const std::vector<std::wstring> parts = mStringTools::SplitAt(path, L'\\');
             for (size_t i = 0; i < parts.size(); ++i) {
                 const std::wstring name = AsciiLower(parts[i]);
@@ -120,17 +121,72 @@ ArchiveContents ContentsOfListing(const std::wstring& listing) {
                 found.wrapper |= name == L"orvanawrapper.exe";
                 found.menu |= name == L"orvanamenu.exe";
             }
+            found.files.push_back({std::move(path)});
+        } else if (found.files.empty()) {
         } else if (value(pos, end, L"Folder = ", 9) == L"+" || value(pos, end, L"Attributes = D", 14) != L"\x1") {
-            found.folders.push_back(path);  // a 7z archive says so by its attributes, others by "Folder"
+            found.files.pop_back();  // a 7z archive says so by its attributes, others by "Folder"; no size
         } else if (const std::wstring size = value(pos, end, L"Size = ", 7); size != L"\x1") {
             uint64_t n = 0;
             for (wchar_t c : size)
                 n = c >= L'0' && c <= L'9' ? n * 10 + static_cast<uint64_t>(c - L'0') : n;
+            found.files.back().size = n;
             found.size += n;
         }
         pos = end + 2;
     }
     return found;
+}
+
+namespace {
+
+// Whether `mask` matches the path from `p` on up to the end or a backslash: "*" and "?" as the archiver reads
+// them within a name, a backslash between names, letter case aside.
+bool MatchesFrom(const wchar_t* p, const wchar_t* mask) {
+    for (;; ++p, ++mask) {
+        if (*mask == L'*') {
+            for (;; ++p) {
+                if (MatchesFrom(p, mask + 1))
+                    return true;
+                if (!*p || *p == L'\\')
+                    return false;
+            }
+        }
+        if (!*mask)
+            return !*p || *p == L'\\';
+        if (!*p || (*mask == L'?' ? *p == L'\\' : mAppClose::FoldLatin(*mask) != mAppClose::FoldLatin(*p)))
+            return false;
+    }
+}
+
+}  // namespace
+
+bool ExcludedByArchiver(const std::wstring& path, const std::wstring& pattern) {
+    if (pattern.empty())
+        return false;
+    for (size_t start = 0;; ++start) {
+        if (MatchesFrom(path.c_str() + start, pattern.c_str()))
+            return true;
+        if ((start = path.find(L'\\', start)) == std::wstring::npos)
+            return false;
+    }
+}
+
+std::wstring FirstFileNotStaged(const ArchiveContents& contents,
+                                const std::wstring& exclusionList,
+                                const std::wstring& staging,
+                                uint64_t (*sizeOf)(const std::wstring& path)) {
+    const std::vector<std::wstring> excluded = mStringTools::SplitAt(exclusionList, L'\n');
+    for (const ArchiveFile& file : contents.files) {
+        bool kept = true;
+        for (std::wstring pattern : excluded) {
+            if (!pattern.empty() && pattern.back() == L'\r')
+                pattern.pop_back();
+            kept &= !ExcludedByArchiver(file.path, pattern);
+        }
+        if (kept && sizeOf(staging + file.path) != file.size)
+            return file.path;
+    }
+    return L"";
 }
 
 ToolAction ActionForTool(const std::wstring& programPath) {

@@ -68,15 +68,34 @@ bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function
 // entry with a path component ending in ".exe" and everything under it, "*\<name>" an entry with a path
 // component <name> (letter case ignored) below the first level, and everything under it.
 inline constexpr wchar_t kListingMask[] = L"*";
+struct ArchiveFile {
+    std::wstring path;  // relative, as the archive names it
+    uint64_t size = 0;  // unpacked
+};
 struct ArchiveContents {
     bool assoc = false;    // "*\OrvanaAssoc.exe"
     bool wrapper = false;  // "*\OrvanaWrapper.exe"
     bool menu = false;     // "*\OrvanaMenu.exe"
     bool anyExe = false;   // "*.exe"
-    std::vector<std::wstring> folders;  // the archive's folders, relative, empty ones too
-    uint64_t size = 0;                  // of all files unpacked
+    std::vector<ArchiveFile> files;  // every file, folders left out
+    uint64_t size = 0;               // of all files unpacked
 };
 ArchiveContents ContentsOfListing(const std::wstring& listing);
+
+// Whether the archiver leaves `path` (relative, as the archive names it) out of an extraction for the
+// exclusion `pattern`, matched as it matches with recursion on: the pattern's components match a run of
+// the path's consecutive components anywhere in it ("*" and "?" within a component, letter case aside),
+// so that a pattern naming a folder leaves out everything under it.
+bool ExcludedByArchiver(const std::wstring& path, const std::wstring& pattern);
+
+// The first file of the archive that the exclusion list (ExclusionListText) keeps and that is not staged
+// under `staging` with its size; empty when every one is. `sizeOf` answers for a path, kNotStaged where no
+// file is.
+inline constexpr uint64_t kNotStaged = ~0ull;
+std::wstring FirstFileNotStaged(const ArchiveContents& contents,
+                                const std::wstring& exclusionList,
+                                const std::wstring& staging,
+                                uint64_t (*sizeOf)(const std::wstring& path));
 
 // What happens to a program running from the tools folder, by its file name.
 enum class ToolAction {

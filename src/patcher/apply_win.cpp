@@ -56,6 +56,15 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 // Whether a process runs from `program`. Decided from the running processes' paths, never by trying to
 // delete the file: a deleted wrapper stays missing if the apply is then abandoned. A process started
 // through another spelling of the path (short names) is recognised by the long form of both.
+// The size of the file at `path`; kNotStaged where no file is.
+uint64_t StagedSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(mGlobal::ApiPath(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return kNotStaged;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 bool ProgramIsRunning(const std::wstring& program) {
     std::vector<std::wstring> paths;
     std::vector<DWORD> pids;
@@ -198,10 +207,11 @@ class ApplyRun {
         if (s_.CancelRequested)
             throw GoToRestart{};
     }
-    // The message followed by the file or folder that stopped the apply: a path needs no translation.
+    // The message followed by the file or folder concerned, when there is one: a path needs no translation.
+    int AskNaming(const wchar_t* key, UINT style, const std::wstring& path);
+    // The apply stops at this file or folder.
     void Refuse(const std::wstring& path, mUnattended::ExitCode code = mUnattended::ExitCode::ApplyFailed) {
-        frmMain::Ask(L"CantUpdate", kOkCritical, Str(L"CantUpdate") + (path.empty() ? L"" : L"\r\n\r\n" + path),
-                     s_.hwnd);
+        AskNaming(L"CantUpdate", kOkCritical, path);
         s_.Exit = code;
         throw GoToRestart{};
     }
@@ -237,6 +247,7 @@ class ApplyRun {
     bool backupKey_ = false;
     std::wstring zetPath_;
     std::wstring exclusionPath_;
+    std::wstring exclusionList_;  // its text, for checking what was staged
     UniqueFile workLock_;
     mInstall::InstallLock lock_;
     std::optional<mInstall::StagedSwap> swap_;
@@ -244,6 +255,10 @@ class ApplyRun {
     bool success_ = false;
     bool resumeNext_ = false;
 };
+
+int ApplyRun::AskNaming(const wchar_t* key, UINT style, const std::wstring& path) {
+    return frmMain::Ask(key, style, path.empty() ? path : Str(key) + L"\r\n\r\n" + path, s_.hwnd);
+}
 
 void ApplyRun::PrepareWorkFolder() {
     const std::wstring temp = mGlobal::GetTempFolder();
@@ -301,18 +316,24 @@ void ApplyRun::Stage() {
         bool extracted = false;
         progress_.Step(mUnattended::Step::Preparing, true);
         zip().OnProgress = [this](int percent) { progress_.Percent(percent); };
-        // Without its last backslash: before the closing quote it would escape it.
+        // Every entry, whatever its name: the archiver reads "*.*" as names that have a dot. Without its last
+        // backslash: before the closing quote it would escape it.
+        std::wstring missing;
         Op([&] {
-            extracted = zip().Extract(L"*.*", staging.substr(0, staging.size() - 1), exclusionPath_) &&
+            extracted = zip().Extract(L"*", staging.substr(0, staging.size() - 1), exclusionPath_) &&
                         swap_->FlushStaged();
+            // What the archiver reported is checked against what it listed: nothing it skipped in silence
+            // goes unnoticed.
+            if (extracted)
+                missing = FirstFileNotStaged(contents_, exclusionList_, staging, StagedSize);
         });
         zip().OnProgress = nullptr;
         StopIfCancelled();
-        if (extracted) {
+        if (extracted && missing.empty()) {
             progress_.Percent(100);
             break;
         }
-        if (Ask(L"ExtractError", kRetryCancelCritical) != IDRETRY)
+        if (AskNaming(L"ExtractError", kRetryCancelCritical, missing) != IDRETRY)
             throw GoToRestart{};
     }
     if (!exclusionPath_.empty())
@@ -453,6 +474,7 @@ void ApplyRun::WriteExclusionList() {
         const std::wstring list =
             ExclusionListText(Descriptor(L"FileFlags"), s_.InstallRoot, Descriptor(L"ExtractPath"),
                               [](const std::wstring& path) { return mGlobal::FileExists(path); });
+        exclusionList_ = list;
         if (list.empty())
             return;
         // Kept even when the write fails: the archiver then refuses the missing list, and the user hears
@@ -468,7 +490,7 @@ void ApplyRun::SwapIn() {
         progress_.Step(mUnattended::Step::Installing, true);
         size_t files = 0;
         Op([&] {
-            swapped = swap_->WritePlan(Descriptor(L"ExtractPath"), contents_.folders) &&
+            swapped = swap_->WritePlan(Descriptor(L"ExtractPath")) &&
                       swap_->Swap([&](size_t placed, size_t planned) {
                           files = placed;
                           progress_.Percent(planned ? static_cast<int>(placed * 100 / planned) : 100);

@@ -338,23 +338,36 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
 
     // The same installation named on the command line, without a window: its running menu is closed and
     // started again as the found one's is, and the run's account says so.
+    // Names without a dot are installed as every other: replacing files, and new beside new ones.
     orvana.StartMenu();
+    orvana.WriteText(L"README", L"old");
+    orvana.WriteText(L"OrvanaTools\\LICENSE", L"old");
+    orvana.WriteText(L"OrvanaTools\\Data\\words", L"old");
     d.PatchVersion = L"20141115000000";
-    const std::wstring quiet = e2e::WritePatch(
-        out.Path(L"orv quiet.exe"), e2e::MakeArchive({{L"readme.txt", "silent"}}), d.Text());
+    const std::wstring quiet = e2e::WritePatch(out.Path(L"orv quiet.exe"),
+                                               e2e::MakeArchive({{L"readme.txt", "silent"},
+                                                                 {L"README", "new"},
+                                                                 {L"OrvanaTools\\LICENSE", "new"},
+                                                                 {L"OrvanaTools\\Data\\words", "new"},
+                                                                 {L"OrvanaTools\\Data\\Makefile", "new"},
+                                                                 {L"notes.txt", "new"}}),
+                                               d.Text());
     const std::wstring runLog = out.Path(L"quiet.log");
     e2e::Program silent;
     ASSERT_TRUE(silent.Start(quiet, L"/silent /dir=\"" + orvana.root() + L"\\\" /log=\"" + runLog + L"\""));
     EXPECT_TRUE(silent.WaitEnded(90000));
     EXPECT_EQ(silent.ExitCode(), 0u);
     EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "silent");
+    for (const wchar_t* file :
+         {L"README", L"OrvanaTools\\LICENSE", L"OrvanaTools\\Data\\words", L"OrvanaTools\\Data\\Makefile", L"notes.txt"})
+        EXPECT_EQ(orvana.ReadBytes(file), "new") << U8(file);
     EXPECT_NE(orvana.ReadBytes(L"OrvanaTools\\version.ver").find("<Patch>20141115000000</Patch>"), std::string::npos);
     silent.WaitUntil([&] { return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0; }, "the menu's restart");
     const std::string menu = U8(orvana.Path(kMenu));
     EXPECT_EQ(e2e::RunLogLines(runLog),
               (std::vector<std::string>{"Patch " + U8(quiet) + ", silent", "Step: Preparing the update",
                                         "Step: Closing the suite", "Closing " + menu, "Step: Installing files",
-                                        "Files placed: 1", "Step: Running post-install commands",
+                                        "Files placed: 6", "Step: Running post-install commands",
                                         "Step: Restarting the suite", "Restarting " + menu + " /updated",
                                         "Box UpdateDone: Update successful -> OK", "Outcome: 0 (applied)"}));
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <set>
 
 using namespace mApplyPatch;
@@ -167,10 +169,53 @@ TEST(ApplyPatch, ProgramsAreFoundInTheOneListing) {
     EXPECT_EQ(found(L"T\\orvanaassoc.EXE|a\\b\\OrvanaWrapper.exe"), L"awx");
     EXPECT_EQ(found(L"x\\OrvanaMenu.exe\\readme.txt"), L"mx");
     EXPECT_EQ(found(L"readme.txt|Menu\\OrvanaMenu.ini"), L"");
-    // The folders, empty ones too, and the room the files take unpacked.
+    // The files, whatever their names, with their sizes; folders left out, and the archive itself, which
+    // the archiver names above the dashes.
     const ArchiveContents contents = ContentsOfListing(
-        L"Path = Cache\r\nFolder = +\r\nSize = 0\r\nPath = Cache\\Thumbs\r\nAttributes = D\r\n"
-        L"Path = a.txt\r\nFolder = -\r\nSize = 4294967296\r\nPath = b.txt\r\nSize = 12\r\n");
-    EXPECT_EQ(contents.folders, (std::vector<std::wstring>{L"Cache", L"Cache\\Thumbs"}));
+        L"Listing archive: C:\\Work\\orv.exe\r\n\r\n--\r\nPath = C:\\Work\\orv.exe\r\nType = 7z\r\n"
+        L"Physical Size = 900\r\n\r\n----------\r\n"
+        L"Path = Cache\r\nFolder = +\r\nSize = 0\r\n\r\nPath = Cache\\Thumbs\r\nSize = 0\r\nAttributes = D\r\n\r\n"
+        L"Path = README\r\nFolder = -\r\nSize = 4294967296\r\n\r\nPath = Data\\words\r\nSize = 12\r\n"
+        L"Attributes = A\r\n\r\nPath = b.txt\r\nSize = 0\r\n");
+    ASSERT_EQ(contents.files.size(), 3u);
+    EXPECT_EQ(contents.files[0].path, L"README");
+    EXPECT_EQ(contents.files[0].size, 4294967296u);
+    EXPECT_EQ(contents.files[1].path, L"Data\\words");
+    EXPECT_EQ(contents.files[1].size, 12u);
+    EXPECT_EQ(contents.files[2].path, L"b.txt");
     EXPECT_EQ(contents.size, 4294967308u);
+    EXPECT_FALSE(contents.anyExe);
+}
+
+// What was staged is checked against the listing; what the exclusion list leaves out is not expected, as
+// the archiver matches it: a run of components anywhere, a folder with all it holds.
+TEST(ApplyPatch, StagedFilesAreCheckedAgainstTheListing) {
+    ArchiveContents contents;
+    contents.files = {{L"README", 6}, {L"OrvanaTools\\LICENSE", 0}, {L"OrvanaTools\\Data\\words", 12},
+                      {L"notes.txt", 3}};
+    static std::map<std::wstring, uint64_t> staged;
+    const auto firstMissing = [&](const std::map<std::wstring, uint64_t>& files, const std::wstring& excluded) {
+        staged = files;
+        return FirstFileNotStaged(contents, excluded, L"S:\\", [](const std::wstring& path) {
+            const auto found = staged.find(path.substr(3));
+            return path.compare(0, 3, L"S:\\") || found == staged.end() ? kNotStaged : found->second;
+        });
+    };
+    const std::map<std::wstring, uint64_t> all = {
+        {L"README", 6}, {L"OrvanaTools\\LICENSE", 0}, {L"OrvanaTools\\Data\\words", 12}, {L"notes.txt", 3}};
+    EXPECT_EQ(firstMissing(all, L""), L"");
+    std::map<std::wstring, uint64_t> some = all;
+    some.erase(L"OrvanaTools\\LICENSE");  // an empty file missing counts too
+    EXPECT_EQ(firstMissing(some, L""), L"OrvanaTools\\LICENSE");
+    EXPECT_EQ(firstMissing(some, L"orvanatools\\license\r\n"), L"");
+    EXPECT_EQ(firstMissing(some, L"License\r\n"), L"");      // a name alone, at any depth
+    EXPECT_EQ(firstMissing(some, L"OrvanaTools\r\n"), L"");  // a folder, with all it holds
+    EXPECT_EQ(firstMissing(some, L"*\\LIC?NSE\r\n"), L"");
+    EXPECT_EQ(firstMissing(some, L"OrvanaTools\\Data\r\nnotes.txt\r\nLICENSE.txt\r\n"), L"OrvanaTools\\LICENSE");
+    some = all;
+    some[L"OrvanaTools\\Data\\words"] = 11;  // cut short
+    EXPECT_EQ(firstMissing(some, L"README\r\n"), L"OrvanaTools\\Data\\words");
+    EXPECT_TRUE(ExcludedByArchiver(L"A\\Data\\x.txt\\y", L"Data\\x.txt"));
+    EXPECT_FALSE(ExcludedByArchiver(L"Data\\x.txt", L"A\\Data\\x.txt"));
+    EXPECT_FALSE(ExcludedByArchiver(L"Data\\x.txt", L"Data\\x"));
 }

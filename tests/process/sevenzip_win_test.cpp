@@ -49,6 +49,10 @@ class SevenZipTest : public ::testing::Test {
         root_->Make(L"src with\\OrvanaTools\\Tool.exe", "tool program");
         root_->Make(L"src with\\readme.txt", "read me\r\n");
         root_->Make(L"src with\\data files\\a b.txt", "a and b");
+        // Names without a dot, which the mask "*.*" does not take.
+        root_->Make(L"src with\\README", "see readme.txt");
+        root_->Make(L"src with\\OrvanaTools\\LICENSE", "");
+        root_->Make(L"src with\\OrvanaTools\\Data\\words", "alpha\nbeta\n");
         root_->Make(L"src without\\readme.txt", "nothing to run here");
         root_->Make(L"src without\\data files\\b.txt", "b");
         root_->Make(L"arch ives\\.keep", "");
@@ -147,6 +151,21 @@ TEST_F(SevenZipTest, OneListingAnswersAsTheArchiversOwnMasks) {
     }
 }
 
+// The size of a staged file, as the apply asks it.
+uint64_t SizeOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return mApplyPatch::kNotStaged;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::wstring FirstNotStaged(c7z& z, const std::wstring& dest, const std::wstring& excluded) {
+    const mApplyPatch::ArchiveContents contents =
+        mApplyPatch::ContentsOfListing(z.GetFileList(mApplyPatch::kListingMask, true));
+    return mApplyPatch::FirstFileNotStaged(contents, excluded, dest + L"\\", SizeOf);
+}
+
 TEST_F(SevenZipTest, ExtractsIntoFolderWithSpacesAndWideCharacters) {
     // With and without the final backslash: an empty relative folder in a patch gives the root
     // followed by a backslash.
@@ -154,23 +173,52 @@ TEST_F(SevenZipTest, ExtractsIntoFolderWithSpacesAndWideCharacters) {
         const std::wstring dest = root_->Sub(L"suite \u03A9 \u4E2D dir" + std::to_wstring(tail.size()));
         c7z z;
         Archive(z, withArchive_);
-        EXPECT_TRUE(z.Extract(L"*.*", dest + tail, L"")) << z.Last7zReport().c_str();
+        EXPECT_TRUE(z.Extract(L"*", dest + tail, L"")) << z.Last7zReport().c_str();
         EXPECT_EQ(ReadBytes(dest + L"\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe"), "menu program");
         EXPECT_EQ(ReadBytes(dest + L"\\data files\\a b.txt"), "a and b");
         EXPECT_EQ(ReadBytes(dest + L"\\readme.txt"), "read me\r\n");
+        EXPECT_EQ(ReadBytes(dest + L"\\README"), "see readme.txt");
+        EXPECT_TRUE(FileExistsW(dest + L"\\OrvanaTools\\LICENSE"));
+        EXPECT_EQ(ReadBytes(dest + L"\\OrvanaTools\\Data\\words"), "alpha\nbeta\n");
+        // What was staged is what the archive lists; a file taken away, or cut short, is named.
+        EXPECT_EQ(FirstNotStaged(z, dest, L""), L"");
+        if (tail.empty()) {
+            ASSERT_TRUE(DeleteFileW((dest + L"\\OrvanaTools\\LICENSE").c_str()));
+            EXPECT_EQ(FirstNotStaged(z, dest, L""), L"OrvanaTools\\LICENSE");
+        } else {
+            root_->Make(L"suite \u03A9 \u4E2D dir1\\OrvanaTools\\Data\\words", "alpha\n");
+            EXPECT_EQ(FirstNotStaged(z, dest, L""), L"OrvanaTools\\Data\\words");
+        }
     }
+    // The mask "*.*" takes only names with a dot.
+    const std::wstring dotted = root_->Sub(L"dotted only");
+    c7z z;
+    Archive(z, withArchive_);
+    EXPECT_TRUE(z.Extract(L"*.*", dotted, L"")) << z.Last7zReport().c_str();
+    EXPECT_FALSE(FileExistsW(dotted + L"\\README"));
+    EXPECT_NE(FirstNotStaged(z, dotted, L""), L"");
 }
 
 TEST_F(SevenZipTest, ExtractLeavesOutTheListedFiles) {
-    const std::wstring list = root_->Make(L"work dir\\exlude.txt", "OrvanaTools\\Tool.exe\r\nreadme.txt\r\n");
+    const char* const text = "OrvanaTools\\Tool.exe\r\nreadme.txt\r\nLICENSE\r\nData\r\n";
+    const std::wstring list = root_->Make(L"work dir\\exlude.txt", text);
     const std::wstring dest = root_->Sub(L"excluded into");
     c7z z;
     Archive(z, withArchive_);
-    ASSERT_TRUE(z.Extract(L"*.*", dest, list)) << z.Last7zReport().c_str();
+    ASSERT_TRUE(z.Extract(L"*", dest, list)) << z.Last7zReport().c_str();
     EXPECT_TRUE(FileExistsW(dest + L"\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe"));
     EXPECT_TRUE(FileExistsW(dest + L"\\data files\\a b.txt"));
+    EXPECT_TRUE(FileExistsW(dest + L"\\README"));
     EXPECT_FALSE(FileExistsW(dest + L"\\OrvanaTools\\Tool.exe"));
     EXPECT_FALSE(FileExistsW(dest + L"\\readme.txt"));
+    // A name alone leaves it out at any depth, a folder's name all it holds: the check of what was staged
+    // reads the list as the archiver did.
+    EXPECT_FALSE(FileExistsW(dest + L"\\OrvanaTools\\LICENSE"));
+    EXPECT_FALSE(FileExistsW(dest + L"\\OrvanaTools\\Data\\words"));
+    const std::string bytes(text);
+    EXPECT_EQ(FirstNotStaged(z, dest, std::wstring(bytes.begin(), bytes.end())), L"");
+    EXPECT_EQ(FirstNotStaged(z, dest, L"OrvanaTools\\Tool.exe\r\nreadme.txt\r\nLICENSE\r\n"),
+              L"OrvanaTools\\Data\\words");
 }
 
 // An archiver that knows the progress switch (its banner, seen in the listing, says so) reports how far it
