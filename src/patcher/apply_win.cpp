@@ -251,6 +251,7 @@ class ApplyRun {
     UniqueFile workLock_;
     mInstall::InstallLock lock_;
     std::optional<mInstall::StagedSwap> swap_;
+    std::vector<std::wstring> closedTools_;  // other tools of the suite, closed
     bool menuStopped_ = false;  // the menu's step ran: the restart phase starts it again
     bool success_ = false;
     bool resumeNext_ = false;
@@ -463,6 +464,7 @@ void ApplyRun::StopOtherTools() {
                     break;
                 case ToolAction::Close:
                     mAppClose2::CloseApps(mAppClose::EscapeWildcard(paths[i]), true, L"", L"", true);
+                    closedTools_.push_back(paths[i]);
                     break;
             }
         });
@@ -689,6 +691,9 @@ bool ApplyRun::RecoverWithSuiteStopped(const std::function<bool()>& recover) {
         // A menu that would not close and a Cancel: the programs stopped so far are started again.
     }
     Restart();
+    // The user's tools too, which an apply leaves closed: the user asked for none of this.
+    for (const std::wstring& tool : closedTools_)
+        Quietly([&] { StartAgain(tool, 1, L""); });
     progress_.End();
     return recovered;
 }

@@ -37,6 +37,8 @@ namespace frmMain {
 FrmMainState& State();
 // The text of `key` in the chosen language ("\n" already turned into CR LF).
 std::wstring Str(const std::wstring& key);
+// The text in the patch's language where its message table has one, else the English one.
+std::wstring StrOr(const wchar_t* key, const wchar_t* english);
 
 // Every box of the patcher by its message key (text: the key's text when empty): shown, or under /silent
 // answered as a careful user would; logged with its English text and answer; the run's outcome noted

@@ -216,8 +216,9 @@ LoadOutcome LocateInstallation(HWND hwnd) {
 
 // An apply that died (killed, power cut) is undone, or finished when it had committed, before anything
 // looks at the installation. One that still runs holds the lock and is left alone. When a file stops it,
-// the user hears which; Retry tries again, and if the file is still held stops the suite's programs as
-// an apply would, tries once more and starts them again.
+// the user hears which, and that Retry closes the suite's programs: Retry tries again, and if the file is
+// still held stops the suite's programs as an apply would, tries once more and starts every one of them
+// again.
 bool RecoverDeadApply() {
     std::wstring blocker;
     const auto recover = [&] {
@@ -228,7 +229,9 @@ bool RecoverDeadApply() {
     if (recover())
         return true;
     for (;;) {
-        if (Ask(L"CantUpdate", MB_RETRYCANCEL | MB_ICONSTOP, Str(L"CantUpdate") + L"\r\n\r\n" + blocker) != IDRETRY)
+        if (Ask(L"CantUpdate", MB_RETRYCANCEL | MB_ICONSTOP,
+                Str(L"CantUpdate") + L"\r\n\r\n" + blocker + L"\r\n\r\n" +
+                    StrOr(mUnattended::kRecoverRetryKey, mUnattended::kRecoverRetryText)) != IDRETRY)
             return false;
         if (recover() || RecoverWithSuiteStopped(g_state, recover))
             return true;
@@ -419,6 +422,11 @@ FrmMainState& State() {
 
 std::wstring Str(const std::wstring& key) {
     return mPatchStrings::GetString(g_state.Descriptor, g_state.StringsPos, key);
+}
+
+std::wstring StrOr(const wchar_t* key, const wchar_t* english) {
+    const std::wstring text = Str(key);
+    return text.empty() ? english : text;
 }
 
 void SetOptions(const mUnattended::RunOptions& options) {

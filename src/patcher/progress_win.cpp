@@ -26,12 +26,6 @@ LRESULT CALLBACK BusyCursorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// The step's name in the patch's language where its message table has one.
-std::wstring Named(const wchar_t* key, const wchar_t* english) {
-    const std::wstring text = Str(key);
-    return text.empty() ? english : text;
-}
-
 }  // namespace
 
 ApplyProgress::ApplyProgress(HWND hwnd) : hwnd_(hwnd) {
@@ -60,7 +54,7 @@ ApplyProgress::ApplyProgress(HWND hwnd) : hwnd_(hwnd) {
 }
 
 void ApplyProgress::Step(mUnattended::Step step, bool measured) {
-    stepText_ = Named(mUnattended::StepKey(step), mUnattended::StepText(step));
+    stepText_ = StrOr(mUnattended::StepKey(step), mUnattended::StepText(step));
     if (static_cast<int>(step) != step_)
         mRunLog::Line(L"Step: " + std::wstring(mUnattended::StepText(step)));
     step_ = static_cast<int>(step);
@@ -111,7 +105,7 @@ void ApplyProgress::ShowStatus() {
     if (percent_ >= 0)
         text += L" " + mStringTools::DecimalText(percent_) + L" %";
     if (cancelLocked_)
-        text += L" (" + Named(mUnattended::kNoCancelKey, mUnattended::kNoCancelText) + L")";
+        text += L" (" + StrOr(mUnattended::kNoCancelKey, mUnattended::kNoCancelText) + L")";
     SetWindowTextW(Item(IDC_LBLSTATUS), text.c_str());
 }
 

@@ -57,6 +57,9 @@ const wchar_t* StepText(Step step);
 // The status line's note once the suite is stopped, and its English text.
 inline constexpr wchar_t kNoCancelKey[] = L"StepNoCancel";
 inline constexpr wchar_t kNoCancelText[] = L"the suite is stopped: no cancelling now";
+// Under the box of a start-up recovery that a file in use stopped.
+inline constexpr wchar_t kRecoverRetryKey[] = L"RecoverRetry";
+inline constexpr wchar_t kRecoverRetryText[] = L"Retry closes the suite's programs, then starts them again.";
 
 // The text of the "/?" box: usage, switches and exit codes.
 std::wstring HelpText(const std::wstring& exeName);

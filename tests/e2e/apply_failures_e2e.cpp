@@ -364,7 +364,9 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
         ASSERT_TRUE(patcher.Start(patch));
         if (!committed) {
             const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
-            EXPECT_EQ(box.text, L"Unable to apply this update to your Orvana\r\n\r\n" + held);
+            // The box says that Retry closes the suite's programs.
+            EXPECT_EQ(box.text, L"Unable to apply this update to your Orvana\r\n\r\n" + held +
+                                    L"\r\n\r\nRetry closes the suite's programs, then starts them again.");
             EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));
             patcher.Answer(box, IDRETRY);
         }
@@ -374,6 +376,15 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
         if (holder) {
             EXPECT_TRUE(holder->HasLogged("WM_CLOSE"));
             EXPECT_FALSE(holder->Running());
+            // The tool it closed is started again, as every program it stopped.
+            EXPECT_TRUE(patcher.WaitUntil(
+                [&] {
+                    const std::vector<std::string> events = log.EventsOf("tool.exe", true);
+                    return std::find(events.begin(), events.end(), "2:ready") != events.end();
+                },
+                "the tool's restart"))
+                << log.Dump();
+            ender.EndAll();
             orvana.Remove(L"OrvanaTools\\Tool");
             EXPECT_TRUE(patcher.WaitUntil([&] { return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0; },
                                           "the menu's restart"));
