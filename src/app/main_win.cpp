@@ -64,7 +64,10 @@ void ChooseMode() {
         g_doneWithoutWindow = static_cast<int>(mUnattended::ExitCode::BadCommandLine);
         return;
     }
-    mRunLog::Line(L"Patch " + AppExePath() + (options.silent ? L", silent" : L""));
+    std::wstring cmdText;
+    const std::wstring source = mCmdLine::GetCmdVal(L"src", true, cmdText);
+    mRunLog::Line(L"Patch " + AppExePath() + (source.empty() ? L"" : L", read from " + source) +
+                  (options.silent ? L", silent" : L""));
     frmMain::SetOptions(options);
     g_patcher = true;
     if (options.silent)

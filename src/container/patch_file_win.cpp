@@ -71,7 +71,7 @@ std::optional<cXmlNode> ExtractPatchXML(int32_t blockIndex, std::wstring& path) 
     return std::nullopt;
 }
 
-void WritePatchBlockToFile(PatchSource& source, const PatchBlock& block, const std::wstring& destination) {
+std::wstring WritePatchBlockToFile(PatchSource& source, const PatchBlock& block, const std::wstring& destination) {
     if (FileExists(destination)) {
         try {
             RemoveFile(destination);
@@ -82,18 +82,17 @@ void WritePatchBlockToFile(PatchSource& source, const PatchBlock& block, const s
     const std::wstring target = ApiPath(destination);
     UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!out) {
-        DebugNote(L"ExtractPatchData: cannot create " + destination + L": " + SystemErrorText(GetLastError()));
-        return;
-    }
+    if (!out)
+        return L"cannot create " + destination + L": " + SystemErrorText(GetLastError());
     // A bounded buffer: a 32-bit process cannot always find one free piece the size of the archive.
     const std::unique_ptr<char[]> buffer(new char[kCopyChunkSize]);
     bool complete = false;
+    std::wstring problem;
     try {
         complete = CopyPatchBlock(source, block, buffer.get(), kCopyChunkSize, [&](const char* data, size_t count) {
             DWORD written = 0;
             if (!WriteFile(out.get(), data, static_cast<DWORD>(count), &written, nullptr) || written != count) {
-                DebugNote(L"ExtractPatchData: cannot write " + destination + L": " + SystemErrorText(GetLastError()));
+                problem = L"cannot write " + destination + L": " + SystemErrorText(GetLastError());
                 return false;
             }
             return true;
@@ -108,12 +107,13 @@ void WritePatchBlockToFile(PatchSource& source, const PatchBlock& block, const s
         out.reset();
         DeleteFileW(target.c_str());
     }
+    return problem;
 }
 
-void ExtractPatchData(const std::wstring& destination, int32_t blockIndex, const std::wstring& source) {
+std::wstring ExtractPatchData(const std::wstring& destination, int32_t blockIndex, const std::wstring& source) {
     FilePatchSource patch(source.empty() ? OwnPatchPath() : source);
     const PatchBlock block = LocatePatchBlock(patch, blockIndex);
-    WritePatchBlockToFile(patch, block, destination);
+    return WritePatchBlockToFile(patch, block, destination);
 }
 
 }  // namespace mGlobal

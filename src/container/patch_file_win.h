@@ -39,11 +39,12 @@ std::optional<cXmlNode> ExtractPatchXML(int32_t blockIndex, std::wstring& path);
 
 // Copies block `blockIndex` of `source` (empty: the program's own file) into `destination`. Throws SysError
 // when the source is missing, is not a patch, or cannot be read; nothing is written then. Failures to
-// create or write the destination are left for whoever uses the file to find.
-void ExtractPatchData(const std::wstring& destination, int32_t blockIndex, const std::wstring& source);
+// create or write the destination are returned: what could not be done and the system's reason; empty when
+// the block was written.
+std::wstring ExtractPatchData(const std::wstring& destination, int32_t blockIndex, const std::wstring& source);
 
 // The copying half of ExtractPatchData, for a block already located in `source`. A partial destination is
-// deleted; a read error is then thrown, a write error only noted.
-void WritePatchBlockToFile(PatchSource& source, const PatchBlock& block, const std::wstring& destination);
+// deleted; a read error is then thrown, a write error returned as ExtractPatchData returns it.
+std::wstring WritePatchBlockToFile(PatchSource& source, const PatchBlock& block, const std::wstring& destination);
 
 }  // namespace mGlobal

@@ -19,11 +19,6 @@ std::wstring AsciiLower(std::wstring text) {
     return text;
 }
 
-void ReplaceAll(std::wstring& text, const std::wstring& what, const std::wstring& with) {
-    for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + with.size()))
-        text.replace(at, what.size(), with);
-}
-
 }  // namespace
 
 std::wstring CloseFlagPath(const std::wstring& menuExePath) {
@@ -37,11 +32,20 @@ std::wstring WorkFolder(const std::wstring& tempFolder, const std::wstring& exeN
         hex.insert(hex.begin(), kHex[suffix & 0xF]);
         suffix >>= 4;
     } while (suffix != 0);
-    return tempFolder + exeNameWithoutExtension + L"_" + hex + L"\\";
+    return tempFolder + WorkFolderStem(exeNameWithoutExtension) + L"_" + hex + L"\\";
+}
+
+std::wstring WorkFolderStem(std::wstring exeNameWithoutExtension) {
+    for (wchar_t& c : exeNameWithoutExtension) {
+        const bool plain = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                           c == L'_' || c == L'-' || c == L'.';
+        c = plain ? c : L'_';
+    }
+    return exeNameWithoutExtension;
 }
 
 bool IsWorkFolderOf(const std::wstring& folderName, const std::wstring& exeNameWithoutExtension) {
-    const std::wstring prefix = AsciiLower(exeNameWithoutExtension) + L"_";
+    const std::wstring prefix = AsciiLower(WorkFolderStem(exeNameWithoutExtension)) + L"_";
     const std::wstring name = AsciiLower(folderName);
     if (name.size() <= prefix.size() || name.size() > prefix.size() + 8 || name.compare(0, prefix.size(), prefix) != 0)
         return false;
@@ -60,10 +64,22 @@ std::vector<std::wstring> SplitList(const std::wstring& text) {
 }
 
 std::wstring Substitute(const std::wstring& item, const Placeholders& values) {
-    std::wstring text = item;
-    ReplaceAll(text, L"%ORV%", values.installRoot);
-    ReplaceAll(text, L"%TMPFLD%", values.workFolder);
-    ReplaceAll(text, L"%LNG%", values.patchLang);
+    const std::pair<const wchar_t*, const std::wstring*> kinds[] = {
+        {L"%ORV%", &values.installRoot}, {L"%TMPFLD%", &values.workFolder}, {L"%LNG%", &values.patchLang}};
+    std::wstring text;
+    for (size_t i = 0; i < item.size();) {
+        bool replaced = false;
+        for (const auto& [name, value] : kinds) {
+            const size_t size = std::char_traits<wchar_t>::length(name);
+            if (!replaced && item.compare(i, size, name) == 0) {
+                text += *value;
+                i += size;
+                replaced = true;
+            }
+        }
+        if (!replaced)
+            text += item[i++];
+    }
     return text;
 }
 

@@ -27,10 +27,12 @@ inline constexpr wchar_t kExclusionFile[] = L"exlude.txt";  // spelled so: the n
 inline constexpr wchar_t kCloseFlagContent[] = L"patch in progress";
 std::wstring CloseFlagPath(const std::wstring& menuExePath);
 
-// One apply's work folder: the temporary folder (with its trailing backslash), the program's name, "_" and
-// `suffix` in hexadecimal, "\". The suffix has no blank and nothing `cmd` reads, since "%TMPFLD%" may stand
-// unquoted in a stored command.
+// One apply's work folder: the temporary folder (with its trailing backslash), the program's name with every
+// character but ASCII letters, digits, "_", "-" and "." made "_", then "_" and `suffix` in hexadecimal, "\".
+// What the folder adds to the temporary folder has no blank and nothing `cmd` reads, since "%TMPFLD%" may
+// stand unquoted in a stored command.
 std::wstring WorkFolder(const std::wstring& tempFolder, const std::wstring& exeNameWithoutExtension, uint32_t suffix);
+std::wstring WorkFolderStem(std::wstring exeNameWithoutExtension);
 // Whether a folder's name is one that WorkFolder gives this program (letter case ignored).
 bool IsWorkFolderOf(const std::wstring& folderName, const std::wstring& exeNameWithoutExtension);
 // The work folder's file that is open while its apply lives; a folder where it can be deleted is a dead one's.
@@ -45,7 +47,8 @@ struct Placeholders {
     std::wstring workFolder;   // for "%TMPFLD%": without its trailing backslash
     std::wstring patchLang;    // for "%LNG%"
 };
-// Replaces "%ORV%", then "%TMPFLD%", then "%LNG%" (letter case significant), every occurrence.
+// Replaces "%ORV%", "%TMPFLD%" and "%LNG%" (letter case significant), every occurrence, in one pass: a
+// placeholder inside a value put in stays as it is.
 std::wstring Substitute(const std::wstring& item, const Placeholders& values);
 
 // The relative paths of the file-flag entries marked "ifexists" (letter case ignored), in order. Only

@@ -280,10 +280,22 @@ void ApplyRun::PrepareWorkFolder() {
 
     const std::wstring archive = work_ + kArchiveFile;
     std::wstring cmdText;
-    mGlobal::ExtractPatchData(archive, 1, mCmdLine::GetCmdVal(L"src", true, cmdText));
-    // An archive that could not be written would only show later as an extraction error.
-    if (!mGlobal::FileExists(archive))
-        throw GoToRestart{};
+    const std::wstring source = mCmdLine::GetCmdVal(L"src", true, cmdText);
+    // The archive copied out of the patch; a temporary folder that is full or cannot be written is said, and
+    // Retry tries again once the user made room.
+    for (;;) {
+        std::wstring problem;
+        try {
+            problem = mGlobal::ExtractPatchData(archive, 1, source);
+        } catch (const SysError& e) {
+            problem = L"cannot read the patch: " + mGlobal::SystemErrorText(static_cast<uint32_t>(e.number));
+        }
+        if (problem.empty())
+            break;
+        mRunLog::Line(L"Work file: " + problem);
+        if (Ask(L"ExtractError", kRetryCancelCritical) != IDRETRY)
+            throw GoToRestart{};
+    }
     zip().SetFileName(archive);
 }
 

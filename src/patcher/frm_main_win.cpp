@@ -166,6 +166,17 @@ void SetUpWindow(HWND hwnd) {
     mGlobal::SetCurrentFolder(mGlobal::AppPath());
 }
 
+// Two folders as Windows tells them apart: letter case, a trailing separator and short names aside.
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+    const auto plain = [](const std::wstring& path) {
+        std::wstring folder = mGlobal::GetLongPath(path);
+        while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/'))
+            folder.pop_back();
+        return folder;
+    };
+    return mGlobal::SameFile(plain(a), plain(b));
+}
+
 // Finds the installation: the one whose menu runs, or one the user picks. Empty root: the window unloads.
 LoadOutcome LocateInstallation(HWND hwnd) {
     FrmMainState& s = g_state;
@@ -181,7 +192,7 @@ LoadOutcome LocateInstallation(HWND hwnd) {
         s.InstallRoot = root;
         std::vector<DWORD> pids;
         mAppClose::GetAppList(s.InstallRoots, L"*OrvanaMenu.exe", pids, 0);
-        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot);
+        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot, SameFolder);
         return LoadOutcome::Open;
     }
     s.InstallRoots = FindInstallations();
@@ -190,7 +201,7 @@ LoadOutcome LocateInstallation(HWND hwnd) {
         std::vector<DWORD> pids;
         s.InstallRoots.clear();
         mAppClose::GetAppList(s.InstallRoots, L"*OrvanaMenu.exe", pids, 0);
-        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot);
+        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot, SameFolder);
         return LoadOutcome::Open;
     }
     if (s.InstallRoots.size() > 1) {

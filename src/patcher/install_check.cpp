@@ -27,12 +27,15 @@ std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPath
     return roots;
 }
 
-std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths, const std::wstring& root) {
+std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths,
+                       const std::wstring& root,
+                       bool (*sameFolder)(const std::wstring&, const std::wstring&)) {
     for (const std::wstring& path : menuPaths) {
-        if (RootOfMenu(path) == root)
+        const std::wstring menuRoot = RootOfMenu(path);
+        if (!menuRoot.empty() && sameFolder(menuRoot, root))
             return path;
     }
-    return menuPaths.empty() ? std::wstring() : menuPaths.front();
+    return std::wstring();
 }
 
 Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, const LowerCase& lower) {

@@ -19,10 +19,12 @@ std::wstring RootOfMenu(const std::wstring& menuPath);
 std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPaths,
                                        const std::function<bool(const std::wstring& root)>& isInstallation);
 
-// The running menu that belongs to `root`: the first of `menuPaths` whose root it is, else the first of
-// them (a menu that moved between the two enumerations), else empty. A stray menu elsewhere must not be
-// the one the apply closes and restarts.
-std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths, const std::wstring& root);
+// The running menu that belongs to `root`: the first of `menuPaths` whose root is the same folder, as
+// `sameFolder` tells; else empty. Another installation's menu, or a stray one, is never the one the apply
+// closes and restarts.
+std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths,
+                        const std::wstring& root,
+                        bool (*sameFolder)(const std::wstring&, const std::wstring&));
 
 // What the patch's checks against the installation conclude.
 enum class Verdict {

@@ -112,10 +112,11 @@ const wchar_t* StepText(Step step) {
 
 std::wstring HelpText(const std::wstring& exeName) {
     std::wstring text = exeName +
-                        L" [/silent] [/dir=<folder>] [/log=<file>]\r\n\r\n"
+                        L" [/silent] [/dir=<folder>] [/log=<file>] [/src=<file>]\r\n\r\n"
                         L"/silent\tno window, no message; questions answered as a careful user would\r\n"
                         L"/dir=\tthe installation to update, instead of the running one\r\n"
-                        L"/log=\tappend an account of the run to this UTF-8 file\r\n\r\nExit codes:\r\n";
+                        L"/log=\tappend an account of the run to this UTF-8 file\r\n"
+                        L"/src=\tread the patch from this file instead of this program\r\n\r\nExit codes:\r\n";
     for (int code = 0; code < kExitCodeCount; ++code)
         text += mStringTools::DecimalText(code) + L"\t" + kMeanings[code] + L"\r\n";
     return text;

@@ -42,7 +42,15 @@ std::vector<std::wstring> SplitStrings(const std::wstring& text, bool stripQuote
 
 std::wstring GetCmdValIn(const std::wstring& name, bool stripQuotes, const std::wstring& cmdText) {
     const std::wstring key = L"/" + name + L"=";
-    const size_t at = mStringTools::FindNoCase(cmdText, key);
+    // Only where it starts an argument: "/log=\"C:\x /src=D:\y\"" holds no option src.
+    size_t at = std::wstring::npos;
+    bool inQuotes = false;
+    for (size_t i = 0; i < cmdText.size() && at == std::wstring::npos; ++i) {
+        if (!inQuotes && (i == 0 || cmdText[i - 1] == L' ' || cmdText[i - 1] == L'\t') &&
+            mStringTools::FindNoCase(cmdText.substr(i, key.size()), key) == 0)
+            at = i;
+        inQuotes ^= cmdText[i] == L'"';
+    }
     if (at == std::wstring::npos)
         return std::wstring();
     const std::wstring rest = mStringTools::TrimBlanks(cmdText.substr(at + key.size()));

@@ -171,9 +171,15 @@ TEST_F(PatchFileTest, ReadFailureDuringCopyIsAnErrorAndLeavesNoHalfArchive) {
     EXPECT_FALSE(FileExists(destination));
 }
 
-TEST_F(PatchFileTest, DestinationFailuresAreLeftToTheArchiveTest) {
+// A destination that cannot be written is no read error: the caller hears what and why.
+TEST_F(PatchFileTest, DestinationFailuresAreReturnedWithTheirReason) {
     const std::wstring patch = Write(L"patch.exe", BuildPatch("MZ", Filler(1000, 10), "<ORVPatch/>"));
-    EXPECT_NO_THROW(ExtractPatchData(folder_ + L"\\no such folder\\patch.dat", 1, patch));
+    const std::wstring destination = folder_ + L"\\no such folder\\patch.dat";
+    std::wstring problem;
+    EXPECT_NO_THROW(problem = ExtractPatchData(destination, 1, patch));
+    EXPECT_EQ(problem.rfind(L"cannot create " + destination + L": ", 0), 0u) << problem.c_str();
+    EXPECT_GT(problem.size(), destination.size() + 16);
+    EXPECT_EQ(ExtractPatchData(folder_ + L"\\patch.dat", 1, patch), L"");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 
 #include "e2e/harness/apply_support.h"
 #include "e2e/harness/install_builder.h"
@@ -140,9 +141,10 @@ TEST(ApplyProtocol, EveryRunningSuiteProgramIsStoppedThenRestarted) {
     const std::vector<std::string> posts = log.EventsOf("post.exe");
     ASSERT_EQ(posts.size(), 6u) << log.Dump();
     const std::string work = posts[4].substr(6, posts[4].rfind('"') - 6) + "\\";
-    const size_t name = work.find("\\orv patch_");
+    // Named after the patch without its blank, which would split an unquoted %TMPFLD% in a command.
+    const size_t name = work.find("\\orv_patch_");
     ASSERT_NE(name, std::string::npos) << work;
-    EXPECT_EQ(work.find(' ', name + 11), std::string::npos) << work;
+    EXPECT_EQ(work.find(' ', name), std::string::npos) << work;
     EXPECT_EQ(WithoutStart(log.EventsOf("OrvanaMenu.exe", true)),
               (std::vector<std::string>{"1:args", "1:ready", "1:WM_CLOSE patch_close=yes", "1:exit 0",
                                         "2:args /updated", "2:ready"}))
@@ -370,6 +372,28 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
                                         "Files placed: 6", "Step: Running post-install commands",
                                         "Step: Restarting the suite", "Restarting " + menu + " /updated",
                                         "Box UpdateDone: Update successful -> OK", "Outcome: 0 (applied)"}));
+
+    // Named in other letters while its menu does not run and another installation's does: the other menu
+    // is not this installation's, and is neither flagged, closed nor restarted.
+    ender.EndAll();
+    Installation other;
+    e2e::ProgramsEnder otherEnder(other.root());
+    const fakes::FakeProcess& otherMenu = other.StartMenu();
+    std::wstring upper = orvana.root();
+    for (wchar_t& c : upper)
+        c = static_cast<wchar_t>(towupper(c));
+    d.PatchVersion = L"20141116000000";
+    d.ForceMenuRestart = true;
+    const std::wstring third =
+        e2e::WritePatch(out.Path(L"orv third.exe"), e2e::MakeArchive({{L"readme.txt", "third"}}), d.Text());
+    e2e::Program thirdRun;
+    ASSERT_TRUE(thirdRun.Start(third, L"/silent /dir=\"" + upper + L"\\\""));
+    EXPECT_TRUE(thirdRun.WaitEnded(90000));
+    EXPECT_EQ(thirdRun.ExitCode(), 0u);
+    EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "third");
+    EXPECT_TRUE(otherMenu.Running());
+    EXPECT_FALSE(otherMenu.HasLogged("WM_CLOSE"));
+    EXPECT_FALSE(other.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
 }
 
 // A patch made by ovpatch from two releases, applied to a copy of the old one that the user picks;

@@ -147,7 +147,7 @@ TEST(PatcherStart, NotAPatch) {
     Program patcher;
     ASSERT_TRUE(patcher.Start(plain, L"/?"));
     const e2e::MessageBoxInfo help = patcher.WaitForMessageBox();
-    EXPECT_EQ(help.text.rfind(L"plain.exe [/silent] [/dir=<folder>] [/log=<file>]\r\n", 0), 0u) << e2e::Utf8(help.text);
+    EXPECT_EQ(help.text.rfind(L"plain.exe [/silent] [/dir=<folder>] [/log=<file>] [/src=<file>]\r\n", 0), 0u) << e2e::Utf8(help.text);
     EXPECT_NE(help.text.find(L"\r\n11\textraction failed; nothing changed\r\n"), std::wstring::npos);
     EXPECT_EQ(help.ButtonIds(), (std::vector<int>{IDOK}));
     patcher.Answer(help, IDOK);
@@ -159,12 +159,20 @@ TEST(PatcherStart, SourceOptionWithBlankInPath) {
     Installation orvana;
     orvana.StartMenu();
     PatchFile patch(e2e::Descriptor{}, L"orv patch with blanks \u0416.exe");
-    // The plain program reads the patch that /src names, quoted because of its blanks.
+    // The plain program reads the patch that /src names, quoted because of its blanks; an option's text
+    // inside another's value is no option, and the log says where the patch came from.
+    e2e::TempDir out;
+    const std::wstring runLog = out.Path(L"run.log");
     Program patcher;
-    ASSERT_TRUE(patcher.Start(e2e::ProductExe(), L"/src=\"" + patch.path() + L"\"", kEnglish));
+    ASSERT_TRUE(patcher.Start(e2e::ProductExe(),
+                              L"/note=\"x /src=Z:\\nowhere.dat\" /src=\"" + patch.path() + L"\" /log=\"" + runLog + L"\"",
+                              kEnglish));
     HWND main = patcher.WaitForDialogWith(IDC_CMDAPPLY);
     ExpectWindow(main, TypicalWindow(false, orvana.root()));
     CancelAndEnd(patcher, main);
+    const std::vector<std::string> lines = e2e::RunLogLines(runLog);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "Patch " + e2e::Utf8(e2e::ProductExe()) + ", read from " + e2e::Utf8(patch.path()));
 }
 
 TEST(PatcherStart, StartUpFailures) {

@@ -23,11 +23,11 @@ TEST(ApplyPatch, PlaceholdersAreReplacedInOrderWithCaseSignificant) {
     for (const Case& c : cases)
         EXPECT_EQ(Substitute(c.item, values), c.expected) << c.item;
 
-    // The root's own text is not searched again for the later placeholders.
+    // A value put in is not searched again for placeholders.
     const Placeholders tricky{L"D:\\%LNG%", L"T", L"EN"};
-    EXPECT_EQ(Substitute(L"%ORV%", tricky), L"D:\\EN");
-    const Placeholders tricky2{L"D:\\%TMPFLD%", L"T", L"EN"};
-    EXPECT_EQ(Substitute(L"%LNG%|%ORV%", tricky2), L"EN|D:\\T");
+    EXPECT_EQ(Substitute(L"%ORV%", tricky), L"D:\\%LNG%");
+    const Placeholders tricky2{L"D:\\%TMPFLD%", L"%ORV%", L"EN"};
+    EXPECT_EQ(Substitute(L"%LNG%|%ORV%|%TMPFLD%%LNG%", tricky2), L"EN|D:\\%TMPFLD%|%ORV%EN");
 }
 
 TEST(ApplyPatch, ListsKeepTheirOrderAndDropEmptyItems) {
@@ -91,13 +91,15 @@ TEST(ApplyPatch, ToolsAreSortedByFileNameWithoutRegardToCase) {
 TEST(ApplyPatch, FixedPathsAndArguments) {
     EXPECT_EQ(CloseFlagPath(L"E:\\Orv\\OrvanaTools\\Menu\\OrvanaMenu.exe"),
               L"E:\\Orv\\OrvanaTools\\Menu\\data\\patch_close");
+    // Nothing of the patch's name that cmd would read, or split at, reaches the folder's name.
     EXPECT_EQ(WorkFolder(L"C:\\Users\\é x\\Temp\\", L"orv patch", 0x1a2b3c4d),
-              L"C:\\Users\\é x\\Temp\\orv patch_1a2b3c4d\\");
-    EXPECT_EQ(WorkFolder(L"T\\", L"p", 0), L"T\\p_0\\");
+              L"C:\\Users\\é x\\Temp\\orv_patch_1a2b3c4d\\");
+    EXPECT_EQ(WorkFolder(L"T\\", L"orv 2014 & calc^%x%!(é)", 0), L"T\\orv_2014___calc__x______0\\");
+    EXPECT_EQ(WorkFolder(L"T\\", L"orv-1.2_b", 0), L"T\\orv-1.2_b_0\\");
     // Only this program's folders are taken for a dead apply's.
-    EXPECT_TRUE(IsWorkFolderOf(L"ORV Patch_1A2b", L"orv patch"));
+    EXPECT_TRUE(IsWorkFolderOf(L"ORV_Patch_1A2b", L"orv patch"));
     for (const wchar_t* other :
-         {L"orv patch", L"orv patch_", L"orv patch_12g", L"orv patch_123456789", L"orv patchx_1"})
+         {L"orv patch_1", L"orv_patch", L"orv_patch_", L"orv_patch_12g", L"orv_patch_123456789", L"orv_patchx_1"})
         EXPECT_FALSE(IsWorkFolderOf(other, L"orv patch")) << other;
     EXPECT_EQ(ZetRestartArguments(L"D:\\Down loads", L"orv_20141114"), L"/exe=\"D:\\Down loads\\orv_20141114.exe\"");
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
+
 #include "support/encoding.h"
 
 namespace {
@@ -108,9 +110,18 @@ TEST(InstallCheck, MenuOfRoot) {
         L"C:\\Other\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
         L"C:\\A b\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
     };
-    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"C:\\A b"), menus[2]);
-    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"E:\\Gone"), menus[0]);
-    EXPECT_EQ(mInstallCheck::MenuOfRoot({}, L"C:\\A b"), L"");
+    const auto sameFolder = [](const std::wstring& a, const std::wstring& b) {
+        std::wstring x = a, y = b;
+        for (std::wstring* s : {&x, &y})
+            for (wchar_t& c : *s)
+                c = static_cast<wchar_t>(towlower(c));
+        return x == y;
+    };
+    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"C:\\A b", sameFolder), menus[2]);
+    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"c:\\a B", sameFolder), menus[2]);
+    // Another installation's menu is never taken for this one's.
+    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"E:\\Gone", sameFolder), L"");
+    EXPECT_EQ(mInstallCheck::MenuOfRoot({}, L"C:\\A b", sameFolder), L"");
 }
 
 TEST(InstallCheck, LangMismatchText) {

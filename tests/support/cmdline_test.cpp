@@ -25,7 +25,7 @@ TEST(SplitStrings, BlanksAndQuotes) {
         EXPECT_EQ(SplitStrings(c.text, c.strip), c.items) << c.text;
 }
 
-TEST(GetCmdVal, FindsTheFirstOption) {
+TEST(GetCmdVal, FindsTheFirstOptionThatStartsAnArgument) {
     struct Case {
         std::wstring text;
         bool strip;
@@ -38,7 +38,11 @@ TEST(GetCmdVal, FindsTheFirstOption) {
         {L"/src =x", true, L""},  // a blank before the equals sign prevents the match
         {L"/src=", true, L""},
         {L"/src=   padded   ", true, L"padded"},
-        {L"/other=\"/src=inner\" /src=outer", true, L"inner /src=outer"},  // the first occurrence counts, anywhere
+        // Only where an argument starts, and the first such counts.
+        {L"/other=\"/src=inner\" /src=outer /src=last", true, L"outer"},
+        {L"/log=\"C:\\x /src=D:\\y.dat\"", true, L""},
+        {L"/log=C:\\x/src=D:\\y.dat", true, L""},
+        {L"/silent\t/src=tabbed", true, L"tabbed"},
         {L"nothing here", true, L""},
     };
     for (const Case& c : cases)

@@ -10,6 +10,7 @@
 
 #include "e2e/harness/install_builder.h"
 #include "fakes/fake_launch_win.h"
+#include "patcher/apply.h"
 #include "patcher/frm_main_ids.h"
 
 namespace e2e {
@@ -232,6 +233,7 @@ std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath) {
     const size_t dot = name.rfind(L'.');
     if (dot != std::wstring::npos)
         name.erase(dot);
+    name = mApplyPatch::WorkFolderStem(name);
     std::vector<std::wstring> folders;
     WIN32_FIND_DATAW fd;
     HANDLE find = FindFirstFileW((TempPathLong() + name + L"_*").c_str(), &fd);
