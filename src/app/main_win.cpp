@@ -58,9 +58,11 @@ void ChooseMode() {
         g_doneWithoutWindow = 0;
         return;
     }
-    if (!options.log.empty() && !mRunLog::Open(options.log)) {
+    std::wstring reason;
+    if (!options.log.empty() && !mRunLog::Open(options.log, reason)) {
         if (!options.silent)
-            mUnicodePatch::MsgBox(L"The log file cannot be written:\r\n" + options.log, MB_OK | MB_ICONSTOP);
+            mUnicodePatch::MsgBox(L"The log file cannot be written:\r\n" + options.log + L"\r\n" + reason,
+                                  MB_OK | MB_ICONSTOP);
         g_doneWithoutWindow = static_cast<int>(mUnattended::ExitCode::BadCommandLine);
         return;
     }

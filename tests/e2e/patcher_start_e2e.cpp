@@ -396,6 +396,21 @@ TEST(PatcherStart, AlreadyApplied) {
                       "Box UpdateAlreadyDone: This update has already been applied to your Orvana. Install it again? -> No",
                       "Outcome: 9 (already applied)"}));
     }
+    {
+        SCOPED_TRACE("a log that is a link or no file on a disk is refused, and nothing is written through it");
+        e2e::TempDir out;
+        const std::wstring target = out.Path(L"elsewhere.txt");
+        ASSERT_TRUE(e2e::WriteFileBytes(target, "kept"));
+        const std::wstring linked = out.Path(L"run.log");
+        ASSERT_TRUE(CreateHardLinkW(linked.c_str(), target.c_str(), nullptr));
+        for (const std::wstring& log : {linked, std::wstring(L"NUL")}) {
+            Program patcher;
+            ASSERT_TRUE(patcher.Start(patch.path(), L"/silent /log=\"" + log + L"\""));
+            EXPECT_TRUE(patcher.WaitEnded());
+            EXPECT_EQ(patcher.ExitCode(), 2u) << e2e::Utf8(log);
+        }
+        EXPECT_EQ(e2e::ReadFileBytes(target), "kept");
+    }
 }
 
 }  // namespace
