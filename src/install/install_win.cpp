@@ -281,9 +281,16 @@ bool IsOwnFolder(const std::wstring& folder) {
 }
 
 bool MakeOwnFolder(const std::wstring& folder) {
-    if (!CreateDirectoryW(Long(folder).c_str(), nullptr))
-        return GetLastError() == ERROR_ALREADY_EXISTS && IsOwnFolder(folder);
-    return PutMark(folder);
+    return MakeNewOwnFolder(folder, nullptr) || (GetLastError() == ERROR_ALREADY_EXISTS && IsOwnFolder(folder));
+}
+
+bool MakeNewOwnFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security) {
+    if (!CreateDirectoryW(Long(folder).c_str(), security))
+        return false;
+    if (PutMark(folder))
+        return true;
+    RemoveDirectoryW(Long(folder).c_str());
+    return false;
 }
 
 bool RemoveOwnFolder(const std::wstring& folder) {

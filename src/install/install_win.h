@@ -29,6 +29,9 @@ class InstallLock {
 bool IsOwnFolder(const std::wstring& folder);
 // Makes `folder` (its parent exists) with the mark in it; true too when it is already the program's own.
 bool MakeOwnFolder(const std::wstring& folder);
+// The same, with `security` (nothing: the default), but never one that exists, even the program's own:
+// false then, and the last error is ERROR_ALREADY_EXISTS.
+bool MakeNewOwnFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security);
 // Removes an own folder with everything in it, the mark last. What cannot go yet (a program that ran from
 // it) stays, and the folder with it; false then, or when the folder is not the program's.
 bool RemoveOwnFolder(const std::wstring& folder);

@@ -4,6 +4,7 @@
 #include "patcher/frm_main_state_win.h"
 
 #include <commctrl.h>
+#include <sddl.h>
 
 #include <cwctype>
 #include <vector>
@@ -122,16 +123,36 @@ void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName
     }
 }
 
-// A new work folder for this apply, never one that exists, with its lock file held open until the end.
+bool RunsElevated() {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+        return false;
+    const UniqueHandle token(raw);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+           elevation.TokenIsElevated;
+}
+
+// A new work folder for this apply, never one that exists (made in one step, so that nobody's folder of
+// that name is taken), with its lock file held open until the end. With administrator rights only
+// administrators with theirs reach it: the temporary folder is the user's, which the same user's programs
+// without those rights can write to, and they must not swap the archiver before it runs.
 std::wstring MakeWorkFolder(const std::wstring& temp, const std::wstring& exeName, UniqueFile& lock) {
     RemoveDeadWorkFolders(temp, exeName);
+    SECURITY_ATTRIBUTES adminsOnly{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    if (RunsElevated())
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+                                                             &adminsOnly.lpSecurityDescriptor, nullptr);
+    const UniqueHLocal descriptor(adminsOnly.lpSecurityDescriptor);
     uint32_t suffix = (GetCurrentProcessId() << 12) ^ GetTickCount();
     for (int attempt = 0; attempt < 64; ++attempt, ++suffix) {
         const std::wstring folder = WorkFolder(temp, exeName, suffix);
-        if (GetFileAttributesW(mGlobal::ApiPath(folder).c_str()) != INVALID_FILE_ATTRIBUTES)
-            continue;
-        if (!mInstall::MakeOwnFolder(folder))
+        if (!mInstall::MakeNewOwnFolder(folder, adminsOnly.lpSecurityDescriptor ? &adminsOnly : nullptr)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS)
+                continue;
             return std::wstring();
+        }
         lock.reset(CreateFileW(mGlobal::ApiPath(folder + kWorkLockFile).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
         if (lock)

@@ -74,11 +74,16 @@ struct HIconTraits {
     static HICON Empty() { return nullptr; }
     static void Close(HICON h) { ::DestroyIcon(h); }
 };
+struct HLocalTraits {
+    static HLOCAL Empty() { return nullptr; }
+    static void Close(HLOCAL h) { ::LocalFree(h); }
+};
 
 using UniqueHandle = UniqueAny<HANDLE, NullHandleTraits>;   // processes, threads, pipes, events
 using UniqueFile = UniqueAny<HANDLE, FileHandleTraits>;     // CreateFileW results
 using UniqueFind = UniqueAny<HANDLE, FindHandleTraits>;     // FindFirstFileW results
 using UniqueHGlobal = UniqueAny<HGLOBAL, HGlobalTraits>;
+using UniqueHLocal = UniqueAny<HLOCAL, HLocalTraits>;  // what the system allocates for the caller to free
 using UniqueGdi = UniqueAny<HGDIOBJ, GdiTraits>;
 using UniqueHwnd = UniqueAny<HWND, HwndTraits>;
 using UniqueHModule = UniqueAny<HMODULE, HModuleTraits>;

@@ -644,11 +644,16 @@ TEST(ApplyFailures, ExtractPathFileFlagsAndVersionFileWithoutPatch) {
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
     // Folders in the temporary folder that look like a work folder of this patch: only the one that carries
     // the patcher's mark is a dead apply's, and goes.
-    const std::wstring foreign = e2e::TempPathLong() + L"orv patch_1a\\";
-    const std::wstring dead = e2e::TempPathLong() + L"orv patch_2b\\";
+    const std::wstring foreign = e2e::TempPathLong() + L"orv_patch_1a\\";
+    const std::wstring dead = e2e::TempPathLong() + L"orv_patch_2b\\";
     ASSERT_TRUE(e2e::WriteFileBytes(foreign + L"keep.txt", "someone else's"));
     ASSERT_TRUE(e2e::WriteFileBytes(dead + L"patch.dat", "a dead apply's"));
     ASSERT_TRUE(e2e::WriteFileBytes(dead + mInstall::kOwnMark, ""));
+    // A work folder is made, never taken: not even one that carries the mark (someone may have made it in
+    // the moment between the name and the folder).
+    EXPECT_FALSE(mInstall::MakeNewOwnFolder(dead.substr(0, dead.size() - 1), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_TRUE(mInstall::MakeOwnFolder(dead.substr(0, dead.size() - 1)));  // the staging's own is kept
 
     e2e::Program patcher;
     HWND window = e2e::OpenPatcher(patcher, patch);
