@@ -1,5 +1,7 @@
 #include "patcher/apply.h"
 
+#include <algorithm>
+
 #include "appclose/wildcard.h"
 #include "container/xml_node.h"
 #include "install/install_plan.h"
@@ -193,7 +195,10 @@ std::wstring FirstFileNotStaged(const ArchiveContents& contents,
                                 uint64_t (*sizeOf)(const std::wstring& path)) {
     const std::vector<std::wstring> excluded = mStringTools::SplitAt(exclusionList, L'\n');
     for (const ArchiveFile& file : contents.files) {
-        bool kept = true;
+        // The archiver lists names in the console's code page: one beyond ASCII may come out as another
+        // name, or with "?", and could never be found. Those the listing gives faithfully are checked.
+        bool kept = std::all_of(file.path.begin(), file.path.end(),
+                                [](wchar_t c) { return c >= L' ' && c < 0x7F && c != L'?'; });
         for (std::wstring pattern : excluded) {
             if (!pattern.empty() && pattern.back() == L'\r')
                 pattern.pop_back();

@@ -92,7 +92,8 @@ ArchiveContents ContentsOfListing(const std::wstring& listing);
 bool ExcludedByArchiver(const std::wstring& path, const std::wstring& pattern);
 
 // The first file of the archive that the exclusion list (ExclusionListText) keeps and that is not staged
-// under `staging` with its size; empty when every one is. `sizeOf` answers for a path, kNotStaged where no
+// under `staging` with its size; empty when every one is. Names beyond ASCII are left out: the listing
+// cannot give them faithfully. `sizeOf` answers for a path, kNotStaged where no
 // file is.
 inline constexpr uint64_t kNotStaged = ~0ull;
 std::wstring FirstFileNotStaged(const ArchiveContents& contents,

@@ -194,7 +194,7 @@ TEST(ApplyPatch, ProgramsAreFoundInTheOneListing) {
 TEST(ApplyPatch, StagedFilesAreCheckedAgainstTheListing) {
     ArchiveContents contents;
     contents.files = {{L"README", 6}, {L"OrvanaTools\\LICENSE", 0}, {L"OrvanaTools\\Data\\words", 12},
-                      {L"notes.txt", 3}};
+                      {L"notes.txt", 3}, {L"Apps\\\x201At\x201A _.txt", 3}, {L"Apps\\??.txt", 3}};
     static std::map<std::wstring, uint64_t> staged;
     const auto firstMissing = [&](const std::map<std::wstring, uint64_t>& files, const std::wstring& excluded) {
         staged = files;
@@ -205,6 +205,7 @@ TEST(ApplyPatch, StagedFilesAreCheckedAgainstTheListing) {
     };
     const std::map<std::wstring, uint64_t> all = {
         {L"README", 6}, {L"OrvanaTools\\LICENSE", 0}, {L"OrvanaTools\\Data\\words", 12}, {L"notes.txt", 3}};
+    // The names beyond ASCII come out of the listing in the console's code page: never found, never named.
     EXPECT_EQ(firstMissing(all, L""), L"");
     std::map<std::wstring, uint64_t> some = all;
     some.erase(L"OrvanaTools\\LICENSE");  // an empty file missing counts too
