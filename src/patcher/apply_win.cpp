@@ -354,8 +354,8 @@ void ApplyRun::Stage() {
         // backslash: before the closing quote it would escape it.
         std::wstring missing;
         Op([&] {
-            extracted = zip().Extract(L"*", staging.substr(0, staging.size() - 1), exclusionPath_) &&
-                        swap_->FlushStaged();
+            extracted =
+                zip().Extract(L"*", staging.substr(0, staging.size() - 1), exclusionPath_) && swap_->FlushStaged();
             // What the archiver reported is checked against what it listed: nothing it skipped in silence
             // goes unnoticed.
             if (extracted)
@@ -525,11 +525,10 @@ void ApplyRun::SwapIn() {
         progress_.Step(mUnattended::Step::Installing, true);
         size_t files = 0;
         Op([&] {
-            swapped = swap_->WritePlan(Descriptor(L"ExtractPath")) &&
-                      swap_->Swap([&](size_t placed, size_t planned) {
-                          files = placed;
-                          progress_.Percent(planned ? static_cast<int>(placed * 100 / planned) : 100);
-                      });
+            swapped = swap_->WritePlan(Descriptor(L"ExtractPath")) && swap_->Swap([&](size_t placed, size_t planned) {
+                files = placed;
+                progress_.Percent(planned ? static_cast<int>(placed * 100 / planned) : 100);
+            });
         });
         if (swapped) {
             mRunLog::Line(L"Files placed: " + mStringTools::DecimalText(static_cast<int64_t>(files)));

@@ -28,8 +28,8 @@ std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPath
 }
 
 std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths,
-                       const std::wstring& root,
-                       bool (*sameFolder)(const std::wstring&, const std::wstring&)) {
+                        const std::wstring& root,
+                        bool (*sameFolder)(const std::wstring&, const std::wstring&)) {
     for (const std::wstring& path : menuPaths) {
         const std::wstring menuRoot = RootOfMenu(path);
         if (!menuRoot.empty() && sameFolder(menuRoot, root))

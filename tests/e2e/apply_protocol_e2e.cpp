@@ -360,8 +360,8 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
     EXPECT_TRUE(silent.WaitEnded(90000));
     EXPECT_EQ(silent.ExitCode(), 0u);
     EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "silent");
-    for (const wchar_t* file :
-         {L"README", L"OrvanaTools\\LICENSE", L"OrvanaTools\\Data\\words", L"OrvanaTools\\Data\\Makefile", L"notes.txt"})
+    for (const wchar_t* file : {L"README", L"OrvanaTools\\LICENSE", L"OrvanaTools\\Data\\words",
+                                L"OrvanaTools\\Data\\Makefile", L"notes.txt"})
         EXPECT_EQ(orvana.ReadBytes(file), "new") << U8(file);
     EXPECT_NE(orvana.ReadBytes(L"OrvanaTools\\version.ver").find("<Patch>20141115000000</Patch>"), std::string::npos);
     silent.WaitUntil([&] { return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0; }, "the menu's restart");

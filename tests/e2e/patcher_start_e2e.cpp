@@ -147,7 +147,8 @@ TEST(PatcherStart, NotAPatch) {
     Program patcher;
     ASSERT_TRUE(patcher.Start(plain, L"/?"));
     const e2e::MessageBoxInfo help = patcher.WaitForMessageBox();
-    EXPECT_EQ(help.text.rfind(L"plain.exe [/silent] [/dir=<folder>] [/log=<file>] [/src=<file>]\r\n", 0), 0u) << e2e::Utf8(help.text);
+    EXPECT_EQ(help.text.rfind(L"plain.exe [/silent] [/dir=<folder>] [/log=<file>] [/src=<file>]\r\n", 0), 0u)
+        << e2e::Utf8(help.text);
     EXPECT_NE(help.text.find(L"\r\n11\textraction failed; nothing changed\r\n"), std::wstring::npos);
     EXPECT_EQ(help.ButtonIds(), (std::vector<int>{IDOK}));
     patcher.Answer(help, IDOK);
@@ -164,9 +165,9 @@ TEST(PatcherStart, SourceOptionWithBlankInPath) {
     e2e::TempDir out;
     const std::wstring runLog = out.Path(L"run.log");
     Program patcher;
-    ASSERT_TRUE(patcher.Start(e2e::ProductExe(),
-                              L"/note=\"x /src=Z:\\nowhere.dat\" /src=\"" + patch.path() + L"\" /log=\"" + runLog + L"\"",
-                              kEnglish));
+    ASSERT_TRUE(patcher.Start(
+        e2e::ProductExe(), L"/note=\"x /src=Z:\\nowhere.dat\" /src=\"" + patch.path() + L"\" /log=\"" + runLog + L"\"",
+        kEnglish));
     HWND main = patcher.WaitForDialogWith(IDC_CMDAPPLY);
     ExpectWindow(main, TypicalWindow(false, orvana.root()));
     CancelAndEnd(patcher, main);

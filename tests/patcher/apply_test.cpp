@@ -193,7 +193,7 @@ TEST(ApplyPatch, ProgramsAreFoundInTheOneListing) {
 // the archiver matches it: a run of components anywhere, a folder with all it holds.
 TEST(ApplyPatch, StagedFilesAreCheckedAgainstTheListing) {
     ArchiveContents contents;
-    contents.files = {{L"README", 6}, {L"OrvanaTools\\LICENSE", 0}, {L"OrvanaTools\\Data\\words", 12},
+    contents.files = {{L"README", 6},    {L"OrvanaTools\\LICENSE", 0},      {L"OrvanaTools\\Data\\words", 12},
                       {L"notes.txt", 3}, {L"Apps\\\x201At\x201A _.txt", 3}, {L"Apps\\??.txt", 3}};
     static std::map<std::wstring, uint64_t> staged;
     const auto firstMissing = [&](const std::map<std::wstring, uint64_t>& files, const std::wstring& excluded) {
