@@ -22,7 +22,7 @@ if ! i686-w64-mingw32-objdump -f "$EXE" | grep -q 'file format pei-i386'; then
     echo "release: $EXE is not a 32-bit Windows program" >&2
     exit 1
 fi
-VERSION=$(sed -n 's/^#define OV_VERSION_TEXT "\(.*\)"/\1/p' "$ROOT/src/app/version.h")
+VERSION=$(sed -n 's/^#define OV_VERSION_TEXT "\(.*\)"/\1/p' "$ROOT/src/support/version.h")
 NAME="OVPatcher-$VERSION"
 
 rm -rf "$DIST"

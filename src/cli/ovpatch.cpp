@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "app/version.h"
+#include "support/version.h"
 #include "cli/common.h"
 
 namespace ovpatch {

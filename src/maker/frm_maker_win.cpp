@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "app/resource.h"
+#include "maker/frm_maker_ids.h"
 #include "container/patch_file_win.h"
 #include "maker/descriptor_builder.h"
 #include "maker/patch_writer_win.h"

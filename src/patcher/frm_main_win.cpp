@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/resource.h"
+#include "patcher/frm_main_ids.h"
 #include "appclose/app_list_win.h"
 #include "container/patch_file_win.h"
 #include "install/install_win.h"

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/resource.h"
+#include "maker/frm_maker_ids.h"
 #include "container/patch_container.h"
 #include "container/patch_file_win.h"
 #include "maker/descriptor_builder.h"

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/version.h"
+#include "support/version.h"
 
 namespace e2e {
 
