@@ -569,8 +569,45 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
     // A new patch gets a new identifier, also when it starts from an old one.
     s.PatchVersion = FreshPatchId();
     ApplyEntries(s, diffEntries, languages);
-    ApplyEntries(s, fileEntries, languages);
-    ApplyEntries(s, options, languages);
+    if (diffed) {
+        // What the maintainer lists comes on top of what the releases need: a delete-after line of their
+        // own must not drop the removals diff found.
+        const MakerSettings found = s;
+        s.RunAtEnd.clear();
+        s.DelAtEnd.clear();
+        s.FileFlags.clear();
+        ApplyEntries(s, fileEntries, languages);
+        ApplyEntries(s, options, languages);
+        const struct {
+            const char* name;
+            const std::wstring& found;
+            std::wstring& given;
+        } lists[] = {{"run-after", found.RunAtEnd, s.RunAtEnd},
+                     {"delete-after", found.DelAtEnd, s.DelAtEnd},
+                     {"file-flag", found.FileFlags, s.FileFlags}};
+        for (const auto& list : lists) {
+            if (list.found.empty() || list.given.empty()) {
+                list.given = list.given.empty() ? list.found : list.given;
+                continue;
+            }
+            const auto count = [](const std::wstring& field) {
+                return std::count(field.begin(), field.end(), L'\n') + 1;
+            };
+            const auto fromReleases = count(list.found);
+            if (!in.quiet)
+                err << list.name << ": " << fromReleases << (fromReleases == 1 ? " line" : " lines")
+                    << " from the releases and " << count(list.given) << " given\n";
+            list.given = list.found + L"\r\n" + list.given;
+        }
+        // NEW's tree would go under the extraction folder while its deletes name files from the root.
+        if (!s.ExtractPath.empty())
+            throw Failure{kUsage,
+                          "--extract-path cannot go with --old and --new: the patch would put NEW's files under " +
+                              Utf8(s.ExtractPath) + " and delete OLD's at the root"};
+    } else {
+        ApplyEntries(s, fileEntries, languages);
+        ApplyEntries(s, options, languages);
+    }
     CheckValues(s);
 
     const std::wstring name = frmMaker::OutputFileName(s.PatchVersion, s.LangName, s.LangCheck);

@@ -551,6 +551,26 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
     EXPECT_TRUE(Read(patch) == fromFiles);
 
+    // The maintainer's own delete-after line, as an option or in a settings file, joins what diff found.
+    Write(f.dir / "extra.conf", "delete-after = %ORV%\\cache\\index.dat\n");
+    for (const std::vector<std::string>& own : {std::vector<std::string>{"--delete-after", "%ORV%\\cache\\index.dat"},
+                                                std::vector<std::string>{"--settings", f.P("extra.conf")}}) {
+        args = {"build", "--image", f.P("OVPatcher.exe"), "--old", f.P("old"), "--new", f.P("new"), "-o", f.P("out"),
+                "--force", "--patch-version", "20150101000001", "--all-languages"};
+        args.insert(args.end(), own.begin(), own.end());
+        ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
+        EXPECT_NE(r.err.find("delete-after: 1 line from the releases and 1 given\n"), std::string::npos) << r.err;
+        const Result shown = Ovpatch({"inspect", f.P("out/orv_20150101000001_MultiLng.exe")});
+        EXPECT_NE(shown.out.find("  DelAfter: %ORV%\\Docs\\gone.txt|%ORV%\\cache\\index.dat\n"), std::string::npos)
+            << own[0] << "\n" << shown.out;
+    }
+    fs::remove(f.dir / "out" / "orv_20150101000001_MultiLng.exe");
+    // An extraction folder would put NEW's tree under it, while the deletes stay at the root.
+    args = {"build", "--image", f.P("OVPatcher.exe"), "--old", f.P("old"), "--new", f.P("new"), "-o", f.P("out"),
+            "--force", "--suite-version", "5.9", "--extract-path", "Tools"};
+    EXPECT_EQ((r = Ovpatch(args)).code, ovpatch::kUsage);
+    EXPECT_NE(r.err.find("--extract-path"), std::string::npos) << r.err;
+
     // The plan on a copy of OLD says exactly those changes. "opt.txt" is flagged ifexists and missing at the
     // root, so the archiver leaves out every "opt.txt" (it matches the list recursively), also the one in Apps.
     const auto before = f.Files("inst");
