@@ -634,6 +634,7 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         if (std::none_of(files->begin(), files->end(), [](const ArchiveEntry& e) { return !e.folder; }))
             throw Failure{kRefused, "no patch written: the archive " + in.archive +
                                         " lists no file, so the patch would install nothing"};
+        TestArchive(in.archive);
     } else {
         notes.push_back(std::string(kNoSevenZip) + ": the archive's file list was not checked");
     }

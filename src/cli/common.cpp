@@ -184,14 +184,33 @@ std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
             entries.push_back({line.substr(7)});
         else if (line.rfind("Size = ", 0) == 0 && !entries.empty())
             entries.back().size = std::atoll(line.c_str() + 7);
-        else if (line.rfind("Attributes = D", 0) == 0 && !entries.empty())
-            entries.back().folder = true;
-        else if (!line.empty() && line != "ERRORS:")
+        else if (line.rfind("Attributes = ", 0) == 0 && !entries.empty()) {
+            // "D" for a folder, then the Unix mode when the archive keeps one: "lrwxrwxrwx" for a link.
+            entries.back().folder = line.compare(13, 1, "D") == 0;
+            entries.back().link = line.size() > 10 && line.compare(line.size() - 10, 1, "l") == 0 &&
+                                  line.find(' ', 13) == line.size() - 11;
+        } else if (!line.empty() && line != "ERRORS:")
             reason = line.substr(line.rfind(" : ") == std::string::npos ? 0 : line.rfind(" : ") + 3);
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " + (reason.empty() ? "it failed" : reason)};
+        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " +
+                                    (reason.empty() ? "it failed" : reason)};
     return entries;
+}
+
+void TestArchive(const std::string& path) {
+    int status = 0;
+    const std::string output = RunCaptured({"7zz", "t", "-bd", "-t7z", "-p-ovpatch-no-password-", "--", path}, status);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return;
+    std::istringstream lines(output);
+    std::string line, reason;
+    while (reason.empty() && std::getline(lines, line))
+        if (line.rfind("ERROR: ", 0) == 0)
+            reason = line.substr(7);
+    throw Failure{kRefused, "no patch written: the archive " + path +
+                                " fails 7-Zip's test (damaged, or its data needs a password): " +
+                                (reason.empty() ? "it failed" : reason)};
 }
 
 bool Args::Next() {

@@ -70,6 +70,7 @@ struct ArchiveEntry {
     std::string path;
     int64_t size = 0;
     bool folder = false;
+    bool link = false;  // a symbolic link, stored as one
 };
 // Nothing when 7zz is not installed; a kRefused failure with 7-Zip's reason when it cannot read the archive.
 // `shownAs` names it in that message (the archive itself when empty).
@@ -77,6 +78,10 @@ struct ArchiveEntry {
 std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
                                                      const std::string& shownAs = {},
                                                      const std::vector<std::string>& switches = {});
+
+// A kRefused failure with 7-Zip's first error when its test of the archive fails: damaged data, or data
+// that needs a password (a dummy one is given, so that 7zz fails instead of asking). 7zz must be installed.
+void TestArchive(const std::string& path);
 
 // Whether `program` is found on the PATH.
 bool OnPath(const std::string& program);

@@ -16,9 +16,11 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <variant>
 
+#include "cli/common.h"
 #include "container/patch_container.h"
 #include "e2e/harness/patch_mutator.h"
 #include "maker/descriptor_builder.h"
@@ -186,6 +188,17 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
     Write(f.dir / "strings.xml", "<messages><Strings></Strings></messages>");
     Write(f.dir / "bad.conf", "suite-version = 5.8\nforce-menu-restart\n");
     Write(f.dir / "blank.conf", "suite-version = 5.8 \n");
+    // Headers that read well over data that does not: a stored file whose byte was changed, and data
+    // that needs a password.
+    Write(f.dir / "a.txt", "a");
+    ASSERT_EQ(std::system(("cd '" + f.dir.string() +
+                           "' && 7zz a -t7z -m0=Copy -bso0 -bsp0 crc.7z a.txt && 7zz a -t7z -pSecret -bso0 -bsp0 "
+                           "secret.7z a.txt")
+                              .c_str()),
+              0);
+    std::string crc = Read(f.dir / "crc.7z");
+    crc[32] ^= 1;
+    Write(f.dir / "crc.7z", crc);
     const std::vector<std::string> v = {"--suite-version", "5.8"};
     auto with = [&](std::vector<std::string> more) {
         more.insert(more.begin(), v.begin(), v.end());
@@ -224,6 +237,8 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
         {archive("OVPatcher.exe"), ovpatch::kRefused, "is not a 7z archive"},
         {archive("damaged.7z"), ovpatch::kRefused, "start header's checksum is wrong"},
         {archive("empty.7z"), ovpatch::kRefused, "lists no file"},
+        {archive("crc.7z"), ovpatch::kRefused, "CRC Failed : a.txt"},
+        {archive("secret.7z"), ovpatch::kRefused, "Wrong password"},
         {archive("huge.7z"), ovpatch::kRefused, "larger than the 2 GiB - 1 byte"},
         {{"build", "--image", f.P("data.7z"), "--archive", f.P("data.7z"), "-o", f.P("out"), "--suite-version", "5.8"},
          ovpatch::kRefused,
