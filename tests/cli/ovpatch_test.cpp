@@ -660,13 +660,22 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
         EXPECT_EQ(r.code, c.code) << c.key << ": " << r.out << r.err;
         EXPECT_NE(r.out.find(std::string("\"key\": \"") + c.key + "\""), std::string::npos) << c.key << ": " << r.out;
         // Asked whether to apply it again, the patcher goes on when told yes: the plan says what follows.
-        if (c.code == 0)
-            EXPECT_NE(r.out.find(R"("delete": [
-   {"path": "%ORV%/Apps/same.txt", "exists": true},
-   {"path": "%ORV%\\Apps\\..\\none.txt", "exists": false},
-   {"path": "C:\\elsewhere.txt", "exists": null}])"),
-                      std::string::npos)
-                << r.out;
+        if (c.code != 0)
+            continue;
+        EXPECT_NE(r.out.find(R"("delete": [
+   {"path": "%ORV%/Apps/same.txt", "exists": true, "folder": false, "written": "%ORV%/Apps/same.txt", "expands": false},
+   {"path": "%ORV%\\Apps\\..\\none.txt", "exists": false, "folder": false, "written": "%ORV%\\Apps\\..\\none.txt", "expands": false},
+   {"path": "C:\\elsewhere.txt", "exists": null, "folder": false, "written": "C:\\elsewhere.txt", "expands": false},
+   {"path": "%ORV%\\Apps\\indexfr.html", "exists": false, "folder": false, "written": "%ORV%\\Apps\\index%LNG%.html", "expands": true},
+   {"path": "%ORV%\\Apps\\Sub", "exists": true, "folder": true, "written": "%ORV%\\Apps\\Sub", "expands": false}])"),
+                  std::string::npos)
+            << r.out;
+        // A line that names another file once expanded, and a folder, which the patcher leaves.
+        const Result text = Ovpatch({"plan", f.P("fr.exe"), inst.string(), "--windows-path", "C:\\Orvana"});
+        for (const char* line : {"  C:\\Orvana/Apps/same.txt  (exists)\n",
+                                 "  C:\\Orvana\\Apps\\indexfr.html  (absent; expanded from %ORV%\\Apps\\index%LNG%.html)\n",
+                                 "  C:\\Orvana\\Apps\\Sub  (folder: not deleted)\n"})
+            EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
     }
     const Result r = Ovpatch({"plan", f.P("data.7z"), inst.string()});
     EXPECT_EQ(r.code, 1);
