@@ -125,6 +125,11 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
                                                               const std::string& archive,
                                                               std::ostream& report);
 
+// Packs `entries` (paths as 7zz lists them, "/"-separated, relative to `folder`) into the new archive
+// `archive` with 7zz, and refuses (kRefused) it unless its listing holds those entries with those sizes
+// and no link: what changed on the disk since the entries were made is not shipped unseen.
+void PackChecked(const std::string& folder, const std::vector<ArchiveEntry>& entries, const std::string& archive);
+
 int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int InspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

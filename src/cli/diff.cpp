@@ -2,10 +2,12 @@
 // the next.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <set>
 
@@ -41,13 +43,23 @@ std::string CountText(const char* what, const Count& c) {
     return line;
 }
 
-// Every folder above each file, folded.
-std::set<std::wstring> FoldersOf(const Tree& tree) {
-    std::set<std::wstring> folders;
-    for (const auto& [key, file] : tree)
-        for (size_t at = key.find(L'\\'); at != std::wstring::npos; at = key.find(L'\\', at + 1))
-            folders.insert(key.substr(0, at));
-    return folders;
+// Whether a folder of `tree` holds nothing at all.
+bool IsEmptyFolder(const Tree& tree, const std::wstring& key) {
+    const std::wstring inside = key + L"\\";
+    const auto next = tree.lower_bound(inside);
+    return next == tree.end() || next->first.compare(0, inside.size(), inside) != 0;
+}
+
+// The last part of a "\"-separated path.
+std::wstring LastName(const std::wstring& relative) {
+    return relative.substr(relative.rfind(L'\\') + 1);
+}
+
+// As 7zz names an entry: "/"-separated.
+std::string ArchivePath(const std::wstring& relative) {
+    std::string path = Utf8(relative);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
 }
 
 void MoveInto(const fs::path& from, const std::string& to) {
@@ -73,28 +85,45 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
     const std::wstring record = VersionFileKey();
 
     // A file cannot take a folder's place nor a folder a file's: the patcher extracts before it deletes.
-    const std::set<std::wstring> oldFolders = FoldersOf(before), newFolders = FoldersOf(after);
-    for (const auto& [key, file] : after)
-        if (oldFolders.count(key))
-            throw Failure{kRefused, "NEW's file " + Utf8(file.relative) +
+    for (const auto& [key, entry] : after) {
+        const auto old = before.find(key);
+        if (old == before.end() || old->second.folder == entry.folder)
+            continue;
+        if (!entry.folder)
+            throw Failure{kRefused, "NEW's file " + Utf8(entry.relative) +
                                         " is a folder in OLD: the patcher cannot put a file in a folder's place"};
-    for (const auto& [key, file] : before)
-        if (newFolders.count(key))
-            throw Failure{kRefused, "OLD's file " + Utf8(file.relative) +
-                                        " is a folder in NEW: the patcher cannot put a folder in a file's place"};
+        throw Failure{kRefused, "OLD's file " + Utf8(old->second.relative) +
+                                    " is a folder in NEW: the patcher cannot put a folder in a file's place"};
+    }
 
     Count added, changed, removed, unchanged;
-    std::string shipped, lines;
+    size_t foldersAdded = 0, foldersLeft = 0;
+    std::vector<ArchiveEntry> shipped;
+    std::string lines;
     for (const auto& [key, file] : after) {
         if (key == record)
             continue;
         const auto old = before.find(key);
+        if (file.folder) {
+            // The archive brings a folder with its files; an empty one needs an entry of its own. A folder
+            // that is there already keeps its name: extraction renames no folder, whatever its letter case.
+            if (old == before.end() && IsEmptyFolder(after, key)) {
+                ++foldersAdded;
+                lines += "  added     " + Utf8(file.relative) + "\\\n";
+                shipped.push_back({ArchivePath(file.relative), 0, true});
+            } else if (old != before.end() && old->second.relative != file.relative) {
+                lines += "  kept      " + Utf8(old->second.relative) + "\\  (NEW spells it " + Utf8(file.relative) +
+                         "\\: the patcher renames no folder)\n";
+            }
+            continue;
+        }
         const char* what = nullptr;
         if (old == before.end()) {
             added.Add(file.size);
             what = "added     ";
-        } else if (old->second.relative != file.relative || old->second.size != file.size ||
+        } else if (LastName(old->second.relative) != LastName(file.relative) || old->second.size != file.size ||
                    !SameContent(old->second.path, file.path)) {
+            // The swap gives a file the archive's name, so a file renamed in case only is a change.
             changed.Add(file.size);
             what = "changed   ";
         } else {
@@ -102,18 +131,26 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
             continue;
         }
         lines += std::string("  ") + what + Utf8(file.relative) + "\n";
-        shipped += fs::relative(file.path, newDir).string() + "\n";
+        shipped.push_back({ArchivePath(file.relative), static_cast<int64_t>(file.size), false});
     }
     std::vector<std::pair<std::string, std::string>> settings;
     for (const auto& [key, file] : before) {
         if (key == record || after.count(key))
             continue;
+        if (file.folder) {
+            // The patcher deletes files only: a folder listed for deletion would stay.
+            ++foldersLeft;
+            lines += "  left      " + Utf8(file.relative) + "\\  (a folder: the patcher deletes files, not folders)\n";
+            continue;
+        }
         removed.Add(file.size);
         lines += "  removed   " + Utf8(file.relative) + "\n";
         settings.push_back({"delete-after", "%ORV%\\" + Utf8(file.relative)});
     }
     report << lines << CountText("added", added) << CountText("changed", changed) << CountText("removed", removed)
            << CountText("unchanged", unchanged);
+    if (foldersAdded || foldersLeft)
+        report << "folders   " << foldersAdded << " empty added, " << foldersLeft << " left in place\n";
     if (shipped.empty())
         throw Failure{kRefused, removed.files == 0 ? "nothing changed from OLD to NEW: no patch to make"
                                                    : "NEW only removes files: a patch carries at least one file"};
@@ -136,14 +173,58 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
 
     // Packed under a temporary name beside the archive: 7zz adds to an archive that exists.
     const TempFolder temp(FolderOf(archive));
-    const fs::path list = temp.path() / "files.txt";
-    std::ofstream(list, std::ios::binary) << shipped;
     const fs::path packed = temp.path() / "data.7z";
-    SevenZip({"a", "-t7z", "-bd", "-bso0", "-bsp0", "-scsUTF-8", fs::absolute(packed).string(),
-              "@" + fs::absolute(list).string()},
-             newDir);
+    PackChecked(newDir, shipped, packed.string());
     MoveInto(packed, archive);
     return settings;
+}
+
+void PackChecked(const std::string& folder, const std::vector<ArchiveEntry>& entries, const std::string& archive) {
+    std::string names;
+    for (const ArchiveEntry& e : entries)
+        names += e.path + "\n";
+    const TempFolder temp(FolderOf(archive));
+    const fs::path list = temp.path() / "files.txt";
+    std::ofstream(list, std::ios::binary) << names;
+    // Links are stored as links, never followed: the listing then shows one that appeared since the
+    // trees were read, where following it would have packed whatever it points at.
+    try {
+        SevenZip({"a", "-t7z", "-snl", "-bd", "-bso0", "-bsp0", "-scsUTF-8", fs::absolute(archive).string(),
+                  "@" + fs::absolute(list).string()},
+                 folder);
+    } catch (const Failure& f) {
+        // 7zz warns of a file it could not open: one that went or moved since the releases were compared,
+        // or that a link now hides.
+        if (f.code == kUnreadable && f.message.find("WARNING") != std::string::npos)
+            throw Failure{kRefused, f.message + ": NEW changed since the releases were compared, run again"};
+        throw;
+    }
+    std::map<std::string, const ArchiveEntry*> expected;
+    for (const ArchiveEntry& e : entries)
+        expected[e.path] = &e;
+    const auto listed = ListArchive(archive);
+    if (!listed)
+        throw Failure{kToolMissing, std::string(kNoSevenZip) + ": install it (apt-get install 7zip)"};
+    size_t found = 0;
+    for (const ArchiveEntry& e : *listed) {
+        const auto want = expected.find(e.path);
+        const auto refuse = [&](const std::string& why) {
+            throw Failure{kRefused, e.path + " " + why + " since the releases were compared: run again"};
+        };
+        if (e.link)
+            refuse("became a link");
+        if (want == expected.end()) {
+            // 7zz may list the folders above what it packed.
+            if (e.folder)
+                continue;
+            refuse("appeared");
+        }
+        if (want->second->folder != e.folder || (!e.folder && want->second->size != e.size))
+            refuse("changed");
+        ++found;
+    }
+    if (found != expected.size())
+        throw Failure{kRefused, "the archive lacks files that were compared: they changed since, run again"};
 }
 
 namespace {

@@ -522,6 +522,10 @@ struct Releases : Folder {
         file("new", "Docs/readme.txt", "read me");
         fs::copy(dir / "old", dir / "inst", fs::copy_options::recursive);
     }
+    void Put(const std::string& tree, const std::string& relative, const std::string& bytes) const {
+        fs::create_directories((dir / tree / relative).parent_path());
+        Write(dir / tree / relative, bytes);
+    }
     static std::string Version(const std::string& version, const std::string& patch, const std::string& lang) {
         return "<OrvanaVersion>\r\n\t<Version>" + version + "</Version>\r\n\t<Lang>" + lang + "</Lang>\r\n\t<Patch>" +
                patch + "</Patch>\r\n</OrvanaVersion>\r\n";
@@ -622,6 +626,68 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     EXPECT_NE(r.err.find("apt-get install 7zip"), std::string::npos) << r.err;
 }
 
+// Release pairs that a Windows installation or the patcher could not take as they are, and folders that
+// only an archive entry of their own can bring.
+TEST(Ovpatch, DiffShipsOnlyWhatAnInstallationCanHold) {
+    struct Row {
+        const char* name;
+        std::function<void(const Releases&)> change;
+        int code;
+        std::vector<std::string> says, lacks;
+        std::vector<std::string> listed;  // archive entries, folders ending in "/"
+    } rows[] = {
+        {"a removed name holding a placeholder", [](const Releases& f) { f.Put("old", "Help/index%LNG%.html", "x"); },
+         ovpatch::kRefused, {"OLD Help/index%LNG%.html holds %LNG%"}, {}, {}},
+        {"a folder holding a placeholder", [](const Releases& f) { f.Put("new", "Tools/%TMPFLD%/a.txt", "x"); },
+         ovpatch::kRefused, {"NEW Tools/%TMPFLD% holds %TMPFLD%"}, {}, {}},
+        {"%ORV% in a file name", [](const Releases& f) { f.Put("new", "Apps/x%ORV%.txt", "x"); },
+         ovpatch::kRefused, {"holds %ORV%"}, {}, {}},
+        {"a file and a folder differing in case",
+         [](const Releases& f) {
+             f.Put("new", "Data", "x");
+             f.Put("new", "DATA/x.txt", "y");
+         },
+         ovpatch::kRefused, {"differ only in letter case"}, {}, {}},
+        {"two folders differing in case", [](const Releases& f) { f.Put("new", "APPS/b.txt", "b"); },
+         ovpatch::kRefused, {"differ only in letter case"}, {}, {}},
+        {"a folder renamed in case only",
+         [](const Releases& f) { fs::rename(f.dir / "new/Apps/Sub", f.dir / "new/Apps/SUB"); }, ovpatch::kOk,
+         {"  kept      Apps\\Sub\\  (NEW spells it Apps\\SUB\\"},
+         {"Apps\\SUB\\opt.txt"}, {}},
+        {"a new empty folder", [](const Releases& f) { fs::create_directories(f.dir / "new/Logs/Empty"); },
+         ovpatch::kOk, {"  added     Logs\\Empty\\\n"}, {}, {"Logs/Empty/", "Apps/new.txt"}},
+        {"a file replaced by an empty folder",
+         [](const Releases& f) {
+             fs::remove(f.dir / "new/Apps/same.txt");
+             fs::create_directories(f.dir / "new/Apps/same.txt");
+         },
+         ovpatch::kRefused, {"OLD's file Apps\\same.txt is a folder in NEW"}, {}, {}},
+        {"a removed folder", [](const Releases& f) { f.Put("old", "Docs/Old/x.txt", "x"); }, ovpatch::kOk,
+         {"  removed   Docs\\Old\\x.txt\n", "  left      Docs\\Old\\  (a folder"}, {}, {}},
+    };
+    for (const Row& row : rows) {
+        Releases f;
+        row.change(f);
+        const Result r =
+            Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("d.7z"), "--settings", f.P("d.conf")});
+        EXPECT_EQ(r.code, row.code) << row.name << ": " << r.out << r.err;
+        const std::string& said = row.code == ovpatch::kOk ? r.out : r.err;
+        for (const std::string& text : row.says)
+            EXPECT_NE(said.find(text), std::string::npos) << row.name << ": " << text << "\n" << said;
+        for (const std::string& text : row.lacks)
+            EXPECT_EQ(said.find(text), std::string::npos) << row.name << ": " << text << "\n" << said;
+        if (row.listed.empty())
+            continue;
+        std::set<std::string> listed;
+        const auto entries = ovpatch::ListArchive(f.P("d.7z"));
+        ASSERT_TRUE(entries.has_value());
+        for (const ovpatch::ArchiveEntry& e : *entries)
+            listed.insert(e.path + (e.folder ? "/" : ""));
+        for (const std::string& entry : row.listed)
+            EXPECT_TRUE(listed.count(entry)) << row.name << ": " << entry;
+    }
+}
+
 // Each start-up case ends the plan with the message the patcher shows for it.
 TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
     Releases f;
@@ -631,7 +697,8 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
     s.MinPatchNeeded = L"20141104134857";
     s.LangName = L"FR";
     s.UpdateInfo = L"<EN>one</EN>";
-    s.DelAtEnd = L"%ORV%/Apps/same.txt\r\n%ORV%\\Apps\\..\\none.txt\r\nC:\\elsewhere.txt";
+    s.DelAtEnd = L"%ORV%/Apps/same.txt\r\n%ORV%\\Apps\\..\\none.txt\r\nC:\\elsewhere.txt\r\n"
+                 L"%ORV%\\Apps\\index%LNG%.html\r\n%ORV%\\Apps\\Sub";
     ASSERT_EQ(Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("new.7z"), "--settings", f.P("d.conf")}).code,
               ovpatch::kOk);
     Write(f.dir / "fr.exe", mGlobal::BuildPatch(f.image, Read(f.dir / "new.7z"),
@@ -680,4 +747,42 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
     const Result r = Ovpatch({"plan", f.P("data.7z"), inst.string()});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.out.find("refused:   Invalid patch file\n"), std::string::npos) << r.out;
+}
+
+// The trees are compared before 7zz packs them: what changed in between, a file turned into a link above
+// all, is refused before any settings are written.
+TEST(Ovpatch, PackingRefusesWhatChangedSinceTheTreesWereRead) {
+    Folder f;
+    const fs::path tree = f.dir / "tree";
+    const std::vector<ovpatch::ArchiveEntry> entries = {{"a.txt", 3, false}, {"Sub/b.txt", 3, false}, {"Empty", 0, true}};
+    struct Row {
+        const char* name;
+        std::function<void()> change;
+        bool refused;
+    } rows[] = {
+        {"as read", [] {}, false},
+        {"a file now a link", [&] { fs::remove(tree / "a.txt"), fs::create_symlink("Sub/b.txt", tree / "a.txt"); }, true},
+        {"a folder now a link",
+         [&] { fs::remove_all(tree / "Sub"), fs::create_directories(tree / "Real"), Write(tree / "Real/b.txt", "bcd"),
+               fs::create_directory_symlink("Real", tree / "Sub"); },
+         true},
+        {"a file grown", [&] { Write(tree / "a.txt", "abcd"); }, true},
+    };
+    for (const Row& row : rows) {
+        fs::remove_all(tree);
+        fs::create_directories(tree / "Sub");
+        fs::create_directories(tree / "Empty");
+        Write(tree / "a.txt", "abc");
+        Write(tree / "Sub/b.txt", "bcd");
+        row.change();
+        const std::string archive = f.P("packed.7z");
+        fs::remove(archive);
+        try {
+            ovpatch::PackChecked(tree.string(), entries, archive);
+            EXPECT_FALSE(row.refused) << row.name;
+        } catch (const ovpatch::Failure& e) {
+            EXPECT_TRUE(row.refused) << row.name << ": " << e.message;
+            EXPECT_EQ(e.code, ovpatch::kRefused) << row.name << ": " << e.message;
+        }
+    }
 }
