@@ -21,11 +21,14 @@ build writes DIR/orv_<patch version>_<LANG>.exe (or _MultiLng.exe), byte for byt
 patch the maker window writes from the same image, archive and settings.
   --image FILE            the program to carry: OVPatcher.exe, or a patch, whose program
                           part is then used
-  --archive FILE          the 7z archive of replacement files; it must list a file
+  --archive FILE          the 7z archive of replacement files; it must list a file and
+                          pass 7-Zip's test, data behind a password failing it
                           (checked with 7zz, Debian package 7zip, when installed)
   --old DIR --new DIR     in place of --archive: the archive and settings that diff
                           writes from these two releases, the same patch byte for
-                          byte (the settings file and options override them)
+                          byte (the settings file and options override them, but
+                          their run-after, delete-after and file-flag lines come
+                          after diff's; --extract-path is refused with them)
   -o, --output DIR        the folder to write the patch into
   --force                 replace a patch of the same name in DIR
   --quiet                 no notes on standard error, only errors
@@ -66,16 +69,21 @@ with 7zz.
 
 diff compares two folders holding the old and the new release of an installation
 (names compared without letter case, files by content) and writes the archive of
-the new and changed files, packed with 7zz, and a settings file for build: a
-delete-after line per file that is gone, the suite version from NEW's version.txt,
-the minimum patch from OLD's OrvanaTools\version.ver. That file is never shipped:
-the patcher records itself. It prints what changed, and refuses (4) when nothing did.
+the new and changed files and new empty folders, packed with 7zz, and a settings
+file for build: a delete-after line per file that is gone, the suite version from
+NEW's version.txt, the minimum patch from OLD's OrvanaTools\version.ver. That file
+is never shipped: the patcher records itself. It prints what changed (folders that
+are gone are left in place: the patcher deletes files), and refuses (4) when nothing
+did, and any name that Windows or the patcher cannot take: links, device names,
+names holding %ORV%, %TMPFLD% or %LNG%, two files or folders differing only in case.
 
 plan says what a patch would do to the installation in a folder, deciding as the
 patcher does: its start-up checks (exit 1 with the message the patcher would show
 when it refuses), then each archive file added, replaced, unchanged, skipped by
-ifexists or excluded, each file deleted afterwards, each command run afterwards, and
-the version record before and after. It writes nothing there.
+ifexists or excluded, each file deleted afterwards (marking a folder, which the
+patcher does not delete, and a line that a placeholder other than %ORV% changes),
+each command run afterwards, and the version record before and after. It writes
+nothing there.
   --windows-path PATH     the folder as Windows names it, for %ORV% (default: %ORV%
                           stays as written; %TMPFLD% always does)
   --json                  the same as one JSON object
