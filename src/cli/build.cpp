@@ -221,13 +221,8 @@ void ApplyEntries(MakerSettings& s, const std::vector<Entry>& entries, const std
 std::wstring FreshPatchId() {
     std::time_t now = std::time(nullptr);
     std::tm t{};
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
-        char* end = nullptr;
-        errno = 0;
-        const long long seconds = std::strtoll(epoch, &end, 10);
-        if (!*epoch || *end || errno || seconds < 0)
-            throw Failure{kUsage, std::string("SOURCE_DATE_EPOCH is not a count of seconds: \"") + epoch + "\""};
-        now = static_cast<std::time_t>(seconds);
+    if (const auto epoch = SourceDateEpoch()) {
+        now = static_cast<std::time_t>(*epoch);
         gmtime_r(&now, &t);
     } else {
         localtime_r(&now, &t);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -99,6 +100,18 @@ std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table) {
         blocks.push_back(std::move(b));
     }
     return blocks;
+}
+
+std::optional<int64_t> SourceDateEpoch() {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (!epoch)
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    if (!*epoch || *end || errno || seconds < 0)
+        throw Failure{kUsage, std::string("SOURCE_DATE_EPOCH is not a count of seconds: \"") + epoch + "\""};
+    return seconds;
 }
 
 uint32_t Crc32(const char* data, size_t size) {

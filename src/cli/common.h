@@ -62,6 +62,10 @@ struct LanguageBlock {
 // descriptor's `Strings` element.
 std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
 
+// The time SOURCE_DATE_EPOCH gives, in seconds since 1970; nothing when it is not set, a kUsage failure
+// when it is no count of seconds.
+std::optional<int64_t> SourceDateEpoch();
+
 // CRC-32 as zip and 7z use it.
 uint32_t Crc32(const char* data, size_t size);
 
@@ -126,9 +130,13 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
                                                               std::ostream& report);
 
 // Packs `entries` (paths as 7zz lists them, "/"-separated, relative to `folder`) into the new archive
-// `archive` with 7zz, and refuses (kRefused) it unless its listing holds those entries with those sizes
-// and no link: what changed on the disk since the entries were made is not shipped unseen.
-void PackChecked(const std::string& folder, const std::vector<ArchiveEntry>& entries, const std::string& archive);
+// `archive` with 7zz, with file times later than `latest` (when given) set back to it, and refuses (kRefused) it unless
+// its listing holds those entries with those sizes and no link: what changed on the disk since the entries were made is
+// not shipped unseen.
+void PackChecked(const std::string& folder,
+                 const std::vector<ArchiveEntry>& entries,
+                 const std::string& archive,
+                 std::optional<int64_t> latest = std::nullopt);
 
 int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int InspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

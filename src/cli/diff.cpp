@@ -1,6 +1,8 @@
 // ovpatch diff: the archive and the settings of a patch that takes an installation from one release to
 // the next.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -60,6 +62,41 @@ std::string ArchivePath(const std::wstring& relative) {
     std::string path = Utf8(relative);
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
+}
+
+// Copies the entries from `folder` into `to`, with the time of each one that is later than `latest` set
+// back to it. A link is refused here: it would be copied as what it points at.
+void CopyClamped(const std::string& folder,
+                 const std::vector<ArchiveEntry>& entries,
+                 const fs::path& to,
+                 int64_t latest) {
+    std::error_code ec;
+    const auto fail = [](const std::string& what, const std::error_code& e) {
+        throw Failure{kWriteFailed, "cannot copy " + what + " for packing: " + e.message()};
+    };
+    for (const ArchiveEntry& e : entries) {
+        const fs::path source = fs::path(folder) / e.path, copy = to / e.path;
+        fs::path at = folder;
+        for (const fs::path& part : fs::path(e.path))
+            if (fs::is_symlink(fs::symlink_status(at /= part, ec)))
+                throw Failure{kRefused, e.path +
+                                            " lies under a link or is one since the releases were compared: "
+                                            "run again"};
+        fs::create_directories(e.folder ? copy : copy.parent_path(), ec);
+        if (!ec && !e.folder)
+            fs::copy_file(source, copy, ec);
+        if (ec)
+            fail(e.path, ec);
+        struct stat st {};
+        if (lstat(source.c_str(), &st) != 0)
+            fail(e.path, std::error_code(errno, std::generic_category()));
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        for (struct timespec& t : times)
+            if (t.tv_sec >= latest)
+                t = {static_cast<time_t>(latest), 0};
+        if (utimensat(AT_FDCWD, copy.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+            fail(e.path, std::error_code(errno, std::generic_category()));
+    }
 }
 
 void MoveInto(const fs::path& from, const std::string& to) {
@@ -174,24 +211,38 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
     // Packed under a temporary name beside the archive: 7zz adds to an archive that exists.
     const TempFolder temp(FolderOf(archive));
     const fs::path packed = temp.path() / "data.7z";
-    PackChecked(newDir, shipped, packed.string());
+    PackChecked(newDir, shipped, packed.string(), SourceDateEpoch());
     MoveInto(packed, archive);
     return settings;
 }
 
-void PackChecked(const std::string& folder, const std::vector<ArchiveEntry>& entries, const std::string& archive) {
+void PackChecked(const std::string& folder,
+                 const std::vector<ArchiveEntry>& entries,
+                 const std::string& archive,
+                 std::optional<int64_t> latest) {
     std::string names;
     for (const ArchiveEntry& e : entries)
         names += e.path + "\n";
     const TempFolder temp(FolderOf(archive));
+    // A reproducible build packs copies whose times are no later than the one given; the releases' own
+    // files are never touched.
+    std::string from = folder;
+    if (latest) {
+        from = (temp.path() / "files").string();
+        CopyClamped(folder, entries, from, *latest);
+    }
     const fs::path list = temp.path() / "files.txt";
     std::ofstream(list, std::ios::binary) << names;
     // Links are stored as links, never followed: the listing then shows one that appeared since the
     // trees were read, where following it would have packed whatever it points at.
     try {
-        SevenZip({"a", "-t7z", "-snl", "-bd", "-bso0", "-bsp0", "-scsUTF-8", fs::absolute(archive).string(),
-                  "@" + fs::absolute(list).string()},
-                 folder);
+        // LZMA2 cuts its stream into blocks with more than one thread and not with one: the count is fixed
+        // for a reproducible build, so that any machine packs the same bytes.
+        std::vector<std::string> args = {"a", "-t7z", "-snl", "-bd", "-bso0", "-bsp0", "-scsUTF-8"};
+        if (latest)
+            args.push_back("-mmt=2");
+        args.insert(args.end(), {fs::absolute(archive).string(), "@" + fs::absolute(list).string()});
+        SevenZip(args, from);
     } catch (const Failure& f) {
         // 7zz warns of a file it could not open: one that went or moved since the releases were compared,
         // or that a link now hides.

@@ -76,6 +76,8 @@ is never shipped: the patcher records itself. It prints what changed (folders th
 are gone are left in place: the patcher deletes files), and refuses (4) when nothing
 did, and any name that Windows or the patcher cannot take: links, device names,
 names holding %ORV%, %TMPFLD% or %LNG%, two files or folders differing only in case.
+With SOURCE_DATE_EPOCH set, file times later than it are set back to it in the
+archive, so that the same content gives the same archive byte for byte.
 
 plan says what a patch would do to the installation in a folder, deciding as the
 patcher does: its start-up checks (exit 1 with the message the patcher would show

@@ -768,6 +768,8 @@ TEST(Ovpatch, PackingRefusesWhatChangedSinceTheTreesWereRead) {
          true},
         {"a file grown", [&] { Write(tree / "a.txt", "abcd"); }, true},
     };
+    // Packed from the tree itself, and from copies with their times clamped for a reproducible build.
+    for (const std::optional<int64_t> latest : {std::optional<int64_t>{}, std::optional<int64_t>{1420070400}})
     for (const Row& row : rows) {
         fs::remove_all(tree);
         fs::create_directories(tree / "Sub");
@@ -778,11 +780,31 @@ TEST(Ovpatch, PackingRefusesWhatChangedSinceTheTreesWereRead) {
         const std::string archive = f.P("packed.7z");
         fs::remove(archive);
         try {
-            ovpatch::PackChecked(tree.string(), entries, archive);
-            EXPECT_FALSE(row.refused) << row.name;
+            ovpatch::PackChecked(tree.string(), entries, archive, latest);
+            EXPECT_FALSE(row.refused) << row.name << (latest ? ", clamped" : "");
         } catch (const ovpatch::Failure& e) {
-            EXPECT_TRUE(row.refused) << row.name << ": " << e.message;
+            EXPECT_TRUE(row.refused) << row.name << (latest ? ", clamped" : "") << ": " << e.message;
             EXPECT_EQ(e.code, ovpatch::kRefused) << row.name << ": " << e.message;
         }
     }
+}
+
+// With SOURCE_DATE_EPOCH set, the times on the disk, all later than it, do not reach the archive.
+TEST(Ovpatch, DiffPacksTheSameArchiveWhateverTheFileTimes) {
+    Releases f;
+    fs::create_directories(f.dir / "new" / "Logs");
+    fs::copy(f.dir / "new", f.dir / "new2", fs::copy_options::recursive);
+    const auto later = fs::file_time_type::clock::now() + std::chrono::hours(1);
+    for (const auto& e : fs::recursive_directory_iterator(f.dir / "new2"))
+        fs::last_write_time(e.path(), later);
+    setenv("SOURCE_DATE_EPOCH", "1420070400", 1);  // 2015-01-01 00:00:00 UTC
+    const Result one =
+        Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("one.7z"), "--settings", f.P("one.conf")});
+    const Result two =
+        Ovpatch({"diff", f.P("old"), f.P("new2"), "--archive", f.P("two.7z"), "--settings", f.P("two.conf")});
+    unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_EQ(one.code, ovpatch::kOk) << one.err;
+    ASSERT_EQ(two.code, ovpatch::kOk) << two.err;
+    EXPECT_TRUE(Read(f.dir / "one.7z") == Read(f.dir / "two.7z"));
+    EXPECT_NE(Read(f.dir / "one.7z"), Read(f.dir / "data.7z"));  // a real archive, not the fixture's
 }
