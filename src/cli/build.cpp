@@ -47,7 +47,7 @@ constexpr BuildOption kOptions[] = {
     {"update-info", Kind::Value},   {"run-after", Kind::Value},      {"delete-after", Kind::Value},
     {"file-flag", Kind::Value},     {"lang-check", Kind::Switch},    {"all-languages", Kind::Switch},
     {"force-menu-restart", Kind::Switch}, {"force", Kind::Switch},   {"quiet", Kind::Switch},
-    {"old", Kind::Path},            {"new", Kind::Path},
+    {"old", Kind::Path},            {"new", Kind::Path},             {"allow-downgrade", Kind::Switch},
 };
 
 const BuildOption* FindOption(const std::string& name) {
@@ -137,7 +137,7 @@ std::vector<Entry> ReadSettingsFile(const std::string& path) {
 // The files and switches of a build, the settings file's first, then the command line's.
 struct Inputs {
     std::string image, archive, output, langs, from, oldDir, newDir;
-    bool force = false, quiet = false;
+    bool force = false, quiet = false, allowDowngrade = false;
 };
 
 void TakeInputs(Inputs& in, const std::vector<Entry>& entries) {
@@ -156,6 +156,8 @@ void TakeInputs(Inputs& in, const std::vector<Entry>& entries) {
             in.force = ParseYesNo(e.key, e.value);
         else if (e.key == "quiet")
             in.quiet = ParseYesNo(e.key, e.value);
+        else if (e.key == "allow-downgrade")
+            in.allowDowngrade = ParseYesNo(e.key, e.value);
     }
 }
 
@@ -503,11 +505,17 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
             throw Failure{kUsage, "--old and --new go together, in place of --archive"};
         diffed.emplace(fs::temp_directory_path());
         in.archive = (diffed->path() / "data.7z").string();
-        std::ostringstream summary;
-        for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, summary))
-            diffEntries.push_back({key, value});
+        DiffReport report;
+        try {
+            for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report))
+                diffEntries.push_back({key, value});
+        } catch (const Failure&) {
+            if (!in.quiet)
+                err << DiffText(report);
+            throw;
+        }
         if (!in.quiet)
-            err << summary.str();
+            err << DiffText(report);
     }
     if (in.image.empty() || in.archive.empty() || in.output.empty())
         throw Failure{kUsage, "build needs --image, --archive (or --old and --new) and -o (see ovpatch --help)"};

@@ -121,13 +121,41 @@ class Args {
     std::optional<std::string> inline_;
 };
 
+// What diff found: every change in the order it is told, the counts, and notes for the maintainer.
+struct DiffCount {
+    size_t files = 0;
+    uintmax_t bytes = 0;
+    void Add(uintmax_t size) {
+        ++files;
+        bytes += size;
+    }
+};
+struct DiffChange {
+    std::string change;  // added, changed, removed, kept (a folder) or left (a folder)
+    std::string path;    // "\"-separated, as the release spells it
+    bool folder = false;
+    std::string why;  // for kept and left folders
+};
+struct DiffReport {
+    std::vector<DiffChange> changes;
+    DiffCount added, changed, removed, unchanged;
+    size_t foldersAdded = 0, foldersLeft = 0;
+    std::vector<std::string> notes;
+    bool compared = false;  // the two releases were read and compared: the report is whole
+};
+std::string DiffText(const DiffReport& report);
+// One JSON object; `archive` and `settings` are null when nothing was written.
+std::string DiffJson(const DiffReport& report, const std::string* archive, const std::string* settings);
+
 // What changed from the release in `oldDir` to the one in `newDir`: the new and changed files packed into
-// `archive` with 7zz, the summary written to `report`, and the settings a build needs ("name", "value" in
-// the settings file's words). Refuses (kRefused) when there is nothing to ship.
+// `archive` with 7zz, the changes told in `report`, and the settings a build needs ("name", "value" in
+// the settings file's words). Refuses (kNothingToShip) when there is nothing to ship, and (kRefused) a
+// NEW whose suite version is older than OLD's unless `allowDowngrade`.
 std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string& oldDir,
                                                               const std::string& newDir,
                                                               const std::string& archive,
-                                                              std::ostream& report);
+                                                              bool allowDowngrade,
+                                                              DiffReport& report);
 
 // Packs `entries` (paths as 7zz lists them, "/"-separated, relative to `folder`) into the new archive
 // `archive` with 7zz, with file times later than `latest` (when given) set back to it, and refuses (kRefused) it unless

@@ -12,6 +12,7 @@
 #include <map>
 #include <ostream>
 #include <set>
+#include <sstream>
 
 #include "cli/common.h"
 #include "cli/system.h"
@@ -29,20 +30,45 @@ std::wstring VersionFileKey() {
     return FoldCase(std::wstring(mApplyPatch::kVersionFile).substr(1));
 }
 
-struct Count {
-    size_t files = 0;
-    uintmax_t bytes = 0;
-    void Add(uintmax_t size) {
-        ++files;
-        bytes += size;
-    }
-};
-
-std::string CountText(const char* what, const Count& c) {
+std::string CountText(const char* what, const DiffCount& c) {
     char line[96];
     std::snprintf(line, sizeof line, "%-10s%6zu file%s %14ju bytes\n", what, c.files, c.files == 1 ? " " : "s",
                   c.bytes);
     return line;
+}
+
+// Suite versions compared part by part, numbers as numbers ("5.10" is newer than "5.9"), other parts as
+// text; a missing part is the smallest.
+int CompareVersions(const std::string& a, const std::string& b) {
+    std::istringstream x(a), y(b);
+    std::string p, q;
+    for (;;) {
+        const bool more = static_cast<bool>(std::getline(x, p, '.')),
+                   moreToo = static_cast<bool>(std::getline(y, q, '.'));
+        if (!more || !moreToo)
+            return more ? 1 : moreToo ? -1 : 0;
+        const auto digits = [](const std::string& t) {
+            return !t.empty() && t.find_first_not_of("0123456789") == std::string::npos;
+        };
+        if (digits(p) && digits(q)) {
+            p.erase(0, std::min(p.find_first_not_of('0'), p.size() - 1));
+            q.erase(0, std::min(q.find_first_not_of('0'), q.size() - 1));
+            if (p.size() != q.size())
+                return p.size() < q.size() ? -1 : 1;
+        }
+        if (p != q)
+            return p < q ? -1 : 1;
+    }
+}
+
+// The suite version of a release as the maker window reads it from its version.txt.
+std::optional<std::string> SuiteVersionOf(const Tree& tree) {
+    const auto txt = tree.find(FoldCase(L"version.txt"));
+    if (txt == tree.end() || txt->second.folder)
+        return std::nullopt;
+    if (auto version = frmMaker::SuiteVersionFromVersionTxt(DecodeText(ReadWhole(txt->second.path, "version.txt"))))
+        return Utf8(*version);
+    return std::nullopt;
 }
 
 // Whether a folder of `tree` holds nothing at all.
@@ -116,7 +142,8 @@ fs::path FolderOf(const std::string& file) {
 std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string& oldDir,
                                                               const std::string& newDir,
                                                               const std::string& archive,
-                                                              std::ostream& report) {
+                                                              bool allowDowngrade,
+                                                              DiffReport& report) {
     const Tree before = ReadTree(oldDir, "OLD");
     const Tree after = ReadTree(newDir, "NEW");
     const std::wstring record = VersionFileKey();
@@ -133,10 +160,7 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
                                     " is a folder in NEW: the patcher cannot put a folder in a file's place"};
     }
 
-    Count added, changed, removed, unchanged;
-    size_t foldersAdded = 0, foldersLeft = 0;
     std::vector<ArchiveEntry> shipped;
-    std::string lines;
     for (const auto& [key, file] : after) {
         if (key == record)
             continue;
@@ -145,29 +169,30 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
             // The archive brings a folder with its files; an empty one needs an entry of its own. A folder
             // that is there already keeps its name: extraction renames no folder, whatever its letter case.
             if (old == before.end() && IsEmptyFolder(after, key)) {
-                ++foldersAdded;
-                lines += "  added     " + Utf8(file.relative) + "\\\n";
+                ++report.foldersAdded;
+                report.changes.push_back({"added", Utf8(file.relative), true});
                 shipped.push_back({ArchivePath(file.relative), 0, true});
             } else if (old != before.end() && old->second.relative != file.relative) {
-                lines += "  kept      " + Utf8(old->second.relative) + "\\  (NEW spells it " + Utf8(file.relative) +
-                         "\\: the patcher renames no folder)\n";
+                report.changes.push_back(
+                    {"kept", Utf8(old->second.relative), true,
+                     "NEW spells it " + Utf8(file.relative) + "\\: the patcher renames no folder"});
             }
             continue;
         }
         const char* what = nullptr;
         if (old == before.end()) {
-            added.Add(file.size);
-            what = "added     ";
+            report.added.Add(file.size);
+            what = "added";
         } else if (LastName(old->second.relative) != LastName(file.relative) || old->second.size != file.size ||
                    !SameContent(old->second.path, file.path)) {
             // The swap gives a file the archive's name, so a file renamed in case only is a change.
-            changed.Add(file.size);
-            what = "changed   ";
+            report.changed.Add(file.size);
+            what = "changed";
         } else {
-            unchanged.Add(file.size);
+            report.unchanged.Add(file.size);
             continue;
         }
-        lines += std::string("  ") + what + Utf8(file.relative) + "\n";
+        report.changes.push_back({what, Utf8(file.relative)});
         shipped.push_back({ArchivePath(file.relative), static_cast<int64_t>(file.size), false});
     }
     std::vector<std::pair<std::string, std::string>> settings;
@@ -176,30 +201,31 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
             continue;
         if (file.folder) {
             // The patcher deletes files only: a folder listed for deletion would stay.
-            ++foldersLeft;
-            lines += "  left      " + Utf8(file.relative) + "\\  (a folder: the patcher deletes files, not folders)\n";
+            ++report.foldersLeft;
+            report.changes.push_back(
+                {"left", Utf8(file.relative), true, "a folder: the patcher deletes files, not folders"});
             continue;
         }
-        removed.Add(file.size);
-        lines += "  removed   " + Utf8(file.relative) + "\n";
+        report.removed.Add(file.size);
+        report.changes.push_back({"removed", Utf8(file.relative)});
         settings.push_back({"delete-after", "%ORV%\\" + Utf8(file.relative)});
     }
-    report << lines << CountText("added", added) << CountText("changed", changed) << CountText("removed", removed)
-           << CountText("unchanged", unchanged);
-    if (foldersAdded || foldersLeft)
-        report << "folders   " << foldersAdded << " empty added, " << foldersLeft << " left in place\n";
+    report.compared = true;
     if (shipped.empty())
-        throw Failure{kRefused, removed.files == 0 ? "nothing changed from OLD to NEW: no patch to make"
-                                                   : "NEW only removes files: a patch carries at least one file"};
+        throw Failure{kNothingToShip, report.removed.files == 0
+                                          ? "nothing changed from OLD to NEW: no patch to make"
+                                          : "NEW only removes files: a patch carries at least one file"};
 
     // The suite version as the maker window reads it from the installation's version.txt, the minimum
     // patch as the patcher reads the installation's record.
-    if (const auto txt = after.find(FoldCase(L"version.txt")); txt != after.end()) {
-        if (auto version = frmMaker::SuiteVersionFromVersionTxt(DecodeText(ReadWhole(txt->second.path, "version.txt"))))
-            settings.insert(settings.begin(), {"suite-version", Utf8(*version)});
-    }
-    if (settings.empty() || settings.front().first != "suite-version")
-        report << "no suite version: NEW's version.txt has no third line; give build --suite-version\n";
+    const std::optional<std::string> version = SuiteVersionOf(after), oldVersion = SuiteVersionOf(before);
+    if (version && oldVersion && CompareVersions(*version, *oldVersion) < 0 && !allowDowngrade)
+        throw Failure{kRefused, "NEW's suite version " + *version + " is older than OLD's " + *oldVersion +
+                                    ": the patch would take installations back (--allow-downgrade makes it)"};
+    if (version)
+        settings.insert(settings.begin(), {"suite-version", *version});
+    else
+        report.notes.push_back("no suite version: NEW's version.txt has no third line; give build --suite-version");
     if (const auto ver = before.find(record); ver != before.end()) {
         const cXmlNode node(DecodeText(ReadWhole(ver->second.path, "OLD's version.ver")));
         const std::wstring patch = node.ChildValue(L"Patch");
@@ -278,25 +304,85 @@ void PackChecked(const std::string& folder,
         throw Failure{kRefused, "the archive lacks files that were compared: they changed since, run again"};
 }
 
+std::string DiffText(const DiffReport& report) {
+    std::string text;
+    for (const DiffChange& c : report.changes) {
+        char what[16];
+        std::snprintf(what, sizeof what, "%-10s", c.change.c_str());
+        text += std::string("  ") + what + c.path + (c.folder ? "\\" : "") +
+                (c.why.empty() ? "" : "  (" + c.why + ")") + "\n";
+    }
+    if (!report.compared)
+        return text;
+    text += CountText("added", report.added) + CountText("changed", report.changed) +
+            CountText("removed", report.removed) + CountText("unchanged", report.unchanged);
+    if (report.foldersAdded || report.foldersLeft)
+        text += "folders   " + std::to_string(report.foldersAdded) + " empty added, " +
+                std::to_string(report.foldersLeft) + " left in place\n";
+    for (const std::string& note : report.notes)
+        text += note + "\n";
+    return text;
+}
+
+std::string DiffJson(const DiffReport& report, const std::string* archive, const std::string* settings) {
+    std::string json = "{\"schema\": 1,\n \"changes\": [";
+    for (size_t i = 0; i < report.changes.size(); ++i) {
+        const DiffChange& c = report.changes[i];
+        json += std::string(i ? ",\n   " : "\n   ") + "{\"path\": " + Json(c.path) + ", \"change\": " + Json(c.change) +
+                ", \"folder\": " + (c.folder ? "true" : "false") + (c.why.empty() ? "" : ", \"why\": " + Json(c.why)) +
+                "}";
+    }
+    const auto count = [](const DiffCount& c) {
+        return "{\"files\": " + std::to_string(c.files) + ", \"bytes\": " + std::to_string(c.bytes) + "}";
+    };
+    json += "],\n \"summary\": {\"added\": " + count(report.added) + ", \"changed\": " + count(report.changed) +
+            ", \"removed\": " + count(report.removed) + ", \"unchanged\": " + count(report.unchanged) +
+            ", \"folders\": {\"added\": " + std::to_string(report.foldersAdded) +
+            ", \"left\": " + std::to_string(report.foldersLeft) + "}},\n \"notes\": [";
+    for (size_t i = 0; i < report.notes.size(); ++i)
+        json += (i ? ", " : "") + Json(report.notes[i]);
+    return json + "],\n \"archive\": " + (archive ? Json(*archive) : "null") +
+           ", \"settings\": " + (settings ? Json(*settings) : "null") + "}\n";
+}
+
 namespace {
+
+struct DiffOptions {
+    bool force = false, json = false, allowDowngrade = false;
+};
 
 int Diff(const std::string& oldDir,
          const std::string& newDir,
          const std::string& archive,
          const std::string& settingsFile,
+         const DiffOptions& options,
          std::ostream& out) {
     std::error_code ec;
-    for (const std::string* file : {&archive, &settingsFile})
+    for (const std::string* file : {&archive, &settingsFile}) {
         if (fs::is_directory(*file, ec) || !fs::is_directory(FolderOf(*file), ec))
             throw Failure{kWriteFailed, "cannot write " + *file + ": not a file in an existing folder"};
-    const auto settings = DiffReleases(oldDir, newDir, archive, out);
+        if (fs::exists(fs::symlink_status(*file, ec)) && !options.force)
+            throw Failure{kRefused, "nothing written: " + *file + " already exists (--force replaces it)"};
+    }
+    DiffReport report;
+    std::vector<std::pair<std::string, std::string>> settings;
+    try {
+        settings = DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report);
+    } catch (const Failure&) {
+        if (report.compared)
+            out << (options.json ? DiffJson(report, nullptr, nullptr) : DiffText(report));
+        throw;
+    }
     std::string text = "# ovpatch diff " + oldDir + " " + newDir + "\n";
     for (const auto& [key, value] : settings)
         text += key + " = " + value + "\n";
     const TempFolder temp(FolderOf(settingsFile));
     std::ofstream(temp.path() / "settings", std::ios::binary) << text;
     MoveInto(temp.path() / "settings", settingsFile);
-    out << "archive:  " << archive << "\nsettings: " << settingsFile << "\n";
+    if (options.json)
+        out << DiffJson(report, &archive, &settingsFile);
+    else
+        out << DiffText(report) << "archive:  " << archive << "\nsettings: " << settingsFile << "\n";
     return kOk;
 }
 
@@ -305,6 +391,7 @@ int Diff(const std::string& oldDir,
 int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
     std::vector<std::string> folders;
     std::string archive, settings;
+    DiffOptions options;
     Args walk(args);
     while (walk.Next()) {
         if (!walk.IsOption())
@@ -313,12 +400,18 @@ int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             archive = walk.Value();
         else if (walk.Name() == "settings")
             settings = walk.Value();
+        else if (walk.Name() == "force" && !walk.HasInlineValue())
+            options.force = true;
+        else if (walk.Name() == "json" && !walk.HasInlineValue())
+            options.json = true;
+        else if (walk.Name() == "allow-downgrade" && !walk.HasInlineValue())
+            options.allowDowngrade = true;
         else
             walk.Unknown();
     }
     if (folders.size() != 2 || archive.empty() || settings.empty())
         throw Failure{kUsage, "diff takes OLD NEW --archive FILE --settings FILE"};
-    return Diff(folders[0], folders[1], archive, settings, out);
+    return Diff(folders[0], folders[1], archive, settings, options, out);
 }
 
 }  // namespace ovpatch

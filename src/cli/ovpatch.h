@@ -17,6 +17,7 @@ enum ExitCode : int {
     kRefused = 4,      // a build the maker would refuse
     kWriteFailed = 5,  // the output could not be written; nothing is left behind
     kToolMissing = 6,  // a program ovpatch drives (7zz) is not installed
+    kNothingToShip = 7,  // diff: NEW holds nothing that a patch would carry
 };
 
 std::string UsageText();

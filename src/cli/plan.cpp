@@ -359,7 +359,7 @@ void PrintText(const Plan& plan, std::ostream& out) {
 }
 
 void PrintJson(const Plan& plan, std::ostream& out) {
-    out << "{\"patchVersion\": " << Json(plan.patchVersion) << ", \"suiteVersion\": " << Json(plan.suiteVersion)
+    out << "{\"schema\": 1, \"patchVersion\": " << Json(plan.patchVersion) << ", \"suiteVersion\": " << Json(plan.suiteVersion)
         << ", \"fits\": " << (plan.fits() ? "true" : "false") << ", \"message\": ";
     if (plan.messageText.empty() && plan.messageKey.empty())
         out << "null";

@@ -426,6 +426,7 @@ TEST(Ovpatch, InspectJsonReadsBackToTheDescriptor) {
     } catch (const std::exception& e) {
         FAIL() << e.what() << "\n" << r.out;
     }
+    EXPECT_EQ(j["schema"].num(), 1);
     EXPECT_EQ(j["archive"]["length"].num(), 87);
     EXPECT_EQ(j["archive"]["offset"].num(), 3000);
     EXPECT_EQ(j["fields"]["UpdateInfo"].str(), "<EN>one\ttwo \\n \x01</EN>\r\n<FR>\xC3\xA9</FR>");
@@ -542,7 +543,13 @@ struct Releases : Folder {
 
 TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     Releases f;
+    // The fixture's data.7z stands there: replaced only with --force, as build replaces a patch.
     Result r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("data.7z"), "--settings", f.P("d.conf")});
+    EXPECT_EQ(r.code, ovpatch::kRefused);
+    EXPECT_NE(r.err.find("data.7z already exists (--force replaces it)"), std::string::npos) << r.err;
+    EXPECT_TRUE(Read(f.dir / "data.7z") == kOneFile7z);
+    EXPECT_FALSE(fs::exists(f.dir / "d.conf"));
+    r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("data.7z"), "--settings", f.P("d.conf"), "--force"});
     ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
     // A name changed only in letter case is a change; version.ver is never shipped.
     for (const char* line : {"  changed   Apps\\a.txt\n", "  added     Apps\\new.txt\n", "  added     Apps\\opt.txt\n",
@@ -551,6 +558,25 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
                              "unchanged      5 files"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     EXPECT_EQ(r.out.find("version.ver"), std::string::npos) << r.out;
+    // The same, as JSON for a pipeline to read.
+    const Result json = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("j.7z"), "--settings",
+                                 f.P("j.conf"), "--json"});
+    ASSERT_EQ(json.code, ovpatch::kOk) << json.err;
+    try {
+        const Json j = JsonReader(json.out).Document();
+        EXPECT_EQ(j["schema"].num(), 1);
+        ASSERT_EQ(j["changes"].size(), 6u);
+        EXPECT_EQ(j["changes"][size_t{0}]["path"].str(), "Apps\\a.txt");
+        EXPECT_EQ(j["changes"][size_t{0}]["change"].str(), "changed");
+        EXPECT_EQ(j["changes"][5]["path"].str(), "Docs\\gone.txt");
+        EXPECT_EQ(j["changes"][5]["change"].str(), "removed");
+        EXPECT_EQ(j["summary"]["added"]["files"].num(), 2);
+        EXPECT_EQ(j["summary"]["added"]["bytes"].num(), 11);
+        EXPECT_EQ(j["summary"]["unchanged"]["files"].num(), 5);
+        EXPECT_EQ(j["settings"].str(), f.P("j.conf"));
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what() << "\n" << json.out;
+    }
     const std::string settings = Read(f.dir / "d.conf");
     EXPECT_NE(settings.find("\nsuite-version = 5.9\nmin-patch = 20141104134857\ndelete-after = %ORV%\\Docs\\gone.txt\n"),
               std::string::npos)
@@ -608,6 +634,7 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     // The root's opt.txt present: it is extracted, and the flag's own file is the one skipped when missing.
     Write(f.dir / "inst" / "opt.txt", "x");
     r = Ovpatch({"plan", patch.string(), f.P("inst"), "--json"});
+    EXPECT_EQ(r.out.rfind("{\"schema\": 1, ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("{\"path\": \"Apps\\\\opt.txt\", \"action\": \"added\"}"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"run\": [\"\\\"%ORV%\\\\Apps\\\\new.txt\\\"  %TMPFLD%\"]"), std::string::npos) << r.out;
     fs::remove(f.dir / "inst" / "opt.txt");
@@ -615,7 +642,7 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
 
     // Nothing to ship, and no archiver on the PATH.
     r = Ovpatch({"diff", f.P("old"), f.P("old"), "--archive", f.P("none.7z"), "--settings", f.P("none.conf")});
-    EXPECT_EQ(r.code, ovpatch::kRefused);
+    EXPECT_EQ(r.code, ovpatch::kNothingToShip);
     EXPECT_NE(r.err.find("nothing changed"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(f.dir / "none.7z") || fs::exists(f.dir / "none.conf"));
     const std::string path = std::getenv("PATH");
@@ -635,7 +662,14 @@ TEST(Ovpatch, DiffShipsOnlyWhatAnInstallationCanHold) {
         int code;
         std::vector<std::string> says, lacks;
         std::vector<std::string> listed;  // archive entries, folders ending in "/"
+        std::vector<std::string> more = {};
     } rows[] = {
+        {"a downgrade", [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.7.9\r\n"); },
+         ovpatch::kRefused, {"NEW's suite version 5.7.9 is older than OLD's 5.8"}, {}, {}},
+        {"a downgrade allowed", [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.7\r\n"); },
+         ovpatch::kOk, {"  changed   version.txt\n"}, {}, {}, {"--allow-downgrade"}},
+        {"a newer version by number", [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.10\r\n"); },
+         ovpatch::kOk, {"  changed   version.txt\n"}, {}, {}},
         {"a removed name holding a placeholder", [](const Releases& f) { f.Put("old", "Help/index%LNG%.html", "x"); },
          ovpatch::kRefused, {"OLD Help/index%LNG%.html holds %LNG%"}, {}, {}},
         {"a folder holding a placeholder", [](const Releases& f) { f.Put("new", "Tools/%TMPFLD%/a.txt", "x"); },
