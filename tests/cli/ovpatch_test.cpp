@@ -702,8 +702,10 @@ TEST(Ovpatch, DiffShipsOnlyWhatAnInstallationCanHold) {
     for (const Row& row : rows) {
         Releases f;
         row.change(f);
-        const Result r =
-            Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("d.7z"), "--settings", f.P("d.conf")});
+        std::vector<std::string> args = {"diff", f.P("old"), f.P("new"), "--archive", f.P("d.7z"), "--settings",
+                                         f.P("d.conf")};
+        args.insert(args.end(), row.more.begin(), row.more.end());
+        const Result r = Ovpatch(args);
         EXPECT_EQ(r.code, row.code) << row.name << ": " << r.out << r.err;
         const std::string& said = row.code == ovpatch::kOk ? r.out : r.err;
         for (const std::string& text : row.says)
@@ -841,4 +843,19 @@ TEST(Ovpatch, DiffPacksTheSameArchiveWhateverTheFileTimes) {
     ASSERT_EQ(two.code, ovpatch::kOk) << two.err;
     EXPECT_TRUE(Read(f.dir / "one.7z") == Read(f.dir / "two.7z"));
     EXPECT_NE(Read(f.dir / "one.7z"), Read(f.dir / "data.7z"));  // a real archive, not the fixture's
+}
+
+// Each verb's --help is that verb's part of the help, with the exit codes.
+TEST(Ovpatch, EachVerbHasItsOwnHelp) {
+    const std::string all = Ovpatch({"--help"}).out;
+    for (const char* verb : {"build", "inspect", "diff", "plan"}) {
+        const Result r = Ovpatch({verb, "--help"});
+        EXPECT_EQ(r.code, ovpatch::kOk) << verb;
+        EXPECT_EQ(r.out.rfind(std::string("Usage:\n  ovpatch ") + verb + " ", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("Exit codes:"), std::string::npos) << r.out;
+        EXPECT_LT(r.out.size(), all.size()) << verb;
+        for (const char* other : {"build", "inspect", "diff", "plan"})
+            if (std::string(other) != verb)
+                EXPECT_EQ(r.out.find(std::string("  ovpatch ") + other + " "), std::string::npos) << verb << ": " << other;
+    }
 }
