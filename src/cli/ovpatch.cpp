@@ -124,8 +124,8 @@ std::string VerbUsage(const std::string& verb) {
 }  // namespace
 
 std::string UsageText() {
-    return std::string("Usage:\n") + kUsageLines + "\n" + kBuildHelp + "\n\n" + kInspectHelp + "\n\n" + kDiffHelp + "\n\n" +
-           kPlanHelp + "\n\n" + kExitCodes;
+    return std::string("Usage:\n") + kUsageLines + "\n" + kBuildHelp + "\n\n" + kInspectHelp + "\n\n" + kDiffHelp +
+           "\n\n" + kPlanHelp + "\n\n" + kExitCodes;
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -8,12 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -559,8 +558,8 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     EXPECT_EQ(r.out.find("version.ver"), std::string::npos) << r.out;
     // The same, as JSON for a pipeline to read.
-    const Result json = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("j.7z"), "--settings",
-                                 f.P("j.conf"), "--json"});
+    const Result json =
+        Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("j.7z"), "--settings", f.P("j.conf"), "--json"});
     ASSERT_EQ(json.code, ovpatch::kOk) << json.err;
     try {
         const Json j = JsonReader(json.out).Document();
@@ -600,19 +599,21 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     Write(f.dir / "extra.conf", "delete-after = %ORV%\\cache\\index.dat\n");
     for (const std::vector<std::string>& own : {std::vector<std::string>{"--delete-after", "%ORV%\\cache\\index.dat"},
                                                 std::vector<std::string>{"--settings", f.P("extra.conf")}}) {
-        args = {"build", "--image", f.P("OVPatcher.exe"), "--old", f.P("old"), "--new", f.P("new"), "-o", f.P("out"),
-                "--force", "--patch-version", "20150101000001", "--all-languages"};
+        args = {"build",          "--image", f.P("OVPatcher.exe"), "--old",   f.P("old"),        "--new",
+                f.P("new"),       "-o",      f.P("out"),           "--force", "--patch-version", "20150101000001",
+                "--all-languages"};
         args.insert(args.end(), own.begin(), own.end());
         ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
         EXPECT_NE(r.err.find("delete-after: 1 line from the releases and 1 given\n"), std::string::npos) << r.err;
         const Result shown = Ovpatch({"inspect", f.P("out/orv_20150101000001_MultiLng.exe")});
         EXPECT_NE(shown.out.find("  DelAfter: %ORV%\\Docs\\gone.txt|%ORV%\\cache\\index.dat\n"), std::string::npos)
-            << own[0] << "\n" << shown.out;
+            << own[0] << "\n"
+            << shown.out;
     }
     fs::remove(f.dir / "out" / "orv_20150101000001_MultiLng.exe");
     // An extraction folder would put NEW's tree under it, while the deletes stay at the root.
-    args = {"build", "--image", f.P("OVPatcher.exe"), "--old", f.P("old"), "--new", f.P("new"), "-o", f.P("out"),
-            "--force", "--suite-version", "5.9", "--extract-path", "Tools"};
+    args = {"build",    "--image", f.P("OVPatcher.exe"), "--old", f.P("old"),       "--new", f.P("new"), "-o",
+            f.P("out"), "--force", "--suite-version",    "5.9",   "--extract-path", "Tools"};
     EXPECT_EQ((r = Ovpatch(args)).code, ovpatch::kUsage);
     EXPECT_NE(r.err.find("--extract-path"), std::string::npos) << r.err;
 
@@ -664,46 +665,91 @@ TEST(Ovpatch, DiffShipsOnlyWhatAnInstallationCanHold) {
         std::vector<std::string> listed;  // archive entries, folders ending in "/"
         std::vector<std::string> more = {};
     } rows[] = {
-        {"a downgrade", [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.7.9\r\n"); },
-         ovpatch::kRefused, {"NEW's suite version 5.7.9 is older than OLD's 5.8"}, {}, {}},
-        {"a downgrade allowed", [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.7\r\n"); },
-         ovpatch::kOk, {"  changed   version.txt\n"}, {}, {}, {"--allow-downgrade"}},
-        {"a newer version by number", [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.10\r\n"); },
-         ovpatch::kOk, {"  changed   version.txt\n"}, {}, {}},
-        {"a removed name holding a placeholder", [](const Releases& f) { f.Put("old", "Help/index%LNG%.html", "x"); },
-         ovpatch::kRefused, {"OLD Help/index%LNG%.html holds %LNG%"}, {}, {}},
-        {"a folder holding a placeholder", [](const Releases& f) { f.Put("new", "Tools/%TMPFLD%/a.txt", "x"); },
-         ovpatch::kRefused, {"NEW Tools/%TMPFLD% holds %TMPFLD%"}, {}, {}},
-        {"%ORV% in a file name", [](const Releases& f) { f.Put("new", "Apps/x%ORV%.txt", "x"); },
-         ovpatch::kRefused, {"holds %ORV%"}, {}, {}},
+        {"a downgrade",
+         [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.7.9\r\n"); },
+         ovpatch::kRefused,
+         {"NEW's suite version 5.7.9 is older than OLD's 5.8"},
+         {},
+         {}},
+        {"a downgrade allowed",
+         [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.7\r\n"); },
+         ovpatch::kOk,
+         {"  changed   version.txt\n"},
+         {},
+         {},
+         {"--allow-downgrade"}},
+        {"a newer version by number",
+         [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.10\r\n"); },
+         ovpatch::kOk,
+         {"  changed   version.txt\n"},
+         {},
+         {}},
+        {"a removed name holding a placeholder",
+         [](const Releases& f) { f.Put("old", "Help/index%LNG%.html", "x"); },
+         ovpatch::kRefused,
+         {"OLD Help/index%LNG%.html holds %LNG%"},
+         {},
+         {}},
+        {"a folder holding a placeholder",
+         [](const Releases& f) { f.Put("new", "Tools/%TMPFLD%/a.txt", "x"); },
+         ovpatch::kRefused,
+         {"NEW Tools/%TMPFLD% holds %TMPFLD%"},
+         {},
+         {}},
+        {"%ORV% in a file name",
+         [](const Releases& f) { f.Put("new", "Apps/x%ORV%.txt", "x"); },
+         ovpatch::kRefused,
+         {"holds %ORV%"},
+         {},
+         {}},
         {"a file and a folder differing in case",
          [](const Releases& f) {
              f.Put("new", "Data", "x");
              f.Put("new", "DATA/x.txt", "y");
          },
-         ovpatch::kRefused, {"differ only in letter case"}, {}, {}},
-        {"two folders differing in case", [](const Releases& f) { f.Put("new", "APPS/b.txt", "b"); },
-         ovpatch::kRefused, {"differ only in letter case"}, {}, {}},
+         ovpatch::kRefused,
+         {"differ only in letter case"},
+         {},
+         {}},
+        {"two folders differing in case",
+         [](const Releases& f) { f.Put("new", "APPS/b.txt", "b"); },
+         ovpatch::kRefused,
+         {"differ only in letter case"},
+         {},
+         {}},
         {"a folder renamed in case only",
-         [](const Releases& f) { fs::rename(f.dir / "new/Apps/Sub", f.dir / "new/Apps/SUB"); }, ovpatch::kOk,
+         [](const Releases& f) { fs::rename(f.dir / "new/Apps/Sub", f.dir / "new/Apps/SUB"); },
+         ovpatch::kOk,
          {"  kept      Apps\\Sub\\  (NEW spells it Apps\\SUB\\"},
-         {"Apps\\SUB\\opt.txt"}, {}},
-        {"a new empty folder", [](const Releases& f) { fs::create_directories(f.dir / "new/Logs/Empty"); },
-         ovpatch::kOk, {"  added     Logs\\Empty\\\n"}, {}, {"Logs/Empty/", "Apps/new.txt"}},
+         {"Apps\\SUB\\opt.txt"},
+         {}},
+        {"a new empty folder",
+         [](const Releases& f) { fs::create_directories(f.dir / "new/Logs/Empty"); },
+         ovpatch::kOk,
+         {"  added     Logs\\Empty\\\n"},
+         {},
+         {"Logs/Empty/", "Apps/new.txt"}},
         {"a file replaced by an empty folder",
          [](const Releases& f) {
              fs::remove(f.dir / "new/Apps/same.txt");
              fs::create_directories(f.dir / "new/Apps/same.txt");
          },
-         ovpatch::kRefused, {"OLD's file Apps\\same.txt is a folder in NEW"}, {}, {}},
-        {"a removed folder", [](const Releases& f) { f.Put("old", "Docs/Old/x.txt", "x"); }, ovpatch::kOk,
-         {"  removed   Docs\\Old\\x.txt\n", "  left      Docs\\Old\\  (a folder"}, {}, {}},
+         ovpatch::kRefused,
+         {"OLD's file Apps\\same.txt is a folder in NEW"},
+         {},
+         {}},
+        {"a removed folder",
+         [](const Releases& f) { f.Put("old", "Docs/Old/x.txt", "x"); },
+         ovpatch::kOk,
+         {"  removed   Docs\\Old\\x.txt\n", "  left      Docs\\Old\\  (a folder"},
+         {},
+         {}},
     };
     for (const Row& row : rows) {
         Releases f;
         row.change(f);
-        std::vector<std::string> args = {"diff", f.P("old"), f.P("new"), "--archive", f.P("d.7z"), "--settings",
-                                         f.P("d.conf")};
+        std::vector<std::string> args = {"diff",      f.P("old"),   f.P("new"),   "--archive",
+                                         f.P("d.7z"), "--settings", f.P("d.conf")};
         args.insert(args.end(), row.more.begin(), row.more.end());
         const Result r = Ovpatch(args);
         EXPECT_EQ(r.code, row.code) << row.name << ": " << r.out << r.err;
@@ -733,8 +779,9 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
     s.MinPatchNeeded = L"20141104134857";
     s.LangName = L"FR";
     s.UpdateInfo = L"<EN>one</EN>";
-    s.DelAtEnd = L"%ORV%/Apps/same.txt\r\n%ORV%\\Apps\\..\\none.txt\r\nC:\\elsewhere.txt\r\n"
-                 L"%ORV%\\Apps\\index%LNG%.html\r\n%ORV%\\Apps\\Sub";
+    s.DelAtEnd =
+        L"%ORV%/Apps/same.txt\r\n%ORV%\\Apps\\..\\none.txt\r\nC:\\elsewhere.txt\r\n"
+        L"%ORV%\\Apps\\index%LNG%.html\r\n%ORV%\\Apps\\Sub";
     ASSERT_EQ(Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("new.7z"), "--settings", f.P("d.conf")}).code,
               ovpatch::kOk);
     Write(f.dir / "fr.exe", mGlobal::BuildPatch(f.image, Read(f.dir / "new.7z"),
@@ -775,9 +822,10 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
             << r.out;
         // A line that names another file once expanded, and a folder, which the patcher leaves.
         const Result text = Ovpatch({"plan", f.P("fr.exe"), inst.string(), "--windows-path", "C:\\Orvana"});
-        for (const char* line : {"  C:\\Orvana/Apps/same.txt  (exists)\n",
-                                 "  C:\\Orvana\\Apps\\indexfr.html  (absent; expanded from %ORV%\\Apps\\index%LNG%.html)\n",
-                                 "  C:\\Orvana\\Apps\\Sub  (folder: not deleted)\n"})
+        for (const char* line :
+             {"  C:\\Orvana/Apps/same.txt  (exists)\n",
+              "  C:\\Orvana\\Apps\\indexfr.html  (absent; expanded from %ORV%\\Apps\\index%LNG%.html)\n",
+              "  C:\\Orvana\\Apps\\Sub  (folder: not deleted)\n"})
             EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
     }
     const Result r = Ovpatch({"plan", f.P("data.7z"), inst.string()});
@@ -790,39 +838,43 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
 TEST(Ovpatch, PackingRefusesWhatChangedSinceTheTreesWereRead) {
     Folder f;
     const fs::path tree = f.dir / "tree";
-    const std::vector<ovpatch::ArchiveEntry> entries = {{"a.txt", 3, false}, {"Sub/b.txt", 3, false}, {"Empty", 0, true}};
+    const std::vector<ovpatch::ArchiveEntry> entries = {
+        {"a.txt", 3, false}, {"Sub/b.txt", 3, false}, {"Empty", 0, true}};
     struct Row {
         const char* name;
         std::function<void()> change;
         bool refused;
     } rows[] = {
         {"as read", [] {}, false},
-        {"a file now a link", [&] { fs::remove(tree / "a.txt"), fs::create_symlink("Sub/b.txt", tree / "a.txt"); }, true},
+        {"a file now a link", [&] { fs::remove(tree / "a.txt"), fs::create_symlink("Sub/b.txt", tree / "a.txt"); },
+         true},
         {"a folder now a link",
-         [&] { fs::remove_all(tree / "Sub"), fs::create_directories(tree / "Real"), Write(tree / "Real/b.txt", "bcd"),
-               fs::create_directory_symlink("Real", tree / "Sub"); },
+         [&] {
+             fs::remove_all(tree / "Sub"), fs::create_directories(tree / "Real"), Write(tree / "Real/b.txt", "bcd"),
+                 fs::create_directory_symlink("Real", tree / "Sub");
+         },
          true},
         {"a file grown", [&] { Write(tree / "a.txt", "abcd"); }, true},
     };
     // Packed from the tree itself, and from copies with their times clamped for a reproducible build.
     for (const std::optional<int64_t> latest : {std::optional<int64_t>{}, std::optional<int64_t>{1420070400}})
-    for (const Row& row : rows) {
-        fs::remove_all(tree);
-        fs::create_directories(tree / "Sub");
-        fs::create_directories(tree / "Empty");
-        Write(tree / "a.txt", "abc");
-        Write(tree / "Sub/b.txt", "bcd");
-        row.change();
-        const std::string archive = f.P("packed.7z");
-        fs::remove(archive);
-        try {
-            ovpatch::PackChecked(tree.string(), entries, archive, latest);
-            EXPECT_FALSE(row.refused) << row.name << (latest ? ", clamped" : "");
-        } catch (const ovpatch::Failure& e) {
-            EXPECT_TRUE(row.refused) << row.name << (latest ? ", clamped" : "") << ": " << e.message;
-            EXPECT_EQ(e.code, ovpatch::kRefused) << row.name << ": " << e.message;
+        for (const Row& row : rows) {
+            fs::remove_all(tree);
+            fs::create_directories(tree / "Sub");
+            fs::create_directories(tree / "Empty");
+            Write(tree / "a.txt", "abc");
+            Write(tree / "Sub/b.txt", "bcd");
+            row.change();
+            const std::string archive = f.P("packed.7z");
+            fs::remove(archive);
+            try {
+                ovpatch::PackChecked(tree.string(), entries, archive, latest);
+                EXPECT_FALSE(row.refused) << row.name << (latest ? ", clamped" : "");
+            } catch (const ovpatch::Failure& e) {
+                EXPECT_TRUE(row.refused) << row.name << (latest ? ", clamped" : "") << ": " << e.message;
+                EXPECT_EQ(e.code, ovpatch::kRefused) << row.name << ": " << e.message;
+            }
         }
-    }
 }
 
 // With SOURCE_DATE_EPOCH set, the times on the disk, all later than it, do not reach the archive.
@@ -856,6 +908,7 @@ TEST(Ovpatch, EachVerbHasItsOwnHelp) {
         EXPECT_LT(r.out.size(), all.size()) << verb;
         for (const char* other : {"build", "inspect", "diff", "plan"})
             if (std::string(other) != verb)
-                EXPECT_EQ(r.out.find(std::string("  ovpatch ") + other + " "), std::string::npos) << verb << ": " << other;
+                EXPECT_EQ(r.out.find(std::string("  ovpatch ") + other + " "), std::string::npos)
+                    << verb << ": " << other;
     }
 }
