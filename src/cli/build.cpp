@@ -507,8 +507,10 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         in.archive = (diffed->path() / "data.7z").string();
         DiffReport report;
         try {
+            const StopGuard stop;
             for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report))
                 diffEntries.push_back({key, value});
+            ThrowIfStopped();
         } catch (const Failure&) {
             if (!in.quiet)
                 err << DiffText(report);

@@ -131,6 +131,40 @@ uint32_t Crc32(const char* data, size_t size) {
     return crc ^ 0xFFFFFFFFu;
 }
 
+namespace {
+
+volatile sig_atomic_t gStopSignal = 0;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RecordStop(int signal) {
+    gStopSignal = signal;
+}
+
+}  // namespace
+
+// No SA_RESTART: a read or a wait returns at the signal, so that a running 7zz can be ended at once.
+StopGuard::StopGuard() {
+    struct sigaction action {};
+    action.sa_handler = RecordStop;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &action, &old_[i]);
+}
+
+StopGuard::~StopGuard() {
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &old_[i], nullptr);
+}
+
+int StopSignal() {
+    return gStopSignal;
+}
+
+void ThrowIfStopped() {
+    if (gStopSignal)
+        throw Failure{kWriteFailed, "interrupted: nothing written"};
+}
+
 bool OnPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path ? path : "");
@@ -166,15 +200,24 @@ std::string RunCaptured(const std::vector<std::string>& argv, int& status, const
     close(pipeFds[1]);
     std::string output;
     char buffer[4096];
+    bool ended = false;
+    const auto endIfStopped = [&] {
+        if (gStopSignal && !ended) {
+            kill(pid, SIGTERM);
+            ended = true;
+        }
+    };
     for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
         if (got > 0)
             output.append(buffer, static_cast<size_t>(got));
         else if (errno != EINTR)
             break;
+        endIfStopped();
     }
     close(pipeFds[0]);
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
+        endIfStopped();
+    ThrowIfStopped();
     return output;
 }
 

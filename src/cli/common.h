@@ -2,6 +2,8 @@
 // through the core's reader, and the command-line walk. Each verb lives in a file of its own.
 #pragma once
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
@@ -86,6 +88,23 @@ std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
 // A kRefused failure with 7-Zip's first error when its test of the archive fails: damaged data, or data
 // that needs a password (a dummy one is given, so that 7zz fails instead of asking). 7zz must be installed.
 void TestArchive(const std::string& path);
+
+// Ctrl+C, a stop request or a closed terminal, caught for as long as the object lives: the work stops at
+// the next ThrowIfStopped, or a running 7zz is ended, so that temporary files and folders are removed on
+// the way out; Run then ends the program with that signal.
+class StopGuard {
+  public:
+    StopGuard();
+    ~StopGuard();
+    StopGuard(const StopGuard&) = delete;
+    StopGuard& operator=(const StopGuard&) = delete;
+
+  private:
+    struct sigaction old_[3];
+};
+// The signal caught, or 0.
+int StopSignal();
+void ThrowIfStopped();
 
 // Whether `program` is found on the PATH.
 bool OnPath(const std::string& program);

@@ -101,6 +101,7 @@ void CopyClamped(const std::string& folder,
         throw Failure{kWriteFailed, "cannot copy " + what + " for packing: " + e.message()};
     };
     for (const ArchiveEntry& e : entries) {
+        ThrowIfStopped();
         const fs::path source = fs::path(folder) / e.path, copy = to / e.path;
         fs::path at = folder;
         for (const fs::path& part : fs::path(e.path))
@@ -162,6 +163,7 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
 
     std::vector<ArchiveEntry> shipped;
     for (const auto& [key, file] : after) {
+        ThrowIfStopped();
         if (key == record)
             continue;
         const auto old = before.find(key);
@@ -238,6 +240,7 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
     const TempFolder temp(FolderOf(archive));
     const fs::path packed = temp.path() / "data.7z";
     PackChecked(newDir, shipped, packed.string(), SourceDateEpoch());
+    ThrowIfStopped();
     MoveInto(packed, archive);
     return settings;
 }
@@ -364,6 +367,7 @@ int Diff(const std::string& oldDir,
         if (fs::exists(fs::symlink_status(*file, ec)) && !options.force)
             throw Failure{kRefused, "nothing written: " + *file + " already exists (--force replaces it)"};
     }
+    const StopGuard stop;
     DiffReport report;
     std::vector<std::pair<std::string, std::string>> settings;
     try {
@@ -378,6 +382,7 @@ int Diff(const std::string& oldDir,
         text += key + " = " + value + "\n";
     const TempFolder temp(FolderOf(settingsFile));
     std::ofstream(temp.path() / "settings", std::ios::binary) << text;
+    ThrowIfStopped();
     MoveInto(temp.path() / "settings", settingsFile);
     if (options.json)
         out << DiffJson(report, &archive, &settingsFile);

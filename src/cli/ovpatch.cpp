@@ -1,6 +1,7 @@
 // ovpatch's verbs, its help and the one place where failures become messages and exit codes.
 #include "cli/ovpatch.h"
 
+#include <csignal>
 #include <ostream>
 #include <sstream>
 
@@ -128,7 +129,9 @@ std::string UsageText() {
            "\n\n" + kPlanHelp + "\n\n" + kExitCodes;
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     try {
         if (args.empty()) {
             err << UsageText();
@@ -167,6 +170,18 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ovpatch: " << e.what() << "\n";
         return kUnreadable;
     }
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const int code = RunCommand(args, out, err);
+    // Stopped by a signal: everything temporary is gone by now, and the program ends as the signal asks.
+    if (const int signal = StopSignal()) {
+        std::signal(signal, SIG_DFL);
+        raise(signal);
+    }
+    return code;
 }
 
 }  // namespace ovpatch

@@ -85,6 +85,7 @@ Tree ReadTree(const std::string& folder, const char* what) {
     Tree tree;
     fs::recursive_directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
+        ThrowIfStopped();
         const fs::path& path = it->path();
         const std::string relativeBytes = fs::relative(path, folder).string();
         const auto refuse = [&](const std::string& why) {

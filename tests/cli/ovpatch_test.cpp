@@ -273,31 +273,45 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
 }
 
 // A build stopped by Ctrl+C or a stop request while it writes leaves no temporary file behind.
-TEST(Ovpatch, AnInterruptedBuildLeavesNothing) {
+TEST(Ovpatch, AnInterruptedBuildOrDiffLeavesNothing) {
     Folder f;
-    // A large image (sparse on disk) keeps the child writing long enough to be stopped part-way.
+    // A large image (sparse on disk) keeps the child writing long enough to be stopped part-way, and a large
+    // file that does not compress keeps 7zz packing.
     Write(f.dir / "big.exe", PeImage(4096));
     fs::resize_file(f.dir / "big.exe", uint64_t{3} << 30);
-    for (const int sig : {SIGINT, SIGTERM}) {
-        const std::vector<std::string> args = {
-            OVPATCH_EXE,          "build", "--image",  f.P("big.exe"),    "--archive", f.P("data.7z"), "--langs",
-            f.P("PatchLang.xml"), "-o",    f.P("out"), "--suite-version", "5.8",       "--quiet"};
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, OVPATCH_EXE, nullptr, nullptr, argv.data(), environ), 0);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (f.OutputCount() == 0 && std::chrono::steady_clock::now() < deadline)
-            usleep(200);
-        EXPECT_EQ(f.OutputCount(), 1u) << "the build never started writing";
-        kill(child, sig);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
-        EXPECT_EQ(f.OutputCount(), 0u) << "signal " << sig;
+    fs::create_directories(f.dir / "old");
+    fs::create_directories(f.dir / "new");
+    {
+        std::ofstream noise(f.dir / "new" / "noise.bin", std::ios::binary);
+        uint64_t x = 88172645463325252ull;
+        for (int i = 0; i < (96 << 20) / 8; ++i) {
+            x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+            noise.write(reinterpret_cast<const char*>(&x), 8);
+        }
     }
+    const std::vector<std::vector<std::string>> commands = {
+        {OVPATCH_EXE, "build", "--image", f.P("big.exe"), "--archive", f.P("data.7z"), "--langs", f.P("PatchLang.xml"),
+         "-o", f.P("out"), "--suite-version", "5.8", "--quiet"},
+        {OVPATCH_EXE, "diff", f.P("old"), f.P("new"), "--archive", f.P("out/d.7z"), "--settings", f.P("out/d.conf")}};
+    for (const auto& args : commands)
+        for (const int sig : {SIGINT, SIGTERM}) {
+            std::vector<char*> argv;
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            pid_t child = 0;
+            ASSERT_EQ(posix_spawn(&child, OVPATCH_EXE, nullptr, nullptr, argv.data(), environ), 0);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (f.OutputCount() == 0 && std::chrono::steady_clock::now() < deadline)
+                usleep(200);
+            EXPECT_EQ(f.OutputCount(), 1u) << args[1] << " never started writing";
+            usleep(100000);
+            kill(child, sig);
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << args[1] << ": status " << status;
+            EXPECT_EQ(f.OutputCount(), 0u) << args[1] << ", signal " << sig;
+        }
 }
 
 // A strict reader of JSON, enough to read back what inspect --json prints.
