@@ -47,7 +47,7 @@ constexpr BuildOption kOptions[] = {
     {"update-info", Kind::Value},   {"run-after", Kind::Value},      {"delete-after", Kind::Value},
     {"file-flag", Kind::Value},     {"lang-check", Kind::Switch},    {"all-languages", Kind::Switch},
     {"force-menu-restart", Kind::Switch}, {"force", Kind::Switch},   {"quiet", Kind::Switch},
-    {"old", Kind::Path},            {"new", Kind::Path},
+    {"old", Kind::Path},            {"new", Kind::Path},             {"allow-downgrade", Kind::Switch},
 };
 
 const BuildOption* FindOption(const std::string& name) {
@@ -137,7 +137,7 @@ std::vector<Entry> ReadSettingsFile(const std::string& path) {
 // The files and switches of a build, the settings file's first, then the command line's.
 struct Inputs {
     std::string image, archive, output, langs, from, oldDir, newDir;
-    bool force = false, quiet = false;
+    bool force = false, quiet = false, allowDowngrade = false;
 };
 
 void TakeInputs(Inputs& in, const std::vector<Entry>& entries) {
@@ -156,6 +156,8 @@ void TakeInputs(Inputs& in, const std::vector<Entry>& entries) {
             in.force = ParseYesNo(e.key, e.value);
         else if (e.key == "quiet")
             in.quiet = ParseYesNo(e.key, e.value);
+        else if (e.key == "allow-downgrade")
+            in.allowDowngrade = ParseYesNo(e.key, e.value);
     }
 }
 
@@ -221,13 +223,8 @@ void ApplyEntries(MakerSettings& s, const std::vector<Entry>& entries, const std
 std::wstring FreshPatchId() {
     std::time_t now = std::time(nullptr);
     std::tm t{};
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
-        char* end = nullptr;
-        errno = 0;
-        const long long seconds = std::strtoll(epoch, &end, 10);
-        if (!*epoch || *end || errno || seconds < 0)
-            throw Failure{kUsage, std::string("SOURCE_DATE_EPOCH is not a count of seconds: \"") + epoch + "\""};
-        now = static_cast<std::time_t>(seconds);
+    if (const auto epoch = SourceDateEpoch()) {
+        now = static_cast<std::time_t>(*epoch);
         gmtime_r(&now, &t);
     } else {
         localtime_r(&now, &t);
@@ -508,11 +505,19 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
             throw Failure{kUsage, "--old and --new go together, in place of --archive"};
         diffed.emplace(fs::temp_directory_path());
         in.archive = (diffed->path() / "data.7z").string();
-        std::ostringstream summary;
-        for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, summary))
-            diffEntries.push_back({key, value});
+        DiffReport report;
+        try {
+            const StopGuard stop;
+            for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report))
+                diffEntries.push_back({key, value});
+            ThrowIfStopped();
+        } catch (const Failure&) {
+            if (!in.quiet)
+                err << DiffText(report);
+            throw;
+        }
         if (!in.quiet)
-            err << summary.str();
+            err << DiffText(report);
     }
     if (in.image.empty() || in.archive.empty() || in.output.empty())
         throw Failure{kUsage, "build needs --image, --archive (or --old and --new) and -o (see ovpatch --help)"};
@@ -569,8 +574,45 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
     // A new patch gets a new identifier, also when it starts from an old one.
     s.PatchVersion = FreshPatchId();
     ApplyEntries(s, diffEntries, languages);
-    ApplyEntries(s, fileEntries, languages);
-    ApplyEntries(s, options, languages);
+    if (diffed) {
+        // What the maintainer lists comes on top of what the releases need: a delete-after line of their
+        // own must not drop the removals diff found.
+        const MakerSettings found = s;
+        s.RunAtEnd.clear();
+        s.DelAtEnd.clear();
+        s.FileFlags.clear();
+        ApplyEntries(s, fileEntries, languages);
+        ApplyEntries(s, options, languages);
+        const struct {
+            const char* name;
+            const std::wstring& found;
+            std::wstring& given;
+        } lists[] = {{"run-after", found.RunAtEnd, s.RunAtEnd},
+                     {"delete-after", found.DelAtEnd, s.DelAtEnd},
+                     {"file-flag", found.FileFlags, s.FileFlags}};
+        for (const auto& list : lists) {
+            if (list.found.empty() || list.given.empty()) {
+                list.given = list.given.empty() ? list.found : list.given;
+                continue;
+            }
+            const auto count = [](const std::wstring& field) {
+                return std::count(field.begin(), field.end(), L'\n') + 1;
+            };
+            const auto fromReleases = count(list.found);
+            if (!in.quiet)
+                err << list.name << ": " << fromReleases << (fromReleases == 1 ? " line" : " lines")
+                    << " from the releases and " << count(list.given) << " given\n";
+            list.given = list.found + L"\r\n" + list.given;
+        }
+        // NEW's tree would go under the extraction folder while its deletes name files from the root.
+        if (!s.ExtractPath.empty())
+            throw Failure{kUsage,
+                          "--extract-path cannot go with --old and --new: the patch would put NEW's files under " +
+                              Utf8(s.ExtractPath) + " and delete OLD's at the root"};
+    } else {
+        ApplyEntries(s, fileEntries, languages);
+        ApplyEntries(s, options, languages);
+    }
     CheckValues(s);
 
     const std::wstring name = frmMaker::OutputFileName(s.PatchVersion, s.LangName, s.LangCheck);
@@ -597,6 +639,7 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         if (std::none_of(files->begin(), files->end(), [](const ArchiveEntry& e) { return !e.folder; }))
             throw Failure{kRefused, "no patch written: the archive " + in.archive +
                                         " lists no file, so the patch would install nothing"};
+        TestArchive(in.archive);
     } else {
         notes.push_back(std::string(kNoSevenZip) + ": the archive's file list was not checked");
     }

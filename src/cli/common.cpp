@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -101,6 +102,18 @@ std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table) {
     return blocks;
 }
 
+std::optional<int64_t> SourceDateEpoch() {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (!epoch)
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    if (!*epoch || *end || errno || seconds < 0)
+        throw Failure{kUsage, std::string("SOURCE_DATE_EPOCH is not a count of seconds: \"") + epoch + "\""};
+    return seconds;
+}
+
 uint32_t Crc32(const char* data, size_t size) {
     static const std::array<uint32_t, 256> table = [] {
         std::array<uint32_t, 256> t{};
@@ -116,6 +129,40 @@ uint32_t Crc32(const char* data, size_t size) {
     for (size_t i = 0; i < size; ++i)
         crc = table[(crc ^ static_cast<uint8_t>(data[i])) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
+}
+
+namespace {
+
+volatile sig_atomic_t gStopSignal = 0;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RecordStop(int signal) {
+    gStopSignal = signal;
+}
+
+}  // namespace
+
+// No SA_RESTART: a read or a wait returns at the signal, so that a running 7zz can be ended at once.
+StopGuard::StopGuard() {
+    struct sigaction action {};
+    action.sa_handler = RecordStop;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &action, &old_[i]);
+}
+
+StopGuard::~StopGuard() {
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &old_[i], nullptr);
+}
+
+int StopSignal() {
+    return gStopSignal;
+}
+
+void ThrowIfStopped() {
+    if (gStopSignal)
+        throw Failure{kWriteFailed, "interrupted: nothing written"};
 }
 
 bool OnPath(const std::string& program) {
@@ -153,15 +200,24 @@ std::string RunCaptured(const std::vector<std::string>& argv, int& status, const
     close(pipeFds[1]);
     std::string output;
     char buffer[4096];
+    bool ended = false;
+    const auto endIfStopped = [&] {
+        if (gStopSignal && !ended) {
+            kill(pid, SIGTERM);
+            ended = true;
+        }
+    };
     for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
         if (got > 0)
             output.append(buffer, static_cast<size_t>(got));
         else if (errno != EINTR)
             break;
+        endIfStopped();
     }
     close(pipeFds[0]);
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
+        endIfStopped();
+    ThrowIfStopped();
     return output;
 }
 
@@ -184,14 +240,33 @@ std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
             entries.push_back({line.substr(7)});
         else if (line.rfind("Size = ", 0) == 0 && !entries.empty())
             entries.back().size = std::atoll(line.c_str() + 7);
-        else if (line.rfind("Attributes = D", 0) == 0 && !entries.empty())
-            entries.back().folder = true;
-        else if (!line.empty() && line != "ERRORS:")
+        else if (line.rfind("Attributes = ", 0) == 0 && !entries.empty()) {
+            // "D" for a folder, then the Unix mode when the archive keeps one: "lrwxrwxrwx" for a link.
+            entries.back().folder = line.compare(13, 1, "D") == 0;
+            entries.back().link = line.size() > 10 && line.compare(line.size() - 10, 1, "l") == 0 &&
+                                  line.find(' ', 13) == line.size() - 11;
+        } else if (!line.empty() && line != "ERRORS:")
             reason = line.substr(line.rfind(" : ") == std::string::npos ? 0 : line.rfind(" : ") + 3);
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " + (reason.empty() ? "it failed" : reason)};
+        throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " +
+                                    (reason.empty() ? "it failed" : reason)};
     return entries;
+}
+
+void TestArchive(const std::string& path) {
+    int status = 0;
+    const std::string output = RunCaptured({"7zz", "t", "-bd", "-t7z", "-p-ovpatch-no-password-", "--", path}, status);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return;
+    std::istringstream lines(output);
+    std::string line, reason;
+    while (reason.empty() && std::getline(lines, line))
+        if (line.rfind("ERROR: ", 0) == 0)
+            reason = line.substr(7);
+    throw Failure{kRefused, "no patch written: the archive " + path +
+                                " fails 7-Zip's test (damaged, or its data needs a password): " +
+                                (reason.empty() ? "it failed" : reason)};
 }
 
 bool Args::Next() {

@@ -2,6 +2,8 @@
 // through the core's reader, and the command-line walk. Each verb lives in a file of its own.
 #pragma once
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
@@ -62,6 +64,10 @@ struct LanguageBlock {
 // descriptor's `Strings` element.
 std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
 
+// The time SOURCE_DATE_EPOCH gives, in seconds since 1970; nothing when it is not set, a kUsage failure
+// when it is no count of seconds.
+std::optional<int64_t> SourceDateEpoch();
+
 // CRC-32 as zip and 7z use it.
 uint32_t Crc32(const char* data, size_t size);
 
@@ -70,6 +76,7 @@ struct ArchiveEntry {
     std::string path;
     int64_t size = 0;
     bool folder = false;
+    bool link = false;  // a symbolic link, stored as one
 };
 // Nothing when 7zz is not installed; a kRefused failure with 7-Zip's reason when it cannot read the archive.
 // `shownAs` names it in that message (the archive itself when empty).
@@ -77,6 +84,27 @@ struct ArchiveEntry {
 std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
                                                      const std::string& shownAs = {},
                                                      const std::vector<std::string>& switches = {});
+
+// A kRefused failure with 7-Zip's first error when its test of the archive fails: damaged data, or data
+// that needs a password (a dummy one is given, so that 7zz fails instead of asking). 7zz must be installed.
+void TestArchive(const std::string& path);
+
+// Ctrl+C, a stop request or a closed terminal, caught for as long as the object lives: the work stops at
+// the next ThrowIfStopped, or a running 7zz is ended, so that temporary files and folders are removed on
+// the way out; Run then ends the program with that signal.
+class StopGuard {
+  public:
+    StopGuard();
+    ~StopGuard();
+    StopGuard(const StopGuard&) = delete;
+    StopGuard& operator=(const StopGuard&) = delete;
+
+  private:
+    struct sigaction old_[3];
+};
+// The signal caught, or 0.
+int StopSignal();
+void ThrowIfStopped();
 
 // Whether `program` is found on the PATH.
 bool OnPath(const std::string& program);
@@ -112,13 +140,50 @@ class Args {
     std::optional<std::string> inline_;
 };
 
+// What diff found: every change in the order it is told, the counts, and notes for the maintainer.
+struct DiffCount {
+    size_t files = 0;
+    uintmax_t bytes = 0;
+    void Add(uintmax_t size) {
+        ++files;
+        bytes += size;
+    }
+};
+struct DiffChange {
+    std::string change;  // added, changed, removed, kept (a folder) or left (a folder)
+    std::string path;    // "\"-separated, as the release spells it
+    bool folder = false;
+    std::string why;  // for kept and left folders
+};
+struct DiffReport {
+    std::vector<DiffChange> changes;
+    DiffCount added, changed, removed, unchanged;
+    size_t foldersAdded = 0, foldersLeft = 0;
+    std::vector<std::string> notes;
+    bool compared = false;  // the two releases were read and compared: the report is whole
+};
+std::string DiffText(const DiffReport& report);
+// One JSON object; `archive` and `settings` are null when nothing was written.
+std::string DiffJson(const DiffReport& report, const std::string* archive, const std::string* settings);
+
 // What changed from the release in `oldDir` to the one in `newDir`: the new and changed files packed into
-// `archive` with 7zz, the summary written to `report`, and the settings a build needs ("name", "value" in
-// the settings file's words). Refuses (kRefused) when there is nothing to ship.
+// `archive` with 7zz, the changes told in `report`, and the settings a build needs ("name", "value" in
+// the settings file's words). Refuses (kNothingToShip) when there is nothing to ship, and (kRefused) a
+// NEW whose suite version is older than OLD's unless `allowDowngrade`.
 std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string& oldDir,
                                                               const std::string& newDir,
                                                               const std::string& archive,
-                                                              std::ostream& report);
+                                                              bool allowDowngrade,
+                                                              DiffReport& report);
+
+// Packs `entries` (paths as 7zz lists them, "/"-separated, relative to `folder`) into the new archive
+// `archive` with 7zz, with file times later than `latest` (when given) set back to it, and refuses (kRefused) it unless
+// its listing holds those entries with those sizes and no link: what changed on the disk since the entries were made is
+// not shipped unseen.
+void PackChecked(const std::string& folder,
+                 const std::vector<ArchiveEntry>& entries,
+                 const std::string& archive,
+                 std::optional<int64_t> latest = std::nullopt);
 
 int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int InspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -142,7 +142,7 @@ int Inspect(const Options& o, std::ostream& out, std::ostream& err) {
         return field == L"FileFlags" || field == L"RunAfter" || field == L"DelAfter";
     };
     if (o.json) {
-        out << "{\n  \"file\": " << Json(path) << ",\n  \"size\": " << source.Size()
+        out << "{\n  \"schema\": 1,\n  \"file\": " << Json(path) << ",\n  \"size\": " << source.Size()
             << ",\n  \"image\": {\"length\": " << archive.offset << "},\n  \"archive\": {\"offset\": " << archive.offset
             << ", \"length\": " << archive.length << "},\n  \"descriptor\": {\"offset\": " << descriptor.offset
             << ", \"length\": " << descriptor.length << ", \"utf8\": " << (utf8 ? "true" : "false")

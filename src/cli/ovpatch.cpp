@@ -1,33 +1,41 @@
 // ovpatch's verbs, its help and the one place where failures become messages and exit codes.
 #include "cli/ovpatch.h"
 
+#include <csignal>
 #include <ostream>
+#include <sstream>
 
 #include "support/version.h"
 #include "cli/common.h"
 
 namespace ovpatch {
 
-std::string UsageText() {
-    return R"(Usage:
-  ovpatch build --image OVPatcher.exe --archive data.7z -o DIR [settings...]
+namespace {
+
+// The help in parts, so that each verb's --help gives its own.
+constexpr const char kUsageLines[] = R"(  ovpatch build --image OVPatcher.exe --archive data.7z -o DIR [settings...]
   ovpatch build --image OVPatcher.exe --old OLD --new NEW -o DIR [settings...]
   ovpatch inspect [--json] [--list] PATCH
-  ovpatch diff OLD NEW --archive FILE --settings FILE
+  ovpatch diff OLD NEW --archive FILE --settings FILE [--force] [--json]
   ovpatch plan PATCH INSTALLATION [--json] [--windows-path PATH]
-  ovpatch --version | --help
-
-build writes DIR/orv_<patch version>_<LANG>.exe (or _MultiLng.exe), byte for byte the
+  ovpatch --version | --help)";
+constexpr const char kBuildHelp[] =
+    R"(build writes DIR/orv_<patch version>_<LANG>.exe (or _MultiLng.exe), byte for byte the
 patch the maker window writes from the same image, archive and settings.
   --image FILE            the program to carry: OVPatcher.exe, or a patch, whose program
                           part is then used
-  --archive FILE          the 7z archive of replacement files; it must list a file
+  --archive FILE          the 7z archive of replacement files; it must list a file and
+                          pass 7-Zip's test, data behind a password failing it
                           (checked with 7zz, Debian package 7zip, when installed)
   --old DIR --new DIR     in place of --archive: the archive and settings that diff
                           writes from these two releases, the same patch byte for
-                          byte (the settings file and options override them)
+                          byte (the settings file and options override them, but
+                          their run-after, delete-after and file-flag lines come
+                          after diff's; --extract-path is refused with them)
   -o, --output DIR        the folder to write the patch into
   --force                 replace a patch of the same name in DIR
+  --allow-downgrade       with --old and --new: make the patch also when NEW's suite
+                          version is older than OLD's
   --quiet                 no notes on standard error, only errors
   --langs FILE            the message table (default: PatchLang.xml beside the image);
                           every language must have every message
@@ -57,46 +65,86 @@ A switch alone means yes; "--name=no" or "--name no" turns it off, as "name = no
 a settings file. Options override the settings file, which overrides --from. A list
 entry may not hold "|", and no value may hold "</" or a tag of the patch's descriptor
 (the update text may hold its language blocks, <EN>...</EN>). sign.bat is never run:
-ovpatch prints the new patch's path so that the next step can sign it.
-
-inspect prints a patch's descriptor fields, block sizes and language blocks with any
+ovpatch prints the new patch's path so that the next step can sign it.)";
+constexpr const char kInspectHelp[] =
+    R"(inspect prints a patch's descriptor fields, block sizes and language blocks with any
 messages they lack, or why the patcher would not accept the file. --json prints the
 same as one JSON object (list fields as arrays); --list adds the archive's files, read
-with 7zz.
-
-diff compares two folders holding the old and the new release of an installation
+with 7zz.)";
+constexpr const char kDiffHelp[] = R"(diff compares two folders holding the old and the new release of an installation
 (names compared without letter case, files by content) and writes the archive of
-the new and changed files, packed with 7zz, and a settings file for build: a
-delete-after line per file that is gone, the suite version from NEW's version.txt,
-the minimum patch from OLD's OrvanaTools\version.ver. That file is never shipped:
-the patcher records itself. It prints what changed, and refuses (4) when nothing did.
-
-plan says what a patch would do to the installation in a folder, deciding as the
+the new and changed files and new empty folders, packed with 7zz, and a settings
+file for build: a delete-after line per file that is gone, the suite version from
+NEW's version.txt, the minimum patch from OLD's OrvanaTools\version.ver. That file
+is never shipped: the patcher records itself. It prints what changed (folders that
+are gone are left in place: the patcher deletes files), exits 7 when nothing did,
+and refuses (4) any name that Windows or the patcher cannot take: links, device names,
+names holding %ORV%, %TMPFLD% or %LNG%, two files or folders differing only in case.
+With SOURCE_DATE_EPOCH set, file times later than it are set back to it in the
+archive, so that the same content gives the same archive byte for byte.
+  --force                 replace an archive or settings file that exists
+  --json                  the changes and the summary as one JSON object
+  --allow-downgrade       make the patch also when NEW's suite version is older than
+                          OLD's (refused otherwise))";
+constexpr const char kPlanHelp[] = R"(plan says what a patch would do to the installation in a folder, deciding as the
 patcher does: its start-up checks (exit 1 with the message the patcher would show
 when it refuses), then each archive file added, replaced, unchanged, skipped by
-ifexists or excluded, each file deleted afterwards, each command run afterwards, and
-the version record before and after. It writes nothing there.
+ifexists or excluded, each file deleted afterwards (marking a folder, which the
+patcher does not delete, and a line that a placeholder other than %ORV% changes),
+each command run afterwards, and the version record before and after. It writes
+nothing there.
   --windows-path PATH     the folder as Windows names it, for %ORV% (default: %ORV%
                           stays as written; %TMPFLD% always does)
-  --json                  the same as one JSON object
-
-Exit codes: 0 done; 1 not a valid patch, or plan: the patcher would refuse it; 2 bad
-command line or setting; 3 an input cannot be read; 4 a refused build (nothing
-written), or diff: nothing to ship; 5 the output cannot be written; 6 7zz (Debian's
-7zip package) is not installed.
+  --json                  the same as one JSON object)";
+constexpr const char kExitCodes[] =
+    R"(Exit codes: 0 done; 1 not a valid patch, or plan: the patcher would refuse it; 2 bad
+command line or setting; 3 an input cannot be read; 4 a refused build or diff (nothing
+written); 5 the output cannot be written; 6 7zz (Debian's 7zip package) is not
+installed; 7 diff or build --old --new: nothing to ship.
 )";
+
+// The verb's usage lines, its part of the help and the exit codes; empty for an unknown verb.
+std::string VerbUsage(const std::string& verb) {
+    const struct {
+        const char* verb;
+        const char* help;
+    } kVerbs[] = {{"build", kBuildHelp}, {"inspect", kInspectHelp}, {"diff", kDiffHelp}, {"plan", kPlanHelp}};
+    for (const auto& v : kVerbs) {
+        if (verb != v.verb)
+            continue;
+        std::string lines;
+        std::istringstream all(kUsageLines);
+        for (std::string line; std::getline(all, line);)
+            if (line.rfind("  ovpatch " + verb + " ", 0) == 0)
+                lines += line + "\n";
+        return "Usage:\n" + lines + "\n" + v.help + "\n" + kExitCodes;
+    }
+    return {};
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+}  // namespace
+
+std::string UsageText() {
+    return std::string("Usage:\n") + kUsageLines + "\n" + kBuildHelp + "\n\n" + kInspectHelp + "\n\n" + kDiffHelp +
+           "\n\n" + kPlanHelp + "\n\n" + kExitCodes;
+}
+
+namespace {
+
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     try {
         if (args.empty()) {
             err << UsageText();
             return kUsage;
         }
         const std::string& command = args[0];
-        if (command == "--help" || command == "-h" || command == "help" ||
-            (args.size() == 2 && (args[1] == "--help" || args[1] == "-h"))) {
+        if (command == "--help" || command == "-h" || command == "help") {
             out << UsageText();
+            return kOk;
+        }
+        if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+            const std::string usage = VerbUsage(command);
+            out << (usage.empty() ? UsageText() : usage);
             return kOk;
         }
         if (command == "--version" || command == "version") {
@@ -122,6 +170,18 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ovpatch: " << e.what() << "\n";
         return kUnreadable;
     }
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const int code = RunCommand(args, out, err);
+    // Stopped by a signal: everything temporary is gone by now, and the program ends as the signal asks.
+    if (const int signal = StopSignal()) {
+        std::signal(signal, SIG_DFL);
+        raise(signal);
+    }
+    return code;
 }
 
 }  // namespace ovpatch

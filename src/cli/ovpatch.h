@@ -11,12 +11,13 @@ namespace ovpatch {
 // Exit codes, one per kind of failure, so that a script can tell them apart.
 enum ExitCode : int {
     kOk = 0,
-    kNotAPatch = 1,    // inspect: not a patch the patcher would accept; plan: the patcher would refuse it
-    kUsage = 2,        // unknown command or option, missing or malformed value
-    kUnreadable = 3,   // an input file is missing or cannot be read
-    kRefused = 4,      // a build the maker would refuse
-    kWriteFailed = 5,  // the output could not be written; nothing is left behind
-    kToolMissing = 6,  // a program ovpatch drives (7zz) is not installed
+    kNotAPatch = 1,      // inspect: not a patch the patcher would accept; plan: the patcher would refuse it
+    kUsage = 2,          // unknown command or option, missing or malformed value
+    kUnreadable = 3,     // an input file is missing or cannot be read
+    kRefused = 4,        // a build the maker would refuse, or a diff that would give a wrong patch
+    kWriteFailed = 5,    // the output could not be written; nothing is left behind
+    kToolMissing = 6,    // a program ovpatch drives (7zz) is not installed
+    kNothingToShip = 7,  // diff: NEW holds nothing that a patch would carry
 };
 
 std::string UsageText();

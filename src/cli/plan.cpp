@@ -136,8 +136,11 @@ struct FilePlan {
     Fate fate;
 };
 struct DeletePlan {
-    std::wstring item;  // placeholders expanded
+    std::wstring item;     // placeholders expanded
+    std::wstring written;  // as the patch holds it
     std::optional<bool> exists;
+    bool folder = false;   // the patcher deletes files only: it leaves a folder
+    bool expands = false;  // a placeholder past the root changed the path: it names another file
 };
 struct Plan {
     std::wstring patchVersion, suiteVersion;
@@ -287,10 +290,15 @@ Plan MakePlan(const std::string& patchPath, const std::string& folder, const std
     for (const std::wstring& item : mApplyPatch::SplitList(descriptor.ChildValue(L"DelAfter"))) {
         const std::wstring path = mApplyPatch::Substitute(item, values);
         const auto found = install.Find(path);
-        std::optional<bool> exists;
+        DeletePlan d{path, item};
         if (found || install.Inside(path))
-            exists = found.has_value();
-        plan.deletes.push_back({path, exists});
+            d.exists = found.has_value();
+        std::error_code ec;
+        d.folder = found && fs::is_directory(*found, ec);
+        // The root is what "%ORV%" is there for; any other placeholder in a path changes the file it names.
+        const bool rooted = item.compare(0, 5, L"%ORV%") == 0;
+        d.expands = path != (rooted ? values.installRoot + item.substr(5) : item);
+        plan.deletes.push_back(d);
     }
     for (const std::wstring& item : mApplyPatch::SplitList(descriptor.ChildValue(L"RunAfter")))
         plan.commands.push_back(mApplyPatch::Substitute(item, values));
@@ -323,10 +331,11 @@ void PrintText(const Plan& plan, std::ostream& out) {
     out << "delete after:\n";
     for (const DeletePlan& d : plan.deletes)
         out << "  " << Utf8(d.item)
-            << (!d.exists   ? "  (outside the installation)"
-                : *d.exists ? "  (exists)"
-                            : "  (absent)")
-            << "\n";
+            << (d.folder    ? "  (folder: not deleted"
+                : !d.exists ? "  (outside the installation"
+                : *d.exists ? "  (exists"
+                            : "  (absent")
+            << (d.expands ? "; expanded from " + Utf8(d.written) : "") << ")\n";
     out << "run after:\n";
     for (const std::wstring& command : plan.commands)
         out << "  " << Utf8(command) << "\n";
@@ -350,7 +359,7 @@ void PrintText(const Plan& plan, std::ostream& out) {
 }
 
 void PrintJson(const Plan& plan, std::ostream& out) {
-    out << "{\"patchVersion\": " << Json(plan.patchVersion) << ", \"suiteVersion\": " << Json(plan.suiteVersion)
+    out << "{\"schema\": 1, \"patchVersion\": " << Json(plan.patchVersion) << ", \"suiteVersion\": " << Json(plan.suiteVersion)
         << ", \"fits\": " << (plan.fits() ? "true" : "false") << ", \"message\": ";
     if (plan.messageText.empty() && plan.messageKey.empty())
         out << "null";
@@ -367,7 +376,9 @@ void PrintJson(const Plan& plan, std::ostream& out) {
             << (!plan.deletes[i].exists   ? "null"
                 : *plan.deletes[i].exists ? "true"
                                           : "false")
-            << "}";
+            << ", \"folder\": " << (plan.deletes[i].folder ? "true" : "false")
+            << ", \"written\": " << Json(plan.deletes[i].written)
+            << ", \"expands\": " << (plan.deletes[i].expands ? "true" : "false") << "}";
     out << "],\n \"run\": [";
     for (size_t i = 0; i < plan.commands.size(); ++i)
         out << (i ? ", " : "") << Json(plan.commands[i]);

@@ -71,6 +71,13 @@ std::string WindowsNameProblem(const std::wstring& name) {
     return {};
 }
 
+std::string PlaceholderIn(const std::wstring& name) {
+    for (const wchar_t* placeholder : {L"%ORV%", L"%TMPFLD%", L"%LNG%"})
+        if (name.find(placeholder) != std::wstring::npos)
+            return Utf8(placeholder);
+    return {};
+}
+
 Tree ReadTree(const std::string& folder, const char* what) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
@@ -78,6 +85,7 @@ Tree ReadTree(const std::string& folder, const char* what) {
     Tree tree;
     fs::recursive_directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
+        ThrowIfStopped();
         const fs::path& path = it->path();
         const std::string relativeBytes = fs::relative(path, folder).string();
         const auto refuse = [&](const std::string& why) {
@@ -91,15 +99,17 @@ Tree ReadTree(const std::string& folder, const char* what) {
             refuse("has a name that is not UTF-8");
         if (const std::string problem = WindowsNameProblem(name); !problem.empty())
             refuse(problem);
-        if (fs::is_directory(status))
-            continue;
-        if (!fs::is_regular_file(status))
+        if (const std::string placeholder = PlaceholderIn(name); !placeholder.empty())
+            refuse("holds " + placeholder +
+                   ", which the patcher expands in a delete-after line or a command: it would name another file");
+        const bool folder = fs::is_directory(status);
+        if (!folder && !fs::is_regular_file(status))
             refuse("is not a plain file");
         std::wstring relative = Wide(relativeBytes);
         for (wchar_t& c : relative)
             if (c == L'/')
                 c = L'\\';
-        TreeFile file{relative, path.string(), it->file_size(ec)};
+        TreeFile file{relative, path.string(), folder ? 0 : it->file_size(ec), folder};
         const auto [at, added] = tree.emplace(FoldCase(relative), file);
         if (!added)
             refuse("and " + Utf8(at->second.relative) + " differ only in letter case: Windows holds one of them");

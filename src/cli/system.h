@@ -22,15 +22,21 @@ std::wstring LowerCase(const std::wstring& text);
 // Why `name` (one component) cannot be a file name on Windows; empty when it can.
 std::string WindowsNameProblem(const std::wstring& name);
 
-// The files under a folder, by their relative path with "\" separators, folded as FoldCase does.
+// The placeholder of a delete-after line or command that `name` holds ("%LNG%"); empty when it holds none.
+// The patcher expands them wherever they stand, so such a name would name another file once expanded.
+std::string PlaceholderIn(const std::wstring& name);
+
+// The files and folders under a folder, by their relative path with "\" separators, folded as FoldCase does.
 struct TreeFile {
     std::wstring relative;  // as the folder spells it, "\"-separated
     std::string path;       // the file on this system
     uintmax_t size = 0;
+    bool folder = false;
 };
 using Tree = std::map<std::wstring, TreeFile>;
-// Refuses (kRefused) what a Windows installation cannot hold: links, special files, names Windows
-// cannot have, and two names that differ only in letter case.
+// Refuses (kRefused) what a Windows installation or the patcher cannot hold: links, special files, names
+// Windows cannot have or that hold a placeholder, and two names, files or folders, that differ only in
+// letter case.
 Tree ReadTree(const std::string& folder, const char* what);
 
 // Whether two files hold the same bytes.

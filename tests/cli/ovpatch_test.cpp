@@ -8,17 +8,18 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
-#include <fstream>
-#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <variant>
 
+#include "cli/common.h"
 #include "container/patch_container.h"
 #include "e2e/harness/patch_mutator.h"
 #include "maker/descriptor_builder.h"
@@ -186,6 +187,17 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
     Write(f.dir / "strings.xml", "<messages><Strings></Strings></messages>");
     Write(f.dir / "bad.conf", "suite-version = 5.8\nforce-menu-restart\n");
     Write(f.dir / "blank.conf", "suite-version = 5.8 \n");
+    // Headers that read well over data that does not: a stored file whose byte was changed, and data
+    // that needs a password.
+    Write(f.dir / "a.txt", "a");
+    ASSERT_EQ(std::system(("cd '" + f.dir.string() +
+                           "' && 7zz a -t7z -m0=Copy -bso0 -bsp0 crc.7z a.txt && 7zz a -t7z -pSecret -bso0 -bsp0 "
+                           "secret.7z a.txt")
+                              .c_str()),
+              0);
+    std::string crc = Read(f.dir / "crc.7z");
+    crc[32] ^= 1;
+    Write(f.dir / "crc.7z", crc);
     const std::vector<std::string> v = {"--suite-version", "5.8"};
     auto with = [&](std::vector<std::string> more) {
         more.insert(more.begin(), v.begin(), v.end());
@@ -224,6 +236,8 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
         {archive("OVPatcher.exe"), ovpatch::kRefused, "is not a 7z archive"},
         {archive("damaged.7z"), ovpatch::kRefused, "start header's checksum is wrong"},
         {archive("empty.7z"), ovpatch::kRefused, "lists no file"},
+        {archive("crc.7z"), ovpatch::kRefused, "CRC Failed : a.txt"},
+        {archive("secret.7z"), ovpatch::kRefused, "Wrong password"},
         {archive("huge.7z"), ovpatch::kRefused, "larger than the 2 GiB - 1 byte"},
         {{"build", "--image", f.P("data.7z"), "--archive", f.P("data.7z"), "-o", f.P("out"), "--suite-version", "5.8"},
          ovpatch::kRefused,
@@ -259,31 +273,45 @@ TEST(Ovpatch, RefusalsAndBadInputHaveTheirOwnCodesAndLeaveNothing) {
 }
 
 // A build stopped by Ctrl+C or a stop request while it writes leaves no temporary file behind.
-TEST(Ovpatch, AnInterruptedBuildLeavesNothing) {
+TEST(Ovpatch, AnInterruptedBuildOrDiffLeavesNothing) {
     Folder f;
-    // A large image (sparse on disk) keeps the child writing long enough to be stopped part-way.
+    // A large image (sparse on disk) keeps the child writing long enough to be stopped part-way, and a large
+    // file that does not compress keeps 7zz packing.
     Write(f.dir / "big.exe", PeImage(4096));
     fs::resize_file(f.dir / "big.exe", uint64_t{3} << 30);
-    for (const int sig : {SIGINT, SIGTERM}) {
-        const std::vector<std::string> args = {
-            OVPATCH_EXE,          "build", "--image",  f.P("big.exe"),    "--archive", f.P("data.7z"), "--langs",
-            f.P("PatchLang.xml"), "-o",    f.P("out"), "--suite-version", "5.8",       "--quiet"};
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, OVPATCH_EXE, nullptr, nullptr, argv.data(), environ), 0);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (f.OutputCount() == 0 && std::chrono::steady_clock::now() < deadline)
-            usleep(200);
-        EXPECT_EQ(f.OutputCount(), 1u) << "the build never started writing";
-        kill(child, sig);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
-        EXPECT_EQ(f.OutputCount(), 0u) << "signal " << sig;
+    fs::create_directories(f.dir / "old");
+    fs::create_directories(f.dir / "new");
+    {
+        std::ofstream noise(f.dir / "new" / "noise.bin", std::ios::binary);
+        uint64_t x = 88172645463325252ull;
+        for (int i = 0; i < (96 << 20) / 8; ++i) {
+            x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+            noise.write(reinterpret_cast<const char*>(&x), 8);
+        }
     }
+    const std::vector<std::vector<std::string>> commands = {
+        {OVPATCH_EXE, "build", "--image", f.P("big.exe"), "--archive", f.P("data.7z"), "--langs", f.P("PatchLang.xml"),
+         "-o", f.P("out"), "--suite-version", "5.8", "--quiet"},
+        {OVPATCH_EXE, "diff", f.P("old"), f.P("new"), "--archive", f.P("out/d.7z"), "--settings", f.P("out/d.conf")}};
+    for (const auto& args : commands)
+        for (const int sig : {SIGINT, SIGTERM}) {
+            std::vector<char*> argv;
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            pid_t child = 0;
+            ASSERT_EQ(posix_spawn(&child, OVPATCH_EXE, nullptr, nullptr, argv.data(), environ), 0);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (f.OutputCount() == 0 && std::chrono::steady_clock::now() < deadline)
+                usleep(200);
+            EXPECT_EQ(f.OutputCount(), 1u) << args[1] << " never started writing";
+            usleep(100000);
+            kill(child, sig);
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << args[1] << ": status " << status;
+            EXPECT_EQ(f.OutputCount(), 0u) << args[1] << ", signal " << sig;
+        }
 }
 
 // A strict reader of JSON, enough to read back what inspect --json prints.
@@ -411,6 +439,7 @@ TEST(Ovpatch, InspectJsonReadsBackToTheDescriptor) {
     } catch (const std::exception& e) {
         FAIL() << e.what() << "\n" << r.out;
     }
+    EXPECT_EQ(j["schema"].num(), 1);
     EXPECT_EQ(j["archive"]["length"].num(), 87);
     EXPECT_EQ(j["archive"]["offset"].num(), 3000);
     EXPECT_EQ(j["fields"]["UpdateInfo"].str(), "<EN>one\ttwo \\n \x01</EN>\r\n<FR>\xC3\xA9</FR>");
@@ -507,6 +536,10 @@ struct Releases : Folder {
         file("new", "Docs/readme.txt", "read me");
         fs::copy(dir / "old", dir / "inst", fs::copy_options::recursive);
     }
+    void Put(const std::string& tree, const std::string& relative, const std::string& bytes) const {
+        fs::create_directories((dir / tree / relative).parent_path());
+        Write(dir / tree / relative, bytes);
+    }
     static std::string Version(const std::string& version, const std::string& patch, const std::string& lang) {
         return "<OrvanaVersion>\r\n\t<Version>" + version + "</Version>\r\n\t<Lang>" + lang + "</Lang>\r\n\t<Patch>" +
                patch + "</Patch>\r\n</OrvanaVersion>\r\n";
@@ -523,7 +556,13 @@ struct Releases : Folder {
 
 TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     Releases f;
+    // The fixture's data.7z stands there: replaced only with --force, as build replaces a patch.
     Result r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("data.7z"), "--settings", f.P("d.conf")});
+    EXPECT_EQ(r.code, ovpatch::kRefused);
+    EXPECT_NE(r.err.find("data.7z already exists (--force replaces it)"), std::string::npos) << r.err;
+    EXPECT_TRUE(Read(f.dir / "data.7z") == kOneFile7z);
+    EXPECT_FALSE(fs::exists(f.dir / "d.conf"));
+    r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("data.7z"), "--settings", f.P("d.conf"), "--force"});
     ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
     // A name changed only in letter case is a change; version.ver is never shipped.
     for (const char* line : {"  changed   Apps\\a.txt\n", "  added     Apps\\new.txt\n", "  added     Apps\\opt.txt\n",
@@ -532,6 +571,25 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
                              "unchanged      5 files"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     EXPECT_EQ(r.out.find("version.ver"), std::string::npos) << r.out;
+    // The same, as JSON for a pipeline to read.
+    const Result json =
+        Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("j.7z"), "--settings", f.P("j.conf"), "--json"});
+    ASSERT_EQ(json.code, ovpatch::kOk) << json.err;
+    try {
+        const Json j = JsonReader(json.out).Document();
+        EXPECT_EQ(j["schema"].num(), 1);
+        ASSERT_EQ(j["changes"].size(), 6u);
+        EXPECT_EQ(j["changes"][size_t{0}]["path"].str(), "Apps\\a.txt");
+        EXPECT_EQ(j["changes"][size_t{0}]["change"].str(), "changed");
+        EXPECT_EQ(j["changes"][5]["path"].str(), "Docs\\gone.txt");
+        EXPECT_EQ(j["changes"][5]["change"].str(), "removed");
+        EXPECT_EQ(j["summary"]["added"]["files"].num(), 2);
+        EXPECT_EQ(j["summary"]["added"]["bytes"].num(), 11);
+        EXPECT_EQ(j["summary"]["unchanged"]["files"].num(), 5);
+        EXPECT_EQ(j["settings"].str(), f.P("j.conf"));
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what() << "\n" << json.out;
+    }
     const std::string settings = Read(f.dir / "d.conf");
     EXPECT_NE(settings.find("\nsuite-version = 5.9\nmin-patch = 20141104134857\ndelete-after = %ORV%\\Docs\\gone.txt\n"),
               std::string::npos)
@@ -551,6 +609,28 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
     EXPECT_TRUE(Read(patch) == fromFiles);
 
+    // The maintainer's own delete-after line, as an option or in a settings file, joins what diff found.
+    Write(f.dir / "extra.conf", "delete-after = %ORV%\\cache\\index.dat\n");
+    for (const std::vector<std::string>& own : {std::vector<std::string>{"--delete-after", "%ORV%\\cache\\index.dat"},
+                                                std::vector<std::string>{"--settings", f.P("extra.conf")}}) {
+        args = {"build",          "--image", f.P("OVPatcher.exe"), "--old",   f.P("old"),        "--new",
+                f.P("new"),       "-o",      f.P("out"),           "--force", "--patch-version", "20150101000001",
+                "--all-languages"};
+        args.insert(args.end(), own.begin(), own.end());
+        ASSERT_EQ((r = Ovpatch(args)).code, ovpatch::kOk) << r.err;
+        EXPECT_NE(r.err.find("delete-after: 1 line from the releases and 1 given\n"), std::string::npos) << r.err;
+        const Result shown = Ovpatch({"inspect", f.P("out/orv_20150101000001_MultiLng.exe")});
+        EXPECT_NE(shown.out.find("  DelAfter: %ORV%\\Docs\\gone.txt|%ORV%\\cache\\index.dat\n"), std::string::npos)
+            << own[0] << "\n"
+            << shown.out;
+    }
+    fs::remove(f.dir / "out" / "orv_20150101000001_MultiLng.exe");
+    // An extraction folder would put NEW's tree under it, while the deletes stay at the root.
+    args = {"build",    "--image", f.P("OVPatcher.exe"), "--old", f.P("old"),       "--new", f.P("new"), "-o",
+            f.P("out"), "--force", "--suite-version",    "5.9",   "--extract-path", "Tools"};
+    EXPECT_EQ((r = Ovpatch(args)).code, ovpatch::kUsage);
+    EXPECT_NE(r.err.find("--extract-path"), std::string::npos) << r.err;
+
     // The plan on a copy of OLD says exactly those changes. "opt.txt" is flagged ifexists and missing at the
     // root, so the archiver leaves out every "opt.txt" (it matches the list recursively), also the one in Apps.
     const auto before = f.Files("inst");
@@ -569,6 +649,7 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     // The root's opt.txt present: it is extracted, and the flag's own file is the one skipped when missing.
     Write(f.dir / "inst" / "opt.txt", "x");
     r = Ovpatch({"plan", patch.string(), f.P("inst"), "--json"});
+    EXPECT_EQ(r.out.rfind("{\"schema\": 1, ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("{\"path\": \"Apps\\\\opt.txt\", \"action\": \"added\"}"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"run\": [\"\\\"%ORV%\\\\Apps\\\\new.txt\\\"  %TMPFLD%\"]"), std::string::npos) << r.out;
     fs::remove(f.dir / "inst" / "opt.txt");
@@ -576,7 +657,7 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
 
     // Nothing to ship, and no archiver on the PATH.
     r = Ovpatch({"diff", f.P("old"), f.P("old"), "--archive", f.P("none.7z"), "--settings", f.P("none.conf")});
-    EXPECT_EQ(r.code, ovpatch::kRefused);
+    EXPECT_EQ(r.code, ovpatch::kNothingToShip);
     EXPECT_NE(r.err.find("nothing changed"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(f.dir / "none.7z") || fs::exists(f.dir / "none.conf"));
     const std::string path = std::getenv("PATH");
@@ -585,6 +666,122 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(r.code, ovpatch::kToolMissing);
     EXPECT_NE(r.err.find("apt-get install 7zip"), std::string::npos) << r.err;
+}
+
+// Release pairs that a Windows installation or the patcher could not take as they are, and folders that
+// only an archive entry of their own can bring.
+TEST(Ovpatch, DiffShipsOnlyWhatAnInstallationCanHold) {
+    struct Row {
+        const char* name;
+        std::function<void(const Releases&)> change;
+        int code;
+        std::vector<std::string> says, lacks;
+        std::vector<std::string> listed;  // archive entries, folders ending in "/"
+        std::vector<std::string> more = {};
+    } rows[] = {
+        {"a downgrade",
+         [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.7.9\r\n"); },
+         ovpatch::kRefused,
+         {"NEW's suite version 5.7.9 is older than OLD's 5.8"},
+         {},
+         {}},
+        {"a downgrade allowed",
+         [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.7\r\n"); },
+         ovpatch::kOk,
+         {"  changed   version.txt\n"},
+         {},
+         {},
+         {"--allow-downgrade"}},
+        {"a newer version by number",
+         [](const Releases& f) { f.Put("new", "version.txt", "Orvana\r\nbuild 0\r\n5.10\r\n"); },
+         ovpatch::kOk,
+         {"  changed   version.txt\n"},
+         {},
+         {}},
+        {"a removed name holding a placeholder",
+         [](const Releases& f) { f.Put("old", "Help/index%LNG%.html", "x"); },
+         ovpatch::kRefused,
+         {"OLD Help/index%LNG%.html holds %LNG%"},
+         {},
+         {}},
+        {"a folder holding a placeholder",
+         [](const Releases& f) { f.Put("new", "Tools/%TMPFLD%/a.txt", "x"); },
+         ovpatch::kRefused,
+         {"NEW Tools/%TMPFLD% holds %TMPFLD%"},
+         {},
+         {}},
+        {"%ORV% in a file name",
+         [](const Releases& f) { f.Put("new", "Apps/x%ORV%.txt", "x"); },
+         ovpatch::kRefused,
+         {"holds %ORV%"},
+         {},
+         {}},
+        {"a file and a folder differing in case",
+         [](const Releases& f) {
+             f.Put("new", "Data", "x");
+             f.Put("new", "DATA/x.txt", "y");
+         },
+         ovpatch::kRefused,
+         {"differ only in letter case"},
+         {},
+         {}},
+        {"two folders differing in case",
+         [](const Releases& f) { f.Put("new", "APPS/b.txt", "b"); },
+         ovpatch::kRefused,
+         {"differ only in letter case"},
+         {},
+         {}},
+        {"a folder renamed in case only",
+         [](const Releases& f) { fs::rename(f.dir / "new/Apps/Sub", f.dir / "new/Apps/SUB"); },
+         ovpatch::kOk,
+         {"  kept      Apps\\Sub\\  (NEW spells it Apps\\SUB\\"},
+         {"Apps\\SUB\\opt.txt"},
+         {}},
+        {"a new empty folder",
+         [](const Releases& f) { fs::create_directories(f.dir / "new/Logs/Empty"); },
+         ovpatch::kOk,
+         {"  added     Logs\\Empty\\\n"},
+         {},
+         {"Logs/Empty/", "Apps/new.txt"}},
+        {"a file replaced by an empty folder",
+         [](const Releases& f) {
+             fs::remove(f.dir / "new/Apps/same.txt");
+             fs::create_directories(f.dir / "new/Apps/same.txt");
+         },
+         ovpatch::kRefused,
+         {"OLD's file Apps\\same.txt is a folder in NEW"},
+         {},
+         {}},
+        {"a removed folder",
+         [](const Releases& f) { f.Put("old", "Docs/Old/x.txt", "x"); },
+         ovpatch::kOk,
+         {"  removed   Docs\\Old\\x.txt\n", "  left      Docs\\Old\\  (a folder"},
+         {},
+         {}},
+    };
+    for (const Row& row : rows) {
+        Releases f;
+        row.change(f);
+        std::vector<std::string> args = {"diff",      f.P("old"),   f.P("new"),   "--archive",
+                                         f.P("d.7z"), "--settings", f.P("d.conf")};
+        args.insert(args.end(), row.more.begin(), row.more.end());
+        const Result r = Ovpatch(args);
+        EXPECT_EQ(r.code, row.code) << row.name << ": " << r.out << r.err;
+        const std::string& said = row.code == ovpatch::kOk ? r.out : r.err;
+        for (const std::string& text : row.says)
+            EXPECT_NE(said.find(text), std::string::npos) << row.name << ": " << text << "\n" << said;
+        for (const std::string& text : row.lacks)
+            EXPECT_EQ(said.find(text), std::string::npos) << row.name << ": " << text << "\n" << said;
+        if (row.listed.empty())
+            continue;
+        std::set<std::string> listed;
+        const auto entries = ovpatch::ListArchive(f.P("d.7z"));
+        ASSERT_TRUE(entries.has_value());
+        for (const ovpatch::ArchiveEntry& e : *entries)
+            listed.insert(e.path + (e.folder ? "/" : ""));
+        for (const std::string& entry : row.listed)
+            EXPECT_TRUE(listed.count(entry)) << row.name << ": " << entry;
+    }
 }
 
 // Each start-up case ends the plan with the message the patcher shows for it.
@@ -596,7 +793,9 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
     s.MinPatchNeeded = L"20141104134857";
     s.LangName = L"FR";
     s.UpdateInfo = L"<EN>one</EN>";
-    s.DelAtEnd = L"%ORV%/Apps/same.txt\r\n%ORV%\\Apps\\..\\none.txt\r\nC:\\elsewhere.txt";
+    s.DelAtEnd =
+        L"%ORV%/Apps/same.txt\r\n%ORV%\\Apps\\..\\none.txt\r\nC:\\elsewhere.txt\r\n"
+        L"%ORV%\\Apps\\index%LNG%.html\r\n%ORV%\\Apps\\Sub";
     ASSERT_EQ(Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("new.7z"), "--settings", f.P("d.conf")}).code,
               ovpatch::kOk);
     Write(f.dir / "fr.exe", mGlobal::BuildPatch(f.image, Read(f.dir / "new.7z"),
@@ -625,15 +824,105 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
         EXPECT_EQ(r.code, c.code) << c.key << ": " << r.out << r.err;
         EXPECT_NE(r.out.find(std::string("\"key\": \"") + c.key + "\""), std::string::npos) << c.key << ": " << r.out;
         // Asked whether to apply it again, the patcher goes on when told yes: the plan says what follows.
-        if (c.code == 0)
-            EXPECT_NE(r.out.find(R"("delete": [
-   {"path": "%ORV%/Apps/same.txt", "exists": true},
-   {"path": "%ORV%\\Apps\\..\\none.txt", "exists": false},
-   {"path": "C:\\elsewhere.txt", "exists": null}])"),
-                      std::string::npos)
-                << r.out;
+        if (c.code != 0)
+            continue;
+        EXPECT_NE(r.out.find(R"("delete": [
+   {"path": "%ORV%/Apps/same.txt", "exists": true, "folder": false, "written": "%ORV%/Apps/same.txt", "expands": false},
+   {"path": "%ORV%\\Apps\\..\\none.txt", "exists": false, "folder": false, "written": "%ORV%\\Apps\\..\\none.txt", "expands": false},
+   {"path": "C:\\elsewhere.txt", "exists": null, "folder": false, "written": "C:\\elsewhere.txt", "expands": false},
+   {"path": "%ORV%\\Apps\\indexfr.html", "exists": false, "folder": false, "written": "%ORV%\\Apps\\index%LNG%.html", "expands": true},
+   {"path": "%ORV%\\Apps\\Sub", "exists": true, "folder": true, "written": "%ORV%\\Apps\\Sub", "expands": false}])"),
+                  std::string::npos)
+            << r.out;
+        // A line that names another file once expanded, and a folder, which the patcher leaves.
+        const Result text = Ovpatch({"plan", f.P("fr.exe"), inst.string(), "--windows-path", "C:\\Orvana"});
+        for (const char* line :
+             {"  C:\\Orvana/Apps/same.txt  (exists)\n",
+              "  C:\\Orvana\\Apps\\indexfr.html  (absent; expanded from %ORV%\\Apps\\index%LNG%.html)\n",
+              "  C:\\Orvana\\Apps\\Sub  (folder: not deleted)\n"})
+            EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
     }
     const Result r = Ovpatch({"plan", f.P("data.7z"), inst.string()});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.out.find("refused:   Invalid patch file\n"), std::string::npos) << r.out;
+}
+
+// The trees are compared before 7zz packs them: what changed in between, a file turned into a link above
+// all, is refused before any settings are written.
+TEST(Ovpatch, PackingRefusesWhatChangedSinceTheTreesWereRead) {
+    Folder f;
+    const fs::path tree = f.dir / "tree";
+    const std::vector<ovpatch::ArchiveEntry> entries = {
+        {"a.txt", 3, false}, {"Sub/b.txt", 3, false}, {"Empty", 0, true}};
+    struct Row {
+        const char* name;
+        std::function<void()> change;
+        bool refused;
+    } rows[] = {
+        {"as read", [] {}, false},
+        {"a file now a link", [&] { fs::remove(tree / "a.txt"), fs::create_symlink("Sub/b.txt", tree / "a.txt"); },
+         true},
+        {"a folder now a link",
+         [&] {
+             fs::remove_all(tree / "Sub"), fs::create_directories(tree / "Real"), Write(tree / "Real/b.txt", "bcd"),
+                 fs::create_directory_symlink("Real", tree / "Sub");
+         },
+         true},
+        {"a file grown", [&] { Write(tree / "a.txt", "abcd"); }, true},
+    };
+    // Packed from the tree itself, and from copies with their times clamped for a reproducible build.
+    for (const std::optional<int64_t> latest : {std::optional<int64_t>{}, std::optional<int64_t>{1420070400}})
+        for (const Row& row : rows) {
+            fs::remove_all(tree);
+            fs::create_directories(tree / "Sub");
+            fs::create_directories(tree / "Empty");
+            Write(tree / "a.txt", "abc");
+            Write(tree / "Sub/b.txt", "bcd");
+            row.change();
+            const std::string archive = f.P("packed.7z");
+            fs::remove(archive);
+            try {
+                ovpatch::PackChecked(tree.string(), entries, archive, latest);
+                EXPECT_FALSE(row.refused) << row.name << (latest ? ", clamped" : "");
+            } catch (const ovpatch::Failure& e) {
+                EXPECT_TRUE(row.refused) << row.name << (latest ? ", clamped" : "") << ": " << e.message;
+                EXPECT_EQ(e.code, ovpatch::kRefused) << row.name << ": " << e.message;
+            }
+        }
+}
+
+// With SOURCE_DATE_EPOCH set, the times on the disk, all later than it, do not reach the archive.
+TEST(Ovpatch, DiffPacksTheSameArchiveWhateverTheFileTimes) {
+    Releases f;
+    fs::create_directories(f.dir / "new" / "Logs");
+    fs::copy(f.dir / "new", f.dir / "new2", fs::copy_options::recursive);
+    const auto later = fs::file_time_type::clock::now() + std::chrono::hours(1);
+    for (const auto& e : fs::recursive_directory_iterator(f.dir / "new2"))
+        fs::last_write_time(e.path(), later);
+    setenv("SOURCE_DATE_EPOCH", "1420070400", 1);  // 2015-01-01 00:00:00 UTC
+    const Result one =
+        Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("one.7z"), "--settings", f.P("one.conf")});
+    const Result two =
+        Ovpatch({"diff", f.P("old"), f.P("new2"), "--archive", f.P("two.7z"), "--settings", f.P("two.conf")});
+    unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_EQ(one.code, ovpatch::kOk) << one.err;
+    ASSERT_EQ(two.code, ovpatch::kOk) << two.err;
+    EXPECT_TRUE(Read(f.dir / "one.7z") == Read(f.dir / "two.7z"));
+    EXPECT_NE(Read(f.dir / "one.7z"), Read(f.dir / "data.7z"));  // a real archive, not the fixture's
+}
+
+// Each verb's --help is that verb's part of the help, with the exit codes.
+TEST(Ovpatch, EachVerbHasItsOwnHelp) {
+    const std::string all = Ovpatch({"--help"}).out;
+    for (const char* verb : {"build", "inspect", "diff", "plan"}) {
+        const Result r = Ovpatch({verb, "--help"});
+        EXPECT_EQ(r.code, ovpatch::kOk) << verb;
+        EXPECT_EQ(r.out.rfind(std::string("Usage:\n  ovpatch ") + verb + " ", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("Exit codes:"), std::string::npos) << r.out;
+        EXPECT_LT(r.out.size(), all.size()) << verb;
+        for (const char* other : {"build", "inspect", "diff", "plan"})
+            if (std::string(other) != verb)
+                EXPECT_EQ(r.out.find(std::string("  ovpatch ") + other + " "), std::string::npos)
+                    << verb << ": " << other;
+    }
 }
