@@ -273,6 +273,7 @@ class ApplyRun {
     mInstall::InstallLock lock_;
     std::optional<mInstall::StagedSwap> swap_;
     std::vector<std::wstring> closedTools_;  // other tools of the suite, closed
+    std::wstring notRun_;                    // post-install commands skipped, each after CR LF
     bool menuStopped_ = false;  // the menu's step ran: the restart phase starts it again
     bool success_ = false;
     bool resumeNext_ = false;
@@ -558,8 +559,12 @@ void ApplyRun::RunAfterCommands() {
                 std::wstring reason;
                 done = mSyncShell::ShellWait(command, 1, reason, kCommandTimeOutMs) || reason == L"noproc";
             });
-            if (done || Ask(L"CmdRunError", kRetryCancelCritical) != IDRETRY)
+            if (done)
                 break;
+            if (AskNaming(L"CmdRunError", kRetryCancelCritical, command) != IDRETRY) {
+                notRun_ += L"\r\n" + command;
+                break;
+            }
         }
     }
 }
@@ -641,6 +646,8 @@ void ApplyRun::Run() {
     const ShutdownBlock shutdownBlock(s_.hwnd, Str(L"Apply") + L"\x2026");
     try {
         EnableWindow(applyButton, FALSE);
+        // The focus leaves the disabled button for Cancel: Esc must reach it.
+        SendMessageW(s_.hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(s_.hwnd, IDCANCEL)), TRUE);
         progress_.Step(mUnattended::Step::Preparing, false);
         // One apply per installation; a dead one's half swap is undone before this one looks at the files.
         // Refused before this apply touched anything.
@@ -685,6 +692,11 @@ void ApplyRun::Run() {
     if (cancelled) {
         s_.Exit = mUnattended::ExitCode::NotApplied;
         mRunLog::Line(L"Cancelled before anything was stopped");
+        Quietly([&] {
+            const std::wstring text = StrOr(mUnattended::kCancelledKey, mUnattended::kCancelledText);
+            SetDlgItemTextW(s_.hwnd, IDC_LBLSTATUS, text.c_str());
+            ShowWindow(GetDlgItem(s_.hwnd, IDC_LBLSTATUS), SW_SHOW);
+        });
     }
     if (!success_)
         return;
@@ -696,7 +708,11 @@ void ApplyRun::Run() {
             ShowWindow(s_.hwnd, SW_SHOW);
             mUnicodePatch::SetTopMost(s_.hwnd, true);
         }
-        Ask(L"UpdateDone", kOkInformation);
+        // Applied, but a command that did not run is no success to report as one.
+        if (notRun_.empty())
+            Ask(L"UpdateDone", kOkInformation);
+        else
+            AskNaming(L"UpdateDone", MB_OK | MB_ICONWARNING, notRun_.substr(2));
         ShowWindow(s_.hwnd, SW_HIDE);
         DoEvents();
     });

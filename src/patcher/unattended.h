@@ -57,6 +57,9 @@ const wchar_t* StepText(Step step);
 // The status line's note once the suite is stopped, and its English text.
 inline constexpr wchar_t kNoCancelKey[] = L"StepNoCancel";
 inline constexpr wchar_t kNoCancelText[] = L"the suite is stopped: no cancelling now";
+// The status line after an apply cancelled before anything was stopped.
+inline constexpr wchar_t kCancelledKey[] = L"StepCancelled";
+inline constexpr wchar_t kCancelledText[] = L"Update cancelled: nothing was changed";
 // Under the box of a start-up recovery that a file in use stopped.
 inline constexpr wchar_t kRecoverRetryKey[] = L"RecoverRetry";
 inline constexpr wchar_t kRecoverRetryText[] = L"Retry closes the suite's programs, then starts them again.";

@@ -28,12 +28,15 @@ using e2e::SharedLog;
 using e2e::WithoutStart;
 
 // Back in the idle state after an abandoned apply: the window open, apply enabled, the indicator gone.
-void ExpectIdleAgain(e2e::Program& patcher, HWND window) {
+// `status`: what the status line says, empty where it is hidden.
+void ExpectIdleAgain(e2e::Program& patcher, HWND window, const std::wstring& status = L"") {
     EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDAPPLY); }, "apply to be enabled again"));
     EXPECT_TRUE(patcher.Running());
     EXPECT_TRUE(IsWindow(window));
     EXPECT_FALSE(e2e::Visible(window, IDC_PRGWORKING));
-    EXPECT_FALSE(e2e::Visible(window, IDC_LBLSTATUS));
+    EXPECT_EQ(e2e::Visible(window, IDC_LBLSTATUS), !status.empty());
+    if (!status.empty())
+        EXPECT_EQ(e2e::Text(window, IDC_LBLSTATUS), status);
 }
 
 void CloseIdleWindow(e2e::Program& patcher, HWND window) {
@@ -171,7 +174,8 @@ TEST(ApplyFailures, DamagedArchiveFailsBeforeAnythingIsStopped) {
     EXPECT_EQ(patcher.ExitCode(), 11u);
 
     // A sound but large archive, held up while it is staged as a slow stick would hold it: Cancel stops the
-    // archiver, removes what was staged, and the installation and the suite stay as they were, the window idle.
+    // archiver, removes what was staged, and the installation and the suite stay as they were, the window idle
+    // and saying so. Started with Enter and cancelled with Esc, as from the keyboard.
     // Many files: each one a round trip to the system, which is what makes a stick slow.
     std::vector<e2e::ArchiveFile> many = e2e::ManyFiles(1500);
     many.push_back({kMenu, FakeBytes(L"fake_menu")});
@@ -179,14 +183,14 @@ TEST(ApplyFailures, DamagedArchiveFailsBeforeAnythingIsStopped) {
     e2e::Program largePatcher;
     HWND other = e2e::OpenPatcher(largePatcher, large);
     ASSERT_TRUE(other);
-    e2e::Press(other, IDC_CMDAPPLY);
+    ASSERT_TRUE(e2e::PressKey(other, VK_RETURN));
     ASSERT_FALSE(e2e::StagedPercentages(largePatcher, other, large, 0).empty());
     std::wstring largeWork = e2e::WorkFolderFor(large);
     ASSERT_FALSE(largeWork.empty());
     largeWork.pop_back();
     EXPECT_TRUE(e2e::Enabled(other, IDCANCEL));
-    e2e::Press(other, IDCANCEL);
-    ExpectIdleAgain(largePatcher, other);
+    ASSERT_TRUE(e2e::PressKey(other, VK_ESCAPE)) << "no control has the focus";
+    ExpectIdleAgain(largePatcher, other, L"Update cancelled: nothing was changed");
     EXPECT_TRUE(e2e::RunningUnder(largeWork).empty());
     EXPECT_FALSE(fakes::Exists(largeWork));
     EXPECT_EQ(e2e::TreeDifferences(treeBefore, e2e::TreeSnapshot(orvana.root())), "");
@@ -589,20 +593,25 @@ TEST(ApplyFailures, FailingPostInstallCommandsAskRetryOrCancelEach) {
     e2e::Press(window, IDC_CMDAPPLY);
 
     // The program is missing: asked; it is put in place, and Retry runs the same command again.
+    // Each box names its command.
     const e2e::MessageBoxInfo missing = patcher.WaitForMessageBox(60000);
-    e2e::ExpectBox(missing, L"CmdRunError", L"An error occured during command execution !");
+    const std::wstring failed = L"An error occured during command execution !\r\n\r\n\"" + orvana.root();
+    e2e::ExpectBox(missing, L"CmdRunError", failed + L"\\late.exe\" retried");
     fakes::PlaceFake(L"fake_post", orvana.root(), L"late.exe");
     patcher.Answer(missing, IDRETRY);
 
     // Cancel goes on with the next command.
     const e2e::MessageBoxInfo never = patcher.WaitForMessageBox(60000);
-    e2e::ExpectBox(never, L"CmdRunError", missing.text);
+    e2e::ExpectBox(never, L"CmdRunError", failed + L"\\never.exe\" skipped");
     patcher.Answer(never, IDCANCEL);
 
+    // Applied, but not a success: the last box warns and names the command that did not run.
     const e2e::MessageBoxInfo done = patcher.WaitForMessageBox(60000);
-    e2e::ExpectBox(done, L"UpdateDone", L"Update successful");
+    EXPECT_EQ(done.text, L"Update successful\r\n\r\n\"" + orvana.root() + L"\\never.exe\" skipped");
+    EXPECT_EQ(done.Style(), static_cast<int>(MB_OK | MB_ICONWARNING)) << e2e::Utf8(done.Describe());
     patcher.Answer(done, IDOK);
     EXPECT_TRUE(patcher.WaitEnded());
+    EXPECT_EQ(patcher.ExitCode(), 12u);
 
     EXPECT_EQ(WithoutStart(log.EventsOf("late.exe")), (std::vector<std::string>{"args retried", "exit 0"}));
     EXPECT_EQ(WithoutStart(log.EventsOf("post.exe")), (std::vector<std::string>{"args last", "exit 0"}));

@@ -170,6 +170,16 @@ void Press(HWND window, int id) {
     PostMessageW(button, BM_CLICK, 0, 0);
 }
 
+bool PressKey(HWND window, UINT key) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || !info.hwndFocus)
+        return false;
+    PostMessageW(info.hwndFocus, WM_KEYDOWN, key, 1);
+    PostMessageW(info.hwndFocus, WM_KEYUP, key, 0xC0000001);
+    return true;
+}
+
 bool IsMessageBox(HWND window) {
     if (ClassOf(window) != L"#32770")
         return false;

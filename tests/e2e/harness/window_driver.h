@@ -77,6 +77,9 @@ std::wstring ClassOf(HWND window);
 // Presses button `id` of `window` as a click would (posted, so that a long handler does not block the
 // test). Fails the test when the button is missing, hidden or disabled.
 void Press(HWND window, int id);
+// A key pressed as on the keyboard: down and up to the control of `window`'s thread that has the focus.
+// False when none has it: the key would reach nothing.
+bool PressKey(HWND window, UINT key);
 // A message box: a dialog holding only buttons and static texts, with its message in control 0xFFFF.
 bool IsMessageBox(HWND window);
 // Its caption, text, buttons and icon. The icon is read from the screen (another process's icon handle
