@@ -36,24 +36,37 @@ bool CreateChildPipe(UniqueHandle& read, UniqueHandle& write, bool childReads) {
 // The child's output goes to a temporary file that each tick reads on from where the last one stopped.
 // A pipe makes the writer wait for the reader at every write, and the archiver writes its listings
 // line by line: under Wine a listing of 5,000 entries took 6.6 s into a pipe and 0.3 s into a file.
-// Only the child's end is inherited; ours deletes the file when it closes, also when this program ends.
+// Only the child's end is inherited; the file goes when the last end closes, also when this program ends.
+// The file is made here, never one that exists, and from then on shared with nobody who may write it, delete
+// or rename it: no other program can put a link in its place or write a listing of its own into it.
 bool CreateOutputFile(UniqueHandle& read, UniqueHandle& write) {
     wchar_t folder[MAX_PATH + 1];
     wchar_t name[MAX_PATH + 1];
     const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
-    if (n == 0 || n > MAX_PATH || !GetTempFileNameW(folder, L"ovo", 0, name))
+    if (n == 0 || n > MAX_PATH)
         return false;
-    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    UniqueFile w(CreateFileW(name, GENERIC_WRITE, kShare, &sa, TRUNCATE_EXISTING, FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    UniqueFile r(CreateFileW(name, GENERIC_READ, kShare, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!w || !r) {
-        DeleteFileW(name);
-        return false;
+    UINT unique = (GetCurrentProcessId() << 16) ^ GetTickCount();
+    for (int attempt = 0; attempt < 16; ++attempt, ++unique) {
+        if (!GetTempFileNameW(folder, L"ovo", unique | 1, name))
+            return false;
+        UniqueFile w(CreateFileW(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, &sa, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (!w) {
+            if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)
+                continue;
+            return false;
+        }
+        // Our own reading end, with a position of its own; nobody can have swapped the file meanwhile.
+        UniqueFile r(CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!r)
+            return false;
+        read.reset(r.release());
+        write.reset(w.release());
+        return true;
     }
-    read.reset(r.release());
-    write.reset(w.release());
-    return true;
+    return false;
 }
 
 std::vector<wchar_t> WritableCommandLine(const std::wstring& cmdLine) {

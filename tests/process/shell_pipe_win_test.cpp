@@ -244,6 +244,22 @@ TEST(ShellPipe, DestroyingTheRunnerEndsTheChild) {
     const DWORD pid = std::wcstoul(rec.output.substr(4).c_str(), nullptr, 10);
     HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     ASSERT_NE(child, nullptr);
+    // While it runs, no other program can write into its output, nor delete or rename it.
+    wchar_t folder[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, folder);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((std::wstring(folder) + L"ovo*.tmp").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    FindClose(find);
+    const std::wstring output = std::wstring(folder) + fd.cFileName;
+    for (const DWORD access : {static_cast<DWORD>(GENERIC_WRITE), static_cast<DWORD>(DELETE)}) {
+        HANDLE other = CreateFileW(output.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(other, INVALID_HANDLE_VALUE) << access;
+        if (other != INVALID_HANDLE_VALUE)
+            CloseHandle(other);
+    }
+    EXPECT_FALSE(MoveFileW(output.c_str(), (output + L".moved").c_str()));
     pipe.reset();
     EXPECT_EQ(WaitForSingleObject(child, kDeadlineMs), WAIT_OBJECT_0);
     DWORD code = 1;
