@@ -27,6 +27,20 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Whether a link or junction stands between `root` and `path`, `path` itself included: what a journal names
+// is acted on only where the installation's own folders lead.
+bool ThroughLink(const std::wstring& root, const std::wstring& path) {
+    for (size_t at = root.size(); !path.empty() && at != std::wstring::npos;) {
+        at = path.find(L'\\', at + 1);
+        const DWORD attr = GetFileAttributesW(Long(path.substr(0, at)).c_str());
+        if (attr == INVALID_FILE_ATTRIBUTES)
+            return false;  // nothing below it exists
+        if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
+            return true;
+    }
+    return false;
+}
+
 bool Move(const std::wstring& from, const std::wstring& to, DWORD flags = 0) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(Long(from).c_str(), Long(to).c_str(), flags))
@@ -205,8 +219,9 @@ bool TakeOut(const Entry& entry) {
 }
 
 // Puts every entry of `plan` back as it was before the swap, from where its files are; on failure
-// `blocker` names the file that could not be put back.
-bool UndoPlan(const Plan& plan, std::wstring& blocker) {
+// `blocker` names the file that could not be put back. With `root` (a recovery), an entry with a link on the
+// way to one of its files stops the undo just before it would act, that file named.
+bool UndoPlan(const Plan& plan, std::wstring& blocker, const std::wstring* root = nullptr) {
     const auto presence = [](const Entry& e) {
         Presence p;
         p.target = Exists(e.target);
@@ -228,6 +243,14 @@ bool UndoPlan(const Plan& plan, std::wstring& blocker) {
     for (auto it = plan.entries.rbegin(); it != plan.entries.rend(); ++it) {
         const Entry& entry = *it;
         blocker = entry.target;
+        if (root) {
+            for (const std::wstring* path : {&entry.target, &entry.backup, &entry.staged}) {
+                blocker = *path;
+                if (ThroughLink(*root, *path))
+                    return false;
+            }
+            blocker = entry.target;
+        }
         // Asked again: a leftover put back may be the file an earlier entry brought.
         const Presence p = presence(entry);
         const Undo undo = UndoFor(entry, p.target, p.backup, p.placed);
@@ -355,7 +378,7 @@ bool InstallLock::Acquire(const std::wstring& installRoot) {
     return false;
 }
 
-Recovery Recover(const std::wstring& installRoot, std::wstring* blocker) {
+Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::wstring* refusal) {
     std::wstring stopped;
     const auto fail = [&](const std::wstring& path) {
         if (blocker)
@@ -371,32 +394,58 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker) {
     }
     const std::wstring journal = JournalPath(installRoot);
     Plan plan;
+    std::wstring why;
+    // Asked again at every use: a link can appear between the check and the act.
+    const auto linked = [&](const std::wstring& path) {
+        if (ThroughLink(installRoot, path))
+            why = L"a link on the way to " + path;
+        return !why.empty();
+    };
+    const auto refuse = [&] {
+        if (refusal)
+            *refusal = L"Journal not run, " + why + L": " + journal;
+        return fail(journal);
+    };
     if (Exists(journal)) {
-        if (!ParseJournal(mStringTools::LoadFileBinary(journal), installRoot, plan)) {
-            // Without its journal nobody knows where a backup belongs: they stay, and so does the journal.
-            const std::wstring backup = FirstFile(work, [](const std::wstring& relative) {
-                return relative == kOwnMark || relative == L"journal.txt" || relative.rfind(L"new\\", 0) == 0;
-            });
-            if (!backup.empty())
-                return fail(journal);
+        // The stick may carry a journal somebody else wrote, or one a dying stick damaged: it runs only when
+        // every line is whole and in place, every path lies inside the installation, and every original its
+        // apply moved aside is one it names. Without that nobody knows where a backup belongs: all stays.
+        ParseJournal(mStringTools::LoadFileBinary(journal), installRoot, plan, why);
+        std::vector<Listed> listed;
+        if (!ListTree(work, L"", listed) && why.empty())
+            why = L"it does not name " + work;
+        for (const Listed& item : listed) {
+            if (item.relative.back() != L'\\' && !Accounted(plan, installRoot, item.relative) && why.empty())
+                why = L"it does not name " + work + item.relative;
         }
+        for (const std::wstring& folder : plan.newFolders)
+            linked(folder);
+        for (const Entry& e : plan.entries)
+            linked(e.staged), linked(e.target), linked(e.backup);
+        if (linked(plan.record) || linked(plan.recordSibling) || linked(plan.closeFlag))
+            return refuse();
         switch (OutcomeOf(plan, Exists(plan.record), Exists(plan.recordSibling))) {
             case Outcome::Unknown:
                 return fail(plan.record);
             case Outcome::FinishRecord:
-                if (!Move(plan.recordSibling, plan.record, MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED))
-                    return fail(plan.record);
+                // A rename within the installation's volume, never a copy: the record's place is checked above.
+                SetFileAttributesW(Long(plan.record).c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (linked(plan.record) || linked(plan.recordSibling) ||
+                    !Move(plan.recordSibling, plan.record, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                    return why.empty() ? fail(plan.record) : refuse();
                 DropBackups(plan, work);
                 break;
             case Outcome::Done:
                 DropBackups(plan, work);
                 break;
             case Outcome::Undo:
-                if (plan.complete && !UndoPlan(plan, stopped))
-                    return fail(stopped);
+                if (plan.complete && !UndoPlan(plan, stopped, &installRoot))
+                    return linked(stopped) ? refuse() : fail(stopped);
                 break;
         }
     }
+    if (linked(plan.closeFlag))
+        return refuse();
     if (!plan.closeFlag.empty())
         Delete(plan.closeFlag);
     if (Exists(journal) && !Delete(journal))
