@@ -480,15 +480,23 @@ bool StagedSwap::PrepareStaging() {
 }
 
 bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
-    UniqueFile file(CreateFileW(Long(JournalPath(root_)).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    if (append && SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)
-        return false;
-    DWORD written = 0;
-    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size() && FlushFileBuffers(file.get());
+    // A new version is written whole beside the journal and renamed over it: a cut while it is written leaves
+    // the earlier one, and its close flag, as they were.
+    const std::wstring journal = JournalPath(root_);
+    const std::wstring path = append ? journal : InstallWorkFolder(root_) + L"journal.new";
+    {
+        UniqueFile file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            return false;
+        if (append && SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)
+            return false;
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size() || !FlushFileBuffers(file.get()))
+            return false;
+    }
+    return append || Move(path, journal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 bool StagedSwap::FlushStaged() {

@@ -384,6 +384,16 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
     }
 }
 
+// Which file of its volume `path` is: a file written anew has another number than one rewritten in place.
+uint64_t FileId(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(file && GetFileInformationByHandle(file.get(), &info)) << e2e::Utf8(path);
+    return (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
 // The installation before a dead apply, and that apply stopped by a kill in the middle of its swap: the
 // last replaced file aside, its new copy not yet in. Built by the patcher's own code.
 struct DeadApply {
@@ -399,7 +409,12 @@ struct DeadApply {
         for (const wchar_t* file : {L"a.txt", L"Sub\\b.txt", L"New\\c.txt"})
             ASSERT_TRUE(e2e::WriteFileBytes(staging + file, "new"));
         ASSERT_TRUE(swap.Begin(L""));
+        // The plan replaces the journal Begin wrote as a whole new file: a cut while it is written leaves
+        // the earlier one as it was.
+        const uint64_t begun = FileId(mInstall::JournalPath(orvana.root()));
         ASSERT_TRUE(swap.WritePlan(L""));
+        EXPECT_NE(FileId(mInstall::JournalPath(orvana.root())), begun);
+        EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp\\journal.new"));
         ASSERT_TRUE(swap.Swap());
         ASSERT_TRUE(swap.StageRecord(orvana.Path(L"OrvanaTools\\version.ver"), kRecorded));
         if (!halfWay)
