@@ -54,22 +54,23 @@ bool SameName(const std::wstring& a, std::wstring_view b) {
 bool PlainName(const std::wstring& text, size_t start, size_t end) {
     if (end == start || text[end - 1] == L'.' || text[end - 1] == L' ')
         return false;
-    size_t base = end;  // up to the first dot or blank
-    for (size_t i = end; i-- > start;) {
-        if (text[i] < 0x20 || std::wcschr(L":*?\"<>|", text[i]))
+    // The name up to its first dot or blank, between bars, lower case and "#" for a digit.
+    wchar_t base[10] = L"|";
+    size_t length = 1;
+    bool cut = false;
+    for (size_t i = start; i < end; ++i) {
+        const wchar_t c = text[i];
+        if (c < 0x20 || std::wcschr(L":*?\"<>|", c))
             return false;
-        if (text[i] == L'.' || text[i] == L' ')
-            base = i;
+        cut = cut || c == L'.' || c == L' ';
+        if (!cut && length < 9)
+            base[length] = c >= L'0' && c <= L'9' ? L'#' : AsciiLower(c);
+        length += !cut;
     }
-    // The last two with a digit: COM1, LPT9.
-    static const wchar_t* const kDevices[] = {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$", L"com", L"lpt"};
-    for (size_t d = 0; d < 8; ++d) {
-        const bool numbered = d >= 6;
-        if (base - start == std::wcslen(kDevices[d]) + numbered && HasAt(text, start, kDevices[d]) &&
-            (!numbered || (text[start + 3] >= L'0' && text[start + 3] <= L'9')))
-            return false;
-    }
-    return true;
+    if (length > 8)
+        return true;  // longer than any device's name
+    base[length] = L'|';
+    return !std::wcsstr(L"|con|prn|aux|nul|com#|lpt#|conin$|conout$|", base);
 }
 
 std::wstring Number(uint64_t value) {
@@ -106,11 +107,13 @@ std::wstring EntryLine(const Entry& e, const std::wstring& root) {
 // PathInside, and the record, its new copy and the close flag must stand where the apply puts them.
 bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan& plan, bool& outside) {
     const std::wstring& kind = f[0];
-    const auto path = [&](size_t i) {
-        std::wstring inside = PathInside(f[i], root);
-        outside = outside || inside.empty();
-        return inside;
-    };
+    // Every field as a path inside the root, the apply's name and the numbers too: they pass as plain names.
+    std::vector<std::wstring> paths;
+    for (const std::wstring& field : f) {
+        paths.push_back(PathInside(field, root));
+        outside = outside || paths.back().empty();
+    }
+    const auto path = [&](size_t i) -> const std::wstring& { return paths[i]; };
     if (kind == L"committed" && f.size() == 1 && plan.complete && !plan.committed) {
         plan.committed = true;
         return true;
@@ -125,17 +128,15 @@ bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan
         if (kind == L"remove" && f.size() == 3)
             plan.entries.push_back({EntryKind::Remove, L"", path(1), path(2)});
         else if (kind == L"record" && f.size() == 3 && plan.record.empty() && SameName(f[1], kRecordPlace) &&
-                 f[2].size() == 27 + plan.applyId.size() && HasAt(f[2], 0, L"OVPatcher.tmp\\apply ") &&
-                 HasAt(f[2], 20, plan.applyId) && HasAt(f[2], 20 + plan.applyId.size(), L"\\record"))
+                 SameName(path(2), ApplyFolder(root, plan.applyId) + L"record"))
             plan.record = path(1), plan.recordSibling = path(2);
         else
             return false;
         return true;
     }
     Entry e;
-    // The apply's name is part of paths: only what the apply makes of it.
-    if (kind == L"apply" && f.size() == 2 && !f[1].empty() && plan.applyId.empty() &&
-        f[1].find_first_not_of(L"0123456789abcdefx") == std::wstring::npos)
+    // The apply's name is part of paths: it passed as a plain path inside the root above.
+    if (kind == L"apply" && f.size() == 2 && plan.applyId.empty())
         plan.applyId = f[1];
     // Beside the menu, two folders below the root.
     else if (kind == L"flag" && f.size() == 2 && std::count(f[1].begin(), f[1].end(), L'\\') == 3 &&
@@ -244,27 +245,6 @@ std::wstring PathInside(const std::wstring& stored, const std::wstring& root) {
     std::wstring path = root + L'\\' + stored;
     std::replace(path.begin(), path.end(), L'/', L'\\');
     return path;
-}
-
-bool Accounted(const Plan& plan, const std::wstring& root, const std::wstring& file) {
-    // The journal's own files and the staged archive.
-    if (SameName(file, kOwnMark) || HasAt(file, 0, L"journal.") || HasAt(file, 0, L"new\\"))
-        return true;
-    if (plan.applyId.empty())
-        return false;
-    // An earlier apply's folder that could not go (a program ran from it) is not this journal's, and this
-    // one's new record is no original.
-    const size_t id = 6 + plan.applyId.size();
-    const bool own = HasAt(file, 0, L"apply ") && HasAt(file, 6, plan.applyId) && HasAt(file, id, L"\\");
-    if (own ? file.size() == id + 7 && HasAt(file, id, L"\\record") : HasAt(file, 0, L"apply "))
-        return true;
-    for (const Entry& e : plan.entries) {
-        const size_t at = e.backup.size() - file.size();
-        if (e.backup.size() == root.size() + 15 + file.size() && HasAt(e.backup, at - 15, kInstallWorkFolder) &&
-            HasAt(e.backup, at, file))
-            return true;
-    }
-    return false;
 }
 
 Outcome OutcomeOf(const Plan& plan, bool recordExists, bool siblingExists) {

@@ -84,11 +84,6 @@ inline constexpr wchar_t kRecordPlace[] = L"OrvanaTools\\version.ver";
 // journal somebody else wrote.
 std::wstring PathInside(const std::wstring& stored, const std::wstring& root);
 
-// Whether a file of the work folder (its path relative to it) may go with the folder: a file the journal
-// names as a backup, or one that is no original. A backup it does not name is an original that only the
-// person who knows the dead apply can put back.
-bool Accounted(const Plan& plan, const std::wstring& root, const std::wstring& file);
-
 // Whether an apply whose journal has no "committed" line is done, from its record and the new record.
 enum class Outcome {
     Undo,          // not committed: put everything back

@@ -395,8 +395,9 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
     const std::wstring journal = JournalPath(installRoot);
     Plan plan;
     std::wstring why;
+    // Whether the journal is not run: for what was found wrong so far, or for a link on the way to `path`.
     // Asked again at every use: a link can appear between the check and the act.
-    const auto linked = [&](const std::wstring& path) {
+    const auto refused = [&](const std::wstring& path) {
         if (ThroughLink(installRoot, path))
             why = L"a link on the way to " + path;
         return !why.empty();
@@ -411,28 +412,37 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
         // every line is whole and in place, every path lies inside the installation, and every original its
         // apply moved aside is one it names. Without that nobody knows where a backup belongs: all stays.
         ParseJournal(mStringTools::LoadFileBinary(journal), installRoot, plan, why);
+        // More files in the work folder than the journal names as backups (the journal's own, the staged
+        // archive and the apply's new record aside): an original it does not account for.
         std::vector<Listed> listed;
-        if (!ListTree(work, L"", listed) && why.empty())
-            why = L"it does not name " + work;
+        const bool whole = ListTree(work, L"", listed);
+        const std::wstring own = ApplyFolder(installRoot, plan.applyId);
+        ptrdiff_t unnamed = -static_cast<ptrdiff_t>(Exists(own + L"record"));
         for (const Listed& item : listed) {
-            if (item.relative.back() != L'\\' && !Accounted(plan, installRoot, item.relative) && why.empty())
-                why = L"it does not name " + work + item.relative;
+            const std::wstring& file = item.relative;
+            unnamed += file.back() != L'\\' && file != kOwnMark && file.rfind(L"journal.", 0) != 0 &&
+                       file.rfind(L"new\\", 0) != 0;
         }
-        for (const std::wstring& folder : plan.newFolders)
-            linked(folder);
         for (const Entry& e : plan.entries)
-            linked(e.staged), linked(e.target), linked(e.backup);
-        if (linked(plan.record) || linked(plan.recordSibling) || linked(plan.closeFlag))
+            unnamed -= IsInside(e.backup, own) && Exists(e.backup);
+        if (why.empty() && (!whole || unnamed > 0))
+            why = L"a backup it does not name in " + work;
+        for (const std::wstring& folder : plan.newFolders)
+            refused(folder);
+        for (const Entry& e : plan.entries)
+            refused(e.staged), refused(e.target), refused(e.backup);
+        if (refused(plan.record) || refused(plan.recordSibling) || refused(plan.closeFlag))
             return refuse();
         switch (OutcomeOf(plan, Exists(plan.record), Exists(plan.recordSibling))) {
             case Outcome::Unknown:
                 return fail(plan.record);
             case Outcome::FinishRecord:
-                // A rename within the installation's volume, never a copy: the record's place is checked above.
+                if (refused(plan.record) || refused(plan.recordSibling))
+                    return refuse();
+                // A rename within the installation's volume, never a copy that could land somewhere else.
                 SetFileAttributesW(Long(plan.record).c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (linked(plan.record) || linked(plan.recordSibling) ||
-                    !Move(plan.recordSibling, plan.record, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-                    return why.empty() ? fail(plan.record) : refuse();
+                if (!Move(plan.recordSibling, plan.record, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                    return fail(plan.record);
                 DropBackups(plan, work);
                 break;
             case Outcome::Done:
@@ -440,11 +450,11 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
                 break;
             case Outcome::Undo:
                 if (plan.complete && !UndoPlan(plan, stopped, &installRoot))
-                    return linked(stopped) ? refuse() : fail(stopped);
+                    return refused(stopped) ? refuse() : fail(stopped);
                 break;
         }
     }
-    if (linked(plan.closeFlag))
+    if (refused(plan.closeFlag))
         return refuse();
     if (!plan.closeFlag.empty())
         Delete(plan.closeFlag);
