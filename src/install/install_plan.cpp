@@ -27,7 +27,8 @@ std::wstring Line(std::initializer_list<std::wstring> fields) {
     return line + L"\r\n";
 }
 
-// A path as the journal holds it: relative to the root when it lies under it, else as it stands.
+// A path as the journal holds it: relative to the root when it lies under it, else as it stands (and then
+// recovery does not run the journal).
 std::wstring Stored(const std::wstring& path, const std::wstring& root) {
     const std::wstring base = root + L"\\";
     return IsInside(path, base) ? path.substr(base.size()) : path;
@@ -107,10 +108,11 @@ std::wstring EntryLine(const Entry& e, const std::wstring& root) {
 // PathInside, and the record, its new copy and the close flag must stand where the apply puts them.
 bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan& plan, bool& outside) {
     const std::wstring& kind = f[0];
-    // Every field as a path inside the root, the apply's name and the numbers too: they pass as plain names.
-    std::vector<std::wstring> paths;
-    for (const std::wstring& field : f) {
-        paths.push_back(PathInside(field, root));
+    // Every field after the kind as a path inside the root, the apply's name and the numbers too: they pass
+    // as plain names.
+    std::vector<std::wstring> paths(1);
+    for (size_t i = 1; i < f.size(); ++i) {
+        paths.push_back(PathInside(f[i], root));
         outside = outside || paths.back().empty();
     }
     const auto path = [&](size_t i) -> const std::wstring& { return paths[i]; };

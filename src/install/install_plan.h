@@ -72,7 +72,7 @@ std::string RecordLine(const Plan& plan, const std::wstring& root);
 std::string CommittedLine();
 // False when the bytes are not a journal (no header). A whole line that has no place where it stands, or
 // names a path `PathInside` refuses, makes the journal one not to run: `why` then says which line and what is
-// wrong with it, and the plan holds what came before. Only a torn last line (no CR LF) is dropped.
+// wrong with it, and the plan is not one to act on. Only a torn last line (no CR LF) is dropped.
 bool ParseJournal(const std::string& bytes, const std::wstring& root, Plan& plan, std::wstring& why);
 
 // Where the journal names the record: the patcher keeps the installation's version file there.

@@ -672,8 +672,9 @@ void StagedSwap::MoveToBackup(const std::vector<std::wstring>& paths) {
     std::vector<Entry> removals;
     for (const std::wstring& item : paths) {
         // Resolved: a leftover may be written with "/" or "..", and the journal names the file itself.
+        // Only the installation's own files: a journal that names one outside it is not run by a recovery.
         const std::wstring path = mGlobal::GetFullPath(item, L"");
-        if (path.empty() || !Exists(path) || mGlobal::FolderExists(path))
+        if (!IsInside(path, root_ + L"\\") || !Exists(path) || mGlobal::FolderExists(path))
             continue;
         const std::wstring aside = ApplyFolder(root_, plan_.applyId) + L"gone\\" +
                                    mStringTools::DecimalText(static_cast<int64_t>(removals.size())) + L"\\" +

@@ -115,6 +115,7 @@ TEST(InstallJournal, DamagedLineRefusesTheJournal) {
         const wchar_t* why;
     } cases[] = {
         {with(noTab), L"line 7: damaged"},  // header, apply, flag, two folders, the first entry
+        {with(mStringTools::TextToUtf16Bytes(L"\r\n")), L"line 7: damaged"},
         {with(half + mStringTools::TextToUtf16Bytes(L"\r\n")), L"line 7: damaged"},
         {with(JournalLines({{EntryKind::Add, L"E:\\O \u00e9\\S\\b", L"C:\\b", L"", 1, 2}}, kRoot)),
          L"line 7: a path outside the installation"},
