@@ -515,10 +515,14 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
             ASSERT_TRUE(e2e::WriteFileBytes(journal, bytes));
             const auto left = e2e::TreeSnapshot(orvana.root());
             std::wstring blocker;
+            std::wstring refusal;
             mInstall::InstallLock lock;
             ASSERT_TRUE(lock.Acquire(orvana.root()));
-            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker), mInstall::Recovery::Failed) << cut;
+            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed) << cut;
             EXPECT_EQ(blocker, journal);
+            EXPECT_EQ(refusal, cut ? L"Journal not run, a backup it does not name in " +
+                                         mInstall::InstallWorkFolder(orvana.root()) + L": " + journal
+                                   : L"Journal not run, line 4: damaged: " + journal);  // header, apply, first file
             EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "") << cut;
         }
     }
@@ -564,8 +568,10 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
         SetFileAttributesW(sentinel.c_str(), FILE_ATTRIBUTE_READONLY);
         Installation orvana;
         orvana.WriteText(L"OVPatcher.tmp\\OVPatcher.mark", L"");
-        orvana.WriteBytes(L"OVPatcher.tmp\\apply dead\\old\\s.txt", "planted");
-        orvana.WriteBytes(L"OVPatcher.tmp\\apply dead\\record", "planted");
+        if (!c.link) {  // its journal is otherwise one to run: no backup it does not name
+            orvana.WriteBytes(L"OVPatcher.tmp\\apply dead\\old\\s.txt", "planted");
+            orvana.WriteBytes(L"OVPatcher.tmp\\apply dead\\record", "planted");
+        }
         std::wstring lines = c.lines;
         const std::wstring above = fakes::ParentOf(fakes::ParentOf(orvana.root()));
         for (size_t at; (at = lines.find_first_of(L"@~")) != std::wstring::npos;)
@@ -605,8 +611,13 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
             mInstall::InstallLock lock;
             ASSERT_TRUE(lock.Acquire(orvana.root()));
             std::wstring blocker;
-            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker), mInstall::Recovery::Failed);
+            std::wstring refusal;
+            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed);
             EXPECT_EQ(blocker, journal);
+            // A link is seen only by the check at the moment of acting: the journal's text is plain.
+            EXPECT_EQ(refusal.rfind(c.link ? L"Journal not run, a link on the way to " : L"Journal not run, line ", 0),
+                      0u)
+                << e2e::Utf8(refusal);
         }
         EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(orvana.Path(L"OVPatcher.tmp"))), "");
         EXPECT_EQ(e2e::TreeDifferences(outside, e2e::TreeSnapshot(victim.path())), "");
