@@ -1,6 +1,8 @@
 #include "install/install_plan.h"
 
 #include <algorithm>
+#include <cwchar>
+#include <string_view>
 
 #include "support/encoding.h"
 #include "support/path.h"
@@ -25,14 +27,51 @@ std::wstring Line(std::initializer_list<std::wstring> fields) {
     return line + L"\r\n";
 }
 
-// A path as the journal holds it: relative to the root when it lies under it, else as it stands.
+// A path as the journal holds it: relative to the root when it lies under it, else as it stands (and then
+// recovery does not run the journal).
 std::wstring Stored(const std::wstring& path, const std::wstring& root) {
     const std::wstring base = root + L"\\";
     return IsInside(path, base) ? path.substr(base.size()) : path;
 }
 
-std::wstring Resolved(const std::wstring& stored, const std::wstring& root) {
-    return stored.empty() || mGlobal::IsRootedPath(stored) ? stored : root + L"\\" + stored;
+// Whether `text` holds `name` from `at` on, letter case ignored for ASCII.
+bool HasAt(const std::wstring& text, size_t at, std::wstring_view name) {
+    if (at > text.size() || text.size() - at < name.size())
+        return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (AsciiLower(text[at + i]) != AsciiLower(name[i]))
+            return false;
+    }
+    return true;
+}
+
+bool SameName(const std::wstring& a, std::wstring_view b) {
+    return a.size() == b.size() && HasAt(a, 0, b);
+}
+
+// Whether Windows takes the name in `text` from `start` to `end` as it stands: not a device it finds in every
+// folder ("nul", "COM1.txt"), not one it trims (a trailing dot or blank, "." and ".." with them), no stream,
+// pattern or control character.
+bool PlainName(const std::wstring& text, size_t start, size_t end) {
+    if (end == start || text[end - 1] == L'.' || text[end - 1] == L' ')
+        return false;
+    // The name up to its first dot or blank, between bars, lower case and "#" for a digit.
+    wchar_t base[10] = L"|";
+    size_t length = 1;
+    bool cut = false;
+    for (size_t i = start; i < end; ++i) {
+        const wchar_t c = text[i];
+        if (c < 0x20 || std::wcschr(L":*?\"<>|", c))
+            return false;
+        cut = cut || c == L'.' || c == L' ';
+        if (!cut && length < 9)
+            base[length] = c >= L'0' && c <= L'9' ? L'#' : AsciiLower(c);
+        length += !cut;
+    }
+    if (length > 8)
+        return true;  // longer than any device's name
+    base[length] = L'|';
+    return !std::wcsstr(L"|con|prn|aux|nul|com#|lpt#|conin$|conout$|", base);
 }
 
 std::wstring Number(uint64_t value) {
@@ -65,11 +104,19 @@ std::wstring EntryLine(const Entry& e, const std::wstring& root) {
     return std::wstring();
 }
 
-// One line of the journal into the plan; false for a line that has no place there.
-bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan& plan) {
+// One line of the journal into the plan; false for a line that has no place there. Every path goes through
+// PathInside, and the record, its new copy and the close flag must stand where the apply puts them.
+bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan& plan, bool& outside) {
     const std::wstring& kind = f[0];
-    const auto path = [&](size_t i) { return Resolved(f[i], root); };
-    if (kind == L"committed" && f.size() == 1 && plan.complete) {
+    // Every field after the kind as a path inside the root, the apply's name and the numbers too: they pass
+    // as plain names.
+    std::vector<std::wstring> paths(1);
+    for (size_t i = 1; i < f.size(); ++i) {
+        paths.push_back(PathInside(f[i], root));
+        outside = outside || paths.back().empty();
+    }
+    const auto path = [&](size_t i) -> const std::wstring& { return paths[i]; };
+    if (kind == L"committed" && f.size() == 1 && plan.complete && !plan.committed) {
         plan.committed = true;
         return true;
     }
@@ -82,16 +129,20 @@ bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan
     if (plan.complete) {
         if (kind == L"remove" && f.size() == 3)
             plan.entries.push_back({EntryKind::Remove, L"", path(1), path(2)});
-        else if (kind == L"record" && f.size() == 3 && plan.record.empty())
+        else if (kind == L"record" && f.size() == 3 && plan.record.empty() && SameName(f[1], kRecordPlace) &&
+                 SameName(path(2), ApplyFolder(root, plan.applyId) + L"record"))
             plan.record = path(1), plan.recordSibling = path(2);
         else
             return false;
         return true;
     }
     Entry e;
-    if (kind == L"apply" && f.size() == 2 && !f[1].empty())
+    // The apply's name is part of paths: it passed as a plain path inside the root above.
+    if (kind == L"apply" && f.size() == 2 && plan.applyId.empty())
         plan.applyId = f[1];
-    else if (kind == L"flag" && f.size() == 2)
+    // Beside the menu, two folders below the root.
+    else if (kind == L"flag" && f.size() == 2 && std::count(f[1].begin(), f[1].end(), L'\\') == 3 &&
+             HasAt(f[1], f[1].size() - 17, L"\\data\\patch_close"))
         plan.closeFlag = path(1);
     else if (kind == L"folder" && f.size() == 2)
         plan.newFolders.push_back(path(1));
@@ -154,10 +205,12 @@ std::string CommittedLine() {
     return mStringTools::TextToUtf16Bytes(Line({L"committed"}));
 }
 
-bool ParseJournal(const std::string& bytes, const std::wstring& root, Plan& plan) {
+bool ParseJournal(const std::string& bytes, const std::wstring& root, Plan& plan, std::wstring& why) {
     plan = Plan();
     const std::wstring text = mStringTools::Utf16BytesToText(bytes.substr(0, bytes.size() & ~size_t{1}));
+    why.clear();
     size_t pos = 0;
+    size_t number = 1;
     bool header = false;
     for (;;) {
         const size_t end = text.find(L"\r\n", pos);
@@ -171,16 +224,36 @@ bool ParseJournal(const std::string& bytes, const std::wstring& root, Plan& plan
             header = true;
             continue;
         }
-        // A line out of place ends what can be trusted; what came before it stands.
-        if (!ReadLine(mStringTools::SplitAt(line, kTab), root, plan))
-            break;
+        // Only a line torn by a cut (no CR LF) may be dropped; a whole one out of place means the journal
+        // was damaged or written by somebody else, and nothing in it can be trusted to be all.
+        ++number;
+        bool outside = false;
+        if (!ReadLine(mStringTools::SplitAt(line, kTab), root, plan, outside) || outside) {
+            why = L"line " + Number(number) + (outside ? L": a path outside the installation" : L": damaged");
+            return true;
+        }
     }
     return header;
 }
 
+std::wstring PathInside(const std::wstring& stored, const std::wstring& root) {
+    for (size_t start = 0, end;; start = end + 1) {
+        end = std::min(stored.find(L'\\', start), stored.find(L'/', start));
+        if (!PlainName(stored, start, std::min(end, stored.size())))
+            return std::wstring();
+        if (end == std::wstring::npos)
+            break;
+    }
+    std::wstring path = root + L'\\' + stored;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
 Outcome OutcomeOf(const Plan& plan, bool recordExists, bool siblingExists) {
+    // On FAT the committed line can reach the disk before the record's rename: while the new record is still
+    // in the apply's folder, the move is finished.
     if (plan.committed)
-        return Outcome::Done;
+        return siblingExists && !plan.record.empty() ? Outcome::FinishRecord : Outcome::Done;
     // The new record is journaled only once it is written whole, and replacing the record is the moment
     // the apply is done; the line after it may not have been written.
     if (!plan.complete || plan.record.empty() || (recordExists && siblingExists))

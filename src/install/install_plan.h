@@ -70,8 +70,19 @@ std::string JournalText(const Plan& plan, const std::wstring& root);
 std::string JournalLines(const std::vector<Entry>& removals, const std::wstring& root);
 std::string RecordLine(const Plan& plan, const std::wstring& root);
 std::string CommittedLine();
-// False when the bytes are not a journal (no header).
-bool ParseJournal(const std::string& bytes, const std::wstring& root, Plan& plan);
+// False when the bytes are not a journal (no header). A whole line that has no place where it stands, or
+// names a path `PathInside` refuses, makes the journal one not to run: `why` then says which line and what is
+// wrong with it, and the plan is not one to act on. Only a torn last line (no CR LF) is dropped.
+bool ParseJournal(const std::string& bytes, const std::wstring& root, Plan& plan, std::wstring& why);
+
+// Where the journal names the record: the patcher keeps the installation's version file there.
+inline constexpr wchar_t kRecordPlace[] = L"OrvanaTools\\version.ver";
+
+// The one way from a path the journal stores to a path the recovery may touch: a plain relative path inside
+// `root` (no drive, stream, device or "\\?\" form, no "." or "..", no empty name, no name Windows would
+// trim), joined to it with backslashes. Empty when the stored text is anything else: the stick may carry a
+// journal somebody else wrote.
+std::wstring PathInside(const std::wstring& stored, const std::wstring& root);
 
 // Whether an apply whose journal has no "committed" line is done, from its record and the new record.
 enum class Outcome {

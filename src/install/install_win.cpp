@@ -27,6 +27,20 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Whether a link or junction stands between `root` and `path`, `path` itself included: what a journal names
+// is acted on only where the installation's own folders lead.
+bool ThroughLink(const std::wstring& root, const std::wstring& path) {
+    for (size_t at = root.size(); !path.empty() && at != std::wstring::npos;) {
+        at = path.find(L'\\', at + 1);
+        const DWORD attr = GetFileAttributesW(Long(path.substr(0, at)).c_str());
+        if (attr == INVALID_FILE_ATTRIBUTES)
+            return false;  // nothing below it exists
+        if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
+            return true;
+    }
+    return false;
+}
+
 bool Move(const std::wstring& from, const std::wstring& to, DWORD flags = 0) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(Long(from).c_str(), Long(to).c_str(), flags))
@@ -205,8 +219,9 @@ bool TakeOut(const Entry& entry) {
 }
 
 // Puts every entry of `plan` back as it was before the swap, from where its files are; on failure
-// `blocker` names the file that could not be put back.
-bool UndoPlan(const Plan& plan, std::wstring& blocker) {
+// `blocker` names the file that could not be put back. With `root` (a recovery), an entry with a link on the
+// way to one of its files stops the undo just before it would act, that file named.
+bool UndoPlan(const Plan& plan, std::wstring& blocker, const std::wstring* root = nullptr) {
     const auto presence = [](const Entry& e) {
         Presence p;
         p.target = Exists(e.target);
@@ -228,6 +243,14 @@ bool UndoPlan(const Plan& plan, std::wstring& blocker) {
     for (auto it = plan.entries.rbegin(); it != plan.entries.rend(); ++it) {
         const Entry& entry = *it;
         blocker = entry.target;
+        if (root) {
+            for (const std::wstring* path : {&entry.target, &entry.backup, &entry.staged}) {
+                blocker = *path;
+                if (ThroughLink(*root, *path))
+                    return false;
+            }
+            blocker = entry.target;
+        }
         // Asked again: a leftover put back may be the file an earlier entry brought.
         const Presence p = presence(entry);
         const Undo undo = UndoFor(entry, p.target, p.backup, p.placed);
@@ -362,7 +385,7 @@ bool InstallLock::Acquire(const std::wstring& installRoot) {
     return false;
 }
 
-Recovery Recover(const std::wstring& installRoot, std::wstring* blocker) {
+Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::wstring* refusal) {
     std::wstring stopped;
     const auto fail = [&](const std::wstring& path) {
         if (blocker)
@@ -378,20 +401,54 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker) {
     }
     const std::wstring journal = JournalPath(installRoot);
     Plan plan;
+    std::wstring why;
+    // Whether the journal is not run: for what was found wrong so far, or for a link on the way to `path`.
+    // Asked again at every use: a link can appear between the check and the act.
+    const auto refused = [&](const std::wstring& path) {
+        if (ThroughLink(installRoot, path))
+            why = L"a link on the way to " + path;
+        return !why.empty();
+    };
+    const auto refuse = [&] {
+        if (refusal)
+            *refusal = L"Journal not run, " + why + L": " + journal;
+        return fail(journal);
+    };
     if (Exists(journal)) {
-        if (!ParseJournal(mStringTools::LoadFileBinary(journal), installRoot, plan)) {
-            // Without its journal nobody knows where a backup belongs: they stay, and so does the journal.
-            const std::wstring backup = FirstFile(work, [](const std::wstring& relative) {
-                return relative == kOwnMark || relative == L"journal.txt" || relative.rfind(L"new\\", 0) == 0;
-            });
-            if (!backup.empty())
-                return fail(journal);
+        // The stick may carry a journal somebody else wrote, or one a dying stick damaged: it runs only when
+        // every line is whole and in place, every path lies inside the installation, and every original its
+        // apply moved aside is one it names. Without that nobody knows where a backup belongs: all stays.
+        ParseJournal(mStringTools::LoadFileBinary(journal), installRoot, plan, why);
+        // More files in the work folder than the journal names as backups (the journal's own, the staged
+        // archive and the apply's new record aside): an original it does not account for.
+        std::vector<Listed> listed;
+        const bool whole = ListTree(work, L"", listed);
+        const std::wstring own = ApplyFolder(installRoot, plan.applyId);
+        ptrdiff_t unnamed = -static_cast<ptrdiff_t>(Exists(own + L"record"));
+        for (const Listed& item : listed) {
+            const std::wstring& file = item.relative;
+            unnamed += file.back() != L'\\' && file != kOwnMark && file.rfind(L"journal.", 0) != 0 &&
+                       file.rfind(L"new\\", 0) != 0;
         }
+        for (const Entry& e : plan.entries)
+            unnamed -= IsInside(e.backup, own) && Exists(e.backup);
+        if (why.empty() && (!whole || unnamed > 0))
+            why = L"a backup it does not name in " + work;
+        for (const std::wstring& folder : plan.newFolders)
+            refused(folder);
+        for (const Entry& e : plan.entries)
+            refused(e.staged), refused(e.target), refused(e.backup);
+        if (refused(plan.record) || refused(plan.recordSibling) || refused(plan.closeFlag))
+            return refuse();
         switch (OutcomeOf(plan, Exists(plan.record), Exists(plan.recordSibling))) {
             case Outcome::Unknown:
                 return fail(plan.record);
             case Outcome::FinishRecord:
-                if (!Move(plan.recordSibling, plan.record, MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED))
+                if (refused(plan.record) || refused(plan.recordSibling))
+                    return refuse();
+                // A rename within the installation's volume, never a copy that could land somewhere else.
+                SetFileAttributesW(Long(plan.record).c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (!Move(plan.recordSibling, plan.record, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
                     return fail(plan.record);
                 DropBackups(plan, work);
                 break;
@@ -399,11 +456,13 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker) {
                 DropBackups(plan, work);
                 break;
             case Outcome::Undo:
-                if (plan.complete && !UndoPlan(plan, stopped))
-                    return fail(stopped);
+                if (plan.complete && !UndoPlan(plan, stopped, &installRoot))
+                    return refused(stopped) ? refuse() : fail(stopped);
                 break;
         }
     }
+    if (refused(plan.closeFlag))
+        return refuse();
     if (!plan.closeFlag.empty())
         Delete(plan.closeFlag);
     if (Exists(journal) && !Delete(journal))
@@ -438,15 +497,23 @@ bool StagedSwap::PrepareStaging() {
 }
 
 bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
-    UniqueFile file(CreateFileW(Long(JournalPath(root_)).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    if (append && SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)
-        return false;
-    DWORD written = 0;
-    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size() && FlushFileBuffers(file.get());
+    // A new version is written whole beside the journal and renamed over it: a cut while it is written leaves
+    // the earlier one, and its close flag, as they were.
+    const std::wstring journal = JournalPath(root_);
+    const std::wstring path = append ? journal : InstallWorkFolder(root_) + L"journal.new";
+    {
+        UniqueFile file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            return false;
+        if (append && SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)
+            return false;
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size() || !FlushFileBuffers(file.get()))
+            return false;
+    }
+    return append || Move(path, journal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 bool StagedSwap::FlushStaged() {
@@ -612,8 +679,9 @@ void StagedSwap::MoveToBackup(const std::vector<std::wstring>& paths) {
     std::vector<Entry> removals;
     for (const std::wstring& item : paths) {
         // Resolved: a leftover may be written with "/" or "..", and the journal names the file itself.
+        // Only the installation's own files: a journal that names one outside it is not run by a recovery.
         const std::wstring path = mGlobal::GetFullPath(item, L"");
-        if (path.empty() || !Exists(path) || mGlobal::FolderExists(path))
+        if (!IsInside(path, root_ + L"\\") || !Exists(path) || mGlobal::FolderExists(path))
             continue;
         const std::wstring aside = ApplyFolder(root_, plan_.applyId) + L"gone\\" +
                                    mStringTools::DecimalText(static_cast<int64_t>(removals.size())) + L"\\" +

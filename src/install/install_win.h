@@ -38,8 +38,10 @@ bool RemoveOwnFolder(const std::wstring& folder);
 
 enum class Recovery { Nothing, Recovered, Failed };
 // Puts an installation back to a whole state after an apply that died; the caller holds the lock. On
-// failure `blocker` names the file or folder that stopped it.
-Recovery Recover(const std::wstring& installRoot, std::wstring* blocker = nullptr);
+// failure `blocker` names the file or folder that stopped it. A journal that is not run (damaged, naming a
+// place outside the installation or behind a link, or not naming a backup) is the blocker, and `refusal`
+// then gets a line for the run's log that says why.
+Recovery Recover(const std::wstring& installRoot, std::wstring* blocker = nullptr, std::wstring* refusal = nullptr);
 
 class StagedSwap {
   public:

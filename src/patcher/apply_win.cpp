@@ -654,8 +654,12 @@ void ApplyRun::Run() {
         if (!lock_.Acquire(s_.InstallRoot))
             Refuse(L"", mUnattended::ExitCode::CannotUpdate);
         std::wstring blocker;
-        if (mInstall::Recover(s_.InstallRoot, &blocker) == mInstall::Recovery::Failed)
+        std::wstring refusal;
+        if (mInstall::Recover(s_.InstallRoot, &blocker, &refusal) == mInstall::Recovery::Failed) {
+            if (!refusal.empty())
+                mRunLog::Line(refusal);
             Refuse(blocker, mUnattended::ExitCode::CannotUpdate);
+        }
         PrepareWorkFolder();
         StopIfCancelled();
         ReadArchiveFlags();

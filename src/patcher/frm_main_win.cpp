@@ -16,6 +16,7 @@
 #include "patcher/frm_main_state_win.h"
 #include "patcher/install_check.h"
 #include "patcher/logo_image.h"
+#include "patcher/run_log_win.h"
 #include "patcher/strings.h"
 #include "support/app_info_win.h"
 #include "support/cmdline_win.h"
@@ -234,8 +235,13 @@ bool RecoverDeadApply() {
     std::wstring blocker;
     const auto recover = [&] {
         mInstall::InstallLock lock;
-        return !lock.Acquire(g_state.InstallRoot) ||
-               mInstall::Recover(g_state.InstallRoot, &blocker) != mInstall::Recovery::Failed;
+        std::wstring refusal;
+        if (!lock.Acquire(g_state.InstallRoot) ||
+            mInstall::Recover(g_state.InstallRoot, &blocker, &refusal) != mInstall::Recovery::Failed)
+            return true;
+        if (!refusal.empty())
+            mRunLog::Line(refusal);
+        return false;
     };
     if (recover())
         return true;

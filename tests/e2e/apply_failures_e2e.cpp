@@ -5,14 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "e2e/harness/apply_support.h"
 #include "e2e/harness/install_builder.h"
 #include "e2e/harness/patch_builder.h"
 #include "e2e/harness/window_driver.h"
 #include "install/install_win.h"
-#include "support/handles_win.h"
 #include "patcher/frm_main_ids.h"
+#include "support/encoding.h"
+#include "support/handles_win.h"
 
 namespace {
 
@@ -398,6 +400,16 @@ TEST(ApplyFailures, KilledApplyIsRecoveredByTheNextStart) {
     }
 }
 
+// Which file of its volume `path` is: a file written anew has another number than one rewritten in place.
+uint64_t FileId(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(file && GetFileInformationByHandle(file.get(), &info)) << e2e::Utf8(path);
+    return (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
 // The installation before a dead apply, and that apply stopped by a kill in the middle of its swap: the
 // last replaced file aside, its new copy not yet in. Built by the patcher's own code.
 struct DeadApply {
@@ -413,7 +425,12 @@ struct DeadApply {
         for (const wchar_t* file : {L"a.txt", L"Sub\\b.txt", L"New\\c.txt"})
             ASSERT_TRUE(e2e::WriteFileBytes(staging + file, "new"));
         ASSERT_TRUE(swap.Begin(L""));
+        // The plan replaces the journal Begin wrote as a whole new file: a cut while it is written leaves
+        // the earlier one as it was.
+        const uint64_t begun = FileId(mInstall::JournalPath(orvana.root()));
         ASSERT_TRUE(swap.WritePlan(L""));
+        EXPECT_NE(FileId(mInstall::JournalPath(orvana.root())), begun);
+        EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp\\journal.new"));
         ASSERT_TRUE(swap.Swap());
         ASSERT_TRUE(swap.StageRecord(orvana.Path(L"OrvanaTools\\version.ver"), kRecorded));
         if (!halfWay)
@@ -480,6 +497,51 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         EXPECT_EQ(orvana.ReadBytes(L"New\\c.txt"), "new");
         EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
     }
+    {  // Committed, but the record's rename did not reach the disk (FAT): the move is finished from the copy.
+        for (const bool oldRecordGone : {false, true}) {
+            Installation orvana;
+            DeadApply dead(orvana);
+            dead.Stop(false);
+            const std::wstring journal = mInstall::JournalPath(orvana.root());
+            ASSERT_TRUE(e2e::WriteFileBytes(journal, e2e::ReadFileBytes(journal) + mInstall::CommittedLine()));
+            if (oldRecordGone)
+                orvana.Remove(L"OrvanaTools\\version.ver");
+            EXPECT_EQ(recover(orvana.root()), mInstall::Recovery::Recovered) << oldRecordGone;
+            EXPECT_EQ(orvana.ReadText(L"OrvanaTools\\version.ver"), DeadApply::kRecorded) << oldRecordGone;
+            EXPECT_EQ(orvana.ReadBytes(L"Sub\\b.txt"), "new");
+            EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
+        }
+    }
+    {  // One damaged line among three replaced files, or a journal that names fewer backups than there are:
+       // not "nothing moved", every original stays where the apply put it.
+        for (const bool cut : {false, true}) {
+            Installation orvana;
+            orvana.WriteText(L"New\\c.txt", L"old");
+            DeadApply dead(orvana);
+            dead.Stop(false);
+            const std::wstring journal = mInstall::JournalPath(orvana.root());
+            std::string bytes = e2e::ReadFileBytes(journal);
+            const std::string replace = mStringTools::TextToUtf16Bytes(L"replace\t");
+            const size_t second = bytes.find(replace, bytes.find(replace) + 1);
+            ASSERT_NE(second, std::string::npos);
+            if (cut)
+                bytes.resize(bytes.find(replace));  // as the plan stood before it was whole
+            else
+                bytes[second + replace.size() - 2] = ' ';  // its first tab
+            ASSERT_TRUE(e2e::WriteFileBytes(journal, bytes));
+            const auto left = e2e::TreeSnapshot(orvana.root());
+            std::wstring blocker;
+            std::wstring refusal;
+            mInstall::InstallLock lock;
+            ASSERT_TRUE(lock.Acquire(orvana.root()));
+            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed) << cut;
+            EXPECT_EQ(blocker, journal);
+            EXPECT_EQ(refusal, cut ? L"Journal not run, a backup it does not name in " +
+                                         mInstall::InstallWorkFolder(orvana.root()) + L": " + journal
+                                   : L"Journal not run, line 4: damaged: " + journal);  // header, apply, first file
+            EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "") << cut;
+        }
+    }
     {  // A folder of that name that the patcher did not make is left as it is, and no apply uses it.
         Installation orvana;
         orvana.WriteText(L"OVPatcher.tmp\\notes.txt", L"mine");
@@ -489,6 +551,101 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         mInstall::StagedSwap swap(orvana.root());
         EXPECT_FALSE(swap.PrepareStaging());
         EXPECT_EQ(e2e::TreeDifferences(before, e2e::TreeSnapshot(orvana.root())), "");
+    }
+}
+
+// A journal and mark planted on the stick: whatever forms its paths take to leave the installation (as text or
+// through a link inside it), recovery runs none of it, names the journal and deletes nothing; a run of a patch
+// stops there with the box and says why in its log.
+TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
+    e2e::TempDir victim(L"ov victim");
+    const std::wstring sentinel = victim.Path(L"sentinel.txt");
+    struct Case {
+        const char* what;
+        std::wstring lines;  // after the header; "@" stands for the sentinel's full path, "~" for it from the root
+        bool link = false;   // OrvanaTools\OrvanaMenu\data is a link to the victim's folder
+    };
+    const Case cases[] = {
+        {"absolute close flag, through a run of a patch", L"apply\tdead\r\nflag\t@\r\n"},
+        {"parent of the root",
+         L"apply\tdead\r\nreplace\tOVPatcher.tmp\\new\\s.txt\t~\tOVPatcher.tmp\\apply dead\\old\\s.txt\r\nend\r\n"},
+        {"extended form", L"apply\tdead\r\nend\r\nrecord\t\\\\?\\" + victim.path() +
+                              L"\\dropped.bat\tOVPatcher.tmp\\apply dead\\record\r\n"},
+        {"device form", L"apply\tdead\r\nflag\t\\\\.\\@\r\n"},
+        {"drive-relative", L"apply\tdead\r\nend\r\nremove\t" + victim.path().substr(0, 2) +
+                               L"..\\..\\..\\..\\..\\..\\..\\..\\" + sentinel.substr(3) +
+                               L"\tOVPatcher.tmp\\apply dead\\old\\s.txt\r\n"},
+        {"link inside the root", L"apply\tdead\r\nflag\tOrvanaTools\\OrvanaMenu\\data\\patch_close\r\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(e2e::WriteFileBytes(sentinel, "the victim's"));
+        ASSERT_TRUE(e2e::WriteFileBytes(victim.Path(L"patch_close"), "the victim's too"));
+        SetFileAttributesW(sentinel.c_str(), FILE_ATTRIBUTE_READONLY);
+        Installation orvana;
+        orvana.WriteText(L"OVPatcher.tmp\\OVPatcher.mark", L"");
+        if (!c.link) {  // its journal is otherwise one to run: no backup it does not name
+            orvana.WriteBytes(L"OVPatcher.tmp\\apply dead\\old\\s.txt", "planted");
+            orvana.WriteBytes(L"OVPatcher.tmp\\apply dead\\record", "planted");
+        }
+        std::wstring lines = c.lines;
+        const std::wstring above = fakes::ParentOf(fakes::ParentOf(orvana.root()));
+        for (size_t at; (at = lines.find_first_of(L"@~")) != std::wstring::npos;)
+            lines.replace(at, 1, lines[at] == L'@' ? sentinel : L"..\\..\\" + sentinel.substr(above.size() + 1));
+        const std::wstring journal = mInstall::JournalPath(orvana.root());
+        ASSERT_TRUE(e2e::WriteFileBytes(journal, mStringTools::TextToUtf16Bytes(L"OVPatcher journal 2\r\n" + lines)));
+        fakes::MakeFolders(orvana.Path(L"OrvanaTools\\OrvanaMenu"));
+        // Wine 8 answers CreateSymbolicLinkW without making a link: the row then has nothing to show.
+        const std::wstring link = orvana.Path(L"OrvanaTools\\OrvanaMenu\\data");
+        if (c.link) {
+            CreateSymbolicLinkW(link.c_str(), victim.path().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+            const DWORD attr = GetFileAttributesW(link.c_str());
+            if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                std::printf("no directory link can be made here; row skipped\n");
+                continue;
+            }
+        }
+        const auto outside = e2e::TreeSnapshot(victim.path());
+        const auto inside = e2e::TreeSnapshot(orvana.Path(L"OVPatcher.tmp"));
+        if (&c == &cases[0]) {
+            e2e::ProgramsEnder ender(orvana.root());
+            orvana.StartMenu();
+            e2e::TempDir out;
+            const std::wstring runLog = out.Path(L"run.log");
+            const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}),
+                                                       e2e::EnglishPatch().Text());
+            e2e::Program patcher;
+            ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
+            const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
+            EXPECT_EQ(box.text, L"Unable to apply this update to your Orvana\r\n\r\n" + journal);
+            patcher.Answer(box, IDCANCEL);
+            HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
+            ASSERT_TRUE(window);
+            EXPECT_FALSE(e2e::Enabled(window, IDC_CMDAPPLY));
+            CloseIdleWindow(patcher, window);
+            const std::vector<std::string> log = e2e::RunLogLines(runLog);
+            EXPECT_NE(std::find(log.begin(), log.end(),
+                                "Journal not run, line 3: a path outside the installation: " + e2e::Utf8(journal)),
+                      log.end())
+                << testing::PrintToString(log);
+        } else {
+            mInstall::InstallLock lock;
+            ASSERT_TRUE(lock.Acquire(orvana.root()));
+            std::wstring blocker;
+            std::wstring refusal;
+            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed);
+            EXPECT_EQ(blocker, journal);
+            // A link is seen only by the check at the moment of acting: the journal's text is plain.
+            EXPECT_EQ(refusal.rfind(c.link ? L"Journal not run, a link on the way to " : L"Journal not run, line ", 0),
+                      0u)
+                << e2e::Utf8(refusal);
+        }
+        EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(orvana.Path(L"OVPatcher.tmp"))), "");
+        EXPECT_EQ(e2e::TreeDifferences(outside, e2e::TreeSnapshot(victim.path())), "");
+        EXPECT_EQ(e2e::ReadFileBytes(sentinel), "the victim's");
+        SetFileAttributesW(sentinel.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (c.link)
+            RemoveDirectoryW(link.c_str());
     }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "patcher/apply.h"
+#include "support/encoding.h"
+
 namespace {
 
 using namespace mInstall;
@@ -11,7 +14,7 @@ constexpr wchar_t kRoot[] = L"E:\\O \u00e9";
 Plan TypicalPlan(const std::wstring& root = kRoot) {
     Plan plan;
     plan.applyId = L"1a2b";
-    plan.closeFlag = root + L"\\Menu\\data\\patch_close";
+    plan.closeFlag = root + L"\\OrvanaTools\\OrvanaMenu\\data\\patch_close";
     plan.newFolders = {root + L"\\New", root + L"\\New\\Sub"};
     plan.entries = {{EntryKind::Replace, root + L"\\S\\a.txt", root + L"\\a.txt", root + L"\\B\\a.txt"},
                     {EntryKind::Add, root + L"\\S\\New\\Sub\\b.txt", root + L"\\New\\Sub\\b.txt", L"", 12345678901,
@@ -40,17 +43,19 @@ void ExpectSamePlan(const Plan& a, const Plan& b) {
 }
 
 // The journal reads back as written, grows by appended lines, and a torn write counts only whole lines.
-// Read under another root (the drive came back as another letter) it names the same files there; a path
-// outside the root stays as it was.
+// Read under another root (the drive came back as another letter) it names the same files there.
 TEST(InstallJournal, ReadsBackWhatWasWrittenAndNoTornLine) {
     Plan written = TypicalPlan();
     std::string bytes = JournalText(written, kRoot);
     Plan read;
-    ASSERT_TRUE(ParseJournal(bytes, kRoot, read));
+    std::wstring why;
+    ASSERT_TRUE(ParseJournal(bytes, kRoot, read, why));
+    EXPECT_EQ(why, L"");
     ExpectSamePlan(read, written);
     EXPECT_EQ(bytes.find(std::string("E\0:\0", 4)), std::string::npos);  // no drive letter stored
 
-    const Entry removal{EntryKind::Remove, L"", L"C:\\Users\\old.txt", L"C:\\Users\\old.txt.1a2b.ovpold"};
+    const Entry removal{EntryKind::Remove, L"", std::wstring(kRoot) + L"\\Apps\\old.txt",
+                        std::wstring(kRoot) + L"\\Apps\\old.txt.1a2b.ovpold"};
     written.record = std::wstring(kRoot) + L"\\OrvanaTools\\version.ver";
     written.recordSibling = std::wstring(kRoot) + L"\\OVPatcher.tmp\\apply 1a2b\\record";
     bytes += JournalLines({removal}, kRoot);
@@ -58,34 +63,131 @@ TEST(InstallJournal, ReadsBackWhatWasWrittenAndNoTornLine) {
     bytes += CommittedLine();
     written.entries.push_back(removal);
     written.committed = true;
-    ASSERT_TRUE(ParseJournal(bytes, kRoot, read));
+    ASSERT_TRUE(ParseJournal(bytes, kRoot, read, why));
     ExpectSamePlan(read, written);
 
     Plan moved = TypicalPlan(L"F:\\\u0416");
-    moved.entries.push_back(removal);
+    moved.entries.push_back(
+        {EntryKind::Remove, L"", L"F:\\\u0416\\Apps\\old.txt", L"F:\\\u0416\\Apps\\old.txt.1a2b.ovpold"});
     moved.record = L"F:\\\u0416\\OrvanaTools\\version.ver";
     moved.recordSibling = L"F:\\\u0416\\OVPatcher.tmp\\apply 1a2b\\record";
     moved.committed = true;
-    ASSERT_TRUE(ParseJournal(bytes, L"F:\\\u0416", read));
+    ASSERT_TRUE(ParseJournal(bytes, L"F:\\\u0416", read, why));
     ExpectSamePlan(read, moved);
 
     // Cut anywhere in the "end" line: the plan was never whole, so no file moved.
     const std::string plan = JournalText(TypicalPlan(), kRoot);
     for (size_t cut = plan.size() - 9; cut < plan.size(); ++cut) {
-        ASSERT_TRUE(ParseJournal(plan.substr(0, cut), kRoot, read)) << cut;
+        ASSERT_TRUE(ParseJournal(plan.substr(0, cut), kRoot, read, why)) << cut;
         EXPECT_FALSE(read.complete) << cut;
         EXPECT_EQ(read.entries.size(), 2u) << cut;
     }
     // Cut in the committed line: not committed.
-    ASSERT_TRUE(ParseJournal(bytes.substr(0, bytes.size() - 3), kRoot, read));
+    ASSERT_TRUE(ParseJournal(bytes.substr(0, bytes.size() - 3), kRoot, read, why));
     EXPECT_TRUE(read.complete);
     EXPECT_FALSE(read.committed);
 
-    // Not a journal; a plan line after the end is out of place and ends what is read.
-    EXPECT_FALSE(ParseJournal("", kRoot, read));
-    EXPECT_FALSE(ParseJournal(JournalLines({removal}, kRoot), kRoot, read));
-    ASSERT_TRUE(ParseJournal(plan + JournalLines({TypicalPlan().entries[1]}, kRoot) + CommittedLine(), kRoot, read));
-    EXPECT_FALSE(read.committed);
+    EXPECT_EQ(why, L"");
+
+    // Not a journal.
+    EXPECT_FALSE(ParseJournal("", kRoot, read, why));
+    EXPECT_FALSE(ParseJournal(JournalLines({removal}, kRoot), kRoot, read, why));
+}
+
+// A whole line that is out of place or damaged makes the journal one not to run, wherever it stands; only a
+// line torn at the end by a cut is dropped. What is wrong is said with the line's number (the header is 1).
+TEST(InstallJournal, DamagedLineRefusesTheJournal) {
+    Plan three = TypicalPlan();
+    three.entries = {{EntryKind::Replace, L"E:\\O \u00e9\\S\\a", L"E:\\O \u00e9\\a", L"E:\\O \u00e9\\B\\a"},
+                     {EntryKind::Replace, L"E:\\O \u00e9\\S\\b", L"E:\\O \u00e9\\b", L"E:\\O \u00e9\\B\\b"},
+                     {EntryKind::Replace, L"E:\\O \u00e9\\S\\c", L"E:\\O \u00e9\\c", L"E:\\O \u00e9\\B\\c"}};
+    const std::string whole = JournalText(three, kRoot);
+    const std::string second = JournalLines({three.entries[1]}, kRoot);
+    const size_t at = whole.find(second);
+    ASSERT_NE(at, std::string::npos);
+    const auto with = [&](const std::string& line) {
+        return whole.substr(0, at) + line + whole.substr(at + second.size());
+    };
+    const std::string noTab = mStringTools::TextToUtf16Bytes(L"replace S\\b b B\\b\r\n");
+    const std::string half = second.substr(0, second.size() / 2 & ~size_t{1});
+    const struct {
+        std::string bytes;
+        const wchar_t* why;
+    } cases[] = {
+        {with(noTab), L"line 7: damaged"},  // header, apply, flag, two folders, the first entry
+        {with(mStringTools::TextToUtf16Bytes(L"\r\n")), L"line 7: damaged"},
+        {with(half + mStringTools::TextToUtf16Bytes(L"\r\n")), L"line 7: damaged"},
+        {with(JournalLines({{EntryKind::Add, L"E:\\O \u00e9\\S\\b", L"C:\\b", L"", 1, 2}}, kRoot)),
+         L"line 7: a path outside the installation"},
+        {whole + JournalLines({three.entries[0]}, kRoot), L"line 10: damaged"},  // a plan line after the end
+        {whole + CommittedLine() + CommittedLine(), L"line 11: damaged"},
+        {whole + mStringTools::TextToUtf16Bytes(L"record\tApps\\version.ver\tOVPatcher.tmp\\apply 1a2b\\record\r\n"),
+         L"line 10: damaged"},  // the record only where the patcher keeps it
+        {whole +
+             mStringTools::TextToUtf16Bytes(L"record\tOrvanaTools\\version.ver\tOVPatcher.tmp\\apply 9\\record\r\n"),
+         L"line 10: damaged"},  // its new copy only in this apply's folder
+        {with(mStringTools::TextToUtf16Bytes(L"flag\tOrvanaTools\\version.ver\r\n")), L"line 7: damaged"},
+        {with(mStringTools::TextToUtf16Bytes(L"flag\tA\\B\\C\\data\\patch_close\r\n")), L"line 7: damaged"},
+        {mStringTools::TextToUtf16Bytes(L"OVPatcher journal 2\r\napply\t..\r\n"),
+         L"line 2: a path outside the installation"},  // the apply's name is part of paths
+    };
+    // The patcher's version file is where the journal's record must stand.
+    EXPECT_EQ(L"\\" + std::wstring(kRecordPlace), mApplyPatch::kVersionFile);
+    Plan read;
+    std::wstring why;
+    for (const auto& c : cases) {
+        EXPECT_TRUE(ParseJournal(c.bytes, kRoot, read, why));
+        EXPECT_EQ(why, c.why) << c.why;
+    }
+    // Torn at the end: the line is dropped, the rest stands.
+    ASSERT_TRUE(ParseJournal(whole + half, kRoot, read, why));
+    EXPECT_EQ(why, L"");
+    EXPECT_EQ(read.entries.size(), 3u);
+    EXPECT_TRUE(read.complete);
+}
+
+// Every path the journal stores must name a place inside the installation, as Windows would read it.
+TEST(InstallJournal, OnlyPlainPathsInsideTheRoot) {
+    const wchar_t* hostile[] = {
+        L"",
+        L"C:\\victim\\dropped.bat",
+        L"C:victim.txt",
+        L"C:..\\..\\victim.txt",
+        L"\\victim.txt",
+        L"/victim.txt",
+        L"\\\\?\\C:\\victim.txt",
+        L"\\\\.\\C:\\victim.txt",
+        L"\\\\server\\share\\victim.txt",
+        L"..\\victim.txt",
+        L"a\\..\\..\\victim.txt",
+        L"a/../../victim.txt",
+        L".\\a.txt",
+        L"a\\.\\b.txt",
+        L"a\\\\b.txt",
+        L"a\\",
+        L"a.txt:stream",
+        L"a.txt::$DATA",
+        L"nul",
+        L"Apps\\NUL.txt",
+        L"com1",
+        L"lpt9.log",
+        L"CON ",
+        L"conout$",
+        L"a.txt.",
+        L"a.txt ",
+        L"...",
+        L"a*.txt",
+        L"a?.txt",
+        L"a\x01.txt",
+        L"a<b",
+        L"a|b",
+    };
+    for (const wchar_t* stored : hostile)
+        EXPECT_EQ(PathInside(stored, L"E:\\O"), L"") << stored;
+    EXPECT_EQ(PathInside(L"Apps/Sub\\a b.txt", L"E:\\O"), L"E:\\O\\Apps\\Sub\\a b.txt");
+    EXPECT_EQ(PathInside(L"OVPatcher.tmp\\apply 1a\\old\\com10.dll", L"E:\\O"),
+              L"E:\\O\\OVPatcher.tmp\\apply 1a\\old\\com10.dll");
+    EXPECT_EQ(PathInside(L"..a\\.b\\console", L"E:\\O"), L"E:\\O\\..a\\.b\\console");
 }
 
 // A journal without its committed line: done only when the new record is seen to have replaced the old.
@@ -98,7 +200,11 @@ TEST(InstallJournal, CommittedOnlyWhenTheRecordSaysSo) {
     EXPECT_EQ(OutcomeOf(plan, true, false), Outcome::Done);
     EXPECT_EQ(OutcomeOf(plan, false, true), Outcome::FinishRecord);
     EXPECT_EQ(OutcomeOf(plan, false, false), Outcome::Unknown);
+    // Committed: the record's rename may not have reached the disk (FAT), and is finished then.
     plan.committed = true;
+    EXPECT_EQ(OutcomeOf(plan, true, false), Outcome::Done);
+    EXPECT_EQ(OutcomeOf(plan, false, true), Outcome::FinishRecord);
+    EXPECT_EQ(OutcomeOf(plan, true, true), Outcome::FinishRecord);
     EXPECT_EQ(OutcomeOf(plan, false, false), Outcome::Done);
 }
 
