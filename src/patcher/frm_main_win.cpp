@@ -233,9 +233,10 @@ LoadOutcome LocateInstallation(HWND hwnd) {
 // again.
 bool RecoverDeadApply() {
     std::wstring blocker;
+    std::wstring refusal;
     const auto recover = [&] {
         mInstall::InstallLock lock;
-        std::wstring refusal;
+        refusal.clear();
         if (!lock.Acquire(g_state.InstallRoot) ||
             mInstall::Recover(g_state.InstallRoot, &blocker, &refusal) != mInstall::Recovery::Failed)
             return true;
@@ -245,6 +246,11 @@ bool RecoverDeadApply() {
     };
     if (recover())
         return true;
+    // A journal that is not run stays as it is whatever is tried again: no Retry, nothing closed.
+    if (!refusal.empty()) {
+        Ask(L"CantUpdate", kOkCritical, Str(L"CantUpdate") + L"\r\n\r\n" + blocker);
+        return false;
+    }
     for (;;) {
         if (Ask(L"CantUpdate", MB_RETRYCANCEL | MB_ICONSTOP,
                 Str(L"CantUpdate") + L"\r\n\r\n" + blocker + L"\r\n\r\n" +

@@ -618,7 +618,9 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
             ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
             const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
             EXPECT_EQ(box.text, L"Unable to apply this update to your Orvana\r\n\r\n" + journal);
-            patcher.Answer(box, IDCANCEL);
+            // Nothing to try again: the journal stays as it is.
+            EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDOK}));
+            patcher.Answer(box, IDOK);
             HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
             ASSERT_TRUE(window);
             EXPECT_FALSE(e2e::Enabled(window, IDC_CMDAPPLY));
