@@ -362,6 +362,19 @@ bool RemoveOwnFolder(const std::wstring& folder) {
     return false;
 }
 
+std::wstring SetAsidePath(const std::wstring& installRoot) {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    wchar_t stamp[32];
+    wsprintfW(stamp, L"%04u-%02u-%02u %02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return installRoot + L"\\OVPatcher.kept " + stamp;
+}
+
+bool SetAside(const std::wstring& installRoot, const std::wstring& to) {
+    const std::wstring work = InstallWorkFolder(installRoot);
+    return IsOwnFolder(work) && MoveFileExW(Long(work.substr(0, work.size() - 1)).c_str(), Long(to).c_str(), 0);
+}
+
 bool InstallLock::Acquire(const std::wstring& installRoot) {
     std::wstring key = mGlobal::GetLongPath(installRoot);
     while (!key.empty() && key.back() == L'\\')

@@ -43,6 +43,12 @@ enum class Recovery { Nothing, Recovered, Failed };
 // then gets a line for the run's log that says why.
 Recovery Recover(const std::wstring& installRoot, std::wstring* blocker = nullptr, std::wstring* refusal = nullptr);
 
+// Where the work folder of a dead apply whose journal is not run can be set aside, whole, beside it:
+// "OVPatcher.kept <yyyy-mm-dd hhmmss>". SetAside renames it there (never a copy, never a folder without the
+// program's mark or behind a link); false when it could not.
+std::wstring SetAsidePath(const std::wstring& installRoot);
+bool SetAside(const std::wstring& installRoot, const std::wstring& to);
+
 class StagedSwap {
   public:
     explicit StagedSwap(std::wstring installRoot);

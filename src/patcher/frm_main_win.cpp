@@ -246,10 +246,19 @@ bool RecoverDeadApply() {
     };
     if (recover())
         return true;
-    // A journal that is not run stays as it is whatever is tried again: no Retry, nothing closed.
+    // A journal that is not run stays as it is whatever is tried again: no Retry, nothing closed. The way on
+    // loses nothing: its folder, with the backups in it, is set aside whole where the user can see it.
     if (!refusal.empty()) {
-        Ask(L"CantUpdate", kOkCritical, Str(L"CantUpdate") + L"\r\n\r\n" + blocker);
-        return false;
+        const std::wstring kept = mInstall::SetAsidePath(g_state.InstallRoot);
+        if (Ask(L"CantUpdate", MB_YESNO | MB_ICONSTOP,
+                Str(L"CantUpdate") + L"\r\n\r\n" + blocker + L"\r\n\r\n" +
+                    StrOr(mUnattended::kSetAsideKey, mUnattended::kSetAsideText) + L"\r\n" + kept) != IDYES)
+            return false;
+        mInstall::InstallLock lock;
+        if (!lock.Acquire(g_state.InstallRoot) || !mInstall::SetAside(g_state.InstallRoot, kept))
+            return false;
+        mRunLog::Line(L"Set aside: " + kept);
+        return true;
     }
     for (;;) {
         if (Ask(L"CantUpdate", MB_RETRYCANCEL | MB_ICONSTOP,

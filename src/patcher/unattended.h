@@ -60,6 +60,11 @@ inline constexpr wchar_t kNoCancelText[] = L"the suite is stopped: no cancelling
 // The status line after an apply cancelled before anything was stopped.
 inline constexpr wchar_t kCancelledKey[] = L"StepCancelled";
 inline constexpr wchar_t kCancelledText[] = L"Update cancelled: nothing was changed";
+// Under the box of a start-up recovery whose journal is not run, before the folder it would set aside.
+inline constexpr wchar_t kSetAsideKey[] = L"RecoverSetAside";
+inline constexpr wchar_t kSetAsideText[] =
+    L"Yes keeps all that folder holds, the backups of the update that was cut off among it, sets it aside as "
+    L"follows, and goes on:";
 // Under the box of a start-up recovery that a file in use stopped.
 inline constexpr wchar_t kRecoverRetryKey[] = L"RecoverRetry";
 inline constexpr wchar_t kRecoverRetryText[] = L"Retry closes the suite's programs, then starts them again.";

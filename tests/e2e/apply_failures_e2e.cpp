@@ -607,6 +607,7 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
         }
         const auto outside = e2e::TreeSnapshot(victim.path());
         const auto inside = e2e::TreeSnapshot(orvana.Path(L"OVPatcher.tmp"));
+        std::wstring kept = orvana.Path(L"OVPatcher.tmp");
         if (&c == &cases[0]) {
             e2e::ProgramsEnder ender(orvana.root());
             orvana.StartMenu();
@@ -617,18 +618,37 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
             e2e::Program patcher;
             ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
             const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
-            EXPECT_EQ(box.text, L"Unable to apply this update to your Orvana\r\n\r\n" + journal);
-            // Nothing to try again: the journal stays as it is.
-            EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDOK}));
-            patcher.Answer(box, IDOK);
+            // Nothing to try again: the journal stays as it is, unless the user sets its folder aside.
+            const std::wstring asked = L"Unable to apply this update to your Orvana\r\n\r\n" + journal +
+                                       L"\r\n\r\nYes keeps all that folder holds, the backups of the update that "
+                                       L"was cut off among it, sets it aside as follows, and goes on:\r\n" +
+                                       orvana.root() + L"\\OVPatcher.kept ";
+            EXPECT_EQ(box.text.rfind(asked, 0), 0u) << e2e::Utf8(box.text);
+            EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDYES, IDNO}));
+            patcher.Answer(box, IDNO);
             HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
             ASSERT_TRUE(window);
             EXPECT_FALSE(e2e::Enabled(window, IDC_CMDAPPLY));
             CloseIdleWindow(patcher, window);
+            EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(kept)), "");
+            // Yes: the folder goes aside whole, under the name the box gave, and the update can go on.
+            e2e::Program again;
+            ASSERT_TRUE(again.Start(patch, L"/log=\"" + runLog + L"\""));
+            const e2e::MessageBoxInfo second = again.WaitForMessageBox(60000);
+            ASSERT_EQ(second.text.rfind(asked, 0), 0u) << e2e::Utf8(second.text);
+            kept = second.text.substr(second.text.rfind(L"\r\n") + 2);
+            again.Answer(second, IDYES);
+            HWND open = again.WaitForDialogWith(IDC_CMDAPPLY, 60000);
+            ASSERT_TRUE(open);
+            EXPECT_TRUE(again.WaitUntil([&] { return e2e::Enabled(open, IDC_CMDAPPLY); }, "apply to be enabled"));
+            CloseIdleWindow(again, open);
+            EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
             const std::vector<std::string> log = e2e::RunLogLines(runLog);
             EXPECT_NE(std::find(log.begin(), log.end(),
                                 "Journal not run, line 3: a path outside the installation: " + e2e::Utf8(journal)),
                       log.end())
+                << testing::PrintToString(log);
+            EXPECT_NE(std::find(log.begin(), log.end(), "Set aside: " + e2e::Utf8(kept)), log.end())
                 << testing::PrintToString(log);
         } else {
             mInstall::InstallLock lock;
@@ -642,7 +662,7 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
                       0u)
                 << e2e::Utf8(refusal);
         }
-        EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(orvana.Path(L"OVPatcher.tmp"))), "");
+        EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(kept)), "");
         EXPECT_EQ(e2e::TreeDifferences(outside, e2e::TreeSnapshot(victim.path())), "");
         EXPECT_EQ(e2e::ReadFileBytes(sentinel), "the victim's");
         SetFileAttributesW(sentinel.c_str(), FILE_ATTRIBUTE_NORMAL);
