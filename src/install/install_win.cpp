@@ -136,8 +136,8 @@ bool Flush(const std::wstring& path) {
     const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY);
     if (readOnly && !SetFileAttributesW(api.c_str(), attr & ~FILE_ATTRIBUTE_READONLY))
         return false;
-    UniqueFile file(CreateFileW(api.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(api.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     const bool flushed = file && FlushFileBuffers(file.get());
     file.reset();
     return (!readOnly || SetFileAttributesW(api.c_str(), attr)) && flushed;

@@ -88,7 +88,11 @@ bool ShellEx(const std::wstring& File,
 
 namespace mSyncShell {
 
-bool StartProcess(const wchar_t* application, wchar_t* cmdLine, bool inherit, DWORD flags, STARTUPINFOW& si,
+bool StartProcess(const wchar_t* application,
+                  wchar_t* cmdLine,
+                  bool inherit,
+                  DWORD flags,
+                  STARTUPINFOW& si,
                   PROCESS_INFORMATION& pi) {
     constexpr int kStartAttempts = 4;
     constexpr DWORD kStartRetryMs = 200;
@@ -122,8 +126,8 @@ bool ShellWait(const std::wstring& CmdLine, int32_t WindowStyle, std::wstring& E
         std::vector<wchar_t> cmd(CmdLine.begin(), CmdLine.end());
         cmd.push_back(L'\0');
         PROCESS_INFORMATION pi{};
-        if (!StartProcess(application.empty() ? nullptr : application.c_str(), cmd.data(), false,
-                          NORMAL_PRIORITY_CLASS, si, pi)) {
+        if (!StartProcess(application.empty() ? nullptr : application.c_str(), cmd.data(), false, NORMAL_PRIORITY_CLASS,
+                          si, pi)) {
             ErrText = WithoutTrailingLineBreak(mGlobal::SystemErrorText(GetLastError()));
             return false;
         }

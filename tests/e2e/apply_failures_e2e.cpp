@@ -243,12 +243,11 @@ TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
     e2e::Descriptor d = e2e::EnglishPatch();
     d.ForceMenuRestart = true;
     d.DelAfter = L"%ORV%\\z.txt";
-    const std::string archive = e2e::MakeArchive(
-        {{L"a.txt", "new"},
-         {L"locked.txt", "new", FILE_ATTRIBUTE_READONLY},
-         {L"data\\in use.txt", "new"},
-         {L"added\\deep\\b.txt", "new", FILE_ATTRIBUTE_HIDDEN},
-         {L"z.txt", "new"}});
+    const std::string archive = e2e::MakeArchive({{L"a.txt", "new"},
+                                                  {L"locked.txt", "new", FILE_ATTRIBUTE_READONLY},
+                                                  {L"data\\in use.txt", "new"},
+                                                  {L"added\\deep\\b.txt", "new", FILE_ATTRIBUTE_HIDDEN},
+                                                  {L"z.txt", "new"}});
     e2e::TempDir out;
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
 

@@ -222,7 +222,8 @@ TEST_F(SevenZipTest, ManyRunsInARowAllSucceed) {
         const std::wstring dest = root_->Sub(L"stress\\" + std::to_wstring(i));
         // With the progress switch, as the apply extracts, when the archiver knows it.
         z.OnProgress = [](int) {};
-        if (!z.Extract(L"*", dest, L"") || !mApplyPatch::FirstFileNotStaged(contents, L"", dest + L"\\", SizeOf).empty()) {
+        if (!z.Extract(L"*", dest, L"") ||
+            !mApplyPatch::FirstFileNotStaged(contents, L"", dest + L"\\", SizeOf).empty()) {
             ++failedExtractions;
             ADD_FAILURE() << "extraction " << i << ":\n" << mStringTools::TextToUtf8Bytes(z.Last7zReport());
         }

@@ -72,8 +72,8 @@ TEST(ShellWait, ManyWaitsInARowAllSucceed) {
             const ULONGLONG took = GetTickCount64() - start;
             if (!ended || !err.empty() || (args[0] == L's' && took + 20 < 100)) {
                 ++failed;
-                ADD_FAILURE() << "run " << i << " of \"" << mStringTools::TextToUtf8Bytes(args) << "\": "
-                              << mStringTools::TextToUtf8Bytes(err) << " after " << took << " ms";
+                ADD_FAILURE() << "run " << i << " of \"" << mStringTools::TextToUtf8Bytes(args)
+                              << "\": " << mStringTools::TextToUtf8Bytes(err) << " after " << took << " ms";
             }
         }
     }
