@@ -141,11 +141,20 @@ DWORD VolumeSerial(const std::wstring& path) {
     return info.dwVolumeSerialNumber;
 }
 
-// Written through to the disk: a power cut after the commit must not find a new file zero-filled.
+// Written through to the disk: a power cut after the commit must not find a new file zero-filled. Only a
+// handle open for writing can flush, which a read-only file refuses: the archive may bring one, and it is
+// made writable for the moment of the flush and then given its attributes back.
 bool Flush(const std::wstring& path) {
-    UniqueFile file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file && FlushFileBuffers(file.get());
+    const std::wstring api = Long(path);
+    const DWORD attr = GetFileAttributesW(api.c_str());
+    const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY);
+    if (readOnly && !SetFileAttributesW(api.c_str(), attr & ~FILE_ATTRIBUTE_READONLY))
+        return false;
+    UniqueFile file(CreateFileW(api.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    const bool flushed = file && FlushFileBuffers(file.get());
+    file.reset();
+    return (!readOnly || SetFileAttributesW(api.c_str(), attr)) && flushed;
 }
 
 // Whether files on the volume of `path` keep permissions of their own (NTFS does, FAT does not).

@@ -66,7 +66,8 @@ std::wstring ProgramSearchFolders(const std::wstring& systemFolder,
 
 bool WaitWhileActive(const WaitHooks& hooks, int32_t timeOutMs, std::wstring& errText) {
     const uint32_t start = hooks.clockMs();
-    uint32_t exitCode = 0;
+    // Running until a read says otherwise: a first read that fails must not pass for an end.
+    uint32_t exitCode = kStillActive;
     bool result = true;
     do {
         // An unreadable exit code keeps the last one read, as a failed read says nothing new.

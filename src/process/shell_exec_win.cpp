@@ -88,6 +88,23 @@ bool ShellEx(const std::wstring& File,
 
 namespace mSyncShell {
 
+bool StartProcess(const wchar_t* application,
+                  wchar_t* cmdLine,
+                  bool inherit,
+                  DWORD flags,
+                  STARTUPINFOW& si,
+                  PROCESS_INFORMATION& pi) {
+    constexpr int kStartAttempts = 4;
+    constexpr DWORD kStartRetryMs = 200;
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(application, cmdLine, nullptr, nullptr, inherit, flags, nullptr, nullptr, &si, &pi))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kStartAttempts)
+            return false;
+        Sleep(kStartRetryMs);
+    }
+}
+
 bool ShellWait(const std::wstring& CmdLine, int32_t WindowStyle, std::wstring& ErrText, int32_t TimeOutMs) {
     UniqueHandle process;
     {
@@ -109,8 +126,8 @@ bool ShellWait(const std::wstring& CmdLine, int32_t WindowStyle, std::wstring& E
         std::vector<wchar_t> cmd(CmdLine.begin(), CmdLine.end());
         cmd.push_back(L'\0');
         PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), cmd.data(), nullptr, nullptr, FALSE,
-                            NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi)) {
+        if (!StartProcess(application.empty() ? nullptr : application.c_str(), cmd.data(), false, NORMAL_PRIORITY_CLASS,
+                          si, pi)) {
             ErrText = WithoutTrailingLineBreak(mGlobal::SystemErrorText(GetLastError()));
             return false;
         }

@@ -30,4 +30,14 @@ namespace mSyncShell {
 // with exit code 259 cannot be told from a running one and is waited for until the limit.
 bool ShellWait(const std::wstring& CmdLine, int32_t WindowStyle, std::wstring& ErrText, int32_t TimeOutMs);
 
+// CreateProcessW without security attributes, environment or folder of its own. On a busy machine the
+// system now and then fails to bring a new process up and says no more than "internal error"; that start
+// is tried again a few times. Any other failure is about the program and stands at once.
+bool StartProcess(const wchar_t* application,
+                  wchar_t* cmdLine,
+                  bool inherit,
+                  DWORD flags,
+                  STARTUPINFOW& si,
+                  PROCESS_INFORMATION& pi);
+
 }  // namespace mSyncShell

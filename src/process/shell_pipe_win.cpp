@@ -1,5 +1,6 @@
 #include "process/shell_pipe_win.h"
 
+#include "process/shell_exec_win.h"
 #include "support/encoding.h"
 #include "support/encoding_win.h"
 #include "support/pump_win.h"
@@ -246,7 +247,7 @@ bool cShellPipe::StartProcess(const std::wstring& CmdLine, bool Visible, bool wi
         flags |= CREATE_NO_WINDOW;
     std::vector<wchar_t> cmd = WritableCommandLine(CmdLine);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &si, &pi))
+    if (!mSyncShell::StartProcess(nullptr, cmd.data(), true, flags, si, pi))
         return false;
     process_ = ProcessInfo(pi);
     WaitTimer.SetEnabled(true);

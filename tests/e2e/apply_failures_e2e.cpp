@@ -241,14 +241,19 @@ TEST(ApplyFailures, FileInUseOrUnwritableRecordLeavesTheInstallationAsItWas) {
     orvana.WriteText(L"a.txt", L"old");
     orvana.WriteText(L"data\\in use.txt", L"old");
     orvana.WriteText(L"z.txt", L"old");
+    orvana.WriteText(L"locked.txt", L"old");
+    ASSERT_TRUE(SetFileAttributesW(orvana.Path(L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     fakes::MakeFolders(orvana.Path(L"OrvanaTools\\OrvanaMenu\\data"));  // where the menu's close flag goes
     const auto treeBefore = e2e::TreeSnapshot(orvana.root());
 
     e2e::Descriptor d = e2e::EnglishPatch();
     d.ForceMenuRestart = true;
     d.DelAfter = L"%ORV%\\z.txt";
-    const std::string archive = e2e::MakeArchive(
-        {{L"a.txt", "new"}, {L"data\\in use.txt", "new"}, {L"added\\deep\\b.txt", "new"}, {L"z.txt", "new"}});
+    const std::string archive = e2e::MakeArchive({{L"a.txt", "new"},
+                                                  {L"locked.txt", "new", FILE_ATTRIBUTE_READONLY},
+                                                  {L"data\\in use.txt", "new"},
+                                                  {L"added\\deep\\b.txt", "new", FILE_ATTRIBUTE_HIDDEN},
+                                                  {L"z.txt", "new"}});
     e2e::TempDir out;
     const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), archive, d.Text());
 

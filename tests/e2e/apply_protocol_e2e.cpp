@@ -345,15 +345,26 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
     orvana.WriteText(L"README", L"old");
     orvana.WriteText(L"OrvanaTools\\LICENSE", L"old");
     orvana.WriteText(L"OrvanaTools\\Data\\words", L"old");
+    // Read-only and hidden files come with the attributes the archive gives them, over an original that had
+    // its own.
+    orvana.WriteText(L"OrvanaTools\\Data\\locked.ini", L"old");
+    ASSERT_TRUE(SetFileAttributesW(orvana.Path(L"OrvanaTools\\Data\\locked.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::vector<std::pair<const wchar_t*, DWORD>> kept = {
+        {L"OrvanaTools\\Data\\locked.ini", FILE_ATTRIBUTE_READONLY},
+        {L"OrvanaTools\\Data\\hidden.ini", FILE_ATTRIBUTE_HIDDEN},
+        {L"OrvanaTools\\Data\\system.ini", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {L"OrvanaTools\\Fresh\\locked.ini", FILE_ATTRIBUTE_READONLY},
+    };
     d.PatchVersion = L"20141115000000";
-    const std::wstring quiet = e2e::WritePatch(out.Path(L"orv quiet.exe"),
-                                               e2e::MakeArchive({{L"readme.txt", "silent"},
-                                                                 {L"README", "new"},
-                                                                 {L"OrvanaTools\\LICENSE", "new"},
-                                                                 {L"OrvanaTools\\Data\\words", "new"},
-                                                                 {L"OrvanaTools\\Data\\Makefile", "new"},
-                                                                 {L"notes.txt", "new"}}),
-                                               d.Text());
+    std::vector<e2e::ArchiveFile> files = {{L"readme.txt", "silent"},
+                                           {L"README", "new"},
+                                           {L"OrvanaTools\\LICENSE", "new"},
+                                           {L"OrvanaTools\\Data\\words", "new"},
+                                           {L"OrvanaTools\\Data\\Makefile", "new"},
+                                           {L"notes.txt", "new"}};
+    for (const auto& [file, attributes] : kept)
+        files.push_back({file, "new", attributes});
+    const std::wstring quiet = e2e::WritePatch(out.Path(L"orv quiet.exe"), e2e::MakeArchive(files), d.Text());
     const std::wstring runLog = out.Path(L"quiet.log");
     e2e::Program silent;
     ASSERT_TRUE(silent.Start(quiet, L"/silent /dir=\"" + orvana.root() + L"\\\" /log=\"" + runLog + L"\""));
@@ -363,13 +374,19 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
     for (const wchar_t* file : {L"README", L"OrvanaTools\\LICENSE", L"OrvanaTools\\Data\\words",
                                 L"OrvanaTools\\Data\\Makefile", L"notes.txt"})
         EXPECT_EQ(orvana.ReadBytes(file), "new") << U8(file);
+    constexpr DWORD kGiven = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    for (const auto& [file, attributes] : kept) {
+        EXPECT_EQ(orvana.ReadBytes(file), "new") << U8(file);
+        EXPECT_EQ(GetFileAttributesW(orvana.Path(file).c_str()) & kGiven, attributes) << U8(file);
+    }
+    EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
     EXPECT_NE(orvana.ReadBytes(L"OrvanaTools\\version.ver").find("<Patch>20141115000000</Patch>"), std::string::npos);
     silent.WaitUntil([&] { return log.IndexOf("OrvanaMenu.exe", "args /updated") >= 0; }, "the menu's restart");
     const std::string menu = U8(orvana.Path(kMenu));
     EXPECT_EQ(e2e::RunLogLines(runLog),
               (std::vector<std::string>{"Patch " + U8(quiet) + ", silent", "Step: Preparing the update",
                                         "Step: Closing the suite", "Closing " + menu, "Step: Installing files",
-                                        "Files placed: 6", "Step: Running post-install commands",
+                                        "Files placed: 10", "Step: Running post-install commands",
                                         "Step: Restarting the suite", "Restarting " + menu + " /updated",
                                         "Box UpdateDone: Update successful -> OK", "Outcome: 0 (applied)"}));
 

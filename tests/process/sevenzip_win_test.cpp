@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "patcher/apply.h"
 #include "process/process_test_support_win.h"
+#include "support/encoding.h"
 #include "support/file_system_win.h"
 #include "support/noise.h"
 #include "support/trace.h"
@@ -197,6 +199,45 @@ TEST_F(SevenZipTest, ExtractsIntoFolderWithSpacesAndWideCharacters) {
     EXPECT_TRUE(z.Extract(L"*.*", dotted, L"")) << z.Last7zReport().c_str();
     EXPECT_FALSE(FileExistsW(dotted + L"\\README"));
     EXPECT_NE(FirstNotStaged(z, dotted, L""), L"");
+}
+
+// Listings and extractions one after the other, as an apply runs them, each judged from the archiver's
+// report alone. A few by default; on a busy machine OV_STRESS_COUNT=<n> runs n of each and prints what
+// failed, for a failure that shows once in many runs.
+TEST_F(SevenZipTest, ManyRunsInARowAllSucceed) {
+    const int count = std::max(1, _wtoi(EnvVar(L"OV_STRESS_COUNT").c_str()));
+    int failedListings = 0;
+    int failedExtractions = 0;
+    int foreignOutput = 0;
+    for (int i = 0; i < count; ++i) {
+        c7z z;
+        Archive(z, withArchive_);
+        const mApplyPatch::ArchiveContents contents =
+            mApplyPatch::ContentsOfListing(z.GetFileList(mApplyPatch::kListingMask, true));
+        if (contents.files.size() != 7) {
+            ++failedListings;
+            ADD_FAILURE() << "listing " << i << " has " << contents.files.size() << " files:\n"
+                          << mStringTools::TextToUtf8Bytes(z.Last7zReport());
+        }
+        const std::wstring dest = root_->Sub(L"stress\\" + std::to_wstring(i));
+        // With the progress switch, as the apply extracts, when the archiver knows it.
+        z.OnProgress = [](int) {};
+        if (!z.Extract(L"*", dest, L"") ||
+            !mApplyPatch::FirstFileNotStaged(contents, L"", dest + L"\\", SizeOf).empty()) {
+            ++failedExtractions;
+            ADD_FAILURE() << "extraction " << i << ":\n" << mStringTools::TextToUtf8Bytes(z.Last7zReport());
+        }
+        // Only what the archiver wrote: the console helper the system starts for it writes control sequences
+        // of its own, which must not land in the report.
+        if (z.Last7zReport().find(L'\x1b') != std::wstring::npos) {
+            ++foreignOutput;
+            ADD_FAILURE() << "run " << i << " has console control sequences:\n"
+                          << mStringTools::TextToUtf8Bytes(z.Last7zReport());
+        }
+        mGlobal::KillFolder(dest, true, nullptr, false);
+    }
+    std::printf("%d reports with console sequences\n", foreignOutput);
+    std::printf("%d listings, %d failed; %d extractions, %d failed\n", count, failedListings, count, failedExtractions);
 }
 
 TEST_F(SevenZipTest, ExtractLeavesOutTheListedFiles) {

@@ -98,21 +98,25 @@ TEST(ShellWaitLoop, EndsOnExitOrLimit) {
     }
 }
 
+// A failed read says nothing new: neither after a read that found the child running nor before any read
+// succeeded, when there is no code yet that could say it ended.
 TEST(ShellWaitLoop, UnreadableExitCodeKeepsLastValue) {
-    uint32_t clock = 0;
-    int reads = 0;
-    mSyncShell::WaitHooks hooks{[&](uint32_t& code) {
-                                    if (++reads == 1) {
-                                        code = mSyncShell::kStillActive;
-                                        return true;
-                                    }
-                                    return reads > 4 ? (code = 0, true) : false;
-                                },
-                                [] {}, [&](uint32_t) { clock += 10; }, [&] { return clock; }};
-    std::wstring err;
-    EXPECT_TRUE(mSyncShell::WaitWhileActive(hooks, 1000, err));
-    EXPECT_EQ(reads, 5);
-    EXPECT_TRUE(err.empty());
+    for (const bool firstReadable : {true, false}) {
+        uint32_t clock = 0;
+        int reads = 0;
+        mSyncShell::WaitHooks hooks{[&](uint32_t& code) {
+                                        if (++reads == 1 && firstReadable) {
+                                            code = mSyncShell::kStillActive;
+                                            return true;
+                                        }
+                                        return reads > 4 ? (code = 0, true) : false;
+                                    },
+                                    [] {}, [&](uint32_t) { clock += 10; }, [&] { return clock; }};
+        std::wstring err;
+        EXPECT_TRUE(mSyncShell::WaitWhileActive(hooks, 1000, err)) << firstReadable;
+        EXPECT_EQ(reads, 5) << firstReadable;
+        EXPECT_TRUE(err.empty()) << firstReadable;
+    }
 }
 
 }  // namespace

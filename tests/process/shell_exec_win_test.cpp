@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "process/process_test_support_win.h"
+#include "support/encoding.h"
 #include "support/file_system_win.h"
 
 namespace {
@@ -52,6 +55,29 @@ TEST(ShellWait, EndingChildIsWaitedFor) {
             EXPECT_LT(took, 1000u) << c.what << ": timed out on the first step";
         }
     }
+}
+
+// Children that end at once and children that take a while, one after the other, as post-install commands
+// run. A few by default; on a busy machine OV_STRESS_COUNT=<n> runs n of each and prints what failed.
+TEST(ShellWait, ManyWaitsInARowAllSucceed) {
+    wchar_t text[16] = {};
+    GetEnvironmentVariableW(L"OV_STRESS_COUNT", text, 16);
+    const int count = std::max(1, _wtoi(text));
+    int failed = 0;
+    for (int i = 0; i < count; ++i) {
+        for (const wchar_t* args : {L"exit 0", L"sleep 100"}) {
+            std::wstring err;
+            const ULONGLONG start = GetTickCount64();
+            const bool ended = mSyncShell::ShellWait(ChildCommand(args), 0, err, 60000);
+            const ULONGLONG took = GetTickCount64() - start;
+            if (!ended || !err.empty() || (args[0] == L's' && took + 20 < 100)) {
+                ++failed;
+                ADD_FAILURE() << "run " << i << " of \"" << mStringTools::TextToUtf8Bytes(args)
+                              << "\": " << mStringTools::TextToUtf8Bytes(err) << " after " << took << " ms";
+            }
+        }
+    }
+    std::printf("%d waits, %d failed\n", 2 * count, failed);
 }
 
 TEST(ShellWait, StartFailureGivesTheSystemsReason) {

@@ -274,7 +274,10 @@ Tree TreeSnapshot(const std::wstring& root) {
                 tree[relative + name + L"\\"] = 0;  // an empty folder counts too
                 continue;
             }
-            uint64_t hash = 1469598103934665603ull;
+            // The attributes a file can be given count as part of it: an undo that loses them changes it.
+            uint64_t hash =
+                1469598103934665603ull ^
+                (fd.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
             for (const unsigned char c : ReadFileBytes(root + L"\\" + relative + name))
                 hash = (hash ^ c) * 1099511628211ull;
             tree[relative + name] = hash;

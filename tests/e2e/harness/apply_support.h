@@ -73,7 +73,8 @@ std::wstring TempPathLong();
 std::vector<std::wstring> WorkFoldersOf(const std::wstring& patchPath);
 std::wstring WorkFolderFor(const std::wstring& patchPath);
 
-// Every file under `root` with a hash of its bytes, and every folder ("name\\"), by relative path.
+// Every file under `root` with a hash of its bytes and its read-only, hidden and system attributes, and every folder
+// ("name\\"), by relative path.
 using Tree = std::map<std::wstring, uint64_t>;
 Tree TreeSnapshot(const std::wstring& root);
 // What changed from `before` to `after`, one " removed/changed/added <path>;" each; empty when nothing did.

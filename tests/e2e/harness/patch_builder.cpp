@@ -126,6 +126,9 @@ std::string MakeArchive(const std::vector<ArchiveFile>& files, const std::wstrin
             fakes::MakeFolders(staging + L"\\" + f.path.substr(0, f.path.size() - 1));
         else
             EXPECT_TRUE(WriteFileBytes(staging + L"\\" + f.path, f.bytes)) << "cannot stage " << Utf8(f.path);
+        if (f.attributes) {
+            EXPECT_TRUE(SetFileAttributesW((staging + L"\\" + f.path).c_str(), f.attributes)) << Utf8(f.path);
+        }
     }
     const std::wstring archive = work.Path(L"patch.7z");
     const std::wstring exe = SevenZipFolder() + L"\\7z.exe";

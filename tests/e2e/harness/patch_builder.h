@@ -63,6 +63,7 @@ struct Descriptor {
 struct ArchiveFile {
     std::wstring path;  // relative, "\"-separated; an empty folder ends with "\"
     std::string bytes;
+    DWORD attributes = 0;  // read-only, hidden, system: given to the file before the archiver adds it
 };
 
 // A 7z archive of `files`, packed by the real 7z.exe (OV_7Z_DIR); fails the test when it cannot.
