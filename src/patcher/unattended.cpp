@@ -111,12 +111,15 @@ const wchar_t* StepText(Step step) {
 }
 
 std::wstring HelpText(const std::wstring& exeName) {
+    // One switch a line and its meaning indented below it: a box wraps a long line where it likes, and would
+    // split a switch from its value.
     std::wstring text = exeName +
-                        L" [/silent] [/dir=<folder>] [/log=<file>] [/src=<file>]\r\n\r\n"
-                        L"/silent\tno window, no message; questions answered as a careful user would\r\n"
-                        L"/dir=\tthe installation to update, instead of the running one\r\n"
-                        L"/log=\tappend an account of the run to this UTF-8 file\r\n"
-                        L"/src=\tread the patch from this file instead of this program\r\n\r\nExit codes:\r\n";
+                        L", with any of:\r\n\r\n"
+                        L"/silent\r\n      no window, no message; questions answered as a careful user would\r\n"
+                        L"/dir=<folder>\r\n      the installation to update, instead of the running one\r\n"
+                        L"/log=<file>\r\n      append an account of the run to this UTF-8 file\r\n"
+                        L"/src=<file>\r\n      read the patch from this file instead of this program\r\n\r\n"
+                        L"Exit codes:\r\n";
     for (int code = 0; code < kExitCodeCount; ++code)
         text += mStringTools::DecimalText(code) + L"\t" + kMeanings[code] + L"\r\n";
     return text;
