@@ -54,9 +54,6 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
            CSTR_EQUAL;
 }
 
-// Whether a process runs from `program`. Decided from the running processes' paths, never by trying to
-// delete the file: a deleted wrapper stays missing if the apply is then abandoned. A process started
-// through another spelling of the path (short names) is recognised by the long form of both.
 // The size of the file at `path`; kNotStaged where no file is.
 uint64_t StagedSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -66,6 +63,9 @@ uint64_t StagedSize(const std::wstring& path) {
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// Whether a process runs from `program`. Decided from the running processes' paths, never by trying to
+// delete the file: a deleted wrapper stays missing if the apply is then abandoned. A process started
+// through another spelling of the path (short names) is recognised by the long form of both.
 bool ProgramIsRunning(const std::wstring& program) {
     std::vector<std::wstring> paths;
     std::vector<DWORD> pids;
