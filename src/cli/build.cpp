@@ -20,6 +20,7 @@
 
 #include "cli/common.h"
 #include "cli/system.h"
+#include "container/archive_header.h"
 #include "maker/descriptor_builder.h"
 #include "patcher/strings.h"
 
@@ -302,13 +303,17 @@ int64_t ProgramLength(const std::string& image, std::vector<std::string>& notes)
     return length;
 }
 
-// A 7z archive's signature header: its mark and the checksum of the start header behind it.
+// A 7z archive's signature header: its mark and the checksum of the start header behind it, as the maker's
+// window checks them. An archive of no entries is left to the listing, which names what it lacks.
 void CheckArchiveHeader(const std::string& archive) {
-    const std::string header = ReadBytes(archive, 0, 32);
-    if (header.size() < 32 || header.compare(0, 6, std::string("7z\xBC\xAF\x27\x1C", 6)) != 0)
-        throw Failure{kRefused, "the archive " + archive + " is not a 7z archive"};
-    if (Crc32(header.data() + 12, 20) != Le32(header, 8))
-        throw Failure{kRefused, "the archive " + archive + " is damaged: its start header's checksum is wrong"};
+    switch (mArchiveHeader::Check(ReadBytes(archive, 0, mArchiveHeader::kHeadSize))) {
+        case mArchiveHeader::Fault::NotSevenZip:
+            throw Failure{kRefused, "the archive " + archive + " is not a 7z archive"};
+        case mArchiveHeader::Fault::Damaged:
+            throw Failure{kRefused, "the archive " + archive + " is damaged: its start header's checksum is wrong"};
+        default:
+            break;
+    }
 }
 
 // Shown, and removed when the build is interrupted; a fixed buffer, as the handler may use nothing else.
@@ -477,6 +482,10 @@ std::string RefusalText(const frmMaker::Refusal& refusal, const std::string& nam
             return "\"" + name + "\" is the archive itself: choose another patch version";
         case frmMaker::BuildRefusal::EmptyArchive:
             return "the archive is empty: the patch would install nothing";
+        case frmMaker::BuildRefusal::NotAnArchive:
+            return "the archive is not a 7z archive";
+        case frmMaker::BuildRefusal::DamagedArchive:
+            return "the archive is damaged: its start header's checksum is wrong";
         case frmMaker::BuildRefusal::None:
             break;
     }
@@ -621,6 +630,10 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
     facts.outputIsImage = SameFile(output, in.image);
     facts.outputIsArchive = SameFile(output, in.archive);
     facts.archiveSize = archiveSize;
+    // An archive of no entries is refused below by its listing, which names what it lacks.
+    if (std::string head = ReadBytes(in.archive, 0, mArchiveHeader::kHeadSize);
+        mArchiveHeader::Check(head) != mArchiveHeader::Fault::Empty)
+        facts.archiveHead = std::move(head);
     const frmMaker::Refusal refusal = frmMaker::CheckBuild(s, name, facts);
     if (refusal.kind != frmMaker::BuildRefusal::None)
         throw Failure{kRefused, "no patch written: " + RefusalText(refusal, Utf8(name))};

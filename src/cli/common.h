@@ -68,9 +68,6 @@ std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
 // when it is no count of seconds.
 std::optional<int64_t> SourceDateEpoch();
 
-// CRC-32 as zip and 7z use it.
-uint32_t Crc32(const char* data, size_t size);
-
 // The files and folders of a 7z archive as 7-Zip for Linux ("7zz") lists them.
 struct ArchiveEntry {
     std::string path;

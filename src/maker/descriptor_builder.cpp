@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "container/archive_header.h"
 #include "support/encoding.h"
 
 namespace frmMaker {
@@ -179,9 +180,15 @@ Refusal CheckBuild(const MakerSettings& s, const std::wstring& outputName, const
         r.kind = BuildRefusal::OutputIsImage;
     else if (facts.outputIsArchive)
         r.kind = BuildRefusal::OutputIsArchive;
-    // The patch would start and show its window, but every reader refuses a block length of 0.
+    // The patch would start and show its window, but every reader refuses a block length of 0; a file that is
+    // no 7z archive, or a damaged one, would fail on every machine with an error no Retry can mend.
     else if (facts.archiveSize == 0)
         r.kind = BuildRefusal::EmptyArchive;
+    else if (const mArchiveHeader::Fault fault = mArchiveHeader::Check(facts.archiveHead);
+             !facts.archiveHead.empty() && fault != mArchiveHeader::Fault::None)
+        r.kind = fault == mArchiveHeader::Fault::NotSevenZip ? BuildRefusal::NotAnArchive
+                 : fault == mArchiveHeader::Fault::Damaged   ? BuildRefusal::DamagedArchive
+                                                             : BuildRefusal::EmptyArchive;
     return r;
 }
 
@@ -201,6 +208,8 @@ std::wstring RefusalMessage(const Refusal& refusal, const std::wstring& name) {
         {L"le fichier de données est vide, le patch n'installerait rien. Choisissez l'archive 7zip des fichiers à "
          L"installer.",
          L""},
+        {L"le fichier de données « ", L" » n'est pas une archive 7zip. Choisissez l'archive des fichiers à installer."},
+        {L"le fichier de données « ", L" » est endommagé (la somme de contrôle de son en-tête est fausse)."},
     };
     // The window's labels of the fields that feed those elements.
     static const wchar_t* const kLabels[][2] = {{L"ExtractPath", L"Chemin relatif pour l'extraction des données"},

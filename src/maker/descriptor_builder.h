@@ -52,6 +52,8 @@ enum class BuildRefusal {
     OutputIsImage,
     OutputIsArchive,
     EmptyArchive,
+    NotAnArchive,    // no 7z mark
+    DamagedArchive,  // its start header's checksum is wrong
 };
 
 struct Refusal {
@@ -66,6 +68,7 @@ struct BuildFacts {
     bool outputIsImage = false;
     bool outputIsArchive = false;
     int64_t archiveSize = 0;
+    std::string archiveHead;  // its first mArchiveHeader::kHeadSize bytes; empty when it cannot be read
 };
 
 Refusal CheckBuild(const MakerSettings& settings, const std::wstring& outputName, const BuildFacts& facts);

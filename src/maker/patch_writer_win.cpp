@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "container/archive_header.h"
 #include "container/patch_container.h"
 #include "process/shell_exec_win.h"
 #include "support/encoding_win.h"
@@ -29,6 +30,19 @@ int64_t FileSize(const std::wstring& path) {
     if (!GetFileAttributesExW(mGlobal::ApiPath(path).c_str(), GetFileExInfoStandard, &data))
         return -1;
     return static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+// The archive's first bytes, for the checks that need no archiver; empty when it cannot be read (the copy then
+// says why).
+std::string HeadOf(const std::wstring& path) {
+    std::string head(mArchiveHeader::kHeadSize, '\0');
+    UniqueFile file(CreateFileW(mGlobal::ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD got = 0;
+    if (!file || !ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr))
+        got = 0;
+    head.resize(got);
+    return head;
 }
 
 // Removing a file this build wrote, which may not be there: the result does not matter.
@@ -119,9 +133,12 @@ PatchResult WritePatch(const PatchJob& job) {
     facts.outputIsImage = mGlobal::SameFile(r.outputPath, job.imagePath);
     facts.outputIsArchive = mGlobal::SameFile(r.outputPath, archive);
     facts.archiveSize = FileSize(archive);
+    facts.archiveHead = HeadOf(archive);
     const Refusal refusal = CheckBuild(job.settings, name, facts);
     if (refusal.kind != BuildRefusal::None) {
-        r.message = RefusalMessage(refusal, name);
+        const bool aboutArchive =
+            refusal.kind == BuildRefusal::NotAnArchive || refusal.kind == BuildRefusal::DamagedArchive;
+        r.message = RefusalMessage(refusal, aboutArchive ? archive : name);
         return r;
     }
 

@@ -9,6 +9,7 @@
 #include "e2e/harness/window_driver.h"
 #include "maker/descriptor_builder.h"
 #include "maker/frm_maker_ids.h"
+#include "support/archive_like.h"
 #include "support/encoding_win.h"
 
 namespace {
@@ -56,7 +57,7 @@ void ExpectPatch(const std::string& file,
 
 TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
     MakerFolder folder;
-    const std::string archive = Bytes(70000, 1);
+    const std::string archive = testdata::ArchiveLike(Bytes(70000, 1));
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
     e2e::Program maker;
     HWND window = e2e::StartMaker(maker, folder.Exe());
@@ -79,7 +80,7 @@ TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
 
     // The window stays for the next patch; building again overwrites.
     EXPECT_TRUE(maker.Running());
-    const std::string smaller = Bytes(500, 2);
+    const std::string smaller = testdata::ArchiveLike(Bytes(500, 2));
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), smaller));
     ASSERT_TRUE(e2e::MakeAndWait(maker, window, folder.path(), output,
                                  e2e::ExpectedPatch(image, smaller, s, folder.LangFileText()).size()));
@@ -127,7 +128,7 @@ TEST(MakerBuild, MakerStartedFromAPatchWritesANewPatchAroundItself) {
         mGlobal::BuildPatch(e2e::ReadFileBytes(e2e::ProductExe()), oldArchive,
                             "<ORVPatch><PatchVersion>20000101000000</PatchVersion></ORVPatch>\r\n");
     MakerFolder folder(oldPatch, L"orv_20000101000000_FR.exe");
-    const std::string archive = Bytes(9000, 5);
+    const std::string archive = testdata::ArchiveLike(Bytes(9000, 5));
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
     e2e::Program maker;
     HWND window = e2e::StartMaker(maker, folder.Exe(), L"/maker");
@@ -197,7 +198,7 @@ TEST(MakerBuild, FailuresAreToldInFrenchAndLeaveNoFiles) {
 
 TEST(MakerBuild, SignBatchRunsOnTheNewPatchAndItsSignatureIsTolerated) {
     MakerFolder folder;
-    const std::string archive = Bytes(2000, 6);
+    const std::string archive = testdata::ArchiveLike(Bytes(2000, 6));
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), archive));
     const std::string signature(8192, 'S');
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"sig.bin"), signature));

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "container/archive_header.h"
 #include "patcher/typical_descriptor.h"
+#include "support/archive_like.h"
 #include "support/encoding.h"
 
 namespace frmMaker {
@@ -133,6 +135,29 @@ TEST(DescriptorBuilder, FileNameCheckRefusesWhatTheSystemCannotStore) {
     EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, BuildRefusal::None);
     // cmd expands %…% inside quotes too, so sign.bat would be handed another name.
     EXPECT_EQ(CheckBuild(s, L"orv_50%_FR.exe", facts).kind, BuildRefusal::UnusableName);
+    // A file that is no 7z archive, or a damaged one, is known from its first bytes; one that cannot be read
+    // is left to the copy, which says why.
+    const std::string head = testdata::ArchiveLike("");
+    EXPECT_EQ(mArchiveHeader::Crc32("123456789", 9), 0xCBF43926u);  // the check value of CRC-32
+    struct HeadCase {
+        std::string head;
+        BuildRefusal kind;
+    } heads[] = {
+        {head, BuildRefusal::None},
+        {"", BuildRefusal::None},
+        {"GUIDE\r\nHow to install the suite on a stick.\r\n", BuildRefusal::NotAnArchive},
+        {head.substr(0, 31), BuildRefusal::NotAnArchive},
+        {"PK\x03\x04" + head.substr(4), BuildRefusal::NotAnArchive},
+        {head.substr(0, 12) + "\x11" + head.substr(13), BuildRefusal::DamagedArchive},
+    };
+    for (const HeadCase& h : heads) {
+        facts.archiveHead = h.head;
+        EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, h.kind) << h.head.size();
+    }
+    // Nothing after the start header: an archive of no entries.
+    facts.archiveHead = testdata::ArchiveLike("", 0);
+    EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, BuildRefusal::EmptyArchive);
+    facts.archiveHead = head;
     facts.archiveSize = 0;
     EXPECT_EQ(CheckBuild(s, L"orv_1_FR.exe", facts).kind, BuildRefusal::EmptyArchive);
     facts.outputIsArchive = true;

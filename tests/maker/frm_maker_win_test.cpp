@@ -5,11 +5,12 @@
 #include <atomic>
 #include <thread>
 
-#include "maker/frm_maker_ids.h"
 #include "container/patch_container.h"
 #include "container/patch_file_win.h"
 #include "maker/descriptor_builder.h"
+#include "maker/frm_maker_ids.h"
 #include "maker/maker_test_support_win.h"
+#include "support/archive_like.h"
 #include "support/encoding_win.h"
 #include "support/file_system_win.h"
 #include "support/pump_win.h"
@@ -328,7 +329,7 @@ TEST_F(MakerWindow, DoubleClickOnTheIdentifierAsksBeforeRenewingIt) {
 TEST(MakerImportRoundTrip, RebuildingAnImportedPatchGivesTheSameDescriptor) {
     TestFolder dir(L"roundtrip");
     const std::wstring archive = dir / L"data.7z";
-    WriteBytes(archive, makertest::BinaryBytes(3000, 11));
+    WriteBytes(archive, testdata::ArchiveLike(makertest::BinaryBytes(3000, 11)));
     const std::wstring output = mGlobal::AppPath() + L"\\orv_20991231235959_FR.exe";
     struct Cleanup {
         std::wstring path;

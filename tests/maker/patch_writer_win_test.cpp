@@ -5,6 +5,7 @@
 #include "container/patch_container.h"
 #include "container/patch_file_win.h"
 #include "maker/maker_test_support_win.h"
+#include "support/archive_like.h"
 #include "support/encoding_win.h"
 
 namespace frmMaker {
@@ -25,7 +26,7 @@ struct Bench {
         // A maker started from a patch: the older payload rides inside the image.
         image = mGlobal::BuildPatch(BinaryBytes(4096, 1), BinaryBytes(700, 2),
                                     "<ORVPatch><PatchVersion>1</PatchVersion></ORVPatch>");
-        archive = BinaryBytes(300000, 3);  // more than one copy chunk
+        archive = testdata::ArchiveLike(BinaryBytes(300000, 3));  // more than one copy chunk
         job.makerFolder = dir.path();
         job.imagePath = dir / L"OVPatchMaker.exe";
         job.archivePath = dir / L"data.7z";
@@ -73,7 +74,7 @@ TEST(PatchWriter, BuildingAgainOverwritesTheEarlierOutput) {
     Bench b;
     b.job.settings.LangCheck = false;
     ASSERT_TRUE(WritePatch(b.job).ok);
-    b.archive = BinaryBytes(1000, 9);
+    b.archive = testdata::ArchiveLike(BinaryBytes(1000, 9));
     WriteBytes(b.job.archivePath, b.archive);
     const PatchResult r = WritePatch(b.job);
     ASSERT_TRUE(r.ok);
@@ -93,6 +94,8 @@ TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
         {L"arch", L"orv_arch_FR.exe", L"est le fichier de données"},
         {L"arch", L"sub\\..\\orv_arch_FR.exe", L"est le fichier de données"},  // as the copy would find it
         {L"empty", L"data.7z", L"le fichier de données est vide"},
+        {L"text", L"GUIDE.txt", L"n'est pas une archive 7zip"},
+        {L"torn", L"data.7z", L"est endommagé"},
         {L"50%", L"data.7z", L"n'est pas un nom de fichier valide"},
     };
     for (const auto& c : cases) {
@@ -101,6 +104,10 @@ TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
         b.job.archivePath = c.archiveName;  // relative: from the maker's folder
         if (c.patchVersion == L"empty")
             b.archive.clear();
+        if (c.patchVersion == L"text")
+            b.archive = "How to install the suite on a stick.\r\n";
+        if (c.patchVersion == L"torn")
+            b.archive[12] ^= 1;
         WriteBytes(b.dir / c.archiveName, b.archive);
         if (c.patchVersion == L"self") {
             b.job.imagePath = b.dir / L"orv_self_FR.exe";
