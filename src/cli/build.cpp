@@ -508,7 +508,8 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         DiffReport report;
         try {
             const StopGuard stop;
-            for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report))
+            for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report,
+                                                    ProgressTo(err, in.quiet), "build"))
                 diffEntries.push_back({key, value});
             ThrowIfStopped();
         } catch (const Failure&) {

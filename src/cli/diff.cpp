@@ -144,7 +144,9 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
                                                               const std::string& newDir,
                                                               const std::string& archive,
                                                               bool allowDowngrade,
-                                                              DiffReport& report) {
+                                                              DiffReport& report,
+                                                              std::ostream* progress,
+                                                              const char* verb) {
     const Tree before = ReadTree(oldDir, "OLD");
     const Tree after = ReadTree(newDir, "NEW");
     const std::wstring record = VersionFileKey();
@@ -162,8 +164,14 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
     }
 
     std::vector<ArchiveEntry> shipped;
+    const size_t files = static_cast<size_t>(
+        std::count_if(after.begin(), after.end(), [](const auto& item) { return !item.second.folder; }));
+    Progress told(progress, verb, "files compared", files);
+    size_t compared = 0;
     for (const auto& [key, file] : after) {
         ThrowIfStopped();
+        if (!file.folder)
+            told.Step(++compared);
         if (key == record)
             continue;
         const auto old = before.find(key);
@@ -351,7 +359,7 @@ std::string DiffJson(const DiffReport& report, const std::string* archive, const
 namespace {
 
 struct DiffOptions {
-    bool force = false, json = false, allowDowngrade = false;
+    bool force = false, json = false, allowDowngrade = false, quiet = false;
 };
 
 int Diff(const std::string& oldDir,
@@ -359,7 +367,8 @@ int Diff(const std::string& oldDir,
          const std::string& archive,
          const std::string& settingsFile,
          const DiffOptions& options,
-         std::ostream& out) {
+         std::ostream& out,
+         std::ostream& err) {
     std::error_code ec;
     for (const std::string* file : {&archive, &settingsFile}) {
         if (fs::is_directory(*file, ec) || !fs::is_directory(FolderOf(*file), ec))
@@ -371,7 +380,8 @@ int Diff(const std::string& oldDir,
     DiffReport report;
     std::vector<std::pair<std::string, std::string>> settings;
     try {
-        settings = DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report);
+        settings =
+            DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report, ProgressTo(err, options.quiet));
     } catch (const Failure&) {
         if (report.compared)
             out << (options.json ? DiffJson(report, nullptr, nullptr) : DiffText(report));
@@ -393,7 +403,7 @@ int Diff(const std::string& oldDir,
 
 }  // namespace
 
-int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> folders;
     std::string archive, settings;
     DiffOptions options;
@@ -411,12 +421,14 @@ int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             options.json = true;
         else if (walk.Name() == "allow-downgrade" && !walk.HasInlineValue())
             options.allowDowngrade = true;
+        else if (walk.Name() == "quiet" && !walk.HasInlineValue())
+            options.quiet = true;
         else
             walk.Unknown();
     }
     if (folders.size() != 2 || archive.empty() || settings.empty())
         throw Failure{kUsage, "diff takes OLD NEW --archive FILE --settings FILE"};
-    return Diff(folders[0], folders[1], archive, settings, options, out);
+    return Diff(folders[0], folders[1], archive, settings, options, out, err);
 }
 
 }  // namespace ovpatch

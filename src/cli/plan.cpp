@@ -108,7 +108,10 @@ std::string Json(const std::wstring& text) {
 }
 
 // The files an archive lists, by their path with "\" separators; `switches` as ListArchive takes them.
-std::vector<std::wstring> ListedFiles(const std::string& archive, const std::vector<std::string>& switches = {}) {
+// `bytes`, when given, receives the size of them all.
+std::vector<std::wstring> ListedFiles(const std::string& archive,
+                                      const std::vector<std::string>& switches = {},
+                                      uintmax_t* bytes = nullptr) {
     const auto entries = ListArchive(archive, "of the patch", switches);
     if (!entries)
         throw Failure{kToolMissing, std::string(kNoSevenZip) + ": install it (apt-get install 7zip)"};
@@ -116,6 +119,8 @@ std::vector<std::wstring> ListedFiles(const std::string& archive, const std::vec
     for (const ArchiveEntry& e : *entries) {
         if (e.folder)
             continue;
+        if (bytes)
+            *bytes += static_cast<uintmax_t>(std::max<int64_t>(e.size, 0));
         std::wstring path = Wide(e.path);
         for (wchar_t& c : path)
             if (c == L'/')
@@ -158,7 +163,8 @@ void PlanFiles(Plan& plan,
                const cXmlNode& descriptor,
                const Installation& install,
                FileSource& source,
-               std::optional<std::wstring>& brought) {
+               std::optional<std::wstring>& brought,
+               std::ostream* progress) {
     const TempFolder temp(fs::temp_directory_path());
     const fs::path archive = temp.path() / "patch.dat";
     {
@@ -176,8 +182,14 @@ void PlanFiles(Plan& plan,
     }
     const std::string archivePath = archive.string();
     const fs::path extracted = temp.path() / "new";
+    uintmax_t bytes = 0;
+    const std::vector<std::wstring> all = ListedFiles(archivePath, {}, &bytes);
+    Progress told(progress, "plan", "files compared", all.size());
+    // Unpacking a large archive takes time and room in the temporary folder: the user learns how much
+    // before it starts, not when the disk is full.
+    constexpr uintmax_t kLarge = uintmax_t{256} << 20;
+    told.Note("unpacking " + Grouped(bytes) + " bytes of files into " + temp.path().string(), bytes >= kLarge);
     SevenZip({"x", "-y", "-bd", "-bso0", "-bsp0", "-o" + extracted.string(), archivePath});
-    const std::vector<std::wstring> all = ListedFiles(archivePath);
 
     // The exclusion list the patcher writes, given to the archiver as the patcher gives it (recursive,
     // letter case ignored as on Windows).
@@ -205,7 +217,9 @@ void PlanFiles(Plan& plan,
 
     const std::wstring record = install.root() + mApplyPatch::kVersionFile;
     const std::wstring recordInArchive = RecordInArchive(install.root(), extractPath);
+    size_t compared = 0;
     for (const std::wstring& path : all) {
+        told.Step(++compared);
         std::string local = Utf8(path);
         for (char& c : local)
             if (c == '\\')
@@ -232,7 +246,10 @@ void PlanFiles(Plan& plan,
     }
 }
 
-Plan MakePlan(const std::string& patchPath, const std::string& folder, const std::wstring& windowsPath) {
+Plan MakePlan(const std::string& patchPath,
+              const std::string& folder,
+              const std::wstring& windowsPath,
+              std::ostream* progress) {
     Plan plan;
     FileSource source(patchPath);
     std::optional<cXmlNode> read;
@@ -284,7 +301,7 @@ Plan MakePlan(const std::string& patchPath, const std::string& folder, const std
         return plan;
 
     std::optional<std::wstring> brought;
-    PlanFiles(plan, descriptor, install, source, brought);
+    PlanFiles(plan, descriptor, install, source, brought, progress);
     // The work folder is the patcher's own and unknown here: "%TMPFLD%" stays as written.
     const mApplyPatch::Placeholders values{install.root(), L"%TMPFLD%", descriptor.ChildValue(L"PatchLang")};
     for (const std::wstring& item : mApplyPatch::SplitList(descriptor.ChildValue(L"DelAfter"))) {
@@ -392,9 +409,9 @@ void PrintJson(const Plan& plan, std::ostream& out) {
 
 }  // namespace
 
-int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> operands;
-    bool json = false;
+    bool json = false, quiet = false;
     std::string windowsPath;
     Args walk(args);
     while (walk.Next()) {
@@ -402,6 +419,8 @@ int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             operands.push_back(walk.Operand());
         } else if (walk.Name() == "json" && !walk.HasInlineValue()) {
             json = true;
+        } else if (walk.Name() == "quiet" && !walk.HasInlineValue()) {
+            quiet = true;
         } else if (walk.Name() == "windows-path") {
             windowsPath = walk.Value();
         } else {
@@ -416,7 +435,7 @@ int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     std::wstring root = Wide(windowsPath);
     while (root.size() > 1 && (root.back() == L'\\' || root.back() == L'/'))
         root.pop_back();
-    const Plan plan = MakePlan(operands[0], operands[1], root);
+    const Plan plan = MakePlan(operands[0], operands[1], root, ProgressTo(err, quiet));
     if (json)
         PrintJson(plan, out);
     else

@@ -562,8 +562,12 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     EXPECT_NE(r.err.find("data.7z already exists (--force replaces it)"), std::string::npos) << r.err;
     EXPECT_TRUE(Read(f.dir / "data.7z") == kOneFile7z);
     EXPECT_FALSE(fs::exists(f.dir / "d.conf"));
-    r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("data.7z"), "--settings", f.P("d.conf"), "--force"});
+    const std::vector<std::string> diff = {"diff",         f.P("old"),   f.P("new"),    "--archive",
+                                           f.P("data.7z"), "--settings", f.P("d.conf"), "--force"};
+    r = Ovpatch(diff);
     ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
+    EXPECT_EQ(r.err, "");  // done before any progress is due
+    const Result diffed = r;
     // A name changed only in letter case is a change; version.ver is never shipped.
     for (const char* line : {"  changed   Apps\\a.txt\n", "  added     Apps\\new.txt\n", "  added     Apps\\opt.txt\n",
                              "  changed   Docs\\readme.txt\n", "  changed   version.txt\n", "  removed   Docs\\gone.txt\n",
@@ -654,6 +658,29 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     EXPECT_NE(r.out.find("\"run\": [\"\\\"%ORV%\\\\Apps\\\\new.txt\\\"  %TMPFLD%\"]"), std::string::npos) << r.out;
     fs::remove(f.dir / "inst" / "opt.txt");
     EXPECT_EQ(f.Files("inst"), before);  // the plan wrote nothing
+
+    // With no wait every step is told, on standard error alone; --quiet tells nothing.
+    const std::vector<std::string> plan = {"plan", patch.string(), f.P("inst")};
+    const Result planned = Ovpatch(plan);
+    EXPECT_EQ(planned.err, "");
+    setenv("OVPATCH_PROGRESS_SECONDS", "0", 1);
+    std::vector<std::string> quiet = diff;
+    quiet.push_back("--quiet");
+    const Result told = Ovpatch(diff), hushed = Ovpatch(quiet);
+    const Result toldPlan = Ovpatch(plan);
+    quiet = plan;
+    quiet.push_back("--quiet");
+    const Result hushedPlan = Ovpatch(quiet);
+    unsetenv("OVPATCH_PROGRESS_SECONDS");
+    EXPECT_EQ(told.out, diffed.out);
+    EXPECT_NE(told.err.find("diff: 1 of 11 files compared\ndiff: 2 of 11"), std::string::npos) << told.err;
+    EXPECT_NE(told.err.find("diff: 11 of 11 files compared\n"), std::string::npos) << told.err;
+    EXPECT_EQ(toldPlan.out, planned.out);
+    EXPECT_NE(toldPlan.err.find("plan: unpacking 45 bytes of files into "), std::string::npos) << toldPlan.err;
+    EXPECT_NE(toldPlan.err.find("plan: 5 of 5 files compared\n"), std::string::npos) << toldPlan.err;
+    EXPECT_EQ(hushed.out, diffed.out);
+    EXPECT_EQ(hushed.err + hushedPlan.err, "");
+    EXPECT_EQ(hushedPlan.out, planned.out);
 
     // Nothing to ship, and no archiver on the PATH.
     r = Ovpatch({"diff", f.P("old"), f.P("old"), "--archive", f.P("none.7z"), "--settings", f.P("none.conf")});
