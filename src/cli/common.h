@@ -68,6 +68,11 @@ std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
 // when it is no count of seconds.
 std::optional<int64_t> SourceDateEpoch();
 
+// Whether `text` is a patch identifier as the window writes it: 14 digits, yyyymmddhhnnss.
+inline bool IsPatchIdentifier(const std::wstring& text) {
+    return text.size() == 14 && text.find_first_not_of(L"0123456789") == std::wstring::npos;
+}
+
 // CRC-32 as zip and 7z use it.
 uint32_t Crc32(const char* data, size_t size);
 

@@ -61,12 +61,16 @@ int CompareVersions(const std::string& a, const std::string& b) {
     }
 }
 
-// The suite version of a release as the maker window reads it from its version.txt.
-std::optional<std::string> SuiteVersionOf(const Tree& tree) {
+// The suite version of a release as the maker window reads it from its version.txt. `lf` tells whether the
+// file's lines end in LF alone, which the maker does not take as line ends.
+std::optional<std::string> SuiteVersionOf(const Tree& tree, bool* lf = nullptr) {
     const auto txt = tree.find(FoldCase(L"version.txt"));
     if (txt == tree.end() || txt->second.folder)
         return std::nullopt;
-    if (auto version = frmMaker::SuiteVersionFromVersionTxt(DecodeText(ReadWhole(txt->second.path, "version.txt"))))
+    const std::wstring text = DecodeText(ReadWhole(txt->second.path, "version.txt"));
+    if (lf)
+        *lf = text.find(L'\n') != std::wstring::npos && text.find(L"\r\n") == std::wstring::npos;
+    if (auto version = frmMaker::SuiteVersionFromVersionTxt(text))
         return Utf8(*version);
     return std::nullopt;
 }
@@ -189,6 +193,11 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
             }
             continue;
         }
+        // 7zz trims the lines of its list of names: it would look for the name without its blank.
+        if (!file.relative.empty() && file.relative[0] == L' ')
+            throw Failure{kRefused, "NEW " + Utf8(file.relative) +
+                                        " starts with a blank, which 7zz cannot be given in a list of names: "
+                                        "rename it"};
         const char* what = nullptr;
         if (old == before.end()) {
             report.added.Add(file.size);
@@ -228,17 +237,24 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
 
     // The suite version as the maker window reads it from the installation's version.txt, the minimum
     // patch as the patcher reads the installation's record.
-    const std::optional<std::string> version = SuiteVersionOf(after), oldVersion = SuiteVersionOf(before);
+    bool lf = false;
+    const std::optional<std::string> version = SuiteVersionOf(after, &lf), oldVersion = SuiteVersionOf(before);
     if (version && oldVersion && CompareVersions(*version, *oldVersion) < 0 && !allowDowngrade)
         throw Failure{kRefused, "NEW's suite version " + *version + " is older than OLD's " + *oldVersion +
                                     ": the patch would take installations back (--allow-downgrade makes it)"};
     if (version)
         settings.insert(settings.begin(), {"suite-version", *version});
     else
-        report.notes.push_back("no suite version: NEW's version.txt has no third line; give build --suite-version");
+        report.notes.push_back(
+            lf ? "no suite version: NEW's version.txt has LF line ends, and the maker reads only "
+                 "CR LF ones; give build --suite-version"
+               : "no suite version: NEW's version.txt has no third line; give build --suite-version");
     if (const auto ver = before.find(record); ver != before.end()) {
         const cXmlNode node(DecodeText(ReadWhole(ver->second.path, "OLD's version.ver")));
         const std::wstring patch = node.ChildValue(L"Patch");
+        if (node.Name() == L"OrvanaVersion" && !patch.empty() && !IsPatchIdentifier(patch))
+            throw Failure{kRefused, "the minimum patch \"" + Utf8(patch) +
+                                        "\", from OLD's OrvanaTools\\version.ver, is no patch identifier (14 digits)"};
         if (node.Name() == L"OrvanaVersion" && !patch.empty())
             settings.insert(settings.begin() + (settings.empty() || settings.front().first != "suite-version" ? 0 : 1),
                             {"min-patch", Utf8(patch)});
