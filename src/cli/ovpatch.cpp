@@ -79,7 +79,9 @@ NEW's version.txt, the minimum patch from OLD's OrvanaTools\version.ver. That fi
 is never shipped: the patcher records itself. It prints what changed (folders that
 are gone are left in place: the patcher deletes files), exits 7 when nothing did,
 and refuses (4) any name that Windows or the patcher cannot take: links, device names,
-names holding %ORV%, %TMPFLD% or %LNG%, two files or folders differing only in case.
+names holding %ORV%, %TMPFLD% or %LNG%, two files or folders differing only in case,
+a name starting with a blank (7zz cannot be given it), and a minimum patch in OLD's
+version.ver that is no identifier.
 With SOURCE_DATE_EPOCH set, file times later than it are set back to it in the
 archive, so that the same content gives the same archive byte for byte.
   --force                 replace an archive or settings file that exists
@@ -89,11 +91,12 @@ archive, so that the same content gives the same archive byte for byte.
   --quiet                 no progress on standard error, only errors)";
 constexpr const char kPlanHelp[] = R"(plan says what a patch would do to the installation in a folder, deciding as the
 patcher does: its start-up checks (exit 1 with the message the patcher would show
-when it refuses), then each archive file added, replaced, unchanged, skipped by
-ifexists or excluded, each file deleted afterwards (marking a folder, which the
-patcher does not delete, and a line that a placeholder other than %ORV% changes),
-each command run afterwards, and the version record before and after. It writes
-nothing there.
+when it refuses; for CantUpdate a "because:" line, "why" in JSON, names what is
+missing: 7z.exe, 7z.dll, version.ver or its root element), then each archive file
+added, replaced, unchanged, skipped by ifexists or excluded, each file deleted
+afterwards (marking a folder, which the patcher does not delete, and a line that a
+placeholder other than %ORV% changes), each command run afterwards, and the version
+record before and after. It writes nothing there.
   --windows-path PATH     the folder as Windows names it, for %ORV% (default: %ORV%
                           stays as written; %TMPFLD% always does)
   --json                  the same as one JSON object

@@ -151,6 +151,7 @@ struct Plan {
     std::wstring patchVersion, suiteVersion;
     std::optional<Verdict> verdict;  // nothing: the patch is not a patch
     std::wstring messageKey, messageText;
+    std::wstring why;  // for CantUpdate: the piece of the installation that is missing
     std::vector<FilePlan> files;
     std::vector<DeletePlan> deletes;
     std::vector<std::wstring> commands;
@@ -293,6 +294,30 @@ Plan MakePlan(const std::string& patchPath,
         plan.recordBefore = install.LoadText(record);
     plan.verdict = mInstallCheck::CheckInstallation(descriptor, archiver,
                                                     plan.recordBefore ? &*plan.recordBefore : nullptr, LowerCase);
+    // The patcher's box says only that it cannot update; whoever runs the plan needs to know what to mend.
+    const auto shown = [](const std::wstring& file) { return Utf8(file.substr(1)); };
+    switch (*plan.verdict) {
+        case Verdict::NoArchiver: {
+            std::string missing;
+            for (const wchar_t* file : mInstallCheck::kArchiverFiles)
+                if (!install.FileExists(install.root() + file))
+                    missing += (missing.empty() ? "" : " and ") + shown(file);
+            plan.why = Wide(missing + (missing.find(" and ") == std::string::npos ? " is missing" : " are missing"));
+            break;
+        }
+        case Verdict::NoVersionFile:
+            plan.why = Wide(shown(mApplyPatch::kVersionFile) + " is missing");
+            break;
+        case Verdict::BadVersionFile: {
+            const std::wstring root = cXmlNode(*plan.recordBefore).Name();
+            plan.why = Wide(shown(mApplyPatch::kVersionFile)) +
+                       (root.empty() ? L" has no root element"
+                                     : L" has the root element <" + root + L">, not <OrvanaVersion>");
+            break;
+        }
+        default:
+            break;
+    }
     if (const wchar_t* key = mInstallCheck::MessageFor(*plan.verdict).key) {
         plan.messageKey = key;
         plan.messageText = mInstallCheck::VerdictText(*plan.verdict, descriptor, str(key));
@@ -328,6 +353,8 @@ void PrintText(const Plan& plan, std::ostream& out) {
     if (!plan.fits()) {
         out << "refused:   " << (plan.messageKey.empty() ? "" : Utf8(plan.messageKey) + ": ") << Utf8(plan.messageText)
             << "\n";
+        if (!plan.why.empty())
+            out << "because:   " << Utf8(plan.why) << "\n";
         return;
     }
     if (plan.verdict == Verdict::UpdateAlreadyDone)
@@ -382,7 +409,8 @@ void PrintJson(const Plan& plan, std::ostream& out) {
         out << "null";
     else
         out << "{\"key\": " << (plan.messageKey.empty() ? "null" : Json(plan.messageKey))
-            << ", \"text\": " << Json(plan.messageText) << "}";
+            << ", \"text\": " << Json(plan.messageText) << (plan.why.empty() ? "" : ", \"why\": " + Json(plan.why))
+            << "}";
     out << ",\n \"files\": [";
     for (size_t i = 0; i < plan.files.size(); ++i)
         out << (i ? ",\n   " : "\n   ") << "{\"path\": " << Json(plan.files[i].path) << ", \"action\": \""

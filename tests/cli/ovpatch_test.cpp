@@ -860,14 +860,25 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
         std::function<void()> damage;
         const char* key;
         int code;
+        const char* why = "";  // the line that names the missing piece
     } cases[] = {
         {[&] { Write(record, Releases::Version("5.8", "20141104134857", "en")); }, "LangMismatch", 1},
         {[&] { Write(record, Releases::Version("5.8", "20141104134856", "Fr")); }, "VersionMismatch", 1},
         {[&] { Write(record, Releases::Version("5.8", "20150101000001", "fr")); }, "NoUpdateNeeded", 1},
         {[&] { Write(record, Releases::Version("5.8", "20150101000000", "fr")); }, "UpdateAlreadyDone", 0},
-        {[&] { Write(record, "<orvanaversion><Lang>fr</Lang></orvanaversion>"); }, "CantUpdate", 1},
-        {[&] { fs::remove(record); }, "CantUpdate", 1},
-        {[&] { fs::remove(inst / "OrvanaTools" / "Installer" / "7z.dll"); }, "CantUpdate", 1},
+        {[&] { Write(record, "<orvanaversion><Lang>fr</Lang></orvanaversion>"); },
+         "CantUpdate",
+         1,
+         "because:   OrvanaTools\\version.ver has the root element <orvanaversion>, not <OrvanaVersion>\n"},
+        {[&] { fs::remove(record); }, "CantUpdate", 1, "because:   OrvanaTools\\version.ver is missing\n"},
+        {[&] { fs::remove(inst / "OrvanaTools" / "Installer" / "7z.dll"); },
+         "CantUpdate",
+         1,
+         "because:   OrvanaTools\\Installer\\7z.dll is missing\n"},
+        {[&] { fs::remove(inst / "OrvanaTools" / "Installer" / "7z.exe"); },
+         "CantUpdate",
+         1,
+         "because:   OrvanaTools\\Installer\\7z.exe is missing\n"},
         {[&] { fs::remove(inst / "Orvana.exe"); }, "OrvNotFound", 1},
     };
     for (const Case& c : cases) {
@@ -877,6 +888,8 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
         const Result r = Ovpatch({"plan", f.P("fr.exe"), inst.string(), "--json"});
         EXPECT_EQ(r.code, c.code) << c.key << ": " << r.out << r.err;
         EXPECT_NE(r.out.find(std::string("\"key\": \"") + c.key + "\""), std::string::npos) << c.key << ": " << r.out;
+        if (*c.why)
+            EXPECT_NE(Ovpatch({"plan", f.P("fr.exe"), inst.string()}).out.find(c.why), std::string::npos) << c.why;
         // Asked whether to apply it again, the patcher goes on when told yes: the plan says what follows.
         if (c.code != 0)
             continue;
