@@ -309,7 +309,7 @@ Plan MakePlan(const std::string& patchPath,
             plan.why = Wide(shown(mApplyPatch::kVersionFile) + " is missing");
             break;
         case Verdict::BadVersionFile: {
-            const std::wstring root = cXmlNode(*plan.recordBefore).Name();
+            const std::wstring root = plan.recordBefore ? cXmlNode(*plan.recordBefore).Name() : std::wstring();
             plan.why = Wide(shown(mApplyPatch::kVersionFile)) +
                        (root.empty() ? L" has no root element"
                                      : L" has the root element <" + root + L">, not <OrvanaVersion>");
