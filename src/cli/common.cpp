@@ -149,7 +149,9 @@ void Progress::Step(size_t done) {
     if (!err_)
         return;
     const double now = Now();
-    if (now - start_ < wait_ || (last_ >= 0 && now - last_ < (terminal_ ? 0.2 : every_)))
+    // Once anything was told, the last step is too: the bar ends full, the log says the step is done.
+    const bool last = last_ >= 0 && done == total_;
+    if (now - start_ < wait_ || (last_ >= 0 && now - last_ < (terminal_ ? 0.2 : every_) && !last))
         return;
     last_ = now;
     const std::string count = Grouped(done) + " of " + Grouped(total_) + " " + what_;
