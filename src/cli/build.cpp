@@ -247,8 +247,7 @@ void CheckValues(const MakerSettings& s) {
         const std::string shown = std::string(v.name) + " \"" + Utf8(v.value) + "\"";
         if (!v.value.empty() && (std::iswspace(v.value.front()) || std::iswspace(v.value.back())))
             throw Failure{kUsage, shown + " has a blank at one end"};
-        if (v.identifier && !v.value.empty() &&
-            (v.value.size() != 14 || v.value.find_first_not_of(L"0123456789") != std::wstring::npos))
+        if (v.identifier && !v.value.empty() && !IsPatchIdentifier(v.value))
             throw Failure{kUsage, shown + " is not a patch identifier of 14 digits (yyyymmddhhnnss)"};
     }
     if (s.ORVVersion.empty())
@@ -517,7 +516,8 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         DiffReport report;
         try {
             const StopGuard stop;
-            for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report))
+            for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report,
+                                                    ProgressTo(err, in.quiet), "build"))
                 diffEntries.push_back({key, value});
             ThrowIfStopped();
         } catch (const Failure&) {

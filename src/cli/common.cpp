@@ -6,10 +6,13 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <iterator>
+#include <ostream>
 #include <sstream>
 
 #include "patcher/strings.h"
@@ -112,6 +115,64 @@ std::optional<int64_t> SourceDateEpoch() {
     if (!*epoch || *end || errno || seconds < 0)
         throw Failure{kUsage, std::string("SOURCE_DATE_EPOCH is not a count of seconds: \"") + epoch + "\""};
     return seconds;
+}
+
+namespace {
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::string Grouped(uintmax_t number) {
+    std::string text = std::to_string(number);
+    for (size_t at = text.size(); at > 3; at -= 3)
+        text.insert(at - 3, ",");
+    return text;
+}
+
+Progress::Progress(std::ostream* err, std::string verb, std::string what, size_t total)
+    : err_(err), verb_(std::move(verb)), what_(std::move(what)), total_(total), wait_(2), every_(5), start_(Now()) {
+    if (const char* seconds = std::getenv("OVPATCH_PROGRESS_SECONDS"); seconds && *seconds)
+        wait_ = every_ = std::max(0.0, std::strtod(seconds, nullptr));
+    // Only the real standard error can be a terminal; a bar in a log would be one long line.
+    terminal_ = err_ == &std::cerr && isatty(STDERR_FILENO);
+}
+
+Progress::~Progress() {
+    if (bar_)
+        *err_ << "\n" << std::flush;
+}
+
+void Progress::Step(size_t done) {
+    if (!err_)
+        return;
+    const double now = Now();
+    // Once anything was told, the last step is too: the bar ends full, the log says the step is done.
+    const bool last = last_ >= 0 && done == total_;
+    if (now - start_ < wait_ || (last_ >= 0 && now - last_ < (terminal_ ? 0.2 : every_) && !last))
+        return;
+    last_ = now;
+    const std::string count = Grouped(done) + " of " + Grouped(total_) + " " + what_;
+    if (!terminal_) {
+        *err_ << verb_ << ": " << count << "\n" << std::flush;
+        return;
+    }
+    constexpr size_t kWidth = 30;
+    const size_t filled = total_ ? std::min(kWidth, done * kWidth / total_) : kWidth;
+    *err_ << "\r" << verb_ << ": [" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] " << count
+          << "\x1b[K" << std::flush;
+    bar_ = true;
+}
+
+void Progress::Note(const std::string& text, bool large) {
+    if (!err_ || (!large && wait_ > 0))
+        return;
+    if (bar_)
+        *err_ << "\n";
+    bar_ = false;
+    *err_ << verb_ << ": " << text << "\n" << std::flush;
 }
 
 namespace {

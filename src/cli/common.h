@@ -68,6 +68,11 @@ std::vector<LanguageBlock> CheckMessageTable(const std::wstring& table);
 // when it is no count of seconds.
 std::optional<int64_t> SourceDateEpoch();
 
+// Whether `text` is a patch identifier as the window writes it: 14 digits, yyyymmddhhnnss.
+inline bool IsPatchIdentifier(const std::wstring& text) {
+    return text.size() == 14 && text.find_first_not_of(L"0123456789") == std::wstring::npos;
+}
+
 // The files and folders of a 7z archive as 7-Zip for Linux ("7zz") lists them.
 struct ArchiveEntry {
     std::string path;
@@ -102,6 +107,36 @@ class StopGuard {
 // The signal caught, or 0.
 int StopSignal();
 void ThrowIfStopped();
+
+// Progress of a long step, told on standard error while it works: nothing for the first seconds, so that
+// a small tree prints nothing extra, then a line every few seconds, or a bar redrawn in place when standard
+// error is a terminal. Standard output is never touched: scripts read it. OVPATCH_PROGRESS_SECONDS sets
+// both waits (0 tells every step).
+class Progress {
+  public:
+    // Tells nothing when `err` is null (--quiet). `what` ends the line: "files compared".
+    Progress(std::ostream* err, std::string verb, std::string what, size_t total);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    void Step(size_t done);
+    // A line told at once, when waits are 0 or `large`: what a long step is about to do.
+    void Note(const std::string& text, bool large);
+
+  private:
+    std::ostream* err_;
+    std::string verb_, what_;
+    size_t total_;
+    double wait_, every_;
+    double start_, last_ = -1;
+    bool terminal_, bar_ = false;
+};
+// The stream progress goes to: `err`, or null when quiet.
+inline std::ostream* ProgressTo(std::ostream& err, bool quiet) {
+    return quiet ? nullptr : &err;
+}
+// "1,200"
+std::string Grouped(uintmax_t number);
 
 // Whether `program` is found on the PATH.
 bool OnPath(const std::string& program);
@@ -166,12 +201,15 @@ std::string DiffJson(const DiffReport& report, const std::string* archive, const
 // What changed from the release in `oldDir` to the one in `newDir`: the new and changed files packed into
 // `archive` with 7zz, the changes told in `report`, and the settings a build needs ("name", "value" in
 // the settings file's words). Refuses (kNothingToShip) when there is nothing to ship, and (kRefused) a
-// NEW whose suite version is older than OLD's unless `allowDowngrade`.
+// NEW whose suite version is older than OLD's unless `allowDowngrade`. Progress goes to `progress` (null:
+// none), named by `verb`.
 std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string& oldDir,
                                                               const std::string& newDir,
                                                               const std::string& archive,
                                                               bool allowDowngrade,
-                                                              DiffReport& report);
+                                                              DiffReport& report,
+                                                              std::ostream* progress = nullptr,
+                                                              const char* verb = "diff");
 
 // Packs `entries` (paths as 7zz lists them, "/"-separated, relative to `folder`) into the new archive
 // `archive` with 7zz, with file times later than `latest` (when given) set back to it, and refuses (kRefused) it unless

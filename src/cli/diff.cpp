@@ -61,12 +61,16 @@ int CompareVersions(const std::string& a, const std::string& b) {
     }
 }
 
-// The suite version of a release as the maker window reads it from its version.txt.
-std::optional<std::string> SuiteVersionOf(const Tree& tree) {
+// The suite version of a release as the maker window reads it from its version.txt. `lf` tells whether the
+// file's lines end in LF alone, which the maker does not take as line ends.
+std::optional<std::string> SuiteVersionOf(const Tree& tree, bool* lf = nullptr) {
     const auto txt = tree.find(FoldCase(L"version.txt"));
     if (txt == tree.end() || txt->second.folder)
         return std::nullopt;
-    if (auto version = frmMaker::SuiteVersionFromVersionTxt(DecodeText(ReadWhole(txt->second.path, "version.txt"))))
+    const std::wstring text = DecodeText(ReadWhole(txt->second.path, "version.txt"));
+    if (lf)
+        *lf = text.find(L'\n') != std::wstring::npos && text.find(L"\r\n") == std::wstring::npos;
+    if (auto version = frmMaker::SuiteVersionFromVersionTxt(text))
         return Utf8(*version);
     return std::nullopt;
 }
@@ -144,7 +148,9 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
                                                               const std::string& newDir,
                                                               const std::string& archive,
                                                               bool allowDowngrade,
-                                                              DiffReport& report) {
+                                                              DiffReport& report,
+                                                              std::ostream* progress,
+                                                              const char* verb) {
     const Tree before = ReadTree(oldDir, "OLD");
     const Tree after = ReadTree(newDir, "NEW");
     const std::wstring record = VersionFileKey();
@@ -162,8 +168,14 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
     }
 
     std::vector<ArchiveEntry> shipped;
+    const size_t files = static_cast<size_t>(
+        std::count_if(after.begin(), after.end(), [](const auto& item) { return !item.second.folder; }));
+    Progress told(progress, verb, "files compared", files);
+    size_t compared = 0;
     for (const auto& [key, file] : after) {
         ThrowIfStopped();
+        if (!file.folder)
+            told.Step(++compared);
         if (key == record)
             continue;
         const auto old = before.find(key);
@@ -181,6 +193,11 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
             }
             continue;
         }
+        // 7zz trims the lines of its list of names: it would look for the name without its blank.
+        if (!file.relative.empty() && file.relative[0] == L' ')
+            throw Failure{kRefused, "NEW " + Utf8(file.relative) +
+                                        " starts with a blank, which 7zz cannot be given in a list of names: "
+                                        "rename it"};
         const char* what = nullptr;
         if (old == before.end()) {
             report.added.Add(file.size);
@@ -220,17 +237,24 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
 
     // The suite version as the maker window reads it from the installation's version.txt, the minimum
     // patch as the patcher reads the installation's record.
-    const std::optional<std::string> version = SuiteVersionOf(after), oldVersion = SuiteVersionOf(before);
+    bool lf = false;
+    const std::optional<std::string> version = SuiteVersionOf(after, &lf), oldVersion = SuiteVersionOf(before);
     if (version && oldVersion && CompareVersions(*version, *oldVersion) < 0 && !allowDowngrade)
         throw Failure{kRefused, "NEW's suite version " + *version + " is older than OLD's " + *oldVersion +
                                     ": the patch would take installations back (--allow-downgrade makes it)"};
     if (version)
         settings.insert(settings.begin(), {"suite-version", *version});
     else
-        report.notes.push_back("no suite version: NEW's version.txt has no third line; give build --suite-version");
+        report.notes.push_back(
+            lf ? "no suite version: NEW's version.txt has LF line ends, and the maker reads only "
+                 "CR LF ones; give build --suite-version"
+               : "no suite version: NEW's version.txt has no third line; give build --suite-version");
     if (const auto ver = before.find(record); ver != before.end()) {
         const cXmlNode node(DecodeText(ReadWhole(ver->second.path, "OLD's version.ver")));
         const std::wstring patch = node.ChildValue(L"Patch");
+        if (node.Name() == L"OrvanaVersion" && !patch.empty() && !IsPatchIdentifier(patch))
+            throw Failure{kRefused, "the minimum patch \"" + Utf8(patch) +
+                                        "\", from OLD's OrvanaTools\\version.ver, is no patch identifier (14 digits)"};
         if (node.Name() == L"OrvanaVersion" && !patch.empty())
             settings.insert(settings.begin() + (settings.empty() || settings.front().first != "suite-version" ? 0 : 1),
                             {"min-patch", Utf8(patch)});
@@ -351,7 +375,7 @@ std::string DiffJson(const DiffReport& report, const std::string* archive, const
 namespace {
 
 struct DiffOptions {
-    bool force = false, json = false, allowDowngrade = false;
+    bool force = false, json = false, allowDowngrade = false, quiet = false;
 };
 
 int Diff(const std::string& oldDir,
@@ -359,7 +383,8 @@ int Diff(const std::string& oldDir,
          const std::string& archive,
          const std::string& settingsFile,
          const DiffOptions& options,
-         std::ostream& out) {
+         std::ostream& out,
+         std::ostream& err) {
     std::error_code ec;
     for (const std::string* file : {&archive, &settingsFile}) {
         if (fs::is_directory(*file, ec) || !fs::is_directory(FolderOf(*file), ec))
@@ -371,7 +396,8 @@ int Diff(const std::string& oldDir,
     DiffReport report;
     std::vector<std::pair<std::string, std::string>> settings;
     try {
-        settings = DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report);
+        settings =
+            DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report, ProgressTo(err, options.quiet));
     } catch (const Failure&) {
         if (report.compared)
             out << (options.json ? DiffJson(report, nullptr, nullptr) : DiffText(report));
@@ -393,7 +419,7 @@ int Diff(const std::string& oldDir,
 
 }  // namespace
 
-int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> folders;
     std::string archive, settings;
     DiffOptions options;
@@ -411,12 +437,14 @@ int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             options.json = true;
         else if (walk.Name() == "allow-downgrade" && !walk.HasInlineValue())
             options.allowDowngrade = true;
+        else if (walk.Name() == "quiet" && !walk.HasInlineValue())
+            options.quiet = true;
         else
             walk.Unknown();
     }
     if (folders.size() != 2 || archive.empty() || settings.empty())
         throw Failure{kUsage, "diff takes OLD NEW --archive FILE --settings FILE"};
-    return Diff(folders[0], folders[1], archive, settings, options, out);
+    return Diff(folders[0], folders[1], archive, settings, options, out, err);
 }
 
 }  // namespace ovpatch

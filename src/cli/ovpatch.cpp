@@ -16,8 +16,8 @@ namespace {
 constexpr const char kUsageLines[] = R"(  ovpatch build --image OVPatcher.exe --archive data.7z -o DIR [settings...]
   ovpatch build --image OVPatcher.exe --old OLD --new NEW -o DIR [settings...]
   ovpatch inspect [--json] [--list] PATCH
-  ovpatch diff OLD NEW --archive FILE --settings FILE [--force] [--json]
-  ovpatch plan PATCH INSTALLATION [--json] [--windows-path PATH]
+  ovpatch diff OLD NEW --archive FILE --settings FILE [--force] [--json] [--quiet]
+  ovpatch plan PATCH INSTALLATION [--json] [--windows-path PATH] [--quiet]
   ovpatch --version | --help)";
 constexpr const char kBuildHelp[] =
     R"(build writes DIR/orv_<patch version>_<LANG>.exe (or _MultiLng.exe), byte for byte the
@@ -36,7 +36,7 @@ patch the maker window writes from the same image, archive and settings.
   --force                 replace a patch of the same name in DIR
   --allow-downgrade       with --old and --new: make the patch also when NEW's suite
                           version is older than OLD's
-  --quiet                 no notes on standard error, only errors
+  --quiet                 no notes or progress on standard error, only errors
   --langs FILE            the message table (default: PatchLang.xml beside the image);
                           every language must have every message
   --from PATCH            start from every setting of an existing patch but its
@@ -79,25 +79,36 @@ NEW's version.txt, the minimum patch from OLD's OrvanaTools\version.ver. That fi
 is never shipped: the patcher records itself. It prints what changed (folders that
 are gone are left in place: the patcher deletes files), exits 7 when nothing did,
 and refuses (4) any name that Windows or the patcher cannot take: links, device names,
-names holding %ORV%, %TMPFLD% or %LNG%, two files or folders differing only in case.
+names holding %ORV%, %TMPFLD% or %LNG%, two files or folders differing only in case,
+a name starting with a blank (7zz cannot be given it), and a minimum patch in OLD's
+version.ver that is no identifier.
 With SOURCE_DATE_EPOCH set, file times later than it are set back to it in the
 archive, so that the same content gives the same archive byte for byte.
   --force                 replace an archive or settings file that exists
   --json                  the changes and the summary as one JSON object
   --allow-downgrade       make the patch also when NEW's suite version is older than
-                          OLD's (refused otherwise))";
+                          OLD's (refused otherwise)
+  --quiet                 no progress on standard error, only errors)";
 constexpr const char kPlanHelp[] = R"(plan says what a patch would do to the installation in a folder, deciding as the
 patcher does: its start-up checks (exit 1 with the message the patcher would show
-when it refuses), then each archive file added, replaced, unchanged, skipped by
-ifexists or excluded, each file deleted afterwards (marking a folder, which the
-patcher does not delete, and a line that a placeholder other than %ORV% changes),
-each command run afterwards, and the version record before and after. It writes
-nothing there.
+when it refuses; for CantUpdate a "because:" line, "why" in JSON, names what is
+missing: 7z.exe, 7z.dll, version.ver or its root element), then each archive file
+added, replaced, unchanged, skipped by ifexists or excluded, each file deleted
+afterwards (marking a folder, which the patcher does not delete, and a line that a
+placeholder other than %ORV% changes), each command run afterwards, and the version
+record before and after. It writes nothing there.
   --windows-path PATH     the folder as Windows names it, for %ORV% (default: %ORV%
                           stays as written; %TMPFLD% always does)
-  --json                  the same as one JSON object)";
+  --json                  the same as one JSON object
+  --quiet                 no progress on standard error, only errors)";
 constexpr const char kExitCodes[] =
-    R"(Exit codes: 0 done; 1 not a valid patch, or plan: the patcher would refuse it; 2 bad
+    R"(diff, build --old --new and plan tell their progress on standard error when a step
+runs longer than about 2 s: a line every 5 s ("diff: 1,200 of 5,000 files compared"),
+or a bar redrawn in place on a terminal; plan says first how many bytes it unpacks
+into the temporary folder when that is 256 MiB or more. Standard output is the same
+either way. OVPATCH_PROGRESS_SECONDS sets both waits (0 tells every step).
+
+Exit codes: 0 done; 1 not a valid patch, or plan: the patcher would refuse it; 2 bad
 command line or setting; 3 an input cannot be read; 4 a refused build or diff (nothing
 written); 5 the output cannot be written; 6 7zz (Debian's 7zip package) is not
 installed; 7 diff or build --old --new: nothing to ship.

@@ -108,7 +108,10 @@ std::string Json(const std::wstring& text) {
 }
 
 // The files an archive lists, by their path with "\" separators; `switches` as ListArchive takes them.
-std::vector<std::wstring> ListedFiles(const std::string& archive, const std::vector<std::string>& switches = {}) {
+// `bytes`, when given, receives the size of them all.
+std::vector<std::wstring> ListedFiles(const std::string& archive,
+                                      const std::vector<std::string>& switches = {},
+                                      uintmax_t* bytes = nullptr) {
     const auto entries = ListArchive(archive, "of the patch", switches);
     if (!entries)
         throw Failure{kToolMissing, std::string(kNoSevenZip) + ": install it (apt-get install 7zip)"};
@@ -116,6 +119,8 @@ std::vector<std::wstring> ListedFiles(const std::string& archive, const std::vec
     for (const ArchiveEntry& e : *entries) {
         if (e.folder)
             continue;
+        if (bytes)
+            *bytes += static_cast<uintmax_t>(std::max<int64_t>(e.size, 0));
         std::wstring path = Wide(e.path);
         for (wchar_t& c : path)
             if (c == L'/')
@@ -146,6 +151,7 @@ struct Plan {
     std::wstring patchVersion, suiteVersion;
     std::optional<Verdict> verdict;  // nothing: the patch is not a patch
     std::wstring messageKey, messageText;
+    std::wstring why;  // for CantUpdate: the piece of the installation that is missing
     std::vector<FilePlan> files;
     std::vector<DeletePlan> deletes;
     std::vector<std::wstring> commands;
@@ -158,7 +164,8 @@ void PlanFiles(Plan& plan,
                const cXmlNode& descriptor,
                const Installation& install,
                FileSource& source,
-               std::optional<std::wstring>& brought) {
+               std::optional<std::wstring>& brought,
+               std::ostream* progress) {
     const TempFolder temp(fs::temp_directory_path());
     const fs::path archive = temp.path() / "patch.dat";
     {
@@ -176,8 +183,14 @@ void PlanFiles(Plan& plan,
     }
     const std::string archivePath = archive.string();
     const fs::path extracted = temp.path() / "new";
+    uintmax_t bytes = 0;
+    const std::vector<std::wstring> all = ListedFiles(archivePath, {}, &bytes);
+    Progress told(progress, "plan", "files compared", all.size());
+    // Unpacking a large archive takes time and room in the temporary folder: the user learns how much
+    // before it starts, not when the disk is full.
+    constexpr uintmax_t kLarge = uintmax_t{256} << 20;
+    told.Note("unpacking " + Grouped(bytes) + " bytes of files into " + temp.path().string(), bytes >= kLarge);
     SevenZip({"x", "-y", "-bd", "-bso0", "-bsp0", "-o" + extracted.string(), archivePath});
-    const std::vector<std::wstring> all = ListedFiles(archivePath);
 
     // The exclusion list the patcher writes, given to the archiver as the patcher gives it (recursive,
     // letter case ignored as on Windows).
@@ -205,7 +218,9 @@ void PlanFiles(Plan& plan,
 
     const std::wstring record = install.root() + mApplyPatch::kVersionFile;
     const std::wstring recordInArchive = RecordInArchive(install.root(), extractPath);
+    size_t compared = 0;
     for (const std::wstring& path : all) {
+        told.Step(++compared);
         std::string local = Utf8(path);
         for (char& c : local)
             if (c == '\\')
@@ -232,7 +247,10 @@ void PlanFiles(Plan& plan,
     }
 }
 
-Plan MakePlan(const std::string& patchPath, const std::string& folder, const std::wstring& windowsPath) {
+Plan MakePlan(const std::string& patchPath,
+              const std::string& folder,
+              const std::wstring& windowsPath,
+              std::ostream* progress) {
     Plan plan;
     FileSource source(patchPath);
     std::optional<cXmlNode> read;
@@ -276,6 +294,30 @@ Plan MakePlan(const std::string& patchPath, const std::string& folder, const std
         plan.recordBefore = install.LoadText(record);
     plan.verdict = mInstallCheck::CheckInstallation(descriptor, archiver,
                                                     plan.recordBefore ? &*plan.recordBefore : nullptr, LowerCase);
+    // The patcher's box says only that it cannot update; whoever runs the plan needs to know what to mend.
+    const auto shown = [](const std::wstring& file) { return Utf8(file.substr(1)); };
+    switch (*plan.verdict) {
+        case Verdict::NoArchiver: {
+            std::string missing;
+            for (const wchar_t* file : mInstallCheck::kArchiverFiles)
+                if (!install.FileExists(install.root() + file))
+                    missing += (missing.empty() ? "" : " and ") + shown(file);
+            plan.why = Wide(missing + (missing.find(" and ") == std::string::npos ? " is missing" : " are missing"));
+            break;
+        }
+        case Verdict::NoVersionFile:
+            plan.why = Wide(shown(mApplyPatch::kVersionFile) + " is missing");
+            break;
+        case Verdict::BadVersionFile: {
+            const std::wstring root = plan.recordBefore ? cXmlNode(*plan.recordBefore).Name() : std::wstring();
+            plan.why = Wide(shown(mApplyPatch::kVersionFile)) +
+                       (root.empty() ? L" has no root element"
+                                     : L" has the root element <" + root + L">, not <OrvanaVersion>");
+            break;
+        }
+        default:
+            break;
+    }
     if (const wchar_t* key = mInstallCheck::MessageFor(*plan.verdict).key) {
         plan.messageKey = key;
         plan.messageText = mInstallCheck::VerdictText(*plan.verdict, descriptor, str(key));
@@ -284,7 +326,7 @@ Plan MakePlan(const std::string& patchPath, const std::string& folder, const std
         return plan;
 
     std::optional<std::wstring> brought;
-    PlanFiles(plan, descriptor, install, source, brought);
+    PlanFiles(plan, descriptor, install, source, brought, progress);
     // The work folder is the patcher's own and unknown here: "%TMPFLD%" stays as written.
     const mApplyPatch::Placeholders values{install.root(), L"%TMPFLD%", descriptor.ChildValue(L"PatchLang")};
     for (const std::wstring& item : mApplyPatch::SplitList(descriptor.ChildValue(L"DelAfter"))) {
@@ -311,6 +353,8 @@ void PrintText(const Plan& plan, std::ostream& out) {
     if (!plan.fits()) {
         out << "refused:   " << (plan.messageKey.empty() ? "" : Utf8(plan.messageKey) + ": ") << Utf8(plan.messageText)
             << "\n";
+        if (!plan.why.empty())
+            out << "because:   " << Utf8(plan.why) << "\n";
         return;
     }
     if (plan.verdict == Verdict::UpdateAlreadyDone)
@@ -365,7 +409,8 @@ void PrintJson(const Plan& plan, std::ostream& out) {
         out << "null";
     else
         out << "{\"key\": " << (plan.messageKey.empty() ? "null" : Json(plan.messageKey))
-            << ", \"text\": " << Json(plan.messageText) << "}";
+            << ", \"text\": " << Json(plan.messageText) << (plan.why.empty() ? "" : ", \"why\": " + Json(plan.why))
+            << "}";
     out << ",\n \"files\": [";
     for (size_t i = 0; i < plan.files.size(); ++i)
         out << (i ? ",\n   " : "\n   ") << "{\"path\": " << Json(plan.files[i].path) << ", \"action\": \""
@@ -392,9 +437,9 @@ void PrintJson(const Plan& plan, std::ostream& out) {
 
 }  // namespace
 
-int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> operands;
-    bool json = false;
+    bool json = false, quiet = false;
     std::string windowsPath;
     Args walk(args);
     while (walk.Next()) {
@@ -402,6 +447,8 @@ int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             operands.push_back(walk.Operand());
         } else if (walk.Name() == "json" && !walk.HasInlineValue()) {
             json = true;
+        } else if (walk.Name() == "quiet" && !walk.HasInlineValue()) {
+            quiet = true;
         } else if (walk.Name() == "windows-path") {
             windowsPath = walk.Value();
         } else {
@@ -416,7 +463,7 @@ int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     std::wstring root = Wide(windowsPath);
     while (root.size() > 1 && (root.back() == L'\\' || root.back() == L'/'))
         root.pop_back();
-    const Plan plan = MakePlan(operands[0], operands[1], root);
+    const Plan plan = MakePlan(operands[0], operands[1], root, ProgressTo(err, quiet));
     if (json)
         PrintJson(plan, out);
     else

@@ -87,7 +87,9 @@ Tree ReadTree(const std::string& folder, const char* what) {
     for (; !ec && it != end; it.increment(ec)) {
         ThrowIfStopped();
         const fs::path& path = it->path();
-        const std::string relativeBytes = fs::relative(path, folder).string();
+        // Named as it lies under the folder: fs::relative would follow a link and name its target.
+        std::string relativeBytes = path.string().substr(folder.size());
+        relativeBytes.erase(0, relativeBytes.find_first_not_of('/'));
         const auto refuse = [&](const std::string& why) {
             throw Failure{kRefused, std::string(what) + " " + relativeBytes + " " + why};
         };

@@ -562,8 +562,12 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     EXPECT_NE(r.err.find("data.7z already exists (--force replaces it)"), std::string::npos) << r.err;
     EXPECT_TRUE(Read(f.dir / "data.7z") == kOneFile7z);
     EXPECT_FALSE(fs::exists(f.dir / "d.conf"));
-    r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("data.7z"), "--settings", f.P("d.conf"), "--force"});
+    const std::vector<std::string> diff = {"diff",         f.P("old"),   f.P("new"),    "--archive",
+                                           f.P("data.7z"), "--settings", f.P("d.conf"), "--force"};
+    r = Ovpatch(diff);
     ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
+    EXPECT_EQ(r.err, "");  // done before any progress is due
+    const Result diffed = r;
     // A name changed only in letter case is a change; version.ver is never shipped.
     for (const char* line : {"  changed   Apps\\a.txt\n", "  added     Apps\\new.txt\n", "  added     Apps\\opt.txt\n",
                              "  changed   Docs\\readme.txt\n", "  changed   version.txt\n", "  removed   Docs\\gone.txt\n",
@@ -654,6 +658,29 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     EXPECT_NE(r.out.find("\"run\": [\"\\\"%ORV%\\\\Apps\\\\new.txt\\\"  %TMPFLD%\"]"), std::string::npos) << r.out;
     fs::remove(f.dir / "inst" / "opt.txt");
     EXPECT_EQ(f.Files("inst"), before);  // the plan wrote nothing
+
+    // With no wait every step is told, on standard error alone; --quiet tells nothing.
+    const std::vector<std::string> plan = {"plan", patch.string(), f.P("inst")};
+    const Result planned = Ovpatch(plan);
+    EXPECT_EQ(planned.err, "");
+    setenv("OVPATCH_PROGRESS_SECONDS", "0", 1);
+    std::vector<std::string> quiet = diff;
+    quiet.push_back("--quiet");
+    const Result told = Ovpatch(diff), hushed = Ovpatch(quiet);
+    const Result toldPlan = Ovpatch(plan);
+    quiet = plan;
+    quiet.push_back("--quiet");
+    const Result hushedPlan = Ovpatch(quiet);
+    unsetenv("OVPATCH_PROGRESS_SECONDS");
+    EXPECT_EQ(told.out, diffed.out);
+    EXPECT_NE(told.err.find("diff: 1 of 11 files compared\ndiff: 2 of 11"), std::string::npos) << told.err;
+    EXPECT_NE(told.err.find("diff: 11 of 11 files compared\n"), std::string::npos) << told.err;
+    EXPECT_EQ(toldPlan.out, planned.out);
+    EXPECT_NE(toldPlan.err.find("plan: unpacking 45 bytes of files into "), std::string::npos) << toldPlan.err;
+    EXPECT_NE(toldPlan.err.find("plan: 5 of 5 files compared\n"), std::string::npos) << toldPlan.err;
+    EXPECT_EQ(hushed.out, diffed.out);
+    EXPECT_EQ(hushed.err + hushedPlan.err, "");
+    EXPECT_EQ(hushedPlan.out, planned.out);
 
     // Nothing to ship, and no archiver on the PATH.
     r = Ovpatch({"diff", f.P("old"), f.P("old"), "--archive", f.P("none.7z"), "--settings", f.P("none.conf")});
@@ -752,6 +779,33 @@ TEST(Ovpatch, DiffShipsOnlyWhatAnInstallationCanHold) {
          {"OLD's file Apps\\same.txt is a folder in NEW"},
          {},
          {}},
+        {"a link, named by its own path",
+         [](const Releases& f) { fs::create_symlink("../../old/Apps/a.txt", f.dir / "new/Apps/link.txt"); },
+         ovpatch::kRefused,
+         {"NEW Apps/link.txt is a link"},
+         {},
+         {}},
+        {"a name starting with a blank",
+         [](const Releases& f) { f.Put("new", " blank/x.txt", "x"); },
+         ovpatch::kRefused,
+         {"NEW  blank\\x.txt starts with a blank"},
+         {},
+         {}},
+        {"a version.txt with LF line ends",
+         [](const Releases& f) { f.Put("new", "version.txt", "Orvana\nbuild 0\n5.9\n"); },
+         ovpatch::kOk,
+         {"NEW's version.txt has LF line ends"},
+         {},
+         {}},
+        {"a minimum patch that is no identifier",
+         [](const Releases& f) {
+             f.Put("old", "OrvanaTools/version.ver",
+                   "<OrvanaVersion><Version>5.8</Version><Lang>fr</Lang><Patch>2014 11</Patch></OrvanaVersion>");
+         },
+         ovpatch::kRefused,
+         {"\"2014 11\", from OLD's OrvanaTools\\version.ver, is no patch identifier"},
+         {},
+         {}},
         {"a removed folder",
          [](const Releases& f) { f.Put("old", "Docs/Old/x.txt", "x"); },
          ovpatch::kOk,
@@ -806,14 +860,25 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
         std::function<void()> damage;
         const char* key;
         int code;
+        const char* why = "";  // the line that names the missing piece
     } cases[] = {
         {[&] { Write(record, Releases::Version("5.8", "20141104134857", "en")); }, "LangMismatch", 1},
         {[&] { Write(record, Releases::Version("5.8", "20141104134856", "Fr")); }, "VersionMismatch", 1},
         {[&] { Write(record, Releases::Version("5.8", "20150101000001", "fr")); }, "NoUpdateNeeded", 1},
         {[&] { Write(record, Releases::Version("5.8", "20150101000000", "fr")); }, "UpdateAlreadyDone", 0},
-        {[&] { Write(record, "<orvanaversion><Lang>fr</Lang></orvanaversion>"); }, "CantUpdate", 1},
-        {[&] { fs::remove(record); }, "CantUpdate", 1},
-        {[&] { fs::remove(inst / "OrvanaTools" / "Installer" / "7z.dll"); }, "CantUpdate", 1},
+        {[&] { Write(record, "<orvanaversion><Lang>fr</Lang></orvanaversion>"); },
+         "CantUpdate",
+         1,
+         "because:   OrvanaTools\\version.ver has the root element <orvanaversion>, not <OrvanaVersion>\n"},
+        {[&] { fs::remove(record); }, "CantUpdate", 1, "because:   OrvanaTools\\version.ver is missing\n"},
+        {[&] { fs::remove(inst / "OrvanaTools" / "Installer" / "7z.dll"); },
+         "CantUpdate",
+         1,
+         "because:   OrvanaTools\\Installer\\7z.dll is missing\n"},
+        {[&] { fs::remove(inst / "OrvanaTools" / "Installer" / "7z.exe"); },
+         "CantUpdate",
+         1,
+         "because:   OrvanaTools\\Installer\\7z.exe is missing\n"},
         {[&] { fs::remove(inst / "Orvana.exe"); }, "OrvNotFound", 1},
     };
     for (const Case& c : cases) {
@@ -823,6 +888,8 @@ TEST(Ovpatch, PlanRefusesWhereThePatcherWould) {
         const Result r = Ovpatch({"plan", f.P("fr.exe"), inst.string(), "--json"});
         EXPECT_EQ(r.code, c.code) << c.key << ": " << r.out << r.err;
         EXPECT_NE(r.out.find(std::string("\"key\": \"") + c.key + "\""), std::string::npos) << c.key << ": " << r.out;
+        if (*c.why)
+            EXPECT_NE(Ovpatch({"plan", f.P("fr.exe"), inst.string()}).out.find(c.why), std::string::npos) << c.why;
         // Asked whether to apply it again, the patcher goes on when told yes: the plan says what follows.
         if (c.code != 0)
             continue;
