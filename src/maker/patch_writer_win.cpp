@@ -24,14 +24,6 @@ constexpr DWORD kChunk = 256 << 10;
     throw mGlobal::MakeSysError(GetLastError(), false);
 }
 
-// -1 when the file cannot be looked at; the copy then says why.
-int64_t FileSize(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(mGlobal::ApiPath(path).c_str(), GetFileExInfoStandard, &data))
-        return -1;
-    return static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-}
-
 // The archive's first bytes, for the checks that need no archiver; empty when it cannot be read (the copy then
 // says why).
 std::string HeadOf(const std::wstring& path) {
@@ -132,7 +124,7 @@ PatchResult WritePatch(const PatchJob& job) {
     BuildFacts facts;
     facts.outputIsImage = mGlobal::SameFile(r.outputPath, job.imagePath);
     facts.outputIsArchive = mGlobal::SameFile(r.outputPath, archive);
-    facts.archiveSize = FileSize(archive);
+    facts.archiveSize = mGlobal::FileSize(archive);  // -1: the copy says why
     facts.archiveHead = HeadOf(archive);
     const Refusal refusal = CheckBuild(job.settings, name, facts);
     if (refusal.kind != BuildRefusal::None) {

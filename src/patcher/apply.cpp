@@ -192,7 +192,7 @@ bool ExcludedByArchiver(const std::wstring& path, const std::wstring& pattern) {
 std::wstring FirstFileNotStaged(const ArchiveContents& contents,
                                 const std::wstring& exclusionList,
                                 const std::wstring& staging,
-                                uint64_t (*sizeOf)(const std::wstring& path)) {
+                                int64_t (*sizeOf)(const std::wstring& path)) {
     const std::vector<std::wstring> excluded = mStringTools::SplitAt(exclusionList, L'\n');
     for (const ArchiveFile& file : contents.files) {
         // The archiver lists names in the console's code page: one beyond ASCII may come out as another
@@ -204,7 +204,7 @@ std::wstring FirstFileNotStaged(const ArchiveContents& contents,
                 pattern.pop_back();
             kept &= !ExcludedByArchiver(file.path, pattern);
         }
-        if (kept && sizeOf(staging + file.path) != file.size)
+        if (kept && sizeOf(staging + file.path) != static_cast<int64_t>(file.size))
             return file.path;
     }
     return L"";

@@ -93,13 +93,11 @@ bool ExcludedByArchiver(const std::wstring& path, const std::wstring& pattern);
 
 // The first file of the archive that the exclusion list (ExclusionListText) keeps and that is not staged
 // under `staging` with its size; empty when every one is. Names beyond ASCII are left out: the listing
-// cannot give them faithfully. `sizeOf` answers for a path, kNotStaged where no
-// file is.
-inline constexpr uint64_t kNotStaged = ~0ull;
+// cannot give them faithfully. `sizeOf` answers for a path, -1 where no file is.
 std::wstring FirstFileNotStaged(const ArchiveContents& contents,
                                 const std::wstring& exclusionList,
                                 const std::wstring& staging,
-                                uint64_t (*sizeOf)(const std::wstring& path));
+                                int64_t (*sizeOf)(const std::wstring& path));
 
 // What happens to a program running from the tools folder, by its file name.
 enum class ToolAction {

@@ -54,15 +54,6 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
            CSTR_EQUAL;
 }
 
-// The size of the file at `path`; kNotStaged where no file is.
-uint64_t StagedSize(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(mGlobal::ApiPath(path).c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return kNotStaged;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 // Whether a process runs from `program`. Decided from the running processes' paths, never by trying to
 // delete the file: a deleted wrapper stays missing if the apply is then abandoned. A process started
 // through another spelling of the path (short names) is recognised by the long form of both.
@@ -360,7 +351,7 @@ void ApplyRun::Stage() {
             // What the archiver reported is checked against what it listed: nothing it skipped in silence
             // goes unnoticed.
             if (extracted)
-                missing = FirstFileNotStaged(contents_, exclusionList_, staging, StagedSize);
+                missing = FirstFileNotStaged(contents_, exclusionList_, staging, mGlobal::FileSize);
         });
         zip().OnProgress = nullptr;
         StopIfCancelled();

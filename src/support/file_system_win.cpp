@@ -87,6 +87,14 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
                                 TRUE) == CSTR_EQUAL;
 }
 
+int64_t FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(ApiPath(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return -1;
+    return static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
 uint32_t GetFileAttr(const std::wstring& path) {
     const DWORD attr = GetFileAttributesW(ApiPath(path).c_str());
     if (attr == INVALID_FILE_ATTRIBUTES)

@@ -26,6 +26,8 @@ std::wstring ApiPath(const std::wstring& path);
 // Whether two paths name the same file by their full paths (letter case ignored). An empty path, or one
 // that cannot be resolved, is never the same as anything.
 bool SameFile(const std::wstring& a, const std::wstring& b);
+// The size of the file at `path`; -1 where no file is, or it cannot be looked at.
+int64_t FileSize(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 bool FolderExists(const std::wstring& path);
 uint32_t GetFileAttr(const std::wstring& path);

@@ -200,7 +200,7 @@ TEST(ApplyPatch, StagedFilesAreCheckedAgainstTheListing) {
         staged = files;
         return FirstFileNotStaged(contents, excluded, L"S:\\", [](const std::wstring& path) {
             const auto found = staged.find(path.substr(3));
-            return path.compare(0, 3, L"S:\\") || found == staged.end() ? kNotStaged : found->second;
+            return path.compare(0, 3, L"S:\\") || found == staged.end() ? int64_t{-1} : static_cast<int64_t>(found->second);
         });
     };
     const std::map<std::wstring, uint64_t> all = {

@@ -153,19 +153,10 @@ TEST_F(SevenZipTest, OneListingAnswersAsTheArchiversOwnMasks) {
     }
 }
 
-// The size of a staged file, as the apply asks it.
-uint64_t SizeOf(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return mApplyPatch::kNotStaged;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 std::wstring FirstNotStaged(c7z& z, const std::wstring& dest, const std::wstring& excluded) {
     const mApplyPatch::ArchiveContents contents =
         mApplyPatch::ContentsOfListing(z.GetFileList(mApplyPatch::kListingMask, true));
-    return mApplyPatch::FirstFileNotStaged(contents, excluded, dest + L"\\", SizeOf);
+    return mApplyPatch::FirstFileNotStaged(contents, excluded, dest + L"\\", mGlobal::FileSize);
 }
 
 TEST_F(SevenZipTest, ExtractsIntoFolderWithSpacesAndWideCharacters) {
@@ -223,7 +214,7 @@ TEST_F(SevenZipTest, ManyRunsInARowAllSucceed) {
         // With the progress switch, as the apply extracts, when the archiver knows it.
         z.OnProgress = [](int) {};
         if (!z.Extract(L"*", dest, L"") ||
-            !mApplyPatch::FirstFileNotStaged(contents, L"", dest + L"\\", SizeOf).empty()) {
+            !mApplyPatch::FirstFileNotStaged(contents, L"", dest + L"\\", mGlobal::FileSize).empty()) {
             ++failedExtractions;
             ADD_FAILURE() << "extraction " << i << ":\n" << mStringTools::TextToUtf8Bytes(z.Last7zReport());
         }
