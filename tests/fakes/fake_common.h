@@ -99,11 +99,12 @@ inline std::wstring LogPath() {
 
 inline void AppendLine(const std::string& line) {
     const std::wstring path = LogPath();
-    // Several fakes may write to one shared log at once: retry while another holds it.
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE file =
-            CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Several fakes may write to one shared log at once. Wine appends by seeking to the end and writing, so two
+    // writers at once can write over each other's line: one writer at a time (no write sharing), the others
+    // retry for up to 10 s while it holds the file.
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
