@@ -38,6 +38,13 @@ ov_wine_start() {
     # The first program of a session starts Wine's own services, which live on and would inherit
     # the output pipe of whatever test came first; start them here, detached from any test.
     "$OVWINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    # A desktop has a shell, whose rights a program run as administrator starts the user's programs with;
+    # Wine here runs none, so the test build's stand-in is the shell for the whole session.
+    local shell="${TEST_DIR:-}/fakes/fake_shell.exe"
+    if [ -f "$shell" ]; then
+        ( "$OVWINE" "$shell" </dev/null >/dev/null 2>&1 & )
+        "$OVWINE" "$shell" /wait </dev/null >/dev/null 2>&1 || echo "wine_env: the stand-in shell did not start" >&2
+    fi
     trap ov_wine_stop EXIT
 }
 

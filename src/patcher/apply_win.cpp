@@ -3,6 +3,7 @@
 // patch makes it.
 #include "patcher/frm_main_state_win.h"
 
+#include <aclapi.h>
 #include <commctrl.h>
 #include <sddl.h>
 
@@ -89,8 +90,36 @@ void ListOtherPrograms(const std::wstring& pattern, std::vector<std::wstring>& p
     }
 }
 
+// Whether `folder` (not a link) belongs to the user this patcher runs as: its owner is the user, or the
+// owner the user's new files get (administrators, when elevated). Another user's folder in a temporary
+// folder that is shared is left, mark or no mark.
+bool OwnedByThisUser(const std::wstring& folder) {
+    const UniqueFile handle(CreateFileW(mGlobal::ApiPath(folder).c_str(), READ_CONTROL,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!handle || GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                   nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    const UniqueHLocal held(descriptor);
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+        return false;
+    const UniqueHandle token(raw);
+    for (const TOKEN_INFORMATION_CLASS which : {TokenUser, TokenOwner}) {
+        // Both structures begin with the SID's pointer.
+        alignas(TOKEN_USER) BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+        DWORD size = 0;
+        if (GetTokenInformation(token.get(), which, buffer, sizeof(buffer), &size) &&
+            EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid))
+            return true;
+    }
+    return false;
+}
+
 // Work folders of applies that ended without removing theirs: their lock file went with their process. A
-// folder of the same pattern without the program's mark is somebody else's and stays.
+// folder of the same pattern without the program's mark, or another user's, is somebody else's and stays.
 void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName) {
     std::vector<std::wstring> dead;
     WIN32_FIND_DATAW fd;
@@ -105,7 +134,7 @@ void RemoveDeadWorkFolders(const std::wstring& temp, const std::wstring& exeName
     } while (FindNextFileW(find.get(), &fd));
     find.reset();
     for (const std::wstring& folder : dead) {
-        if (!mInstall::IsOwnFolder(folder)) {
+        if (!mInstall::IsOwnFolder(folder) || !OwnedByThisUser(folder)) {
             DebugNote(L"Not the patcher's folder, left as it is: " + folder);
             continue;
         }
@@ -595,10 +624,18 @@ void ApplyRun::Commit() {
         Refuse(swap_->blocker());
 }
 
-// A stopped program started again, and said so in the log.
-void StartAgain(const std::wstring& program, int show, const std::wstring& arguments) {
+// A stopped program started again with the rights of the desktop's user, and said so in the log; one that
+// cannot be is left for the user to start, and named in the log and in the last box.
+void StartAgain(FrmMainState& state, const std::wstring& program, int show, const std::wstring& arguments) {
     mRunLog::Line(L"Restarting " + program + (arguments.empty() ? L"" : L" " + arguments));
-    mGlobal::ShellEx(program, show, arguments);
+    const mGlobal::UserStart started = mGlobal::StartAsDesktopUser(program, show, arguments);
+    if (started == mGlobal::UserStart::Started)
+        return;
+    mRunLog::Line(started == mGlobal::UserStart::NotStarted
+                      ? L"Not started again: the patcher runs as administrator and the desktop's user could not "
+                        L"be found"
+                      : L"Not started again: the system refused to start it");
+    state.NotRestarted += L"\r\n" + program;
 }
 
 void ApplyRun::Restart() {
@@ -612,15 +649,15 @@ void ApplyRun::Restart() {
                 swap_->Clear();
         });
     if (!wrapperPath_.empty() && wrapperInPatch_)
-        Quietly([&] { StartAgain(wrapperPath_, 1, kWrapperRestartArguments); });
+        Quietly([&] { StartAgain(s_, wrapperPath_, 1, kWrapperRestartArguments); });
     if (!assocPath_.empty())
-        Quietly([&] { StartAgain(assocPath_, 1, backupKey_ ? kAssocRestartWithBackup : L""); });
+        Quietly([&] { StartAgain(s_, assocPath_, 1, backupKey_ ? kAssocRestartWithBackup : L""); });
     if (menuStopped_) {
         Quietly([&] { mGlobal::KillFile(CloseFlagPath(s_.MenuExePath), 20); });
-        Quietly([&] { StartAgain(s_.MenuExePath, 1, kMenuRestartArguments); });
+        Quietly([&] { StartAgain(s_, s_.MenuExePath, 1, kMenuRestartArguments); });
     }
     if (!zetPath_.empty())
-        Quietly([&] { StartAgain(zetPath_, 0, ZetRestartArguments(mGlobal::AppPath(), mGlobal::AppExeName())); });
+        Quietly([&] { StartAgain(s_, zetPath_, 0, ZetRestartArguments(mGlobal::AppPath(), mGlobal::AppExeName())); });
     if (!work_.empty())
         Quietly([&] {
             workLock_.reset();
@@ -703,11 +740,16 @@ void ApplyRun::Run() {
             ShowWindow(s_.hwnd, SW_SHOW);
             mUnicodePatch::SetTopMost(s_.hwnd, true);
         }
-        // Applied, but a command that did not run is no success to report as one.
-        if (notRun_.empty())
+        // Applied, but a command that did not run, or a program the user must start, is no success to report
+        // as one.
+        std::wstring unfinished = notRun_.empty() ? notRun_ : notRun_.substr(2);
+        if (!s_.NotRestarted.empty())
+            unfinished += (unfinished.empty() ? L"" : L"\r\n\r\n") +
+                          StrOr(mUnattended::kStartByHandKey, mUnattended::kStartByHandText) + s_.NotRestarted;
+        if (unfinished.empty())
             Ask(L"UpdateDone", kOkInformation);
         else
-            AskNaming(L"UpdateDone", MB_OK | MB_ICONWARNING, notRun_.substr(2));
+            AskNaming(L"UpdateDone", MB_OK | MB_ICONWARNING, unfinished);
         ShowWindow(s_.hwnd, SW_HIDE);
         DoEvents();
     });
@@ -736,7 +778,7 @@ bool ApplyRun::RecoverWithSuiteStopped(const std::function<bool()>& recover) {
     Restart();
     // The user's tools too, which an apply leaves closed: the user asked for none of this.
     for (const std::wstring& tool : closedTools_)
-        Quietly([&] { StartAgain(tool, 1, L""); });
+        Quietly([&] { StartAgain(s_, tool, 1, L""); });
     progress_.End();
     return recovered;
 }

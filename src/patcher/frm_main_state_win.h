@@ -29,6 +29,7 @@ struct FrmMainState {
     mUnattended::ExitCode Exit = mUnattended::ExitCode::NotApplied;  // what the run ends with so far
     bool Cancellable = false;                // the apply has stopped nothing yet: Cancel leaves all untouched
     bool CancelRequested = false;            // Cancel was pressed while it could still be
+    std::wstring NotRestarted;               // stopped programs left for the user to start, each after CR LF
 };
 
 namespace frmMain {

@@ -65,6 +65,9 @@ inline constexpr wchar_t kSetAsideKey[] = L"RecoverSetAside";
 inline constexpr wchar_t kSetAsideText[] =
     L"Yes keeps all that folder holds, the backups of the update that was cut off among it, sets it aside as "
     L"follows, and goes on:";
+// In the last box, before the programs that were stopped and could not be started again.
+inline constexpr wchar_t kStartByHandKey[] = L"StartByHand";
+inline constexpr wchar_t kStartByHandText[] = L"Start these programs again yourself:";
 // Under the box of a start-up recovery that a file in use stopped.
 inline constexpr wchar_t kRecoverRetryKey[] = L"RecoverRetry";
 inline constexpr wchar_t kRecoverRetryText[] = L"Retry closes the suite's programs, then starts them again.";

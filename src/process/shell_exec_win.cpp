@@ -84,6 +84,51 @@ bool ShellEx(const std::wstring& File,
     }
 }
 
+UserStart StartAsDesktopUser(const std::wstring& Program, int32_t WindowStyle, const std::wstring& Parameters) {
+    HANDLE raw = nullptr;
+    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+        const UniqueHandle own(raw);
+        GetTokenInformation(own.get(), TokenElevationType, &elevation, sizeof(elevation), &size);
+    }
+    // Only a split token has lesser rights behind it: the user's own programs run with them.
+    if (elevation != TokenElevationTypeFull)
+        return ShellEx(Program, WindowStyle, Parameters) ? UserStart::Started : UserStart::Failed;
+
+    DWORD shellPid = 0;
+    if (const HWND shell = GetShellWindow())
+        GetWindowThreadProcessId(shell, &shellPid);
+    const UniqueHandle shellProcess(shellPid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellPid)
+                                             : nullptr);
+    raw = nullptr;
+    if (!shellProcess || !OpenProcessToken(shellProcess.get(), TOKEN_DUPLICATE, &raw))
+        return UserStart::NotStarted;
+    const UniqueHandle shellToken(raw);
+    raw = nullptr;
+    if (!DuplicateTokenEx(shellToken.get(),
+                          TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                              TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, &raw))
+        return UserStart::NotStarted;
+    const UniqueHandle token(raw);
+    std::wstring line = L"\"" + Program + L"\"";
+    if (!Parameters.empty())
+        line += L" " + Parameters;
+    std::vector<wchar_t> cmd(line.begin(), line.end());
+    cmd.push_back(L'\0');
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = static_cast<WORD>(mSyncShell::ShowCommandForWindowStyle(WindowStyle));
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessWithTokenW(token.get(), 0, Program.c_str(), cmd.data(), 0, nullptr, nullptr, &si, &pi))
+        return UserStart::NotStarted;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return UserStart::Started;
+}
+
 }  // namespace mGlobal
 
 namespace mSyncShell {

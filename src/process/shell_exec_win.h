@@ -20,6 +20,16 @@ bool ShellEx(const std::wstring& File,
              const std::wstring& Operation = L"open",
              HWND hWndParent = nullptr);
 
+// How a program started at the desktop user's rights fared.
+enum class UserStart { Started, NotStarted, Failed };
+
+// Starts Program with Parameters at the rights of the user whose desktop it is. A patcher run with
+// "Run as administrator" must not hand those rights on to the programs it starts again for the user:
+// elevated, the program gets the token of the desktop's shell; where there is none to take (no shell, or
+// the system will not start a program with it) it is not started (NotStarted). Not elevated, or with
+// no lesser rights behind the elevation, the shell starts it as ShellEx does; Failed when it could not.
+UserStart StartAsDesktopUser(const std::wstring& Program, int32_t WindowStyle, const std::wstring& Parameters);
+
 }  // namespace mGlobal
 
 namespace mSyncShell {

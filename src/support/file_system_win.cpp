@@ -222,6 +222,14 @@ bool KillFolderIn(const std::wstring& folder,
     std::vector<Entry> files;
     std::vector<Entry> subFolders;
     std::vector<Entry> links;
+    // Looked at again as it is entered, not only when its parent was listed: a folder swapped for a link in
+    // between goes as a link, and nothing of what it points at.
+    if (const DWORD attr = GetFileAttributesW(resolved.substr(0, resolved.size() - 1).c_str());
+        attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (!keepFolder && !RemoveDirectoryW(resolved.substr(0, resolved.size() - 1).c_str()) && failures)
+            failures->push_back(folder);
+        return failures ? failures->empty() : true;
+    }
     {
         WIN32_FIND_DATAW fd;
         UniqueFind find(

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwctype>
 
 #include "e2e/harness/apply_support.h"
@@ -411,6 +412,38 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
     EXPECT_TRUE(otherMenu.Running());
     EXPECT_FALSE(otherMenu.HasLogged("WM_CLOSE"));
     EXPECT_FALSE(other.Exists(L"OrvanaTools\\OrvanaMenu\\data\\patch_close"));
+
+    // Run as administrator, with no desktop shell whose user's rights the programs could be given: the menu
+    // it stopped is not started with the patcher's rights; the last box and the log name it for the user.
+    if (!e2e::WithoutDesktopShell::Elevated()) {
+        std::printf("the tests do not run elevated; the elevated restart is not shown\n");
+        return;
+    }
+    otherEnder.EndAll();
+    const fakes::FakeProcess& menuAgain = orvana.StartMenu();
+    e2e::WithoutDesktopShell noShell;
+    ASSERT_TRUE(noShell.gone());
+    d.PatchVersion = L"20141117000000";
+    const std::wstring fourth =
+        e2e::WritePatch(out.Path(L"orv fourth.exe"), e2e::MakeArchive({{L"readme.txt", "fourth"}}), d.Text());
+    const std::wstring fourthLog = out.Path(L"fourth.log");
+    e2e::Program elevated;
+    HWND fourthWindow = e2e::OpenPatcher(elevated, fourth, L"/log=\"" + fourthLog + L"\"");
+    ASSERT_TRUE(fourthWindow);
+    e2e::Press(fourthWindow, IDC_CMDAPPLY);
+    const e2e::MessageBoxInfo done = elevated.WaitForMessageBox(90000);
+    EXPECT_EQ(done.text, L"Update successful\r\n\r\nStart these programs again yourself:\r\n" + orvana.Path(kMenu));
+    EXPECT_EQ(done.Style(), static_cast<int>(MB_OK | MB_ICONWARNING)) << e2e::Utf8(done.Describe());
+    elevated.Answer(done, IDOK);
+    EXPECT_TRUE(elevated.WaitEnded());
+    EXPECT_EQ(elevated.ExitCode(), 0u);
+    EXPECT_TRUE(menuAgain.WaitEnded());
+    EXPECT_EQ(orvana.ReadBytes(L"readme.txt"), "fourth");
+    const std::vector<std::string> fourthLines = e2e::RunLogLines(fourthLog);
+    EXPECT_NE(std::find(fourthLines.begin(), fourthLines.end(),
+                        "Not started again: the patcher runs as administrator and the desktop's user could not be "
+                        "found"),
+              fourthLines.end());
 }
 
 // A patch made by ovpatch from two releases, applied to a copy of the old one that the user picks;

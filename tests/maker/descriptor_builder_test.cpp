@@ -242,10 +242,10 @@ TEST(DescriptorBuilder, ShippedLanguageFileHoldsTheMessageTable) {
         EXPECT_EQ(fr.ChildValue(m.key), swapped ? m.en : m.fr) << m.key;
         EXPECT_EQ(en.ChildValue(m.key), swapped ? m.fr : m.en) << m.key;
     }
-    // The names of the apply's steps and what Retry does at a stopped recovery, in each language, and nothing
-    // more: one closing tag a message.
+    // The names of the apply's steps, what Retry does at a stopped recovery and the texts added to boxes, in
+    // each language, and nothing more: one closing tag a message.
     const wchar_t* const steps[] = {L"StepPreparing",  L"StepClosing",  L"StepInstalling", L"StepRunAfter",
-                                    L"StepRestarting", L"StepNoCancel", L"RecoverRetry", L"StepCancelled", L"RecoverSetAside"};
+                                    L"StepRestarting", L"StepNoCancel", L"RecoverRetry", L"StepCancelled", L"RecoverSetAside", L"StartByHand"};
     for (const cXmlNode* block : {&fr, &en}) {
         for (const wchar_t* step : steps)
             EXPECT_FALSE(block->ChildValue(step).empty()) << step;

@@ -145,6 +145,44 @@ void ProgramsEnder::EndAll() const {
     }
 }
 
+WithoutDesktopShell::WithoutDesktopShell() {
+    DWORD pid = 0;
+    if (const HWND shell = GetShellWindow())
+        GetWindowThreadProcessId(shell, &pid);
+    if (HANDLE process = pid ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr) {
+        TerminateProcess(process, 98);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    for (int i = 0; i < 100 && GetShellWindow(); ++i)
+        Sleep(50);
+    gone_ = GetShellWindow() == nullptr;
+}
+
+WithoutDesktopShell::~WithoutDesktopShell() {
+    std::wstring line = L"\"" + fakes::FakesFolder() + L"\\fake_shell.exe\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    for (int i = 0; i < 200 && !GetShellWindow(); ++i)
+        Sleep(50);
+}
+
+bool WithoutDesktopShell::Elevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenElevationType, &type, sizeof(type), &size);
+    CloseHandle(token);
+    return type == TokenElevationTypeFull;
+}
+
 int FreezeProgramsUnder(const std::wstring& folder, bool frozen) {
     const std::wstring prefix = folder + L"\\";
     std::vector<DWORD> found;

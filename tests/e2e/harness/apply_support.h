@@ -63,6 +63,22 @@ class ProgramsEnder {
     std::wstring root_;
 };
 
+// The desktop's shell away for a while: the stand-in the test session runs (fakes/fake_shell.exe) is ended,
+// and started again when this goes. `Elevated()` says whether the tests run with administrator rights that
+// have the user's lesser ones behind them, as Wine gives every program here.
+class WithoutDesktopShell {
+  public:
+    WithoutDesktopShell();
+    ~WithoutDesktopShell();
+    WithoutDesktopShell(const WithoutDesktopShell&) = delete;
+    WithoutDesktopShell& operator=(const WithoutDesktopShell&) = delete;
+    bool gone() const { return gone_; }
+    static bool Elevated();
+
+  private:
+    bool gone_ = false;
+};
+
 // Full paths of the running processes whose program lies under `folder`.
 std::vector<std::wstring> RunningUnder(const std::wstring& folder);
 
