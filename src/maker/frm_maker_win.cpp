@@ -34,6 +34,9 @@ struct MakerState {
     bool oleReady = false;
     DropTarget* formTarget = nullptr;
     DropTarget* dataFileTarget = nullptr;
+    // The fields as they were at load or at the last patch built: closing loses nothing while they still are.
+    MakerSettings saved;
+    std::wstring savedDataFile;
 };
 
 MakerState& State() {
@@ -254,6 +257,31 @@ void RevokeDrops(HWND hwnd) {
     s.oleReady = false;
 }
 
+MakerSettings ReadSettings() {
+    MakerSettings s;
+    s.ExtractPath = GetText(IDC_TXTEXTRACTPATH);
+    s.ORVVersion = GetText(IDC_TXTORVVERSION);
+    s.MinPatchNeeded = GetText(IDC_TXTMINPATCHNEEDED);
+    s.PatchVersion = GetText(IDC_TXTPATCHVERSION);
+    s.LangName = SelectedLanguage();
+    s.LangCheck = IsChecked(IDC_CHKLANGCHECK);
+    s.UpdateInfo = GetText(IDC_TXTUPDATEINFO);
+    s.ForceMenuRestart = IsChecked(IDC_CHKFORCEMENURESTART);
+    s.RunAtEnd = GetText(IDC_TXTRUNATEND);
+    s.DelAtEnd = GetText(IDC_TXTDELATEND);
+    s.FileFlags = GetText(IDC_TXTFILEFLAGS);
+    return s;
+}
+
+void KeepFieldsAsSaved() {
+    State().saved = ReadSettings();
+    State().savedDataFile = GetText(IDC_TXTDATAFILE);
+}
+
+bool FieldsChanged() {
+    return ReadSettings() != State().saved || GetText(IDC_TXTDATAFILE) != State().savedDataFile;
+}
+
 LRESULT CALLBACK PatchVersionProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
     if (msg == WM_LBUTTONDBLCLK)
         PostMessageW(GetParent(hwnd), WM_PATCHVERSION_DBLCLK, 0, 0);
@@ -299,6 +327,7 @@ bool Form_Load(HWND hwnd) {
 
     SetWindowSubclass(GetDlgItem(hwnd, IDC_TXTPATCHVERSION), PatchVersionProc, 1, 0);
     RegisterDrops(hwnd);
+    KeepFieldsAsSaved();
     return true;
 }
 
@@ -322,28 +351,35 @@ void cmdBrowseData_Click(HWND hwnd) {
         SetText(IDC_TXTDATAFILE, args.fileName);
 }
 
-MakerSettings ReadSettings() {
-    MakerSettings s;
-    s.ExtractPath = GetText(IDC_TXTEXTRACTPATH);
-    s.ORVVersion = GetText(IDC_TXTORVVERSION);
-    s.MinPatchNeeded = GetText(IDC_TXTMINPATCHNEEDED);
-    s.PatchVersion = GetText(IDC_TXTPATCHVERSION);
-    s.LangName = SelectedLanguage();
-    s.LangCheck = IsChecked(IDC_CHKLANGCHECK);
-    s.UpdateInfo = GetText(IDC_TXTUPDATEINFO);
-    s.ForceMenuRestart = IsChecked(IDC_CHKFORCEMENURESTART);
-    s.RunAtEnd = GetText(IDC_TXTRUNATEND);
-    s.DelAtEnd = GetText(IDC_TXTDELATEND);
-    s.FileFlags = GetText(IDC_TXTFILEFLAGS);
-    return s;
+void cmdMake_Click() {
+    if (!IsWindowEnabled(Item(IDC_CMDMAKE)))
+        return;
+    PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(), GetText(IDC_TXTDATAFILE), ReadSettings(),
+                 State().PatchLangNode.XmlData};
+    job.confirmReplace = [](const std::wstring& path) {
+        return mUnicodePatch::MsgBox(L"Le fichier « " + path + L" » existe déjà.\nVoulez-vous le remplacer ?",
+                                     MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
+    };
+    const PatchResult result = WritePatch(job);
+    if (result.declined)
+        return;
+    if (!result.ok) {
+        SetText(IDC_LBLBUILT, L"");
+        mUnicodePatch::MsgBox(result.message, MB_OK | MB_ICONERROR);
+        return;
+    }
+    SetText(IDC_LBLBUILT, BuiltStatus(result.outputPath, result.size));
+    KeepFieldsAsSaved();
 }
 
-void cmdMake_Click() {
-    const PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(), GetText(IDC_TXTDATAFILE), ReadSettings(),
-                       State().PatchLangNode.XmlData};
-    const PatchResult result = WritePatch(job);
-    if (!result.ok)
-        mUnicodePatch::MsgBox(result.message, MB_OK | MB_ICONERROR);
+// Every way of closing comes here (Esc presses Cancel): a slip of the finger must not throw away fields
+// filled by hand.
+void cmdCancel_Click(HWND hwnd) {
+    if (FieldsChanged() &&
+        mUnicodePatch::MsgBox(L"Fermer sans créer le patch ?\nLes valeurs saisies seront perdues.",
+                              MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    Form_Unload(hwnd);
 }
 
 void txtPatchVersion_DblClick() {
@@ -373,15 +409,15 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
                             cmdMake_Click();
                         return TRUE;
                     case IDCANCEL:
-                        Form_Unload(hwnd);
+                        cmdCancel_Click(hwnd);
                         return TRUE;
                 }
                 return FALSE;
             case WM_PATCHVERSION_DBLCLK:
                 txtPatchVersion_DblClick();
                 return TRUE;
-            case WM_CLOSE:
-                Form_Unload(hwnd);
+            case WM_CLOSE:  // the close box, Alt+F4, and Esc in a multi-line field
+                cmdCancel_Click(hwnd);
                 return TRUE;
         }
     } catch (...) {

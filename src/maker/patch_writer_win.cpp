@@ -134,11 +134,16 @@ PatchResult WritePatch(const PatchJob& job) {
         return r;
     }
 
+    const bool existed = mGlobal::FileExists(r.outputPath);
+    if (existed && job.confirmReplace && !job.confirmReplace(r.outputPath)) {
+        r.declined = true;
+        return r;
+    }
+
     bool outputStarted = false;
     std::wstring step;
     try {
         step = L"Impossible de copier le programme vers « " + r.outputPath + L" ».";
-        const bool existed = mGlobal::FileExists(r.outputPath);
         // A failed copy over an older patch may have cut it short; one that never existed is ours.
         outputStarted = !existed;
         if (!CopyFileW(mGlobal::ApiPath(job.imagePath).c_str(), mGlobal::ApiPath(r.outputPath).c_str(), FALSE)) {
@@ -169,6 +174,7 @@ PatchResult WritePatch(const PatchJob& job) {
         return r;
     }
     r.ok = true;
+    r.size = mGlobal::FileSize(r.outputPath);
 
     const std::wstring sign = job.makerFolder + L"\\sign.bat";
     if (mGlobal::FileExists(sign)) {
