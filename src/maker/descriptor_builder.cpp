@@ -235,14 +235,6 @@ std::wstring RefusalMessage(const Refusal& refusal, const std::wstring& name) {
     return L"Le patch n'a pas été créé : " + (text[0] + about) + text[1];
 }
 
-std::wstring BuiltStatus(const std::wstring& outputPath, int64_t size) {
-    std::wstring digits = mStringTools::DecimalText(size < 0 ? 0 : size);
-    // A no-break space, so that a wrapped line never splits the number.
-    for (size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, 1, L'\u00a0');
-    return L"Patch créé (" + digits + L" octets) : " + outputPath;
-}
-
 std::wstring SignArgument(const std::wstring& fileName) {
     // Characters that make cmd split the argument or act on it unless it is quoted (the list "cmd /?"
     // gives, and the redirections); a plain name is passed as it is.

@@ -25,8 +25,6 @@ struct MakerSettings {
     std::wstring RunAtEnd;   // one command per line
     std::wstring DelAtEnd;   // one path per line
     std::wstring FileFlags;  // one entry per line
-
-    bool operator==(const MakerSettings&) const = default;
 };
 
 // Lines cut at CR LF, stripped of leading and trailing spaces, blank ones dropped, joined with "|".
@@ -77,10 +75,6 @@ Refusal CheckBuild(const MakerSettings& settings, const std::wstring& outputName
 
 // The window's French text for a refusal of the output `outputName`.
 std::wstring RefusalMessage(const Refusal& refusal, const std::wstring& outputName);
-
-// The maker's status line after a build: the size written, in bytes grouped by three as French writes
-// them, then the path.
-std::wstring BuiltStatus(const std::wstring& outputPath, int64_t size);
 
 // The output's file name as the one parameter of "sign.bat".
 std::wstring SignArgument(const std::wstring& fileName);

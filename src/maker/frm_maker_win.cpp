@@ -14,6 +14,7 @@
 #include "patcher/find_installations_win.h"
 #include "support/app_info_win.h"
 #include "support/dialogs_win.h"
+#include "support/encoding.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
 #include "support/lang_id_win.h"
@@ -34,9 +35,8 @@ struct MakerState {
     bool oleReady = false;
     DropTarget* formTarget = nullptr;
     DropTarget* dataFileTarget = nullptr;
-    // The fields as they were at load or at the last patch built: closing loses nothing while they still are.
-    MakerSettings saved;
-    std::wstring savedDataFile;
+    // A field was changed since load or since the last patch built: closing would lose it.
+    bool changed = false;
 };
 
 MakerState& State() {
@@ -68,6 +68,11 @@ void SetChecked(int id, bool on) {
     SendMessageW(Item(id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+// Every box of the maker, under the program's title: one place that builds the empty title argument.
+int Box(const std::wstring& text, UINT style) {
+    return mUnicodePatch::MsgBox(text, style);
+}
+
 std::vector<std::wstring> LanguageEntries() {
     HWND list = Item(IDC_CMBLANGID);
     std::vector<std::wstring> entries;
@@ -82,10 +87,9 @@ std::vector<std::wstring> LanguageEntries() {
     return entries;
 }
 
+// A drop-down list's text is its selected entry.
 std::wstring SelectedLanguage() {
-    const LRESULT selected = SendMessageW(Item(IDC_CMBLANGID), CB_GETCURSEL, 0, 0);
-    const auto entries = LanguageEntries();
-    return selected >= 0 && static_cast<size_t>(selected) < entries.size() ? entries[selected] : std::wstring();
+    return GetText(IDC_CMBLANGID);
 }
 
 std::wstring NewPatchId() {
@@ -258,28 +262,11 @@ void RevokeDrops(HWND hwnd) {
 }
 
 MakerSettings ReadSettings() {
-    MakerSettings s;
-    s.ExtractPath = GetText(IDC_TXTEXTRACTPATH);
-    s.ORVVersion = GetText(IDC_TXTORVVERSION);
-    s.MinPatchNeeded = GetText(IDC_TXTMINPATCHNEEDED);
-    s.PatchVersion = GetText(IDC_TXTPATCHVERSION);
-    s.LangName = SelectedLanguage();
-    s.LangCheck = IsChecked(IDC_CHKLANGCHECK);
-    s.UpdateInfo = GetText(IDC_TXTUPDATEINFO);
-    s.ForceMenuRestart = IsChecked(IDC_CHKFORCEMENURESTART);
-    s.RunAtEnd = GetText(IDC_TXTRUNATEND);
-    s.DelAtEnd = GetText(IDC_TXTDELATEND);
-    s.FileFlags = GetText(IDC_TXTFILEFLAGS);
-    return s;
-}
-
-void KeepFieldsAsSaved() {
-    State().saved = ReadSettings();
-    State().savedDataFile = GetText(IDC_TXTDATAFILE);
-}
-
-bool FieldsChanged() {
-    return ReadSettings() != State().saved || GetText(IDC_TXTDATAFILE) != State().savedDataFile;
+    // Built in place: one string copy per field and no temporaries.
+    return MakerSettings{GetText(IDC_TXTEXTRACTPATH),     GetText(IDC_TXTORVVERSION),   GetText(IDC_TXTMINPATCHNEEDED),
+                         GetText(IDC_TXTPATCHVERSION),    SelectedLanguage(),           IsChecked(IDC_CHKLANGCHECK),
+                         GetText(IDC_TXTUPDATEINFO),      IsChecked(IDC_CHKFORCEMENURESTART), GetText(IDC_TXTRUNATEND),
+                         GetText(IDC_TXTDELATEND),        GetText(IDC_TXTFILEFLAGS)};
 }
 
 LRESULT CALLBACK PatchVersionProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
@@ -294,7 +281,11 @@ LRESULT CALLBACK PatchVersionProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 bool Form_Load(HWND hwnd) {
     MakerState& s = State();
     s.hwnd = hwnd;
-    SetWindowTextW(hwnd, (L"Orvana Patch Maker v" + AppVersion() + L" - " + mLang::WindowsUserLangID(0)).c_str());
+    std::wstring title = L"Orvana Patch Maker v";
+    title += AppVersion();
+    title += L" - ";
+    title += mLang::WindowsUserLangID(0);
+    SetWindowTextW(hwnd, title.c_str());
 
     SetText(IDC_TXTORVVERSION, L"2.5");
     const std::vector<std::wstring> roots = frmMain::FindInstallations();
@@ -314,7 +305,7 @@ bool Form_Load(HWND hwnd) {
     for (const auto& name : ListLanguages(s.PatchLangNode.XmlData))
         SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
     if (SendMessageW(list, CB_GETCOUNT, 0, 0) < 1) {
-        mUnicodePatch::MsgBox(L"Aucun langage trouvé", MB_OK | MB_ICONERROR);
+        Box(L"Aucun langage trouvé", MB_OK | MB_ICONERROR);
         return false;
     }
     SendMessageW(list, CB_SETCURSEL, 0, 0);
@@ -327,7 +318,7 @@ bool Form_Load(HWND hwnd) {
 
     SetWindowSubclass(GetDlgItem(hwnd, IDC_TXTPATCHVERSION), PatchVersionProc, 1, 0);
     RegisterDrops(hwnd);
-    KeepFieldsAsSaved();
+    s.changed = false;  // the defaults above are no change of the user's
     return true;
 }
 
@@ -351,39 +342,43 @@ void cmdBrowseData_Click(HWND hwnd) {
         SetText(IDC_TXTDATAFILE, args.fileName);
 }
 
+
+bool ConfirmReplace(const std::wstring& path) {
+    std::wstring question = L"Le fichier « ";
+    question += path;
+    question += L" » existe déjà.\nLe remplacer ?";
+    return Box(question, MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
+}
+
 void cmdMake_Click() {
-    if (!IsWindowEnabled(Item(IDC_CMDMAKE)))
-        return;
-    PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(), GetText(IDC_TXTDATAFILE), ReadSettings(),
-                 State().PatchLangNode.XmlData};
-    job.confirmReplace = [](const std::wstring& path) {
-        return mUnicodePatch::MsgBox(L"Le fichier « " + path + L" » existe déjà.\nVoulez-vous le remplacer ?",
-                                     MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
-    };
+    const PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(), GetText(IDC_TXTDATAFILE), ReadSettings(),
+                       State().PatchLangNode.XmlData, ConfirmReplace};
     const PatchResult result = WritePatch(job);
     if (result.declined)
         return;
-    if (!result.ok) {
-        SetText(IDC_LBLBUILT, L"");
-        mUnicodePatch::MsgBox(result.message, MB_OK | MB_ICONERROR);
-        return;
+    std::wstring status;
+    if (result.ok) {
+        status = L"Patch créé (";
+        status += mStringTools::DecimalText(result.size);
+        status += L" octets) : ";
+        status += result.outputPath;
+        State().changed = false;
     }
-    SetText(IDC_LBLBUILT, BuiltStatus(result.outputPath, result.size));
-    KeepFieldsAsSaved();
+    SetText(IDC_LBLBUILT, status);
+    if (!result.ok)
+        Box(result.message, MB_OK | MB_ICONERROR);
 }
 
 // Every way of closing comes here (Esc presses Cancel): a slip of the finger must not throw away fields
 // filled by hand.
 void cmdCancel_Click(HWND hwnd) {
-    if (FieldsChanged() &&
-        mUnicodePatch::MsgBox(L"Fermer sans créer le patch ?\nLes valeurs saisies seront perdues.",
-                              MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (State().changed && Box(L"Fermer sans créer le patch ?", MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     Form_Unload(hwnd);
 }
 
 void txtPatchVersion_DblClick() {
-    if (mUnicodePatch::MsgBox(L"Nouvel ID de patch ?", MB_YESNO | MB_ICONQUESTION) == IDYES)
+    if (Box(L"Nouvel ID de patch ?", MB_YESNO | MB_ICONQUESTION) == IDYES)
         SetText(IDC_TXTPATCHVERSION, NewPatchId());
 }
 
@@ -395,6 +390,12 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
                     Form_Unload(hwnd);
                 return TRUE;
             case WM_COMMAND:
+                // Typed, pasted, dropped, imported, ticked or chosen: the user's work from then on.
+                if (HIWORD(wParam) == EN_CHANGE ||
+                    (HIWORD(wParam) == BN_CLICKED &&
+                     (LOWORD(wParam) == IDC_CHKLANGCHECK || LOWORD(wParam) == IDC_CHKFORCEMENURESTART)) ||
+                    (HIWORD(wParam) == CBN_SELCHANGE && LOWORD(wParam) == IDC_CMBLANGID))
+                    State().changed = true;
                 switch (LOWORD(wParam)) {
                     case IDC_TXTDATAFILE:
                         if (HIWORD(wParam) == EN_CHANGE)

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "maker/descriptor_builder.h"
@@ -22,7 +21,7 @@ struct PatchJob {
     std::wstring langFileText;  // the whole "PatchLang.xml"
     // Asked, with the output's path, before a file of that name is replaced; false leaves it as it was.
     // Unset, it is replaced without a question.
-    std::function<bool(const std::wstring&)> confirmReplace;
+    bool (*confirmReplace)(const std::wstring& path) = nullptr;
 };
 
 struct PatchResult {

@@ -76,8 +76,8 @@ TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
     ASSERT_TRUE(e2e::PressKey(window, VK_RETURN)) << "no control has the focus";
     // Once written, the status line names the file and its size.
     const std::string first = e2e::ExpectedPatch(image, archive, s, folder.LangFileText());
-    const std::wstring firstStatus = frmMaker::BuiltStatus(output, static_cast<int64_t>(first.size()));
-    EXPECT_NE(firstStatus.find(L"octets) : "), std::wstring::npos);
+    const auto status = [&](size_t size) { return L"Patch créé (" + std::to_wstring(size) + L" octets) : " + output; };
+    const std::wstring firstStatus = status(first.size());
     ASSERT_TRUE(maker.WaitUntil([&] { return e2e::Text(window, IDC_LBLBUILT) == firstStatus; }, "the status line"))
         << e2e::Utf8(e2e::Text(window, IDC_LBLBUILT));
     ExpectPatch(e2e::ReadFileBytes(output), image, archive, descriptor);
@@ -90,7 +90,7 @@ TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
     EXPECT_TRUE(maker.Running());
     const std::string smaller = testdata::ArchiveLike(Bytes(500, 2));
     ASSERT_TRUE(e2e::WriteFileBytes(folder.Path(L"data.7z"), smaller));
-    const std::wstring replace = L"Le fichier « " + output + L" » existe déjà.\nVoulez-vous le remplacer ?";
+    const std::wstring replace = L"Le fichier « " + output + L" » existe déjà.\nLe remplacer ?";
     e2e::Press(window, IDC_CMDMAKE);
     const e2e::MessageBoxInfo keep = maker.WaitForMessageBox();
     e2e::ExpectBox(keep, L"MakerReplace", replace);
@@ -103,7 +103,7 @@ TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
     maker.Answer(yes, IDYES);
     const std::string second = e2e::ExpectedPatch(image, smaller, s, folder.LangFileText());
     ASSERT_TRUE(maker.WaitUntil(
-        [&] { return e2e::Text(window, IDC_LBLBUILT) == frmMaker::BuiltStatus(output, second.size()); },
+        [&] { return e2e::Text(window, IDC_LBLBUILT) == status(second.size()); },
         "the status line of the second build"));
     ExpectPatch(e2e::ReadFileBytes(output), image, smaller, descriptor);
 
@@ -111,13 +111,13 @@ TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
     ASSERT_TRUE(e2e::SetText(window, IDC_TXTEXTRACTPATH, L"OrvanaTools\\Notes"));
     ASSERT_TRUE(e2e::PressKey(window, VK_ESCAPE)) << "no control has the focus";
     const e2e::MessageBoxInfo stay = maker.WaitForMessageBox();
-    e2e::ExpectBox(stay, L"MakerCloseChanged", L"Fermer sans créer le patch ?\nLes valeurs saisies seront perdues.");
+    e2e::ExpectBox(stay, L"MakerCloseChanged", L"Fermer sans créer le patch ?");
     maker.Answer(stay, IDNO);
     EXPECT_TRUE(maker.Running());
     EXPECT_EQ(e2e::Text(window, IDC_TXTEXTRACTPATH), L"OrvanaTools\\Notes");
     e2e::Press(window, IDCANCEL);
     const e2e::MessageBoxInfo leave = maker.WaitForMessageBox();
-    e2e::ExpectBoxSaying(leave, L"MakerCloseChanged", L"Fermer sans créer le patch ?");
+    e2e::ExpectBox(leave, L"MakerCloseChanged", L"Fermer sans créer le patch ?");
     maker.Answer(leave, IDYES);
     EXPECT_TRUE(maker.WaitEnded());
 }

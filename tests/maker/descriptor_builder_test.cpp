@@ -210,17 +210,6 @@ TEST(DescriptorBuilder, SignArgumentIsQuotedWheneverCmdWouldSplitOrInterpretIt) 
         EXPECT_EQ(SignArgument(name), L"\"" + std::wstring(name) + L"\"") << name;
 }
 
-TEST(DescriptorBuilder, BuiltStatusGivesTheSizeGroupedByThreesThenThePath) {
-    const std::wstring path = L"E:\\maker\\orv_20141114055922_FR.exe";
-    const struct {
-        int64_t size;
-        const wchar_t* shown;
-    } cases[] = {{0, L"0"}, {999, L"999"}, {1000, L"1\u00a0000"}, {245760, L"245\u00a0760"},
-                 {1234567, L"1\u00a0234\u00a0567"}, {2147483647, L"2\u00a0147\u00a0483\u00a0647"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(BuiltStatus(path, c.size), L"Patch créé (" + std::wstring(c.shown) + L" octets) : " + path) << c.size;
-}
-
 TEST(DescriptorBuilder, SuiteVersionIsTheThirdPiece) {
     struct Case {
         std::wstring text;
