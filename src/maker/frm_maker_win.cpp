@@ -7,9 +7,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "maker/frm_maker_ids.h"
 #include "container/patch_file_win.h"
 #include "maker/descriptor_builder.h"
+#include "maker/frm_maker_ids.h"
 #include "maker/patch_writer_win.h"
 #include "patcher/find_installations_win.h"
 #include "support/app_info_win.h"
@@ -263,10 +263,17 @@ void RevokeDrops(HWND hwnd) {
 
 MakerSettings ReadSettings() {
     // Built in place: one string copy per field and no temporaries.
-    return MakerSettings{GetText(IDC_TXTEXTRACTPATH),     GetText(IDC_TXTORVVERSION),   GetText(IDC_TXTMINPATCHNEEDED),
-                         GetText(IDC_TXTPATCHVERSION),    SelectedLanguage(),           IsChecked(IDC_CHKLANGCHECK),
-                         GetText(IDC_TXTUPDATEINFO),      IsChecked(IDC_CHKFORCEMENURESTART), GetText(IDC_TXTRUNATEND),
-                         GetText(IDC_TXTDELATEND),        GetText(IDC_TXTFILEFLAGS)};
+    return MakerSettings{GetText(IDC_TXTEXTRACTPATH),
+                         GetText(IDC_TXTORVVERSION),
+                         GetText(IDC_TXTMINPATCHNEEDED),
+                         GetText(IDC_TXTPATCHVERSION),
+                         SelectedLanguage(),
+                         IsChecked(IDC_CHKLANGCHECK),
+                         GetText(IDC_TXTUPDATEINFO),
+                         IsChecked(IDC_CHKFORCEMENURESTART),
+                         GetText(IDC_TXTRUNATEND),
+                         GetText(IDC_TXTDELATEND),
+                         GetText(IDC_TXTFILEFLAGS)};
 }
 
 LRESULT CALLBACK PatchVersionProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
@@ -342,7 +349,6 @@ void cmdBrowseData_Click(HWND hwnd) {
         SetText(IDC_TXTDATAFILE, args.fileName);
 }
 
-
 bool ConfirmReplace(const std::wstring& path) {
     std::wstring question = L"Le fichier « ";
     question += path;
@@ -351,8 +357,8 @@ bool ConfirmReplace(const std::wstring& path) {
 }
 
 void cmdMake_Click() {
-    const PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(), GetText(IDC_TXTDATAFILE), ReadSettings(),
-                       State().PatchLangNode.XmlData, ConfirmReplace};
+    const PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(),       GetText(IDC_TXTDATAFILE),
+                       ReadSettings(),     State().PatchLangNode.XmlData, ConfirmReplace};
     const PatchResult result = WritePatch(job);
     if (result.declined)
         return;

@@ -34,7 +34,8 @@ struct PatchResult {
 };
 
 // Builds one patch. A build that cannot start (CheckBuild's refusals, or an existing output the user
-// keeps) writes nothing; one that fails part-way removes the output it began, and nothing else. No work file is written beside the maker.
+// keeps) writes nothing; one that fails part-way removes the output it began, and nothing else. No work
+// file is written beside the maker.
 PatchResult WritePatch(const PatchJob& job);
 
 }  // namespace frmMaker

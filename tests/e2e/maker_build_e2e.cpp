@@ -102,9 +102,8 @@ TEST(MakerBuild, LanguageRestrictionOnNamesThePatchAfterTheLanguage) {
     e2e::ExpectBox(yes, L"MakerReplace", replace);
     maker.Answer(yes, IDYES);
     const std::string second = e2e::ExpectedPatch(image, smaller, s, folder.LangFileText());
-    ASSERT_TRUE(maker.WaitUntil(
-        [&] { return e2e::Text(window, IDC_LBLBUILT) == status(second.size()); },
-        "the status line of the second build"));
+    ASSERT_TRUE(maker.WaitUntil([&] { return e2e::Text(window, IDC_LBLBUILT) == status(second.size()); },
+                                "the status line of the second build"));
     ExpectPatch(e2e::ReadFileBytes(output), image, smaller, descriptor);
 
     // Closing with a field changed since the build asks first; No keeps the window as it was.
