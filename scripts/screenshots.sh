@@ -46,7 +46,7 @@ shoot() {  # name locale
     OV_SHOT_APPLYING=${OV_SHOT_APPLYING:-} OV_SHOT_SKIPPED=${OV_SHOT_SKIPPED:-} OV_SHOT_STATUS=${OV_SHOT_STATUS:-} OV_SHOT_PARENT=E: OV_SHOT_DIR=$(winpath "$meet") LC_ALL=$locale "$OVWINE" "$PROGRAM" --gtest_also_run_disabled_tests \
         --gtest_filter='*DISABLED_HoldWindowForScreenshot' >"$meet/log" 2>&1 &
     local pid=$!
-    for _ in $(seq 300); do [ -f "$meet/ready" ] && break; sleep 0.1; done
+    for _ in $(seq 900); do [ -f "$meet/ready" ] && break; sleep 0.1; done  # a loaded machine stages slowly
     if [ ! -f "$meet/ready" ]; then
         echo "no window for $name" >&2; cat "$meet/log" >&2; kill "$pid" 2>/dev/null || true; return 1
     fi

@@ -30,7 +30,7 @@ for dpi in 96 144; do
         xwininfo -root -tree 2>/dev/null | grep -q 'Orvana Patch Maker' && break
         sleep 0.1
     done
-    sleep 1  # let the controls paint
+    sleep 3  # let the controls paint, on a loaded machine too
     import -window root "$OUT/maker-fr-${dpi}dpi_full.png"
     convert "$OUT/maker-fr-${dpi}dpi_full.png" -trim +repage "$OUT/maker-fr-${dpi}dpi.png"
     rm -f "$OUT/maker-fr-${dpi}dpi_full.png"
