@@ -115,7 +115,7 @@ demo: configure
 # Pictures of the patcher window for an English and a French user, and of the maker window, at 96 and
 # 144 DPI, in BUILD/screenshots/.
 screenshots: configure
-	cmake --build $(TESTDIR) -j $(JOBS) --target patcher_start_e2e OVPatcher
+	cmake --build $(TESTDIR) -j $(JOBS) --target patcher_start_e2e maker_build_e2e OVPatcher
 	scripts/screenshots.sh $(BUILD)
 	scripts/screenshots_maker.sh $(BUILD)
 

@@ -43,10 +43,10 @@ trap 'rm -f "$WINEPREFIX/dosdevices/e:"; rm -rf "$SAMPLE_DRIVE"; ov_wine_stop' E
 shoot() {  # name locale
     local name=$1 locale=$2 meet
     meet=$(mktemp -d)
-    OV_SHOT_APPLYING=${OV_SHOT_APPLYING:-} OV_SHOT_PARENT=E: OV_SHOT_DIR=$(winpath "$meet") LC_ALL=$locale "$OVWINE" "$PROGRAM" --gtest_also_run_disabled_tests \
+    OV_SHOT_APPLYING=${OV_SHOT_APPLYING:-} OV_SHOT_SKIPPED=${OV_SHOT_SKIPPED:-} OV_SHOT_STATUS=${OV_SHOT_STATUS:-} OV_SHOT_PARENT=E: OV_SHOT_DIR=$(winpath "$meet") LC_ALL=$locale "$OVWINE" "$PROGRAM" --gtest_also_run_disabled_tests \
         --gtest_filter='*DISABLED_HoldWindowForScreenshot' >"$meet/log" 2>&1 &
     local pid=$!
-    for _ in $(seq 300); do [ -f "$meet/ready" ] && break; sleep 0.1; done
+    for _ in $(seq 900); do [ -f "$meet/ready" ] && break; sleep 0.1; done  # a loaded machine stages slowly
     if [ ! -f "$meet/ready" ]; then
         echo "no window for $name" >&2; cat "$meet/log" >&2; kill "$pid" 2>/dev/null || true; return 1
     fi
@@ -60,11 +60,18 @@ shoot() {  # name locale
     echo "$OUT/$name.png"
 }
 
+# The longest status line of the shipped French texts: the last step, its percentage, and the note that
+# Cancel no longer applies.
+FR_STATUS="Exécution des commandes après installation… 100 % (votre Orvana est arrêtée : plus d'annulation possible)"
+
 set_dpi 96
 OV_SHOT_APPLYING=1 shoot patcher-applying-en-96dpi en_US.UTF-8
+OV_SHOT_SKIPPED=1 shoot patcher-skipped-en-96dpi en_US.UTF-8
 shoot patcher-en-96dpi en_US.UTF-8
 shoot patcher-fr-96dpi fr_FR.UTF-8
+OV_SHOT_STATUS=$FR_STATUS shoot patcher-fr-status-96dpi fr_FR.UTF-8
 set_dpi 144
 shoot patcher-en-144dpi en_US.UTF-8
 shoot patcher-fr-144dpi fr_FR.UTF-8
+OV_SHOT_STATUS=$FR_STATUS shoot patcher-fr-status-144dpi fr_FR.UTF-8
 set_dpi 96

@@ -7,13 +7,14 @@
 #include <type_traits>
 #include <vector>
 
-#include "maker/frm_maker_ids.h"
 #include "container/patch_file_win.h"
 #include "maker/descriptor_builder.h"
+#include "maker/frm_maker_ids.h"
 #include "maker/patch_writer_win.h"
 #include "patcher/find_installations_win.h"
 #include "support/app_info_win.h"
 #include "support/dialogs_win.h"
+#include "support/encoding.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
 #include "support/lang_id_win.h"
@@ -34,6 +35,8 @@ struct MakerState {
     bool oleReady = false;
     DropTarget* formTarget = nullptr;
     DropTarget* dataFileTarget = nullptr;
+    // A field was changed since load or since the last patch built: closing would lose it.
+    bool changed = false;
 };
 
 MakerState& State() {
@@ -65,6 +68,11 @@ void SetChecked(int id, bool on) {
     SendMessageW(Item(id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+// Every box of the maker, under the program's title: one place that builds the empty title argument.
+int Box(const std::wstring& text, UINT style) {
+    return mUnicodePatch::MsgBox(text, style);
+}
+
 std::vector<std::wstring> LanguageEntries() {
     HWND list = Item(IDC_CMBLANGID);
     std::vector<std::wstring> entries;
@@ -79,10 +87,9 @@ std::vector<std::wstring> LanguageEntries() {
     return entries;
 }
 
+// A drop-down list's text is its selected entry.
 std::wstring SelectedLanguage() {
-    const LRESULT selected = SendMessageW(Item(IDC_CMBLANGID), CB_GETCURSEL, 0, 0);
-    const auto entries = LanguageEntries();
-    return selected >= 0 && static_cast<size_t>(selected) < entries.size() ? entries[selected] : std::wstring();
+    return GetText(IDC_CMBLANGID);
 }
 
 std::wstring NewPatchId() {
@@ -254,6 +261,21 @@ void RevokeDrops(HWND hwnd) {
     s.oleReady = false;
 }
 
+MakerSettings ReadSettings() {
+    // Built in place: one string copy per field and no temporaries.
+    return MakerSettings{GetText(IDC_TXTEXTRACTPATH),
+                         GetText(IDC_TXTORVVERSION),
+                         GetText(IDC_TXTMINPATCHNEEDED),
+                         GetText(IDC_TXTPATCHVERSION),
+                         SelectedLanguage(),
+                         IsChecked(IDC_CHKLANGCHECK),
+                         GetText(IDC_TXTUPDATEINFO),
+                         IsChecked(IDC_CHKFORCEMENURESTART),
+                         GetText(IDC_TXTRUNATEND),
+                         GetText(IDC_TXTDELATEND),
+                         GetText(IDC_TXTFILEFLAGS)};
+}
+
 LRESULT CALLBACK PatchVersionProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
     if (msg == WM_LBUTTONDBLCLK)
         PostMessageW(GetParent(hwnd), WM_PATCHVERSION_DBLCLK, 0, 0);
@@ -266,7 +288,11 @@ LRESULT CALLBACK PatchVersionProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 bool Form_Load(HWND hwnd) {
     MakerState& s = State();
     s.hwnd = hwnd;
-    SetWindowTextW(hwnd, (L"Orvana Patch Maker v" + AppVersion() + L" - " + mLang::WindowsUserLangID(0)).c_str());
+    std::wstring title = L"Orvana Patch Maker v";
+    title += AppVersion();
+    title += L" - ";
+    title += mLang::WindowsUserLangID(0);
+    SetWindowTextW(hwnd, title.c_str());
 
     SetText(IDC_TXTORVVERSION, L"2.5");
     const std::vector<std::wstring> roots = frmMain::FindInstallations();
@@ -286,7 +312,7 @@ bool Form_Load(HWND hwnd) {
     for (const auto& name : ListLanguages(s.PatchLangNode.XmlData))
         SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
     if (SendMessageW(list, CB_GETCOUNT, 0, 0) < 1) {
-        mUnicodePatch::MsgBox(L"Aucun langage trouvé", MB_OK | MB_ICONERROR);
+        Box(L"Aucun langage trouvé", MB_OK | MB_ICONERROR);
         return false;
     }
     SendMessageW(list, CB_SETCURSEL, 0, 0);
@@ -299,6 +325,7 @@ bool Form_Load(HWND hwnd) {
 
     SetWindowSubclass(GetDlgItem(hwnd, IDC_TXTPATCHVERSION), PatchVersionProc, 1, 0);
     RegisterDrops(hwnd);
+    s.changed = false;  // the defaults above are no change of the user's
     return true;
 }
 
@@ -322,32 +349,42 @@ void cmdBrowseData_Click(HWND hwnd) {
         SetText(IDC_TXTDATAFILE, args.fileName);
 }
 
-MakerSettings ReadSettings() {
-    MakerSettings s;
-    s.ExtractPath = GetText(IDC_TXTEXTRACTPATH);
-    s.ORVVersion = GetText(IDC_TXTORVVERSION);
-    s.MinPatchNeeded = GetText(IDC_TXTMINPATCHNEEDED);
-    s.PatchVersion = GetText(IDC_TXTPATCHVERSION);
-    s.LangName = SelectedLanguage();
-    s.LangCheck = IsChecked(IDC_CHKLANGCHECK);
-    s.UpdateInfo = GetText(IDC_TXTUPDATEINFO);
-    s.ForceMenuRestart = IsChecked(IDC_CHKFORCEMENURESTART);
-    s.RunAtEnd = GetText(IDC_TXTRUNATEND);
-    s.DelAtEnd = GetText(IDC_TXTDELATEND);
-    s.FileFlags = GetText(IDC_TXTFILEFLAGS);
-    return s;
+bool ConfirmReplace(const std::wstring& path) {
+    std::wstring question = L"Le fichier « ";
+    question += path;
+    question += L" » existe déjà.\nLe remplacer ?";
+    return Box(question, MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
 }
 
 void cmdMake_Click() {
-    const PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(), GetText(IDC_TXTDATAFILE), ReadSettings(),
-                       State().PatchLangNode.XmlData};
+    const PatchJob job{mGlobal::AppPath(), mGlobal::OwnPatchPath(),       GetText(IDC_TXTDATAFILE),
+                       ReadSettings(),     State().PatchLangNode.XmlData, ConfirmReplace};
     const PatchResult result = WritePatch(job);
+    if (result.declined)
+        return;
+    std::wstring status;
+    if (result.ok) {
+        status = L"Patch créé (";
+        status += mStringTools::DecimalText(result.size);
+        status += L" octets) : ";
+        status += result.outputPath;
+        State().changed = false;
+    }
+    SetText(IDC_LBLBUILT, status);
     if (!result.ok)
-        mUnicodePatch::MsgBox(result.message, MB_OK | MB_ICONERROR);
+        Box(result.message, MB_OK | MB_ICONERROR);
+}
+
+// Every way of closing comes here (Esc presses Cancel): a slip of the finger must not throw away fields
+// filled by hand.
+void cmdCancel_Click(HWND hwnd) {
+    if (State().changed && Box(L"Fermer sans créer le patch ?", MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    Form_Unload(hwnd);
 }
 
 void txtPatchVersion_DblClick() {
-    if (mUnicodePatch::MsgBox(L"Nouvel ID de patch ?", MB_YESNO | MB_ICONQUESTION) == IDYES)
+    if (Box(L"Nouvel ID de patch ?", MB_YESNO | MB_ICONQUESTION) == IDYES)
         SetText(IDC_TXTPATCHVERSION, NewPatchId());
 }
 
@@ -359,6 +396,12 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
                     Form_Unload(hwnd);
                 return TRUE;
             case WM_COMMAND:
+                // Typed, pasted, dropped, imported, ticked or chosen: the user's work from then on.
+                if (HIWORD(wParam) == EN_CHANGE ||
+                    (HIWORD(wParam) == BN_CLICKED &&
+                     (LOWORD(wParam) == IDC_CHKLANGCHECK || LOWORD(wParam) == IDC_CHKFORCEMENURESTART)) ||
+                    (HIWORD(wParam) == CBN_SELCHANGE && LOWORD(wParam) == IDC_CMBLANGID))
+                    State().changed = true;
                 switch (LOWORD(wParam)) {
                     case IDC_TXTDATAFILE:
                         if (HIWORD(wParam) == EN_CHANGE)
@@ -373,15 +416,15 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
                             cmdMake_Click();
                         return TRUE;
                     case IDCANCEL:
-                        Form_Unload(hwnd);
+                        cmdCancel_Click(hwnd);
                         return TRUE;
                 }
                 return FALSE;
             case WM_PATCHVERSION_DBLCLK:
                 txtPatchVersion_DblClick();
                 return TRUE;
-            case WM_CLOSE:
-                Form_Unload(hwnd);
+            case WM_CLOSE:  // the close box, Alt+F4, and Esc in a multi-line field
+                cmdCancel_Click(hwnd);
                 return TRUE;
         }
     } catch (...) {

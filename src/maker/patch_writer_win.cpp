@@ -134,11 +134,16 @@ PatchResult WritePatch(const PatchJob& job) {
         return r;
     }
 
+    const bool existed = mGlobal::FileExists(r.outputPath);
+    if (existed && job.confirmReplace && !job.confirmReplace(r.outputPath)) {
+        r.declined = true;
+        return r;
+    }
+
     bool outputStarted = false;
-    std::wstring step;
+    // Which step failed; its words are put together only then.
+    enum { kCopy, kArchive, kDescriptor } step = kCopy;
     try {
-        step = L"Impossible de copier le programme vers « " + r.outputPath + L" ».";
-        const bool existed = mGlobal::FileExists(r.outputPath);
         // A failed copy over an older patch may have cut it short; one that never existed is ours.
         outputStarted = !existed;
         if (!CopyFileW(mGlobal::ApiPath(job.imagePath).c_str(), mGlobal::ApiPath(r.outputPath).c_str(), FALSE)) {
@@ -154,21 +159,34 @@ PatchResult WritePatch(const PatchJob& job) {
             !SetFileAttributesW(mGlobal::ApiPath(r.outputPath).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
             ThrowLast();
 
-        step = L"Impossible d'ajouter le fichier de données « " + archive + L" » au patch.";
+        step = kArchive;
         AddFileToFile(r.outputPath, archive, true);
 
         // The descriptor and the marker go straight from memory: work files beside the maker could be
         // the user's own.
-        step = L"Impossible d'ajouter la description au patch.";
+        step = kDescriptor;
         AppendBytes(r.outputPath,
                     mGlobal::DescriptorTrailer(mUTF8::UTF8_Encode(BuildDescriptor(job.settings, job.langFileText))));
     } catch (const SysError& e) {
         if (outputStarted)
             Discard(r.outputPath);
-        r.message = Failure(L"Le patch n'a pas été créé. " + step, e);
+        std::wstring what = L"Le patch n'a pas été créé. ";
+        if (step == kCopy) {
+            what += L"Impossible de copier le programme vers « ";
+            what += r.outputPath;
+            what += L" ».";
+        } else if (step == kArchive) {
+            what += L"Impossible d'ajouter le fichier de données « ";
+            what += archive;
+            what += L" » au patch.";
+        } else {
+            what += L"Impossible d'ajouter la description au patch.";
+        }
+        r.message = Failure(what, e);
         return r;
     }
     r.ok = true;
+    r.size = mGlobal::FileSize(r.outputPath);
 
     const std::wstring sign = job.makerFolder + L"\\sign.bat";
     if (mGlobal::FileExists(sign)) {

@@ -2,6 +2,7 @@
 // then the signing hook.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "maker/descriptor_builder.h"
@@ -18,17 +19,23 @@ struct PatchJob {
     std::wstring archivePath;  // the text of txtDataFile; a relative one is taken from makerFolder
     MakerSettings settings;
     std::wstring langFileText;  // the whole "PatchLang.xml"
+    // Asked, with the output's path, before a file of that name is replaced; false leaves it as it was.
+    // Unset, it is replaced without a question.
+    bool (*confirmReplace)(const std::wstring& path) = nullptr;
 };
 
 struct PatchResult {
     bool ok = false;
     std::wstring outputPath;
     std::wstring message;  // in French, for the user, when !ok
+    bool declined = false;  // the user kept the existing output: nothing was written
+    int64_t size = -1;      // the bytes written, when ok (what "sign.bat" adds later is not counted)
     bool signStarted = false;
 };
 
-// Builds one patch. A build that cannot start (CheckBuild's refusals) writes nothing; one that fails
-// part-way removes the output it began, and nothing else. No work file is written beside the maker.
+// Builds one patch. A build that cannot start (CheckBuild's refusals, or an existing output the user
+// keeps) writes nothing; one that fails part-way removes the output it began, and nothing else. No work
+// file is written beside the maker.
 PatchResult WritePatch(const PatchJob& job);
 
 }  // namespace frmMaker

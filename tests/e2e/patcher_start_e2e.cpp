@@ -420,7 +420,8 @@ TEST(PatcherStart, AlreadyApplied) {
 
 // Not a test: holds the window open for scripts/screenshots.sh, which photographs it. The user's language
 // comes from LC_ALL as usual; OV_SHOT_DIR is where the "ready" and "done" files meet, and the installation
-// is OV_SHOT_PARENT\Orvana, a path as a user's would read.
+// is OV_SHOT_PARENT\Orvana, a path as a user's would read. OV_SHOT_STATUS shows that status line over
+// the idle window, to see that the longest one of a language fits.
 TEST(PatcherStart, DISABLED_HoldWindowForScreenshot) {
     const std::wstring shots = fakes::Env(L"OV_SHOT_DIR");
     ASSERT_FALSE(shots.empty());
@@ -428,10 +429,32 @@ TEST(PatcherStart, DISABLED_HoldWindowForScreenshot) {
     sample.folderName = L"Orvana";
     sample.parent = fakes::Env(L"OV_SHOT_PARENT");
     Installation orvana(sample);
+    e2e::ProgramsEnder ender(orvana.root());
     orvana.StartMenu();
+    e2e::TempDir dir{L"ov patch"};
+    // With OV_SHOT_SKIPPED the picture is the box that ends an apply whose post-install command could not
+    // start and was skipped.
+    if (!fakes::Env(L"OV_SHOT_SKIPPED").empty()) {
+        e2e::Descriptor d;
+        d.RunAfter = L"\"%ORV%\\OrvanaTools\\post_install.exe\" /from=5.8|";
+        const std::wstring patchPath =
+            e2e::WritePatch(dir.Path(L"orv_patch.exe"), e2e::MakeArchive({{L"readme.txt", "new"}}), d.Text());
+        Program patcher;
+        ASSERT_TRUE(patcher.Start(patchPath));
+        HWND main = patcher.WaitForDialogWith(IDC_CMDAPPLY);
+        ASSERT_TRUE(main);
+        e2e::Press(main, IDC_CMDAPPLY);
+        const MessageBoxInfo failed = patcher.WaitForMessageBox(60000);
+        patcher.Answer(failed, IDCANCEL);
+        const MessageBoxInfo done = patcher.WaitForMessageBox(60000);
+        ASSERT_TRUE(e2e::WriteFileBytes(shots + L"\\ready", e2e::Utf8(done.caption)));
+        EXPECT_TRUE(patcher.WaitUntil([&] { return fakes::Exists(shots + L"\\done"); }, "the screenshot", 60000));
+        patcher.Answer(done, IDOK);
+        EXPECT_TRUE(patcher.WaitEnded());
+        return;
+    }
     // With OV_SHOT_APPLYING the window is taken while it stages a large archive, held up half way.
     const bool applying = !fakes::Env(L"OV_SHOT_APPLYING").empty();
-    e2e::TempDir dir{L"ov patch"};
     const std::wstring patchPath = e2e::WritePatch(
         dir.Path(L"orv_patch.exe"), applying ? e2e::MakeArchive(e2e::ManyFiles(3000), L"-mx0") : std::string("7z stand-in"),
         e2e::Descriptor{}.Text());
@@ -442,6 +465,11 @@ TEST(PatcherStart, DISABLED_HoldWindowForScreenshot) {
     if (applying) {
         e2e::Press(main, IDC_CMDAPPLY);
         ASSERT_FALSE(e2e::StagedPercentages(patcher, main, patchPath, 30).empty());
+    }
+    const std::wstring status = fakes::Env(L"OV_SHOT_STATUS");
+    if (!status.empty()) {
+        e2e::SetText(main, IDC_LBLSTATUS, status);
+        ShowWindow(e2e::Item(main, IDC_LBLSTATUS), SW_SHOWNA);
     }
     ASSERT_TRUE(e2e::WriteFileBytes(shots + L"\\ready", e2e::Utf8(e2e::WindowText(main))));
     EXPECT_TRUE(patcher.WaitUntil([&] { return fakes::Exists(shots + L"\\done"); }, "the screenshot", 60000));

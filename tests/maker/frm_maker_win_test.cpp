@@ -47,11 +47,62 @@ POINTL OverControl(HWND dialog, int id) {
     return POINTL{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
-// Closes the window and drops the quit request that its unload posts, which would end the next
-// message box at once.
+// A visible message box of this process (EnumWindows callback: the system calls it stdcall).
+BOOL CALLBACK FindOwnBox(HWND w, LPARAM found) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (pid == GetCurrentProcessId() && std::wstring(cls) == L"#32770" && IsWindowVisible(w) && GetDlgItem(w, 0xFFFF)) {
+        *reinterpret_cast<HWND*>(found) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Answers the next message box of this process with `button` and records its text.
+class BoxAnswerer {
+  public:
+    explicit BoxAnswerer(int button)
+        : thread_([this, button] {
+              const DWORD deadline = GetTickCount() + 10000;
+              while (!done_ && GetTickCount() < deadline) {
+                  HWND box = nullptr;
+                  EnumWindows(FindOwnBox, reinterpret_cast<LPARAM>(&box));
+                  if (box) {
+                      wchar_t text[512] = {};
+                      GetDlgItemTextW(box, 0xFFFF, text, 512);
+                      text_ = text;
+                      PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
+                      return;
+                  }
+                  Sleep(20);
+              }
+          }) {}
+    ~BoxAnswerer() {
+        done_ = true;
+        thread_.join();
+    }
+    std::wstring Finish() {
+        done_ = true;
+        thread_.join();
+        thread_ = std::thread([] {});
+        return text_;
+    }
+
+  private:
+    std::atomic<bool> done_{false};
+    std::wstring text_;
+    std::thread thread_;
+};
+
+// Closes the window, answering Yes to the question about changed fields, and drops the quit request that
+// its unload posts, which would end the next message box at once.
 void CloseMaker(HWND hwnd) {
-    if (IsWindow(hwnd))
+    if (IsWindow(hwnd)) {
+        BoxAnswerer yes(IDYES);  // a window whose fields were changed asks first
         SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    }
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message != WM_QUIT)
@@ -253,55 +304,6 @@ TEST_F(MakerWindow, AVeryLongUpdateTextIsTakenWhole) {
     SendMessageW(run, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"x"));
     EXPECT_EQ(GetWindowTextLengthW(run), static_cast<int>(commands.size()) + 1);
 }
-
-// A visible message box of this process (EnumWindows callback: the system calls it stdcall).
-BOOL CALLBACK FindOwnBox(HWND w, LPARAM found) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    wchar_t cls[16] = {};
-    GetClassNameW(w, cls, 16);
-    if (pid == GetCurrentProcessId() && std::wstring(cls) == L"#32770" && IsWindowVisible(w) && GetDlgItem(w, 0xFFFF)) {
-        *reinterpret_cast<HWND*>(found) = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Answers the next message box of this process with `button` and records its text.
-class BoxAnswerer {
-  public:
-    explicit BoxAnswerer(int button)
-        : thread_([this, button] {
-              const DWORD deadline = GetTickCount() + 10000;
-              while (!done_ && GetTickCount() < deadline) {
-                  HWND box = nullptr;
-                  EnumWindows(FindOwnBox, reinterpret_cast<LPARAM>(&box));
-                  if (box) {
-                      wchar_t text[512] = {};
-                      GetDlgItemTextW(box, 0xFFFF, text, 512);
-                      text_ = text;
-                      PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
-                      return;
-                  }
-                  Sleep(20);
-              }
-          }) {}
-    ~BoxAnswerer() {
-        done_ = true;
-        thread_.join();
-    }
-    std::wstring Finish() {
-        done_ = true;
-        thread_.join();
-        thread_ = std::thread([] {});
-        return text_;
-    }
-
-  private:
-    std::atomic<bool> done_{false};
-    std::wstring text_;
-    std::thread thread_;
-};
 
 TEST_F(MakerWindow, DoubleClickOnTheIdentifierAsksBeforeRenewingIt) {
     SetDlgItemTextW(hwnd, IDC_TXTPATCHVERSION, L"20141114055922");

@@ -398,6 +398,8 @@ int BoxStyle(std::wstring_view key) {
         {L"MakerNoLanguage", MB_OK | MB_ICONHAND},               // "Aucun langage trouvé"
         {L"MakerBuildFailed", MB_OK | MB_ICONHAND},              // why a patch could not be made
         {L"MakerNewPatchId", MB_YESNO | MB_ICONQUESTION},        // "Nouvel ID de patch ?"
+        {L"MakerReplace", MB_YESNO | MB_ICONEXCLAMATION},        // an older file of the patch's name
+        {L"MakerCloseChanged", MB_YESNO | MB_ICONQUESTION},      // closing with fields changed
     };
     for (const auto& [name, style] : kStyles) {
         if (name == key)
