@@ -5,6 +5,11 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001 -I${CMAKE_SOURCE_DIR}/src -I${CMA
 add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600)
 add_compile_options(-Wall -Wextra -Wno-cast-function-type -ffunction-sections -fdata-sections)
 add_link_options(-static -Wl,--gc-sections)
+# The shipped program asks no object its type at run time (exceptions carry their own type information):
+# without the tables for every class it is smaller. The tests keep them for GoogleTest.
+if(OV_THREADS STREQUAL "win32")
+  add_compile_options(-fno-rtti)
+endif()
 set(OV_WIN_LIBS comctl32 comdlg32 shell32 ole32 oleaut32 uuid psapi advapi32 gdi32 user32 shlwapi)
 
 set(OV_TOOLS_DIR "${CMAKE_BINARY_DIR}/../tools" CACHE PATH "Folder with the real archiver (7z/7z.exe, 7z/7z.dll)")
