@@ -471,14 +471,20 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(moved)), "");
         ASSERT_TRUE(MoveFileW(moved.c_str(), orvana.root().c_str()));
     }
-    {  // A journal that cannot be read: nothing is deleted, and recovery says it failed.
-        Installation orvana;
-        DeadApply dead(orvana);
-        dead.Stop(true);
-        ASSERT_TRUE(e2e::WriteFileBytes(mInstall::JournalPath(orvana.root()), "\xff\xfe?"));
-        const auto left = e2e::TreeSnapshot(orvana.root());
-        EXPECT_EQ(recover(orvana.root()), mInstall::Recovery::Failed);
-        EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "");
+    {  // A journal that cannot be read, or one a dying stick lost while the originals are still aside: nothing
+       // is deleted, and recovery says it failed.
+        for (const bool lost : {false, true}) {
+            Installation orvana;
+            DeadApply dead(orvana);
+            dead.Stop(true);
+            if (lost)
+                ASSERT_TRUE(DeleteFileW(mInstall::JournalPath(orvana.root()).c_str()));
+            else
+                ASSERT_TRUE(e2e::WriteFileBytes(mInstall::JournalPath(orvana.root()), "\xff\xfe?"));
+            const auto left = e2e::TreeSnapshot(orvana.root());
+            EXPECT_EQ(recover(orvana.root()), mInstall::Recovery::Failed) << lost;
+            EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "") << lost;
+        }
     }
     {  // A file the user put where the apply had added one stays; everything else goes back.
         Installation orvana;
