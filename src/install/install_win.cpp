@@ -452,8 +452,9 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
             unnamed += file.back() != L'\\' && file != kOwnMark && file.rfind(L"journal.", 0) != 0 &&
                        file.rfind(L"new\\", 0) != 0;
         }
+        // A plan without its end names nothing that may have moved: a backup beside it is one it does not name.
         for (const Entry& e : plan.entries)
-            unnamed -= IsInside(e.backup, own) && Exists(e.backup);
+            unnamed -= plan.complete && IsInside(e.backup, own) && Exists(e.backup);
         if (why.empty() && (!whole || unnamed > 0))
             why = L"a backup it does not name in " + work;
         for (const std::wstring& folder : plan.newFolders)
@@ -482,6 +483,11 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
                     return refused(stopped) ? refuse() : fail(stopped);
                 break;
         }
+    } else if (!FirstFile(work, [](const std::wstring& relative) {
+                   return relative == kOwnMark || relative.rfind(L"new\\", 0) == 0 || relative.rfind(L"journal.", 0) == 0;
+               }).empty()) {
+        // The journal lost while originals are aside: nobody knows where they belong, so all stays.
+        why = L"a backup it does not name in " + work;
     }
     if (refused(plan.closeFlag))
         return refuse();

@@ -624,7 +624,7 @@ class JournalCase {
         for (size_t at = 0; (at = root_.find(L'\\', at + 1)) != std::wstring::npos;)
             up += L"..\\";
         const std::wstring fromRoot = up + c.substr(3) + L"\\" + name;
-        std::wstring unixC = UnixPath(c);
+        std::string unixC = UnixPath(c);
         const size_t drive = unixC.find("/dosdevices/c:/");
         if (drive != std::string::npos)
             unixC.replace(drive, 15, "/drive_c/");
@@ -907,17 +907,18 @@ TEST(Robustness, HostileJournalsNeverReachOutsideTheInstallationNorCostABackup) 
     ASSERT_FALSE(archive.empty());
     e2e::Descriptor applies = e2e::EnglishPatch();
     e2e::Descriptor refuses = applies;
-    refuses.ORVPatchNeeded = L"20000101000000";  // "does not apply to your version": nothing is patched
+    refuses.ORVPatchNeeded = L"19990101000000";  // older than the installation: nothing is patched
+    refuses.PatchVersion = L"20000101000000";
     const std::wstring applying = e2e::WritePatch(out.Path(L"applies.exe"), archive, applies.Text());
     const std::wstring refusing = e2e::WritePatch(out.Path(L"refuses.exe"), archive, refuses.Text());
 
     e2e::TempDir nearFolder(L"ov sentinel");
-    Sentinel sameDrive{nearFolder.path()};
+    Sentinel sameDrive{nearFolder.path(), {}};
     sameDrive.Fill();
     e2e::TempDir farFolder(L"ov drive");
     e2e::WriteFileBytes(farFolder.Path(L"probe"), "");
     OwnDrive drive(farFolder.path());
-    Sentinel otherDrive{drive.drive()};
+    Sentinel otherDrive{drive.drive(), {}};
     if (!drive.drive().empty())
         otherDrive.Fill();
     else
@@ -983,7 +984,7 @@ TEST(Robustness, HostileJournalsNeverReachOutsideTheInstallationNorCostABackup) 
         if (c.expect == Expect::Runs) {
             if (refused)
                 fault += " a sound journal was not run;";
-            const auto designed = c.applicable ? mUnattended::ExitCode::Applied : mUnattended::ExitCode::PrerequisiteMissing;
+            const auto designed = c.applicable ? mUnattended::ExitCode::Applied : mUnattended::ExitCode::NewerInstalled;
             if (!c.windowed && r.code != static_cast<DWORD>(designed))
                 fault += " exit " + std::to_string(r.code) + " where " + std::to_string(static_cast<int>(designed)) +
                          " was due;";
