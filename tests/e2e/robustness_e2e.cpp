@@ -585,9 +585,10 @@ class JournalCase {
         backups_ = Backups();
 
         const int damages = Pick(5) == 0 ? 2 : 1;
-        bool sound = true;
         for (int i = 0; i < damages; ++i)
-            Damage(sound);
+            Damage();
+        // A folder without the mark is not the patcher's: refused before its journal is read.
+        logged = logged && !unmarked_;
         return true;
     }
 
@@ -671,7 +672,7 @@ class JournalCase {
         }
     }
 
-    void Damage(bool& sound) {
+    void Damage() {
         JournalFile j = JournalFile::Read(journal_);
         const size_t n = j.lines.size();
         switch (Pick(16)) {
@@ -793,7 +794,7 @@ class JournalCase {
                 if (Pick(2))
                     CreateDirectoryW(mark.c_str(), nullptr);
                 Worse(Expect::Refused, false, "mark missing");
-                sound = false;
+                unmarked_ = true;
                 return;
             }
             case 12: {  // a backup lost, or a folder in its place
@@ -826,6 +827,8 @@ class JournalCase {
                 for (size_t i = 1; i < n; ++i) {
                     const auto f = mStringTools::SplitAt(j.lines[i], L'\t');
                     for (size_t k = 1; k < f.size() && f[0] != L"apply" && !(f[0] == L"add" && k >= 3); ++k) {
+                        if (mInstall::PathInside(f[k], root_).empty())
+                            continue;  // a path planted before: its folders are not the installation's
                         for (size_t at = 0; (at = f[k].find(L'\\', at + 1)) != std::wstring::npos;) {
                             const std::wstring folder = root_ + L"\\" + f[k].substr(0, at);
                             const DWORD attr = Attributes(folder);
@@ -840,28 +843,34 @@ class JournalCase {
                 const std::wstring folder = folders[Pick(folders.size())];
                 const Sentinel& to = far_ && Pick(2) ? *far_ : near_;
                 const std::wstring target = Pick(2) ? to.folder : to.folder + L"\\empty";
-                if (!MoveFileW(folder.c_str(), (folder + L" moved").c_str()) || !MakeLink(folder, target))
+                if (!MoveFileW(folder.c_str(), (folder + L" moved").c_str()))
                     break;
+                if (!MakeLink(folder, target)) {
+                    MoveFileW((folder + L" moved").c_str(), folder.c_str());
+                    break;
+                }
                 links.push_back(folder);
                 backups_ = Backups();
                 Worse(Expect::Refused, true, "link " + e2e::Utf8(folder.substr(root_.size() + 1)) + " -> " +
                                                  e2e::Utf8(target));
                 return;
             }
-            case 15: {  // a file the journal names is a link to a sentinel's file (Wine shows no reparse point)
+            case 15: {  // a file the journal names is also a sentinel's, by a second name (a hard link)
+                // Wine shows a Unix link to a file as a plain file and renames what it points at, where Windows
+                // shows a reparse point: only the hard link means the same on both.
                 const std::wstring name = kMirrored[Pick(3)];
                 const std::wstring at = root_ + L"\\" + name;
-                if (Attributes(at) == INVALID_FILE_ATTRIBUTES || (Attributes(at) & FILE_ATTRIBUTE_DIRECTORY))
+                const DWORD attr = Attributes(at);
+                if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY))
                     break;
                 const std::wstring aside = at + L" moved";
                 if (!MoveFileW(at.c_str(), aside.c_str()))
                     break;
-                if (!MakeLink(at, near_.folder + L"\\" + name)) {
+                if (!CreateHardLinkW(at.c_str(), (near_.folder + L"\\" + name).c_str(), nullptr)) {
                     MoveFileW(aside.c_str(), at.c_str());
                     break;
                 }
-                links.push_back(at);
-                Worse(Expect::Either, false, "file link " + e2e::Utf8(name));
+                Worse(Expect::Either, false, "hard link " + e2e::Utf8(name));
                 return;
             }
         }
@@ -884,6 +893,7 @@ class JournalCase {
     std::wstring journal_;
     Contents backups_;
     int stage_ = 0;
+    bool unmarked_ = false;
 };
 
 bool IsTableCode(DWORD code) {
