@@ -407,6 +407,36 @@ bool InstallLock::Acquire(const std::wstring& installRoot) {
     return false;
 }
 
+namespace {
+
+// What the work folder holds beside the originals an apply moved aside.
+bool NotABackup(const std::wstring& relative) {
+    return relative == kOwnMark || relative.rfind(L"new\\", 0) == 0 || relative.rfind(L"journal.", 0) == 0;
+}
+
+// The work folder emptied with its journal last, so that originals aside without a journal always mean a journal
+// lost, never an apply that was over. One that cannot go yet (a program moved aside while it ran) keeps the
+// journal, and the next start tries again. False when the journal cannot be deleted.
+bool RemoveWork(const std::wstring& work, const std::wstring& journal) {
+    WIN32_FIND_DATAW fd;
+    UniqueFind find(FindFirstFileExW(Long(work + L"apply *").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
+                                     nullptr, 0));
+    if (find) {
+        do {
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                mGlobal::KillFolder(work + fd.cFileName, true, nullptr, false);
+        } while (FindNextFileW(find.get(), &fd));
+    }
+    if (!FirstFile(work, NotABackup).empty())
+        return true;
+    if (Exists(journal) && !Delete(journal))
+        return false;
+    RemoveOwnFolder(work);
+    return true;
+}
+
+}  // namespace
+
 Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::wstring* refusal) {
     std::wstring stopped;
     const auto fail = [&](const std::wstring& path) {
@@ -449,8 +479,7 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
         ptrdiff_t unnamed = -static_cast<ptrdiff_t>(Exists(own + L"record"));
         for (const Listed& item : listed) {
             const std::wstring& file = item.relative;
-            unnamed += file.back() != L'\\' && file != kOwnMark && file.rfind(L"journal.", 0) != 0 &&
-                       file.rfind(L"new\\", 0) != 0;
+            unnamed += file.back() != L'\\' && !NotABackup(file);
         }
         // A plan without its end names nothing that may have moved: a backup beside it is one it does not name.
         for (const Entry& e : plan.entries)
@@ -483,9 +512,7 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
                     return refused(stopped) ? refuse() : fail(stopped);
                 break;
         }
-    } else if (!FirstFile(work, [](const std::wstring& relative) {
-                   return relative == kOwnMark || relative.rfind(L"new\\", 0) == 0 || relative.rfind(L"journal.", 0) == 0;
-               }).empty()) {
+    } else if (!FirstFile(work, NotABackup).empty()) {
         // The journal lost while originals are aside: nobody knows where they belong, so all stays.
         why = L"a backup it does not name in " + work;
     }
@@ -493,10 +520,8 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
         return refuse();
     if (!plan.closeFlag.empty())
         Delete(plan.closeFlag);
-    if (Exists(journal) && !Delete(journal))
+    if (!RemoveWork(work, journal))
         return fail(journal);
-    // A program moved aside while it ran cannot go yet: the next start removes it.
-    RemoveOwnFolder(work);
     return Recovery::Recovered;
 }
 
@@ -781,8 +806,7 @@ void StagedSwap::Clear() {
         DropBackups(plan_, work);
     if (moved_ && !plan_.committed)
         return;  // the journal stays for the next start
-    Delete(JournalPath(root_));
-    RemoveOwnFolder(work);
+    RemoveWork(work, JournalPath(root_));
 }
 
 }  // namespace mInstall

@@ -731,6 +731,14 @@ TEST(ApplyFailures, LeftoversAndRetriesNeverCostAFile) {
         const UniqueFile held = hold(first.plan().entries.front().backup);
         ASSERT_TRUE(held);
         first.Clear();
+        // The journal stays while that original cannot go: a start meanwhile takes the apply for done, not for one
+        // whose journal was lost.
+        EXPECT_TRUE(orvana.Exists(L"OVPatcher.tmp\\journal.txt"));
+        {
+            mInstall::InstallLock lock;
+            ASSERT_TRUE(lock.Acquire(orvana.root()));
+            EXPECT_EQ(mInstall::Recover(orvana.root()), mInstall::Recovery::Recovered);
+        }
         mInstall::StagedSwap second = stage(orvana.root(), {L"a.txt"}, "second");
         ASSERT_TRUE(second.Begin(L""));
         ASSERT_TRUE(second.WritePlan(L""));

@@ -319,8 +319,7 @@ constexpr int kDefaultJournals = 12;
 // Wine's name on the Unix side for a Windows path; empty outside Wine.
 std::string UnixPath(const std::wstring& path) {
     using Fn = char*(CDECL*)(const wchar_t*);
-    static const Fn fn =
-        reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+    static const Fn fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
     char* name = fn ? fn(path.c_str()) : nullptr;
     if (!name)
         return std::string();
@@ -425,8 +424,8 @@ std::string ContentDifferences(const Contents& before, const Contents& after) {
 
 // Files of the same names in both sentinel trees and in the installation, so that a path that escapes lands on
 // something to change.
-const wchar_t* const kMirrored[] = {L"a.txt", L"Sub\\b.txt", L"New\\n.txt", L"gone.txt", L"OrvanaTools\\version.ver",
-                                    L"data\\patch_close"};
+const wchar_t* const kMirrored[] = {
+    L"a.txt", L"Sub\\b.txt", L"New\\n.txt", L"gone.txt", L"OrvanaTools\\version.ver", L"data\\patch_close"};
 
 struct Sentinel {
     std::wstring folder;  // as the patcher would name it: on the test's own drive letter, "R:" and the like
@@ -504,11 +503,11 @@ class JournalCase {
 
     std::string note;
     Expect expect = Expect::Runs;
-    bool logged = false;       // a refusal the run's log must give its reason for
-    bool mayDrop = false;      // committed: the backups may go
-    bool applicable = false;   // the patch applies once the installation is whole
+    bool logged = false;      // a refusal the run's log must give its reason for
+    bool mayDrop = false;     // committed: the backups may go
+    bool applicable = false;  // the patch applies once the installation is whole
     bool windowed = false;
-    e2e::Tree beforeApply;     // the installation as a sound recovery leaves it
+    e2e::Tree beforeApply;  // the installation as a sound recovery leaves it
     std::vector<std::wstring> links;
 
     // The dead apply, then its damage.
@@ -517,7 +516,8 @@ class JournalCase {
         applicable = Pick(5) == 0;
         windowed = Pick(6) == 0;
         std::vector<std::wstring> base;
-        for (const wchar_t* name : {L"a.txt", L"Sub\\b.txt", L"Sub\\Deep\\c.dat", L"gone.txt", L"name \u00e9 blank.txt"}) {
+        for (const wchar_t* name :
+             {L"a.txt", L"Sub\\b.txt", L"Sub\\Deep\\c.dat", L"gone.txt", L"name \u00e9 blank.txt"}) {
             if (Pick(3) != 0) {
                 orvana.WriteBytes(name, "original " + e2e::Utf8(name) + " " + std::to_string(rng_()));
                 base.push_back(name);
@@ -632,22 +632,37 @@ class JournalCase {
         std::wstring slashed(unixC.begin(), unixC.end());  // ASCII: the temporary folder's names
         std::replace(slashed.begin(), slashed.end(), L'/', L'\\');
         switch (Pick(20)) {
-            case 0: return c + L"\\" + name;
-            case 1: return other + L"\\" + name;
-            case 2: return fromRoot;
-            case 3: return L"Sub\\..\\" + up + c.substr(3) + L"\\" + name;
-            case 4: return L"C:" + up + up + c.substr(3) + L"\\" + name;  // against the patcher's folder on C:
-            case 5: return other.substr(0, 2) + name;                        // against the drive's own folder
-            case 6: return L"\\\\?\\" + c + L"\\" + name;
-            case 7: return L"\\\\?\\" + other + L"\\" + name;
-            case 8: return L"\\\\.\\" + c + L"\\" + name;
+            case 0:
+                return c + L"\\" + name;
+            case 1:
+                return other + L"\\" + name;
+            case 2:
+                return fromRoot;
+            case 3:
+                return L"Sub\\..\\" + up + c.substr(3) + L"\\" + name;
+            case 4:
+                return L"C:" + up + up + c.substr(3) + L"\\" + name;  // against the patcher's folder on C:
+            case 5:
+                return other.substr(0, 2) + name;  // against the drive's own folder
+            case 6:
+                return L"\\\\?\\" + c + L"\\" + name;
+            case 7:
+                return L"\\\\?\\" + other + L"\\" + name;
+            case 8:
+                return L"\\\\.\\" + c + L"\\" + name;
             // Wine looks a share up in its prefix only: these never leave the machine.
-            case 9: return L"\\\\ovpatcher-test.invalid\\share\\" + name;
-            case 10: return L"\\\\?\\UNC\\localhost\\C$\\" + c.substr(3) + L"\\" + name;
-            case 11: return slashed + L"\\" + name;  // from the root of the patcher's own drive
-            case 12: return name + L":stream";
-            case 13: return fromRoot + L"::$DATA";
-            case 14: return L"\\??\\" + c + L"\\" + name;
+            case 9:
+                return L"\\\\ovpatcher-test.invalid\\share\\" + name;
+            case 10:
+                return L"\\\\?\\UNC\\localhost\\C$\\" + c.substr(3) + L"\\" + name;
+            case 11:
+                return slashed + L"\\" + name;  // from the root of the patcher's own drive
+            case 12:
+                return name + L":stream";
+            case 13:
+                return fromRoot + L"::$DATA";
+            case 14:
+                return L"\\??\\" + c + L"\\" + name;
             case 15: {
                 std::wstring s = fromRoot;
                 std::replace(s.begin(), s.end(), L'\\', L'/');
@@ -659,16 +674,17 @@ class JournalCase {
                 return dots[Pick(4)] + s;
             }
             case 17: {
-                const wchar_t* devices[] = {L"NUL", L"CON", L"Sub\\COM1.txt", L"CONOUT$", L"lpt9", L"AUX.log",
-                                            L"\\\\.\\pipe\\ov"};
+                const wchar_t* devices[] = {L"NUL",  L"CON",     L"Sub\\COM1.txt",  L"CONOUT$",
+                                            L"lpt9", L"AUX.log", L"\\\\.\\pipe\\ov"};
                 return devices[Pick(std::size(devices))];
             }
             case 18: {
-                const wchar_t* odd[] = {L"Sub\\\\b.txt", L"Sub\\", L"", L"a*.txt", L"a?.txt", L"a\"b", L"a<b", L"a|b",
-                                        L"a\x01.txt", L"a.txt.", L"a.txt "};
+                const wchar_t* odd[] = {L"Sub\\\\b.txt", L"Sub\\", L"",          L"a*.txt", L"a?.txt", L"a\"b",
+                                        L"a<b",          L"a|b",   L"a\x01.txt", L"a.txt.", L"a.txt "};
                 return odd[Pick(std::size(odd))];
             }
-            default: return L"\\" + c.substr(3) + L"\\" + name;
+            default:
+                return L"\\" + c.substr(3) + L"\\" + name;
         }
     }
 
@@ -715,8 +731,8 @@ class JournalCase {
                     f[k] = Hostile();
                     j.lines[i] = Joined(f);
                     e2e::WriteFileBytes(journal_, j.Bytes());
-                    Worse(Expect::Refused, true, "hostile path \"" + e2e::Utf8(f[k]) + "\" in line " +
-                                                     std::to_string(i + 1));
+                    Worse(Expect::Refused, true,
+                          "hostile path \"" + e2e::Utf8(f[k]) + "\" in line " + std::to_string(i + 1));
                     return;
                 }
             }
@@ -760,7 +776,8 @@ class JournalCase {
                 else
                     l[Pick(l.size())] = L'\0';
                 e2e::WriteFileBytes(journal_, j.Bytes());
-                Worse(Expect::Refused, true, "line " + std::to_string(i + 1) + " damaged (" + std::to_string(how) + ")");
+                Worse(Expect::Refused, true,
+                      "line " + std::to_string(i + 1) + " damaged (" + std::to_string(how) + ")");
                 return;
             }
             case 9: {  // lines swapped, doubled or lost
@@ -819,7 +836,9 @@ class JournalCase {
                     e2e::WriteFileBytes(journal_, how == 1 ? std::string() : j.Bytes().substr(4));
                 // Without a journal nobody knows where an original belongs: one in the folder keeps it all.
                 Worse(backups_.empty() ? Expect::Either : Expect::Refused, false,
-                      "journal " + std::string(how == 0 ? "lost" : how == 1 ? "empty" : "without header"));
+                      "journal " + std::string(how == 0   ? "lost"
+                                               : how == 1 ? "empty"
+                                                          : "without header"));
                 return;
             }
             case 14: {  // a folder on the way to a path the journal names is a link out of the installation
@@ -851,8 +870,8 @@ class JournalCase {
                 }
                 links.push_back(folder);
                 backups_ = Backups();
-                Worse(Expect::Refused, true, "link " + e2e::Utf8(folder.substr(root_.size() + 1)) + " -> " +
-                                                 e2e::Utf8(target));
+                Worse(Expect::Refused, true,
+                      "link " + e2e::Utf8(folder.substr(root_.size() + 1)) + " -> " + e2e::Utf8(target));
                 return;
             }
             case 15: {  // a file the journal names is also a sentinel's, by a second name (a hard link)
@@ -949,8 +968,7 @@ TEST(Robustness, HostileJournalsNeverReachOutsideTheInstallationNorCostABackup) 
         const e2e::Tree left = e2e::TreeSnapshot(orvana.root());
         const Contents backups = c.backups();
         const std::wstring args = std::wstring(c.windowed ? L"" : L"/silent ") + L"/dir=\"" + orvana.root() +
-                                  L"\" /log=\"" + runLog + L"\" /src=\"" + (c.applicable ? applying : refusing) +
-                                  L"\"";
+                                  L"\" /log=\"" + runLog + L"\" /src=\"" + (c.applicable ? applying : refusing) + L"\"";
         const RunResult r = RunPatcher(product, args, limitMs, !c.windowed);
         const std::string what = "case " + std::to_string(i) + " (seed " + std::to_string(seed) + "): " + c.note +
                                  (c.windowed ? ", window" : ", silent") + (c.applicable ? ", applies" : "");
@@ -958,9 +976,9 @@ TEST(Robustness, HostileJournalsNeverReachOutsideTheInstallationNorCostABackup) 
         const bool refused = c.windowed ? r.firstBox.rfind(L"Unable to apply this update to your Orvana", 0) == 0
                                         : r.code == static_cast<DWORD>(mUnattended::ExitCode::CannotUpdate);
         std::string kind = c.expect == Expect::Runs ? "sound" : c.expect == Expect::Refused ? "refusable" : "either";
-        ++tally[kind][r.outcome == Outcome::Failed ? "FAILED"
-                                                   : (refused ? "refused" : "run") + std::string(" exit ") +
-                                                         std::to_string(r.code)];
+        ++tally[kind][r.outcome == Outcome::Failed
+                          ? "FAILED"
+                          : (refused ? "refused" : "run") + std::string(" exit ") + std::to_string(r.code)];
         std::string fault;
         if (r.outcome == Outcome::Failed)
             fault += " ended badly: " + r.detail + ";";
