@@ -418,16 +418,12 @@ bool NotABackup(const std::wstring& relative) {
 // lost, never an apply that was over. One that cannot go yet (a program moved aside while it ran) keeps the
 // journal, and the next start tries again. False when the journal cannot be deleted.
 bool RemoveWork(const std::wstring& work, const std::wstring& journal) {
-    WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileExW(Long(work + L"apply *").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
-                                     nullptr, 0));
-    if (find) {
-        do {
-            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                mGlobal::KillFolder(work + fd.cFileName, true, nullptr, false);
-        } while (FindNextFileW(find.get(), &fd));
-    }
-    if (!FirstFile(work, NotABackup).empty())
+    std::vector<Listed> listed;
+    ListTree(work, L"", listed);
+    bool left = false;
+    for (const Listed& item : listed)
+        left |= item.relative.back() != L'\\' && !NotABackup(item.relative) && !Delete(work + item.relative);
+    if (left)
         return true;
     if (Exists(journal) && !Delete(journal))
         return false;
