@@ -1,6 +1,8 @@
 // Damaged patch files, started against a running installation: whatever the damage, the patcher must
 // say "Invalid patch file", refuse with one of its own boxes, or show its window; never crash, hang or
 // leave a box that is not its own, and never touch the installation.
+// The second half does the same with damaged and planted journals of a dead apply (see below): nothing
+// outside the installation changes and no original moved aside is lost.
 //
 // Each case is drawn from its own generator, seeded from the run's seed and the case's number, so a
 // failing case can be run alone:
@@ -323,9 +325,9 @@ std::string UnixPath(const std::wstring& path) {
     char* name = fn ? fn(path.c_str()) : nullptr;
     if (!name)
         return std::string();
-    std::string unix = name;
+    std::string unixName = name;
     HeapFree(GetProcessHeap(), 0, name);
-    return unix;
+    return unixName;
 }
 
 // Starts a Unix program (Wine starts such a file as it is; it cannot be waited for) and polls `done`.
