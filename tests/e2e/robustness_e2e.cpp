@@ -532,6 +532,7 @@ class JournalCase {
 
         mInstall::StagedSwap swap(root_);
         const std::wstring staging = mInstall::StagingFolder(root_);
+        note = "preparing";
         if (!swap.PrepareStaging())
             return false;
         std::vector<std::wstring> staged;
@@ -548,14 +549,19 @@ class JournalCase {
         for (const std::wstring& name : staged)
             e2e::WriteFileBytes(staging + name, "new " + e2e::Utf8(name) + " " + std::to_string(rng_()));
         stage_ = static_cast<int>(Pick(7));
-        if (!swap.Begin(withFlag ? flag : L""))
+        note = "stage " + std::to_string(stage_) + " being made";
+        const auto stopped = [&] {
+            note += ", stopped by " + e2e::Utf8(swap.blocker());
             return false;
+        };
+        if (!swap.Begin(withFlag ? flag : L""))
+            return stopped();
         if (withFlag)
             e2e::WriteFileBytes(flag, "patch in progress");
         if (stage_ >= 1 && !swap.WritePlan(L""))
-            return false;
+            return stopped();
         if (stage_ >= 2 && !swap.Swap())
-            return false;
+            return stopped();
         if (stage_ == 3) {  // cut inside the swap: the last replaced file aside, its new copy not yet in
             const auto& entries = swap.plan().entries;
             for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
@@ -569,10 +575,10 @@ class JournalCase {
             swap.MoveToBackup({orvana.Path(L"gone.txt")});
         if (stage_ >= 5 && !swap.StageRecord(orvana.Path(L"OrvanaTools\\version.ver"),
                                              e2e::Installation::VersionFileText() + L"<!-- recorded -->"))
-            return false;
+            return stopped();
         if (stage_ >= 6) {
             if (!swap.Commit())
-                return false;
+                return stopped();
             mayDrop = true;
             beforeApply = e2e::TreeSnapshot(root_);
             for (auto it = beforeApply.begin(); it != beforeApply.end();)
@@ -836,11 +842,11 @@ class JournalCase {
                     DeleteFileW(journal_.c_str());
                 else
                     e2e::WriteFileBytes(journal_, how == 1 ? std::string() : j.Bytes().substr(4));
-                // Without a journal nobody knows where an original belongs: one in the folder keeps it all.
-                Worse(backups_.empty() ? Expect::Either : Expect::Refused, false,
-                      "journal " + std::string(how == 0   ? "lost"
-                                               : how == 1 ? "empty"
-                                                          : "without header"));
+                // Without a journal nobody knows where an original belongs: one in the folder keeps it all. What an
+                // earlier damage wrote into the journal is gone with it.
+                note += ", journal " + std::string(how == 0 ? "lost" : how == 1 ? "empty" : "without header");
+                expect = backups_.empty() ? Expect::Either : Expect::Refused;
+                logged = !backups_.empty();
                 return;
             }
             case 14: {  // a folder on the way to a path the journal names is a link out of the installation
