@@ -407,6 +407,32 @@ bool InstallLock::Acquire(const std::wstring& installRoot) {
     return false;
 }
 
+namespace {
+
+// What the work folder holds beside the originals an apply moved aside.
+bool NotABackup(const std::wstring& relative) {
+    return relative == kOwnMark || relative.rfind(L"new\\", 0) == 0 || relative.rfind(L"journal.", 0) == 0;
+}
+
+// The work folder emptied with its journal last, so that originals aside without a journal always mean a journal
+// lost, never an apply that was over. One that cannot go yet (a program moved aside while it ran) keeps the
+// journal, and the next start tries again. False when the journal cannot be deleted.
+bool RemoveWork(const std::wstring& work, const std::wstring& journal) {
+    std::vector<Listed> listed;
+    ListTree(work, L"", listed);
+    bool left = false;
+    for (const Listed& item : listed)
+        left |= item.relative.back() != L'\\' && !NotABackup(item.relative) && !Delete(work + item.relative);
+    if (left)
+        return true;
+    if (Exists(journal) && !Delete(journal))
+        return false;
+    RemoveOwnFolder(work);
+    return true;
+}
+
+}  // namespace
+
 Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::wstring* refusal) {
     std::wstring stopped;
     const auto fail = [&](const std::wstring& path) {
@@ -449,11 +475,11 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
         ptrdiff_t unnamed = -static_cast<ptrdiff_t>(Exists(own + L"record"));
         for (const Listed& item : listed) {
             const std::wstring& file = item.relative;
-            unnamed += file.back() != L'\\' && file != kOwnMark && file.rfind(L"journal.", 0) != 0 &&
-                       file.rfind(L"new\\", 0) != 0;
+            unnamed += file.back() != L'\\' && !NotABackup(file);
         }
+        // A plan without its end names nothing that may have moved: a backup beside it is one it does not name.
         for (const Entry& e : plan.entries)
-            unnamed -= IsInside(e.backup, own) && Exists(e.backup);
+            unnamed -= plan.complete && IsInside(e.backup, own) && Exists(e.backup);
         if (why.empty() && (!whole || unnamed > 0))
             why = L"a backup it does not name in " + work;
         for (const std::wstring& folder : plan.newFolders)
@@ -482,15 +508,16 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
                     return refused(stopped) ? refuse() : fail(stopped);
                 break;
         }
+    } else if (!FirstFile(work, NotABackup).empty()) {
+        // The journal lost while originals are aside: nobody knows where they belong, so all stays.
+        why = L"a backup it does not name in " + work;
     }
     if (refused(plan.closeFlag))
         return refuse();
     if (!plan.closeFlag.empty())
         Delete(plan.closeFlag);
-    if (Exists(journal) && !Delete(journal))
+    if (!RemoveWork(work, journal))
         return fail(journal);
-    // A program moved aside while it ran cannot go yet: the next start removes it.
-    RemoveOwnFolder(work);
     return Recovery::Recovered;
 }
 
@@ -775,8 +802,7 @@ void StagedSwap::Clear() {
         DropBackups(plan_, work);
     if (moved_ && !plan_.committed)
         return;  // the journal stays for the next start
-    Delete(JournalPath(root_));
-    RemoveOwnFolder(work);
+    RemoveWork(work, JournalPath(root_));
 }
 
 }  // namespace mInstall

@@ -471,14 +471,20 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(moved)), "");
         ASSERT_TRUE(MoveFileW(moved.c_str(), orvana.root().c_str()));
     }
-    {  // A journal that cannot be read: nothing is deleted, and recovery says it failed.
-        Installation orvana;
-        DeadApply dead(orvana);
-        dead.Stop(true);
-        ASSERT_TRUE(e2e::WriteFileBytes(mInstall::JournalPath(orvana.root()), "\xff\xfe?"));
-        const auto left = e2e::TreeSnapshot(orvana.root());
-        EXPECT_EQ(recover(orvana.root()), mInstall::Recovery::Failed);
-        EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "");
+    {  // A journal that cannot be read, or one a dying stick lost while the originals are still aside: nothing
+       // is deleted, and recovery says it failed.
+        for (const bool lost : {false, true}) {
+            Installation orvana;
+            DeadApply dead(orvana);
+            dead.Stop(true);
+            if (lost)
+                ASSERT_TRUE(DeleteFileW(mInstall::JournalPath(orvana.root()).c_str()));
+            else
+                ASSERT_TRUE(e2e::WriteFileBytes(mInstall::JournalPath(orvana.root()), "\xff\xfe?"));
+            const auto left = e2e::TreeSnapshot(orvana.root());
+            EXPECT_EQ(recover(orvana.root()), mInstall::Recovery::Failed) << lost;
+            EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "") << lost;
+        }
     }
     {  // A file the user put where the apply had added one stays; everything else goes back.
         Installation orvana;
@@ -517,9 +523,11 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
             EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
         }
     }
-    {  // One damaged line among three replaced files, or a journal that names fewer backups than there are:
-       // not "nothing moved", every original stays where the apply put it.
-        for (const bool cut : {false, true}) {
+    {  // One damaged line among three replaced files, a journal that names fewer backups than there are, or one
+       // whose plan lost its last line's end to the stick: not "nothing moved", every original stays where the
+       // apply put it.
+        for (const int how : {0, 1, 2}) {
+            const bool cut = how != 0;
             Installation orvana;
             orvana.WriteText(L"New\\c.txt", L"old");
             DeadApply dead(orvana);
@@ -529,8 +537,11 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
             const std::string replace = mStringTools::TextToUtf16Bytes(L"replace\t");
             const size_t second = bytes.find(replace, bytes.find(replace) + 1);
             ASSERT_NE(second, std::string::npos);
-            if (cut)
+            const std::string end = mStringTools::TextToUtf16Bytes(L"\r\nend\r\n");
+            if (how == 1)
                 bytes.resize(bytes.find(replace));  // as the plan stood before it was whole
+            else if (how == 2)
+                bytes.resize(bytes.find(end) + end.size() - 4);  // "end" without its CR LF, nothing after it
             else
                 bytes[second + replace.size() - 2] = ' ';  // its first tab
             ASSERT_TRUE(e2e::WriteFileBytes(journal, bytes));
@@ -539,12 +550,12 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
             std::wstring refusal;
             mInstall::InstallLock lock;
             ASSERT_TRUE(lock.Acquire(orvana.root()));
-            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed) << cut;
+            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed) << how;
             EXPECT_EQ(blocker, journal);
             EXPECT_EQ(refusal, cut ? L"Journal not run, a backup it does not name in " +
                                          mInstall::InstallWorkFolder(orvana.root()) + L": " + journal
                                    : L"Journal not run, line 4: damaged: " + journal);  // header, apply, first file
-            EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "") << cut;
+            EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "") << how;
         }
     }
     {  // A folder of that name that the patcher did not make is left as it is, and no apply uses it.
@@ -720,6 +731,14 @@ TEST(ApplyFailures, LeftoversAndRetriesNeverCostAFile) {
         const UniqueFile held = hold(first.plan().entries.front().backup);
         ASSERT_TRUE(held);
         first.Clear();
+        // The journal stays while that original cannot go: a start meanwhile takes the apply for done, not for one
+        // whose journal was lost.
+        EXPECT_TRUE(orvana.Exists(L"OVPatcher.tmp\\journal.txt"));
+        {
+            mInstall::InstallLock lock;
+            ASSERT_TRUE(lock.Acquire(orvana.root()));
+            EXPECT_EQ(mInstall::Recover(orvana.root()), mInstall::Recovery::Recovered);
+        }
         mInstall::StagedSwap second = stage(orvana.root(), {L"a.txt"}, "second");
         ASSERT_TRUE(second.Begin(L""));
         ASSERT_TRUE(second.WritePlan(L""));
