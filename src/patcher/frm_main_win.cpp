@@ -237,12 +237,15 @@ bool RecoverDeadApply() {
     const auto recover = [&] {
         mInstall::InstallLock lock;
         refusal.clear();
-        if (!lock.Acquire(g_state.InstallRoot) ||
-            mInstall::Recover(g_state.InstallRoot, &blocker, &refusal) != mInstall::Recovery::Failed)
-            return true;
+        std::vector<std::wstring> kept;
+        const bool done =
+            !lock.Acquire(g_state.InstallRoot) ||
+            mInstall::Recover(g_state.InstallRoot, &blocker, &refusal, &kept) != mInstall::Recovery::Failed;
+        for (const std::wstring& line : kept)
+            mRunLog::Line(line);
         if (!refusal.empty())
             mRunLog::Line(refusal);
-        return false;
+        return done;
     };
     if (recover())
         return true;

@@ -491,6 +491,34 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         RemoveDirectoryW(orvana.Path(L"New").c_str());
         EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(orvana.root())), "");
     }
+    {  // Used for days after the cut: a replaced file the user changed, and a file the user wrote where the
+       // apply had removed one, stay as the user left them; each original lands beside it under a name that
+       // says so, and the run log is told. What the user did not touch goes back.
+        Installation orvana;
+        orvana.WriteText(L"gone.txt", L"old");
+        DeadApply dead(orvana);
+        dead.Stop(false);
+        dead.swap.MoveToBackup({orvana.Path(L"gone.txt")});
+        ASSERT_FALSE(orvana.Exists(L"gone.txt"));
+        orvana.WriteText(L"a.txt", L"the user's edit");
+        orvana.WriteText(L"gone.txt", L"the user's own");
+        std::vector<std::wstring> kept;
+        mInstall::InstallLock lock;
+        ASSERT_TRUE(lock.Acquire(orvana.root()));
+        EXPECT_EQ(mInstall::Recover(orvana.root(), nullptr, nullptr, &kept), mInstall::Recovery::Recovered);
+        EXPECT_EQ(orvana.ReadText(L"a.txt"), L"the user's edit");
+        EXPECT_EQ(orvana.ReadText(L"a (before the update).txt"), L"old");
+        EXPECT_EQ(orvana.ReadText(L"gone.txt"), L"the user's own");
+        EXPECT_EQ(orvana.ReadText(L"gone (before the update).txt"), L"old");
+        EXPECT_EQ(orvana.ReadText(L"Sub\\b.txt"), L"old");
+        EXPECT_FALSE(orvana.Exists(L"New"));
+        EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
+        EXPECT_EQ(kept, (std::vector<std::wstring>{
+                            L"Kept as it was found: " + orvana.Path(L"gone.txt") + L", before the update: " +
+                                orvana.Path(L"gone (before the update).txt"),
+                            L"Kept as it was found: " + orvana.Path(L"a.txt") + L", before the update: " +
+                                orvana.Path(L"a (before the update).txt")}));
+    }
     {  // On FAT the record is replaced by a delete and a rename: cut between the two, the apply is done.
         Installation orvana;
         DeadApply dead(orvana);
@@ -544,6 +572,7 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
             EXPECT_EQ(refusal, cut ? L"Journal not run, a backup it does not name in " +
                                          mInstall::InstallWorkFolder(orvana.root()) + L": " + journal
                                    : L"Journal not run, line 4: damaged: " + journal);  // header, apply, first file
+            lock.Release();                                                             // its file goes with it
             EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "") << cut;
         }
     }
@@ -557,6 +586,38 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         EXPECT_FALSE(swap.PrepareStaging());
         EXPECT_EQ(e2e::TreeDifferences(before, e2e::TreeSnapshot(orvana.root())), "");
     }
+}
+
+// One patcher per installation, whatever path names the folder: another spelling of it (letter case, the drive
+// Wine gives the whole file system, as a share or a second drive letter would) meets the same lock, which is
+// free again once released and leaves nothing behind.
+TEST(ApplyFailures, OneLockPerInstallationWhateverPathNamesIt) {
+    Installation orvana;
+    const auto before = e2e::TreeSnapshot(orvana.root());
+    std::wstring upper = orvana.root();
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    std::vector<std::wstring> names{orvana.root(), upper};
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (char* name = unixName ? unixName(orvana.root().c_str()) : nullptr) {
+        std::wstring alias(MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, name, -1, alias.data(), static_cast<int>(alias.size()));
+        HeapFree(GetProcessHeap(), 0, name);
+        alias.pop_back();
+        std::replace(alias.begin(), alias.end(), L'/', L'\\');
+        names.push_back(L"Z:" + alias);
+        ASSERT_TRUE(e2e::ReadFileBytes(names.back() + L"\\Orvana.exe") == orvana.ReadBytes(L"Orvana.exe"));
+    }
+    for (const std::wstring& name : names) {
+        mInstall::InstallLock first;
+        ASSERT_TRUE(first.Acquire(orvana.root()));
+        mInstall::InstallLock second;
+        EXPECT_FALSE(second.Acquire(name)) << e2e::Utf8(name);
+        first.Release();
+        EXPECT_TRUE(second.Acquire(name)) << e2e::Utf8(name);
+    }
+    EXPECT_EQ(e2e::TreeDifferences(before, e2e::TreeSnapshot(orvana.root())), "");
 }
 
 // A journal and mark planted on the stick: whatever forms its paths take to leave the installation (as text or
@@ -707,6 +768,7 @@ TEST(ApplyFailures, LeftoversAndRetriesNeverCostAFile) {
         mInstall::InstallLock lock;
         ASSERT_TRUE(lock.Acquire(orvana.root()));
         EXPECT_EQ(mInstall::Recover(orvana.root()), mInstall::Recovery::Recovered);
+        lock.Release();
         EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(orvana.root())), "");
     }
     {  // The backup of an earlier apply still in use: the next apply is not confused by it.
