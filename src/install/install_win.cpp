@@ -247,12 +247,14 @@ bool TakeOut(const Entry& entry) {
 }
 
 // Puts every entry of `plan` back as it was before the swap, from where its files are; on failure
-// `blocker` names the file that could not be put back. With `root` (a recovery), an entry with a link on the
-// way to one of its files stops the undo just before it would act, that file named.
+// `blocker` names the file that could not be put back, and `lost` says whether it is neither in place nor in
+// its backup (nothing tried again brings it back). With `root` (a recovery), an entry with a link on the way to
+// one of its files stops the undo just before it would act, that file named.
 bool UndoPlan(const Plan& plan,
               std::wstring& blocker,
               const std::wstring* root = nullptr,
-              std::vector<std::wstring>* kept = nullptr) {
+              std::vector<std::wstring>* kept = nullptr,
+              bool* lost = nullptr) {
     const auto presence = [](const Entry& e) {
         Presence p;
         p.target = Exists(e.target);
@@ -269,6 +271,8 @@ bool UndoPlan(const Plan& plan,
                 blocker = plan.entries[i].target;
         }
         DebugNote(L"Recovery: the installation's files no longer match the journal");
+        if (lost)
+            *lost = true;
         return false;
     }
     for (auto it = plan.entries.rbegin(); it != plan.entries.rend(); ++it) {
@@ -285,8 +289,11 @@ bool UndoPlan(const Plan& plan,
         // Asked again: a leftover put back may be the file an earlier entry brought.
         const Presence p = presence(entry);
         const Undo undo = UndoFor(entry, p.target, p.backup, p.placed);
-        if (undo == Undo::Mismatch)
+        if (undo == Undo::Mismatch) {
+            if (lost)
+                *lost = true;
             return false;
+        }
         if ((undo == Undo::RemoveNew || undo == Undo::RemoveThenBack) && !TakeOut(entry))
             return false;
         if ((undo == Undo::PutBack || undo == Undo::RemoveThenBack) &&
@@ -488,6 +495,8 @@ Recovery Recover(const std::wstring& installRoot,
             return refuse();
         switch (OutcomeOf(plan, Exists(plan.record), Exists(plan.recordSibling))) {
             case Outcome::Unknown:
+                if (refusal)
+                    *refusal = L"Recovery stopped, neither the record nor its new copy is there: " + plan.record;
                 return fail(plan.record);
             case Outcome::FinishRecord:
                 if (refused(plan.record) || refused(plan.recordSibling))
@@ -501,10 +510,17 @@ Recovery Recover(const std::wstring& installRoot,
             case Outcome::Done:
                 DropBackups(plan, work);
                 break;
-            case Outcome::Undo:
-                if (plan.complete && !UndoPlan(plan, stopped, &installRoot, kept))
-                    return refused(stopped) ? refuse() : fail(stopped);
-                break;
+            case Outcome::Undo: {
+                bool lost = false;
+                if (!plan.complete || UndoPlan(plan, stopped, &installRoot, kept, &lost))
+                    break;
+                if (refused(stopped))
+                    return refuse();
+                // No Retry can bring it back: the way on is to set the work folder aside.
+                if (lost && refusal)
+                    *refusal = L"Recovery stopped, neither the file nor its original is there: " + stopped;
+                return fail(stopped);
+            }
         }
     }
     if (refused(plan.closeFlag))

@@ -42,8 +42,9 @@ enum class Recovery { Nothing, Recovered, Failed };
 // Puts an installation back to a whole state after an apply that died; the caller holds the lock. On
 // failure `blocker` names the file or folder that stopped it. A journal that is not run (damaged, naming a
 // place outside the installation or behind a link, or not naming a backup) is the blocker, and `refusal`
-// then gets a line for the run's log that says why. A file the user changed after the cut stays as it is, and
-// the original beside it: `kept` gets a line for the run's log for each.
+// then gets a line for the run's log that says why; so does a stop that no retry can change (a file neither in
+// place nor in its backup, the blocker then, or neither record there). A file the user changed after the cut
+// stays as it is, and the original beside it: `kept` gets a line for the run's log for each.
 Recovery Recover(const std::wstring& installRoot,
                  std::wstring* blocker = nullptr,
                  std::wstring* refusal = nullptr,

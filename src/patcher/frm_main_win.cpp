@@ -249,8 +249,9 @@ bool RecoverDeadApply() {
     };
     if (recover())
         return true;
-    // A journal that is not run stays as it is whatever is tried again: no Retry, nothing closed. The way on
-    // loses nothing: its folder, with the backups in it, is set aside whole where the user can see it.
+    // A journal that is not run, or one that lost a file or its record, stays as it is whatever is tried again:
+    // no Retry, nothing closed. The way on loses nothing: its folder, with the backups in it, is set aside whole
+    // where the user can see it.
     if (!refusal.empty()) {
         const std::wstring kept = mInstall::SetAsidePath(g_state.InstallRoot);
         if (Ask(L"CantUpdate", MB_YESNO | MB_ICONSTOP,

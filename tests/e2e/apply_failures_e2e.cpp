@@ -530,6 +530,25 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         EXPECT_EQ(orvana.ReadBytes(L"New\\c.txt"), "new");
         EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
     }
+    {  // Neither the record nor its new copy: nothing can be decided and no Retry changes that. The log is told
+       // why, so that the start offers to set the work folder aside; nothing moves.
+        Installation orvana;
+        DeadApply dead(orvana);
+        dead.Stop(false);
+        orvana.Remove(L"OrvanaTools\\version.ver");
+        ASSERT_TRUE(DeleteFileW(dead.swap.plan().recordSibling.c_str()));
+        const auto left = e2e::TreeSnapshot(orvana.root());
+        std::wstring blocker;
+        std::wstring refusal;
+        {
+            mInstall::InstallLock lock;
+            ASSERT_TRUE(lock.Acquire(orvana.root()));
+            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed);
+        }
+        EXPECT_EQ(blocker, orvana.Path(L"OrvanaTools\\version.ver"));
+        EXPECT_EQ(refusal, L"Recovery stopped, neither the record nor its new copy is there: " + blocker);
+        EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "");
+    }
     {  // Committed, but the record's rename did not reach the disk (FAT): the move is finished from the copy.
         for (const bool oldRecordGone : {false, true}) {
             Installation orvana;
@@ -586,6 +605,53 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         EXPECT_FALSE(swap.PrepareStaging());
         EXPECT_EQ(e2e::TreeDifferences(before, e2e::TreeSnapshot(orvana.root())), "");
     }
+}
+
+// A dead apply whose replaced file is neither in place nor in its backup cannot be put back by any Retry: the
+// start names the file and offers to set the work folder aside with all it holds, and the update goes on.
+TEST(ApplyFailures, LostFileOffersToSetTheWorkFolderAside) {
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    DeadApply dead(orvana);
+    dead.Stop(true);
+    const std::wstring work = orvana.Path(L"OVPatcher.tmp");
+    // The last replaced file is aside, its new copy not yet in: its original goes too.
+    const auto& entries = dead.swap.plan().entries;
+    const auto lost = std::find_if(entries.begin(), entries.end(),
+                                   [&](const mInstall::Entry& e) { return e.target == orvana.Path(L"Sub\\b.txt"); });
+    ASSERT_NE(lost, entries.end());
+    ASSERT_FALSE(orvana.Exists(L"Sub\\b.txt"));
+    ASSERT_TRUE(DeleteFileW(lost->backup.c_str()));
+    const auto inside = e2e::TreeSnapshot(work);
+    orvana.StartMenu();
+    e2e::TempDir out;
+    const std::wstring runLog = out.Path(L"run.log");
+    const std::wstring patch =
+        e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}), e2e::EnglishPatch().Text());
+    e2e::Program patcher;
+    ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
+    const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
+    const std::wstring asked = L"Unable to apply this update to your Orvana\r\n\r\n" + lost->target +
+                               L"\r\n\r\nYes keeps all that folder holds, the backups of the update that was cut off "
+                               L"among it, sets it aside as follows, and goes on:\r\n" +
+                               orvana.root() + L"\\OVPatcher.kept ";
+    ASSERT_EQ(box.text.rfind(asked, 0), 0u) << e2e::Utf8(box.text);
+    EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDYES, IDNO}));
+    const std::wstring kept = box.text.substr(box.text.rfind(L"\r\n") + 2);
+    patcher.Answer(box, IDYES);
+    HWND open = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
+    ASSERT_TRUE(open);
+    EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(open, IDC_CMDAPPLY); }, "apply to be enabled"));
+    CloseIdleWindow(patcher, open);
+    EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
+    EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(kept)), "");
+    const std::vector<std::string> log = e2e::RunLogLines(runLog);
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "Recovery stopped, neither the file nor its original is there: " + e2e::Utf8(lost->target)),
+              log.end())
+        << testing::PrintToString(log);
+    EXPECT_NE(std::find(log.begin(), log.end(), "Set aside: " + e2e::Utf8(kept)), log.end())
+        << testing::PrintToString(log);
 }
 
 // One patcher per installation, whatever path names the folder: another spelling of it (letter case, the drive
