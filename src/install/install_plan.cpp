@@ -287,7 +287,7 @@ Undo UndoFor(const Entry& entry, bool targetExists, bool backupExists, bool plac
 bool SameWriteTime(uint64_t recorded, uint64_t found, bool fat) {
     if (!fat)
         return recorded == found;
-    // Zones lie up to 26 hours apart; each shift is whole hours, give or take FAT's 2 seconds.
+    // Whole hours apart, up to the 26 between the farthest zones, give or take FAT's 2 seconds.
     constexpr int64_t kSecond = 10000000;
     constexpr int64_t kHour = 3600 * kSecond;
     const int64_t off = static_cast<int64_t>(found - recorded);
@@ -299,12 +299,14 @@ bool SameWriteTime(uint64_t recorded, uint64_t found, bool fat) {
 }
 
 std::wstring KeptOriginal(const std::wstring& target, int n) {
+    std::wstring note = L" (before the update)";
+    if (n > 1)
+        note.insert(note.size() - 1, L" " + Number(n));
     const size_t name = target.rfind(L'\\') + 1;
     size_t dot = target.rfind(L'.');
     if (dot == std::wstring::npos || dot <= name)
         dot = target.size();  // no extension: ".profile" is all name
-    return target.substr(0, dot) + L" (before the update" + (n > 1 ? L" " + Number(n) : L"") + L")" +
-           target.substr(dot);
+    return std::wstring(target).insert(dot, note);
 }
 
 bool MatchesPlan(const Plan& plan, const std::vector<Presence>& presence) {

@@ -462,6 +462,13 @@ Recovery Recover(const std::wstring& installRoot,
             why = L"a link on the way to " + path;
         return !why.empty();
     };
+    // A file, or the record, in neither of its places: no Retry brings it back, and the way on is to set the
+    // work folder aside.
+    const auto lose = [&](const std::wstring& path) {
+        if (refusal)
+            *refusal = L"Recovery stopped, in neither of its places: " + path;
+        return fail(path);
+    };
     const auto refuse = [&] {
         if (refusal)
             *refusal = L"Journal not run, " + why + L": " + journal;
@@ -495,9 +502,7 @@ Recovery Recover(const std::wstring& installRoot,
             return refuse();
         switch (OutcomeOf(plan, Exists(plan.record), Exists(plan.recordSibling))) {
             case Outcome::Unknown:
-                if (refusal)
-                    *refusal = L"Recovery stopped, neither the record nor its new copy is there: " + plan.record;
-                return fail(plan.record);
+                return lose(plan.record);
             case Outcome::FinishRecord:
                 if (refused(plan.record) || refused(plan.recordSibling))
                     return refuse();
@@ -514,12 +519,7 @@ Recovery Recover(const std::wstring& installRoot,
                 bool lost = false;
                 if (!plan.complete || UndoPlan(plan, stopped, &installRoot, kept, &lost))
                     break;
-                if (refused(stopped))
-                    return refuse();
-                // No Retry can bring it back: the way on is to set the work folder aside.
-                if (lost && refusal)
-                    *refusal = L"Recovery stopped, neither the file nor its original is there: " + stopped;
-                return fail(stopped);
+                return refused(stopped) ? refuse() : lost ? lose(stopped) : fail(stopped);
             }
         }
     }

@@ -546,7 +546,7 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
             EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed);
         }
         EXPECT_EQ(blocker, orvana.Path(L"OrvanaTools\\version.ver"));
-        EXPECT_EQ(refusal, L"Recovery stopped, neither the record nor its new copy is there: " + blocker);
+        EXPECT_EQ(refusal, L"Recovery stopped, in neither of its places: " + blocker);
         EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "");
     }
     {  // Committed, but the record's rename did not reach the disk (FAT): the move is finished from the copy.
@@ -646,9 +646,9 @@ TEST(ApplyFailures, LostFileOffersToSetTheWorkFolderAside) {
     EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
     EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(kept)), "");
     const std::vector<std::string> log = e2e::RunLogLines(runLog);
-    EXPECT_NE(std::find(log.begin(), log.end(),
-                        "Recovery stopped, neither the file nor its original is there: " + e2e::Utf8(lost->target)),
-              log.end())
+    EXPECT_NE(
+        std::find(log.begin(), log.end(), "Recovery stopped, in neither of its places: " + e2e::Utf8(lost->target)),
+        log.end())
         << testing::PrintToString(log);
     EXPECT_NE(std::find(log.begin(), log.end(), "Set aside: " + e2e::Utf8(kept)), log.end())
         << testing::PrintToString(log);
