@@ -491,23 +491,37 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         RemoveDirectoryW(orvana.Path(L"New").c_str());
         EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(orvana.root())), "");
     }
-    {  // Used for days after the cut: a replaced file the user changed, and a file the user wrote where the
-       // apply had removed one, stay as the user left them; each original lands beside it under a name that
-       // says so, and the run log is told. What the user did not touch goes back.
+    {  // Used for days after the cut: a replaced file the user changed (its size as it was, a second later), and
+       // a file the user wrote where the apply had removed one, stay as the user left them; each original lands
+       // beside it under a name that says so and is free, and the run log is told. What the user did not touch
+       // goes back.
         Installation orvana;
         orvana.WriteText(L"gone.txt", L"old");
+        orvana.WriteText(L"a (before the update).txt", L"the user's note");
         DeadApply dead(orvana);
         dead.Stop(false);
         dead.swap.MoveToBackup({orvana.Path(L"gone.txt")});
         ASSERT_FALSE(orvana.Exists(L"gone.txt"));
-        orvana.WriteText(L"a.txt", L"the user's edit");
+        {
+            ASSERT_EQ(orvana.ReadBytes(L"a.txt"), "new");
+            UniqueFile file(CreateFileW(orvana.Path(L"a.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+            FILETIME written;
+            DWORD done = 0;
+            ASSERT_TRUE(file && GetFileTime(file.get(), nullptr, nullptr, &written));
+            ASSERT_TRUE(WriteFile(file.get(), "NEW", 3, &done, nullptr));
+            written.dwLowDateTime += 10000000;  // a second later, the carry into the high part below
+            written.dwHighDateTime += written.dwLowDateTime < 10000000;
+            ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
+        }
         orvana.WriteText(L"gone.txt", L"the user's own");
         std::vector<std::wstring> kept;
         mInstall::InstallLock lock;
         ASSERT_TRUE(lock.Acquire(orvana.root()));
         EXPECT_EQ(mInstall::Recover(orvana.root(), nullptr, nullptr, &kept), mInstall::Recovery::Recovered);
-        EXPECT_EQ(orvana.ReadText(L"a.txt"), L"the user's edit");
-        EXPECT_EQ(orvana.ReadText(L"a (before the update).txt"), L"old");
+        EXPECT_EQ(orvana.ReadBytes(L"a.txt"), "NEW");
+        EXPECT_EQ(orvana.ReadText(L"a (before the update).txt"), L"the user's note");
+        EXPECT_EQ(orvana.ReadText(L"a (before the update 2).txt"), L"old");
         EXPECT_EQ(orvana.ReadText(L"gone.txt"), L"the user's own");
         EXPECT_EQ(orvana.ReadText(L"gone (before the update).txt"), L"old");
         EXPECT_EQ(orvana.ReadText(L"Sub\\b.txt"), L"old");
@@ -517,7 +531,7 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
                             L"Kept as it was found: " + orvana.Path(L"gone.txt") + L", before the update: " +
                                 orvana.Path(L"gone (before the update).txt"),
                             L"Kept as it was found: " + orvana.Path(L"a.txt") + L", before the update: " +
-                                orvana.Path(L"a (before the update).txt")}));
+                                orvana.Path(L"a (before the update 2).txt")}));
     }
     {  // On FAT the record is replaced by a delete and a rename: cut between the two, the apply is done.
         Installation orvana;
