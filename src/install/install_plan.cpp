@@ -95,7 +95,7 @@ std::wstring EntryLine(const Entry& e, const std::wstring& root) {
     const std::wstring target = Stored(e.target, root);
     switch (e.kind) {
         case EntryKind::Replace:
-            return Line({L"replace", staged, target, Stored(e.backup, root)});
+            return Line({L"replace", staged, target, Stored(e.backup, root), Number(e.size), Number(e.written)});
         case EntryKind::Add:
             return Line({L"add", staged, target, Number(e.size), Number(e.written)});
         case EntryKind::Remove:
@@ -146,8 +146,10 @@ bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan
         plan.closeFlag = path(1);
     else if (kind == L"folder" && f.size() == 2)
         plan.newFolders.push_back(path(1));
-    else if (kind == L"replace" && f.size() == 4)
-        plan.entries.push_back({EntryKind::Replace, path(1), path(2), path(3)});
+    // An earlier version wrote no size and time for a replaced file: none (0) then.
+    else if (kind == L"replace" &&
+             (f.size() == 4 || (f.size() == 6 && ReadNumber(f[4], e.size) && ReadNumber(f[5], e.written))))
+        plan.entries.push_back({EntryKind::Replace, path(1), path(2), path(3), e.size, e.written});
     else if (kind == L"add" && f.size() == 5 && ReadNumber(f[3], e.size) && ReadNumber(f[4], e.written))
         plan.entries.push_back({EntryKind::Add, path(1), path(2), L"", e.size, e.written});
     else
@@ -269,15 +271,42 @@ Undo UndoFor(const Entry& entry, bool targetExists, bool backupExists, bool plac
             // Something else at an added file's place (the user's, made after a crash) stays.
             return targetExists && placed ? Undo::RemoveNew : Undo::Nothing;
         case EntryKind::Replace:
+            // A new file the user changed since (the suite ran on the half-swapped files) is the user's now.
             if (backupExists)
-                return targetExists ? Undo::RemoveThenBack : Undo::PutBack;
+                return !targetExists ? Undo::PutBack : placed ? Undo::RemoveThenBack : Undo::KeepBoth;
             return targetExists ? Undo::Nothing : Undo::Mismatch;
         case EntryKind::Remove:
+            // The apply left nothing where a leftover was: a file there now is the user's.
             if (backupExists)
-                return targetExists ? Undo::RemoveThenBack : Undo::PutBack;
+                return targetExists ? Undo::KeepBoth : Undo::PutBack;
             return Undo::Nothing;  // a leftover that was never there, or not yet moved
     }
     return Undo::Mismatch;
+}
+
+bool SameWriteTime(uint64_t recorded, uint64_t found, bool fat) {
+    if (!fat)
+        return recorded == found;
+    // Whole hours apart, up to the 26 between the farthest zones, give or take FAT's 2 seconds.
+    constexpr int64_t kSecond = 10000000;
+    constexpr int64_t kHour = 3600 * kSecond;
+    const int64_t off = static_cast<int64_t>(found - recorded);
+    for (int64_t shift = -26 * kHour; shift <= 26 * kHour; shift += kHour) {
+        if (off - shift <= 2 * kSecond && shift - off <= 2 * kSecond)
+            return true;
+    }
+    return false;
+}
+
+std::wstring KeptOriginal(const std::wstring& target, int n) {
+    std::wstring note = L" (before the update)";
+    if (n > 1)
+        note.insert(note.size() - 1, L" " + Number(n));
+    const size_t name = target.rfind(L'\\') + 1;
+    size_t dot = target.rfind(L'.');
+    if (dot == std::wstring::npos || dot <= name)
+        dot = target.size();  // no extension: ".profile" is all name
+    return std::wstring(target).insert(dot, note);
 }
 
 bool MatchesPlan(const Plan& plan, const std::vector<Presence>& presence) {

@@ -100,9 +100,18 @@ enum class Undo {
     RemoveThenBack,  // the new file is in place and the original in the backup
     RemoveNew,       // a file the apply added
     Mismatch,        // neither the original nor the backup: files were changed behind the apply's back
+    KeepBoth,        // the file in place is not the apply's: it stays, the original goes beside it
 };
 // `placed`: the target is the file the apply put there (same size and last-write time).
 Undo UndoFor(const Entry& entry, bool targetExists, bool backupExists, bool placed = true);
+
+// Whether a file's last-write time `found` is the `recorded` one, as the volume keeps it: on FAT (`fat`) local
+// time in 2-second steps, which a daylight-saving change or another time zone shifts by whole hours.
+bool SameWriteTime(uint64_t recorded, uint64_t found, bool fat);
+
+// Where the original of `target` goes when the user changed the file after a cut: beside it, "a.txt" becoming
+// "a (before the update).txt", or "a (before the update 2).txt" for `n` 2 when that one is taken.
+std::wstring KeptOriginal(const std::wstring& target, int n);
 
 struct Presence {
     bool target = false;

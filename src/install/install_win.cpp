@@ -4,6 +4,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "support/encoding.h"
 #include "support/file_io_win.h"
@@ -72,12 +73,34 @@ uint64_t Join(DWORD high, DWORD low) {
     return (static_cast<uint64_t>(high) << 32) | low;
 }
 
-// Whether the file at `path` has the size and last-write time the entry recorded for it.
+// What the volume of `path` is: its flags, and whether it keeps local times in 2-second steps (FAT, exFAT).
+DWORD VolumeFlags(const std::wstring& path, bool* fat = nullptr) {
+    wchar_t volume[MAX_PATH + 1];
+    wchar_t system[32] = L"";
+    DWORD flags = 0;
+    if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1) ||
+        !GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, system, 32))
+        return 0;
+    if (fat)
+        *fat = std::wcsstr(system, L"FAT") != nullptr;
+    return flags;
+}
+
+// Whether the file at the entry's target has the size and last-write time the entry recorded for it, the
+// time as its volume keeps it. A replaced file from an earlier version's journal has none: taken as placed.
 bool IsPlaced(const Entry& entry) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    return GetFileAttributesExW(Long(entry.target).c_str(), GetFileExInfoStandard, &data) &&
-           Join(data.nFileSizeHigh, data.nFileSizeLow) == entry.size &&
-           Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime) == entry.written;
+    if (entry.kind == EntryKind::Replace && !entry.written)
+        return true;
+    if (!GetFileAttributesExW(Long(entry.target).c_str(), GetFileExInfoStandard, &data) ||
+        Join(data.nFileSizeHigh, data.nFileSizeLow) != entry.size)
+        return false;
+    const uint64_t found = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    if (found == entry.written)
+        return true;
+    bool fat = false;
+    VolumeFlags(entry.target, &fat);
+    return SameWriteTime(entry.written, found, fat);
 }
 
 struct Listed {
@@ -159,11 +182,7 @@ bool Flush(const std::wstring& path) {
 
 // Whether files on the volume of `path` keep permissions of their own (NTFS does, FAT does not).
 bool KeepsPermissions(const std::wstring& path) {
-    wchar_t volume[MAX_PATH + 1];
-    DWORD flags = 0;
-    return GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1) &&
-           GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-           (flags & FILE_PERSISTENT_ACLS);
+    return VolumeFlags(path) & FILE_PERSISTENT_ACLS;
 }
 
 // What a folder passes on to the files made in it: its permissions, as bytes to compare; empty when they
@@ -228,14 +247,19 @@ bool TakeOut(const Entry& entry) {
 }
 
 // Puts every entry of `plan` back as it was before the swap, from where its files are; on failure
-// `blocker` names the file that could not be put back. With `root` (a recovery), an entry with a link on the
-// way to one of its files stops the undo just before it would act, that file named.
-bool UndoPlan(const Plan& plan, std::wstring& blocker, const std::wstring* root = nullptr) {
+// `blocker` names the file that could not be put back, and `lost` says whether it is neither in place nor in
+// its backup (nothing tried again brings it back). With `root` (a recovery), an entry with a link on the way to
+// one of its files stops the undo just before it would act, that file named.
+bool UndoPlan(const Plan& plan,
+              std::wstring& blocker,
+              const std::wstring* root = nullptr,
+              std::vector<std::wstring>* kept = nullptr,
+              bool* lost = nullptr) {
     const auto presence = [](const Entry& e) {
         Presence p;
         p.target = Exists(e.target);
         p.backup = !e.backup.empty() && Exists(e.backup);
-        p.placed = p.target && (e.kind != EntryKind::Add || IsPlaced(e));
+        p.placed = p.target && (e.kind == EntryKind::Remove || IsPlaced(e));
         return p;
     };
     std::vector<Presence> all;
@@ -247,6 +271,8 @@ bool UndoPlan(const Plan& plan, std::wstring& blocker, const std::wstring* root 
                 blocker = plan.entries[i].target;
         }
         DebugNote(L"Recovery: the installation's files no longer match the journal");
+        if (lost)
+            *lost = true;
         return false;
     }
     for (auto it = plan.entries.rbegin(); it != plan.entries.rend(); ++it) {
@@ -263,13 +289,26 @@ bool UndoPlan(const Plan& plan, std::wstring& blocker, const std::wstring* root 
         // Asked again: a leftover put back may be the file an earlier entry brought.
         const Presence p = presence(entry);
         const Undo undo = UndoFor(entry, p.target, p.backup, p.placed);
-        if (undo == Undo::Mismatch)
+        if (undo == Undo::Mismatch) {
+            if (lost)
+                *lost = true;
             return false;
+        }
         if ((undo == Undo::RemoveNew || undo == Undo::RemoveThenBack) && !TakeOut(entry))
             return false;
         if ((undo == Undo::PutBack || undo == Undo::RemoveThenBack) &&
             !(MakeParent(entry.target) && Move(entry.backup, entry.target)))
             return false;
+        if (undo == Undo::KeepBoth) {
+            // A rename beside the user's file, never over anything.
+            std::wstring aside;
+            for (int n = 1; aside.empty() || Exists(aside); ++n)
+                aside = KeptOriginal(entry.target, n);
+            if (!Move(entry.backup, aside))
+                return false;
+            if (kept)
+                kept->push_back(L"Kept as it was found: " + entry.target + L", before the update: " + aside);
+        }
     }
     blocker.clear();
     if (!plan.applyId.empty()) {
@@ -385,26 +424,15 @@ bool SetAside(const std::wstring& installRoot, const std::wstring& to) {
 }
 
 bool InstallLock::Acquire(const std::wstring& installRoot) {
-    std::wstring key = mGlobal::GetLongPath(installRoot);
-    while (!key.empty() && key.back() == L'\\')
-        key.pop_back();
-    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-    uint64_t hash = 14695981039346656037ull;  // FNV-1a: a root may be longer than a name may be
-    for (wchar_t c : key) {
-        hash ^= static_cast<uint16_t>(c);
-        hash *= 1099511628211ull;
-    }
-    wchar_t name[64];
-    wsprintfW(name, L"Global\\OVPatcher-%08x%08x", static_cast<unsigned>(hash >> 32), static_cast<unsigned>(hash));
-    mutex_.reset(CreateMutexW(nullptr, FALSE, name));
-    if (!mutex_)
-        return false;
-    // A lock left by a patcher that died is handed over "abandoned": its apply is recovered next.
-    const DWORD wait = WaitForSingleObject(mutex_.get(), 0);
-    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
-        return true;
-    mutex_.reset();
-    return false;
+    // Made by this lock, it goes when its handle closes, with the process too. One a power cut left stays as
+    // it is (it is nobody's to delete) and is held open all the same; a link there is held, never followed.
+    const std::wstring path = Long(installRoot + kLockFile);
+    file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file_ && GetLastError() == ERROR_FILE_EXISTS)
+        file_.reset(
+            CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return static_cast<bool>(file_);
 }
 
 namespace {
@@ -433,7 +461,10 @@ bool RemoveWork(const std::wstring& work, const std::wstring& journal) {
 
 }  // namespace
 
-Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::wstring* refusal) {
+Recovery Recover(const std::wstring& installRoot,
+                 std::wstring* blocker,
+                 std::wstring* refusal,
+                 std::vector<std::wstring>* kept) {
     std::wstring stopped;
     const auto fail = [&](const std::wstring& path) {
         if (blocker)
@@ -456,6 +487,13 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
         if (ThroughLink(installRoot, path))
             why = L"a link on the way to " + path;
         return !why.empty();
+    };
+    // A file, or the record, in neither of its places: no Retry brings it back, and the way on is to set the
+    // work folder aside.
+    const auto lose = [&](const std::wstring& path) {
+        if (refusal)
+            *refusal = L"Recovery stopped, in neither of its places: " + path;
+        return fail(path);
     };
     const auto refuse = [&] {
         if (refusal)
@@ -490,7 +528,7 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
             return refuse();
         switch (OutcomeOf(plan, Exists(plan.record), Exists(plan.recordSibling))) {
             case Outcome::Unknown:
-                return fail(plan.record);
+                return lose(plan.record);
             case Outcome::FinishRecord:
                 if (refused(plan.record) || refused(plan.recordSibling))
                     return refuse();
@@ -503,10 +541,12 @@ Recovery Recover(const std::wstring& installRoot, std::wstring* blocker, std::ws
             case Outcome::Done:
                 DropBackups(plan, work);
                 break;
-            case Outcome::Undo:
-                if (plan.complete && !UndoPlan(plan, stopped, &installRoot))
-                    return refused(stopped) ? refuse() : fail(stopped);
-                break;
+            case Outcome::Undo: {
+                bool lost = false;
+                if (!plan.complete || UndoPlan(plan, stopped, &installRoot, kept, &lost))
+                    break;
+                return refused(stopped) ? refuse() : lost ? lose(stopped) : fail(stopped);
+            }
         }
     } else if (!FirstFile(work, NotABackup).empty()) {
         // The journal lost while originals are aside: nobody knows where they belong, so all stays.

@@ -12,16 +12,18 @@
 
 namespace mInstall {
 
-// One apply per installation at a time, across sessions. Dies with its process, so a killed patcher's lock
-// is free again (and its journal then recovered).
+// One apply per installation at a time: a file in the installation's folder, held open without sharing, so
+// that every path leading there (another drive letter, a share, a link, another machine) meets it. Dies with
+// its process, so a killed patcher's lock is free again (and its journal then recovered).
+inline constexpr wchar_t kLockFile[] = L"\\OVPatcher.lock";
 class InstallLock {
   public:
-    // False when another process holds the lock of this root.
+    // False when the file cannot be held: another patcher holds it.
     bool Acquire(const std::wstring& installRoot);
-    void Release() { mutex_.reset(); }
+    void Release() { file_.reset(); }
 
   private:
-    UniqueHandle mutex_;
+    UniqueFile file_;
 };
 
 // Folders the program makes for itself carry its mark; only such a folder is ever emptied or removed,
@@ -40,8 +42,13 @@ enum class Recovery { Nothing, Recovered, Failed };
 // Puts an installation back to a whole state after an apply that died; the caller holds the lock. On
 // failure `blocker` names the file or folder that stopped it. A journal that is not run (damaged, naming a
 // place outside the installation or behind a link, or not naming a backup) is the blocker, and `refusal`
-// then gets a line for the run's log that says why.
-Recovery Recover(const std::wstring& installRoot, std::wstring* blocker = nullptr, std::wstring* refusal = nullptr);
+// then gets a line for the run's log that says why; so does a stop that no retry can change (a file neither in
+// place nor in its backup, the blocker then, or neither record there). A file the user changed after the cut
+// stays as it is, and the original beside it: `kept` gets a line for the run's log for each.
+Recovery Recover(const std::wstring& installRoot,
+                 std::wstring* blocker = nullptr,
+                 std::wstring* refusal = nullptr,
+                 std::vector<std::wstring>* kept = nullptr);
 
 // Where the work folder of a dead apply whose journal is not run can be set aside, whole, beside it:
 // "OVPatcher.kept <yyyy-mm-dd hhmmss>". SetAside renames it there (never a copy, never a folder without the

@@ -683,7 +683,11 @@ void ApplyRun::Run() {
             Refuse(L"", mUnattended::ExitCode::CannotUpdate);
         std::wstring blocker;
         std::wstring refusal;
-        if (mInstall::Recover(s_.InstallRoot, &blocker, &refusal) == mInstall::Recovery::Failed) {
+        std::vector<std::wstring> kept;
+        const bool failed = mInstall::Recover(s_.InstallRoot, &blocker, &refusal, &kept) == mInstall::Recovery::Failed;
+        for (const std::wstring& line : kept)
+            mRunLog::Line(line);
+        if (failed) {
             if (!refusal.empty())
                 mRunLog::Line(refusal);
             Refuse(blocker, mUnattended::ExitCode::CannotUpdate);

@@ -237,17 +237,21 @@ bool RecoverDeadApply() {
     const auto recover = [&] {
         mInstall::InstallLock lock;
         refusal.clear();
-        if (!lock.Acquire(g_state.InstallRoot) ||
-            mInstall::Recover(g_state.InstallRoot, &blocker, &refusal) != mInstall::Recovery::Failed)
-            return true;
+        std::vector<std::wstring> kept;
+        const bool done =
+            !lock.Acquire(g_state.InstallRoot) ||
+            mInstall::Recover(g_state.InstallRoot, &blocker, &refusal, &kept) != mInstall::Recovery::Failed;
+        for (const std::wstring& line : kept)
+            mRunLog::Line(line);
         if (!refusal.empty())
             mRunLog::Line(refusal);
-        return false;
+        return done;
     };
     if (recover())
         return true;
-    // A journal that is not run stays as it is whatever is tried again: no Retry, nothing closed. The way on
-    // loses nothing: its folder, with the backups in it, is set aside whole where the user can see it.
+    // A journal that is not run, or one that lost a file or its record, stays as it is whatever is tried again:
+    // no Retry, nothing closed. The way on loses nothing: its folder, with the backups in it, is set aside whole
+    // where the user can see it.
     if (!refusal.empty()) {
         const std::wstring kept = mInstall::SetAsidePath(g_state.InstallRoot);
         if (Ask(L"CantUpdate", MB_YESNO | MB_ICONSTOP,

@@ -497,6 +497,48 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         RemoveDirectoryW(orvana.Path(L"New").c_str());
         EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(orvana.root())), "");
     }
+    {  // Used for days after the cut: a replaced file the user changed (its size as it was, a second later), and
+       // a file the user wrote where the apply had removed one, stay as the user left them; each original lands
+       // beside it under a name that says so and is free, and the run log is told. What the user did not touch
+       // goes back.
+        Installation orvana;
+        orvana.WriteText(L"gone.txt", L"old");
+        orvana.WriteText(L"a (before the update).txt", L"the user's note");
+        DeadApply dead(orvana);
+        dead.Stop(false);
+        dead.swap.MoveToBackup({orvana.Path(L"gone.txt")});
+        ASSERT_FALSE(orvana.Exists(L"gone.txt"));
+        {
+            ASSERT_EQ(orvana.ReadBytes(L"a.txt"), "new");
+            UniqueFile file(CreateFileW(orvana.Path(L"a.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+            FILETIME written;
+            DWORD done = 0;
+            ASSERT_TRUE(file && GetFileTime(file.get(), nullptr, nullptr, &written));
+            ASSERT_TRUE(WriteFile(file.get(), "NEW", 3, &done, nullptr));
+            written.dwLowDateTime += 10000000;  // a second later, the carry into the high part below
+            written.dwHighDateTime += written.dwLowDateTime < 10000000;
+            ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
+        }
+        orvana.WriteText(L"gone.txt", L"the user's own");
+        std::vector<std::wstring> kept;
+        mInstall::InstallLock lock;
+        ASSERT_TRUE(lock.Acquire(orvana.root()));
+        EXPECT_EQ(mInstall::Recover(orvana.root(), nullptr, nullptr, &kept), mInstall::Recovery::Recovered);
+        EXPECT_EQ(orvana.ReadBytes(L"a.txt"), "NEW");
+        EXPECT_EQ(orvana.ReadText(L"a (before the update).txt"), L"the user's note");
+        EXPECT_EQ(orvana.ReadText(L"a (before the update 2).txt"), L"old");
+        EXPECT_EQ(orvana.ReadText(L"gone.txt"), L"the user's own");
+        EXPECT_EQ(orvana.ReadText(L"gone (before the update).txt"), L"old");
+        EXPECT_EQ(orvana.ReadText(L"Sub\\b.txt"), L"old");
+        EXPECT_FALSE(orvana.Exists(L"New"));
+        EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
+        EXPECT_EQ(kept, (std::vector<std::wstring>{
+                            L"Kept as it was found: " + orvana.Path(L"gone.txt") + L", before the update: " +
+                                orvana.Path(L"gone (before the update).txt"),
+                            L"Kept as it was found: " + orvana.Path(L"a.txt") + L", before the update: " +
+                                orvana.Path(L"a (before the update 2).txt")}));
+    }
     {  // On FAT the record is replaced by a delete and a rename: cut between the two, the apply is done.
         Installation orvana;
         DeadApply dead(orvana);
@@ -507,6 +549,25 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         EXPECT_EQ(orvana.ReadBytes(L"a.txt"), "new");
         EXPECT_EQ(orvana.ReadBytes(L"New\\c.txt"), "new");
         EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
+    }
+    {  // Neither the record nor its new copy: nothing can be decided and no Retry changes that. The log is told
+       // why, so that the start offers to set the work folder aside; nothing moves.
+        Installation orvana;
+        DeadApply dead(orvana);
+        dead.Stop(false);
+        orvana.Remove(L"OrvanaTools\\version.ver");
+        ASSERT_TRUE(DeleteFileW(dead.swap.plan().recordSibling.c_str()));
+        const auto left = e2e::TreeSnapshot(orvana.root());
+        std::wstring blocker;
+        std::wstring refusal;
+        {
+            mInstall::InstallLock lock;
+            ASSERT_TRUE(lock.Acquire(orvana.root()));
+            EXPECT_EQ(mInstall::Recover(orvana.root(), &blocker, &refusal), mInstall::Recovery::Failed);
+        }
+        EXPECT_EQ(blocker, orvana.Path(L"OrvanaTools\\version.ver"));
+        EXPECT_EQ(refusal, L"Recovery stopped, in neither of its places: " + blocker);
+        EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "");
     }
     {  // Committed, but the record's rename did not reach the disk (FAT): the move is finished from the copy.
         for (const bool oldRecordGone : {false, true}) {
@@ -555,6 +616,7 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
             EXPECT_EQ(refusal, cut ? L"Journal not run, a backup it does not name in " +
                                          mInstall::InstallWorkFolder(orvana.root()) + L": " + journal
                                    : L"Journal not run, line 4: damaged: " + journal);  // header, apply, first file
+            lock.Release();  // its file goes with it
             EXPECT_EQ(e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root())), "") << how;
         }
     }
@@ -568,6 +630,85 @@ TEST(ApplyFailures, DeadApplyIsJudgedFromWhatItLeft) {
         EXPECT_FALSE(swap.PrepareStaging());
         EXPECT_EQ(e2e::TreeDifferences(before, e2e::TreeSnapshot(orvana.root())), "");
     }
+}
+
+// A dead apply whose replaced file is neither in place nor in its backup cannot be put back by any Retry: the
+// start names the file and offers to set the work folder aside with all it holds, and the update goes on.
+TEST(ApplyFailures, LostFileOffersToSetTheWorkFolderAside) {
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    DeadApply dead(orvana);
+    dead.Stop(true);
+    const std::wstring work = orvana.Path(L"OVPatcher.tmp");
+    // The last replaced file is aside, its new copy not yet in: its original goes too.
+    const auto& entries = dead.swap.plan().entries;
+    const auto lost = std::find_if(entries.begin(), entries.end(),
+                                   [&](const mInstall::Entry& e) { return e.target == orvana.Path(L"Sub\\b.txt"); });
+    ASSERT_NE(lost, entries.end());
+    ASSERT_FALSE(orvana.Exists(L"Sub\\b.txt"));
+    ASSERT_TRUE(DeleteFileW(lost->backup.c_str()));
+    const auto inside = e2e::TreeSnapshot(work);
+    orvana.StartMenu();
+    e2e::TempDir out;
+    const std::wstring runLog = out.Path(L"run.log");
+    const std::wstring patch =
+        e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}), e2e::EnglishPatch().Text());
+    e2e::Program patcher;
+    ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
+    const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
+    const std::wstring asked = L"Unable to apply this update to your Orvana\r\n\r\n" + lost->target +
+                               L"\r\n\r\nYes keeps all that folder holds, the backups of the update that was cut off "
+                               L"among it, sets it aside as follows, and goes on:\r\n" +
+                               orvana.root() + L"\\OVPatcher.kept ";
+    ASSERT_EQ(box.text.rfind(asked, 0), 0u) << e2e::Utf8(box.text);
+    EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDYES, IDNO}));
+    const std::wstring kept = box.text.substr(box.text.rfind(L"\r\n") + 2);
+    patcher.Answer(box, IDYES);
+    HWND open = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
+    ASSERT_TRUE(open);
+    EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(open, IDC_CMDAPPLY); }, "apply to be enabled"));
+    CloseIdleWindow(patcher, open);
+    EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
+    EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(kept)), "");
+    const std::vector<std::string> log = e2e::RunLogLines(runLog);
+    EXPECT_NE(
+        std::find(log.begin(), log.end(), "Recovery stopped, in neither of its places: " + e2e::Utf8(lost->target)),
+        log.end())
+        << testing::PrintToString(log);
+    EXPECT_NE(std::find(log.begin(), log.end(), "Set aside: " + e2e::Utf8(kept)), log.end())
+        << testing::PrintToString(log);
+}
+
+// One patcher per installation, whatever path names the folder: another spelling of it (letter case, the drive
+// Wine gives the whole file system, as a share or a second drive letter would) meets the same lock, which is
+// free again once released and leaves nothing behind.
+TEST(ApplyFailures, OneLockPerInstallationWhateverPathNamesIt) {
+    Installation orvana;
+    const auto before = e2e::TreeSnapshot(orvana.root());
+    std::wstring upper = orvana.root();
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    std::vector<std::wstring> names{orvana.root(), upper};
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (char* name = unixName ? unixName(orvana.root().c_str()) : nullptr) {
+        std::wstring alias(MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, name, -1, alias.data(), static_cast<int>(alias.size()));
+        HeapFree(GetProcessHeap(), 0, name);
+        alias.pop_back();
+        std::replace(alias.begin(), alias.end(), L'/', L'\\');
+        names.push_back(L"Z:" + alias);
+        ASSERT_TRUE(e2e::ReadFileBytes(names.back() + L"\\Orvana.exe") == orvana.ReadBytes(L"Orvana.exe"));
+    }
+    for (const std::wstring& name : names) {
+        mInstall::InstallLock first;
+        ASSERT_TRUE(first.Acquire(orvana.root()));
+        mInstall::InstallLock second;
+        EXPECT_FALSE(second.Acquire(name)) << e2e::Utf8(name);
+        first.Release();
+        EXPECT_TRUE(second.Acquire(name)) << e2e::Utf8(name);
+    }
+    EXPECT_EQ(e2e::TreeDifferences(before, e2e::TreeSnapshot(orvana.root())), "");
 }
 
 // A journal and mark planted on the stick: whatever forms its paths take to leave the installation (as text or
@@ -718,6 +859,7 @@ TEST(ApplyFailures, LeftoversAndRetriesNeverCostAFile) {
         mInstall::InstallLock lock;
         ASSERT_TRUE(lock.Acquire(orvana.root()));
         EXPECT_EQ(mInstall::Recover(orvana.root()), mInstall::Recovery::Recovered);
+        lock.Release();
         EXPECT_EQ(e2e::TreeDifferences(dead.before, e2e::TreeSnapshot(orvana.root())), "");
     }
     {  // The backup of an earlier apply still in use: the next apply is not confused by it.

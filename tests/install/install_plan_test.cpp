@@ -16,9 +16,10 @@ Plan TypicalPlan(const std::wstring& root = kRoot) {
     plan.applyId = L"1a2b";
     plan.closeFlag = root + L"\\OrvanaTools\\OrvanaMenu\\data\\patch_close";
     plan.newFolders = {root + L"\\New", root + L"\\New\\Sub"};
-    plan.entries = {{EntryKind::Replace, root + L"\\S\\a.txt", root + L"\\a.txt", root + L"\\B\\a.txt"},
-                    {EntryKind::Add, root + L"\\S\\New\\Sub\\b.txt", root + L"\\New\\Sub\\b.txt", L"", 12345678901,
-                     133000000000000000}};
+    plan.entries = {
+        {EntryKind::Replace, root + L"\\S\\a.txt", root + L"\\a.txt", root + L"\\B\\a.txt", 3, 133000000000000001},
+        {EntryKind::Add, root + L"\\S\\New\\Sub\\b.txt", root + L"\\New\\Sub\\b.txt", L"", 12345678901,
+         133000000000000000}};
     plan.complete = true;
     return plan;
 }
@@ -88,6 +89,15 @@ TEST(InstallJournal, ReadsBackWhatWasWrittenAndNoTornLine) {
     EXPECT_FALSE(read.committed);
 
     EXPECT_EQ(why, L"");
+
+    // A replace line as an earlier version wrote it, without the placed file's size and time: read with none.
+    const std::string earlier = mStringTools::TextToUtf16Bytes(
+        L"OVPatcher journal 2\r\napply\t1a2b\r\nreplace\tS\\a.txt\ta.txt\tB\\a.txt\r\nend\r\n");
+    ASSERT_TRUE(ParseJournal(earlier, kRoot, read, why));
+    EXPECT_EQ(why, L"");
+    ASSERT_EQ(read.entries.size(), 1u);
+    EXPECT_EQ(read.entries[0].target, std::wstring(kRoot) + L"\\a.txt");
+    EXPECT_EQ(read.entries[0].written, 0u);
 
     // Not a journal.
     EXPECT_FALSE(ParseJournal("", kRoot, read, why));
@@ -218,12 +228,21 @@ TEST(InstallJournal, UndoFollowsWhereTheFilesAre) {
         Undo undo;
         bool placed = true;
     } cases[] = {
-        {replace, true, false, Undo::Nothing},       {replace, false, true, Undo::PutBack},
-        {replace, true, true, Undo::RemoveThenBack}, {replace, false, false, Undo::Mismatch},
-        {add, false, false, Undo::Nothing},          {add, true, false, Undo::RemoveNew},
+        {replace, true, false, Undo::Nothing},
+        {replace, false, true, Undo::PutBack},
+        {replace, true, true, Undo::RemoveThenBack},
+        {replace, false, false, Undo::Mismatch},
+        {add, false, false, Undo::Nothing},
+        {add, true, false, Undo::RemoveNew},
         {add, true, false, Undo::Nothing, false},
-        {remove, true, false, Undo::Nothing},        {remove, false, true, Undo::PutBack},
+        {remove, true, false, Undo::Nothing},
+        {remove, false, true, Undo::PutBack},
         {remove, false, false, Undo::Nothing},
+        // What the user changed or wrote after the cut stays, the original beside it.
+        {replace, true, true, Undo::KeepBoth, false},
+        {replace, true, false, Undo::Nothing, false},
+        {remove, true, true, Undo::KeepBoth},
+        {remove, true, true, Undo::KeepBoth, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(UndoFor(c.entry, c.target, c.backup, c.placed), c.undo)
@@ -234,6 +253,58 @@ TEST(InstallJournal, UndoFollowsWhereTheFilesAre) {
     EXPECT_TRUE(MatchesPlan(plan, {{true, true, true}, {true, false, true}}));
     EXPECT_FALSE(MatchesPlan(plan, {{false, false, true}, {true, false, true}}));
     EXPECT_FALSE(MatchesPlan(plan, {{true, true, true}}));
+}
+
+// Whether a file is the one the apply placed, by its last-write time as the volume keeps it: FAT keeps local
+// time in 2-second steps, so a daylight-saving change or another time zone shifts it by whole hours.
+TEST(InstallJournal, PlacedFileTimesAsTheVolumeKeepsThem) {
+    constexpr uint64_t kSecond = 10000000;
+    constexpr uint64_t kHour = 3600 * kSecond;
+    constexpr uint64_t t = 133000000000000000;
+    const struct {
+        uint64_t found;
+        bool fat;
+        bool same;
+    } cases[] = {
+        {t, false, true},
+        {t + 1, false, false},
+        {t - kHour, false, false},
+        {t, true, true},
+        {t - kSecond * 19 / 10, true, true},  // FAT cuts to the even second below
+        {t + 2 * kSecond, true, true},
+        {t - 3 * kSecond, true, false},
+        {t + 3 * kSecond, true, false},
+        {t + kHour, true, true},  // daylight-saving time began
+        {t - kHour - kSecond, true, true},
+        {t + 9 * kHour, true, true},  // another time zone
+        {t - 26 * kHour, true, true},
+        {t + 27 * kHour, true, false},
+        {t + kHour / 2, true, false},
+        {t + kHour + 5 * kSecond, true, false},
+        {t + 7 * 24 * kHour, true, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SameWriteTime(t, c.found, c.fat), c.same)
+            << static_cast<int64_t>(c.found - t) / static_cast<int64_t>(kSecond) << " s, fat " << c.fat;
+    EXPECT_TRUE(SameWriteTime(5 * kSecond, 4 * kSecond, true));  // near the start of the count
+    EXPECT_FALSE(SameWriteTime(5 * kSecond, 0, true));
+}
+
+// The original of a file the user changed after a cut goes beside it, under a name that says what it is.
+TEST(InstallJournal, OriginalKeptBesideTheUsersFile) {
+    const struct {
+        const wchar_t* target;
+        int n;
+        const wchar_t* kept;
+    } cases[] = {
+        {L"E:\\O\\a.txt", 1, L"E:\\O\\a (before the update).txt"},
+        {L"E:\\O\\a.txt", 2, L"E:\\O\\a (before the update 2).txt"},
+        {L"E:\\O\\Apps.d\\README", 1, L"E:\\O\\Apps.d\\README (before the update)"},
+        {L"E:\\O\\.profile", 1, L"E:\\O\\.profile (before the update)"},
+        {L"E:\\O\\a.tar.gz", 1, L"E:\\O\\a.tar (before the update).gz"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KeptOriginal(c.target, c.n), c.kept);
 }
 
 TEST(InstallJournal, FoldersTheSwapCreates) {
