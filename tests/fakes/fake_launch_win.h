@@ -200,8 +200,17 @@ class FakeProcess {
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            ParentOf(exePath).c_str(), &si, &pi))
+        // A busy machine now and then fails a start with "internal error": tried again, as the patcher does.
+        bool started = false;
+        for (int attempt = 0; attempt < 4 && !started; ++attempt) {
+            started = CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                     ParentOf(exePath).c_str(), &si, &pi);
+            if (!started && GetLastError() != ERROR_INTERNAL_ERROR)
+                break;
+            if (!started)
+                Sleep(200);
+        }
+        if (!started)
             return false;
         CloseHandle(pi.hThread);
         process_ = pi.hProcess;
