@@ -46,6 +46,20 @@ void CloseIdleWindow(e2e::Program& patcher, HWND window) {
     EXPECT_TRUE(patcher.WaitEnded());
 }
 
+// Yes to setting the work folder aside: the window comes up ready to apply, and is closed. Where the folder went,
+// as the box's last line named it.
+std::wstring SetAsideAndClose(e2e::Program& patcher, const e2e::MessageBoxInfo& box) {
+    const std::wstring kept = box.text.substr(box.text.rfind(L"\r\n") + 2);
+    patcher.Answer(box, IDYES);
+    HWND open = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
+    EXPECT_TRUE(open);
+    if (open) {
+        EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(open, IDC_CMDAPPLY); }, "apply to be enabled"));
+        CloseIdleWindow(patcher, open);
+    }
+    return kept;
+}
+
 TEST(ApplyFailures, MenuThatWillNotCloseRetryThenCancel) {
     SharedLog log;
     Installation orvana;
@@ -662,12 +676,7 @@ TEST(ApplyFailures, LostFileOffersToSetTheWorkFolderAside) {
                                orvana.root() + L"\\OVPatcher.kept ";
     ASSERT_EQ(box.text.rfind(asked, 0), 0u) << e2e::Utf8(box.text);
     EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDYES, IDNO}));
-    const std::wstring kept = box.text.substr(box.text.rfind(L"\r\n") + 2);
-    patcher.Answer(box, IDYES);
-    HWND open = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
-    ASSERT_TRUE(open);
-    EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(open, IDC_CMDAPPLY); }, "apply to be enabled"));
-    CloseIdleWindow(patcher, open);
+    const std::wstring kept = SetAsideAndClose(patcher, box);
     EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
     EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(kept)), "");
     const std::vector<std::string> log = e2e::RunLogLines(runLog);
@@ -793,12 +802,7 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
             ASSERT_TRUE(again.Start(patch, L"/log=\"" + runLog + L"\""));
             const e2e::MessageBoxInfo second = again.WaitForMessageBox(60000);
             ASSERT_EQ(second.text.rfind(asked, 0), 0u) << e2e::Utf8(second.text);
-            kept = second.text.substr(second.text.rfind(L"\r\n") + 2);
-            again.Answer(second, IDYES);
-            HWND open = again.WaitForDialogWith(IDC_CMDAPPLY, 60000);
-            ASSERT_TRUE(open);
-            EXPECT_TRUE(again.WaitUntil([&] { return e2e::Enabled(open, IDC_CMDAPPLY); }, "apply to be enabled"));
-            CloseIdleWindow(again, open);
+            kept = SetAsideAndClose(again, second);
             EXPECT_FALSE(orvana.Exists(L"OVPatcher.tmp"));
             const std::vector<std::string> log = e2e::RunLogLines(runLog);
             EXPECT_NE(std::find(log.begin(), log.end(),
