@@ -264,12 +264,19 @@ bool RecoverDeadApply() {
         mRunLog::Line(L"Set aside: " + kept);
         return true;
     }
+    // A work folder without the mark may be anybody's: it stays as it is and nothing is closed. Retry looks
+    // again, once the user moved it out of the way.
+    const std::wstring work = mInstall::InstallWorkFolder(g_state.InstallRoot);
+    const auto foreign = [&] { return blocker == work && !mInstall::IsOwnFolder(work); };
+    if (foreign())
+        mRunLog::Line(L"Not the patcher's folder, left as it is: " + work);
     for (;;) {
         if (Ask(L"CantUpdate", MB_RETRYCANCEL | MB_ICONSTOP,
                 Str(L"CantUpdate") + L"\r\n\r\n" + blocker + L"\r\n\r\n" +
-                    StrOr(mUnattended::kRecoverRetryKey, mUnattended::kRecoverRetryText)) != IDRETRY)
+                    (foreign() ? StrOr(mUnattended::kForeignFolderKey, mUnattended::kForeignFolderText)
+                               : StrOr(mUnattended::kRecoverRetryKey, mUnattended::kRecoverRetryText))) != IDRETRY)
             return false;
-        if (recover() || RecoverWithSuiteStopped(g_state, recover))
+        if (recover() || (!foreign() && RecoverWithSuiteStopped(g_state, recover)))
             return true;
     }
 }

@@ -65,6 +65,11 @@ inline constexpr wchar_t kSetAsideKey[] = L"RecoverSetAside";
 inline constexpr wchar_t kSetAsideText[] =
     L"Yes keeps all that folder holds, the backups of the update that was cut off among it, sets it aside as "
     L"follows, and goes on:";
+// Under the box of a start-up that found a work folder without the patcher's mark.
+inline constexpr wchar_t kForeignFolderKey[] = L"RecoverForeign";
+inline constexpr wchar_t kForeignFolderText[] =
+    L"The patcher did not make this folder and leaves it as it is. Move it out of the suite's folder or rename it, "
+    L"then press Retry.";
 // In the last box, before the programs that were stopped and could not be started again.
 inline constexpr wchar_t kStartByHandKey[] = L"StartByHand";
 inline constexpr wchar_t kStartByHandText[] = L"Start these programs again yourself:";

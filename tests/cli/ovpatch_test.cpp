@@ -148,7 +148,7 @@ TEST(Ovpatch, FromTakesEverySettingButTheIdentifierAndNothingIsReplacedUnlessFor
          {"archive:     87 bytes at 3000", "  ExtractPath: Tools\n", "  ORVVersion: 5.8\n",
           "  ORVPatchNeeded: 20141104134857\n", "  ForceMenuRestart: 1\n", "  RunAfter: a.exe|b.exe\n",
           // "\n" comes back as a line break, as the window's import reads it.
-          "  UpdateInfo: <EN>one\u240D\u240Atwo</EN>\n", "languages:   2", "  FR: 27 messages\n"})
+          "  UpdateInfo: <EN>one\u240D\u240Atwo</EN>\n", "languages:   2", "  FR: 28 messages\n"})
         EXPECT_NE(shown.out.find(line), std::string::npos) << line << "\n" << shown.out;
 
     // The released identifier again, or the same build twice: refused without --force, replaced with it.
@@ -449,7 +449,7 @@ TEST(Ovpatch, InspectJsonReadsBackToTheDescriptor) {
     EXPECT_EQ(j["fields"]["DelAfter"].size(), 0u);
     ASSERT_EQ(j["languages"].size(), 2u);
     EXPECT_EQ(j["languages"][1]["name"].str(), "EN");
-    EXPECT_EQ(j["languages"][1]["messages"].num(), 27);
+    EXPECT_EQ(j["languages"][1]["messages"].num(), 28);
     EXPECT_EQ(j["languages"][1]["missing"].size(), 0u);
     ASSERT_EQ(j["files"].size(), 1u);
     EXPECT_EQ(j["files"][size_t{0}]["path"].str(), "a.txt");
@@ -468,7 +468,7 @@ TEST(Ovpatch, InspectJsonReadsBackToTheDescriptor) {
     const Json gap = JsonReader(Ovpatch({"inspect", "--json", f.P("gap.exe")}).out).Document();
     ASSERT_EQ(gap["languages"][1]["missing"].size(), 1u);
     EXPECT_EQ(gap["languages"][1]["missing"][size_t{0}].str(), "Title");
-    EXPECT_NE(Ovpatch({"inspect", f.P("gap.exe")}).out.find("  EN: 26 messages, missing Title\n"), std::string::npos);
+    EXPECT_NE(Ovpatch({"inspect", f.P("gap.exe")}).out.find("  EN: 27 messages, missing Title\n"), std::string::npos);
 }
 
 // Whatever the damage, inspect ends with a verdict: a valid patch or "not a patch", never a crash (the

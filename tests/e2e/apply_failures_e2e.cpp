@@ -688,6 +688,45 @@ TEST(ApplyFailures, LostFileOffersToSetTheWorkFolderAside) {
         << testing::PrintToString(log);
 }
 
+// A work folder without the patcher's mark may be anybody's: the start names it, says it stays as it is and how
+// to get it out of the way, and closes nothing. Retry looks again; once the user moved it, the update goes on.
+TEST(ApplyFailures, FolderWithoutTheMarkIsLeftForTheUserToMove) {
+    Installation orvana;
+    e2e::ProgramsEnder ender(orvana.root());
+    orvana.WriteText(L"OVPatcher.tmp\\notes.txt", L"mine");
+    fakes::FakeProcess& menu = orvana.StartMenu();
+    e2e::TempDir out;
+    const std::wstring runLog = out.Path(L"run.log");
+    const std::wstring patch =
+        e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}), e2e::EnglishPatch().Text());
+    e2e::Program patcher;
+    ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
+    const std::wstring work = orvana.Path(L"OVPatcher.tmp\\");
+    const std::wstring asked = L"Unable to apply this update to your Orvana\r\n\r\n" + work +
+                               L"\r\n\r\nThe patcher did not make this folder and leaves it as it is. Move it out of "
+                               L"the suite's folder or rename it, then press Retry.";
+    for (int round = 0; round < 2; ++round) {
+        const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
+        ASSERT_EQ(box.text, asked) << e2e::Utf8(box.text);
+        EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDCANCEL, IDRETRY}));
+        EXPECT_TRUE(menu.Running());
+        EXPECT_EQ(orvana.ReadText(L"OVPatcher.tmp\\notes.txt"), L"mine");
+        if (round == 1) {
+            ASSERT_TRUE(MoveFileW(orvana.Path(L"OVPatcher.tmp").c_str(), out.Path(L"moved").c_str()));
+        }
+        patcher.Answer(box, IDRETRY);
+    }
+    HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY, 60000);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDAPPLY); }, "apply to be enabled"));
+    EXPECT_TRUE(menu.Running());
+    CloseIdleWindow(patcher, window);
+    const std::vector<std::string> log = e2e::RunLogLines(runLog);
+    EXPECT_NE(std::find(log.begin(), log.end(), "Not the patcher's folder, left as it is: " + e2e::Utf8(work)),
+              log.end())
+        << testing::PrintToString(log);
+}
+
 // One patcher per installation, whatever path names the folder: another spelling of it (letter case, the drive
 // Wine gives the whole file system, as a share or a second drive letter would) meets the same lock, which is
 // free again once released and leaves nothing behind.
