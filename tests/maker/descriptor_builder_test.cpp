@@ -244,8 +244,9 @@ TEST(DescriptorBuilder, ShippedLanguageFileHoldsTheMessageTable) {
     }
     // The names of the apply's steps, what Retry does at a stopped recovery and the texts added to boxes, in
     // each language, and nothing more: one closing tag a message.
-    const wchar_t* const steps[] = {L"StepPreparing",  L"StepClosing",  L"StepInstalling", L"StepRunAfter",
-                                    L"StepRestarting", L"StepNoCancel", L"RecoverRetry", L"StepCancelled", L"RecoverSetAside", L"StartByHand", L"RecoverForeign"};
+    const wchar_t* const steps[] = {L"StepPreparing",   L"StepClosing",  L"StepInstalling", L"StepRunAfter",
+                                    L"StepRestarting",  L"StepNoCancel", L"RecoverRetry",   L"StepCancelled",
+                                    L"RecoverSetAside", L"StartByHand",  L"RecoverForeign"};
     for (const cXmlNode* block : {&fr, &en}) {
         for (const wchar_t* step : steps)
             EXPECT_FALSE(block->ChildValue(step).empty()) << step;
