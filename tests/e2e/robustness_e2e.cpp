@@ -506,6 +506,7 @@ class JournalCase {
     std::string note;
     Expect expect = Expect::Runs;
     bool logged = false;      // a refusal the run's log must give its reason for
+    bool unmarked = false;    // the log says instead that the folder is not the patcher's
     bool mayDrop = false;     // committed: the backups may go
     bool applicable = false;  // the patch applies once the installation is whole
     bool windowed = false;
@@ -597,6 +598,7 @@ class JournalCase {
             Damage();
         // A folder without the mark is not the patcher's: refused before its journal is read.
         logged = logged && !unmarked_;
+        unmarked = unmarked_;
         return true;
     }
 
@@ -1010,10 +1012,10 @@ TEST(Robustness, HostileJournalsNeverReachOutsideTheInstallationNorCostABackup) 
             const std::string changed = e2e::TreeDifferences(left, e2e::TreeSnapshot(orvana.root()));
             if (!changed.empty())
                 fault += " the installation changed:" + changed;
-            if (c.logged) {
+            if (c.logged || c.unmarked) {
                 const std::vector<std::string> log = e2e::RunLogLines(runLog);
-                if (std::none_of(log.begin(), log.end(),
-                                 [](const std::string& l) { return l.rfind("Journal not run, ", 0) == 0; }))
+                const std::string reason = c.unmarked ? "Not the patcher's folder, left as it is: " : "Journal not run, ";
+                if (std::none_of(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(reason, 0) == 0; }))
                     fault += " the log gives no reason;";
             }
         }
