@@ -1014,7 +1014,8 @@ TEST(Robustness, HostileJournalsNeverReachOutsideTheInstallationNorCostABackup) 
                 fault += " the installation changed:" + changed;
             if (c.logged || c.unmarked) {
                 const std::vector<std::string> log = e2e::RunLogLines(runLog);
-                const std::string reason = c.unmarked ? "Not the patcher's folder, left as it is: " : "Journal not run, ";
+                const std::string reason =
+                    c.unmarked ? "Not the patcher's folder, left as it is: " : "Journal not run, ";
                 if (std::none_of(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(reason, 0) == 0; }))
                     fault += " the log gives no reason;";
             }
