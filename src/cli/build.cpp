@@ -417,7 +417,7 @@ class OutputFile final : public mGlobal::PatchOutput {
   public:
     OutputFile(const fs::path& output, const std::string& image, int64_t imageLength, const std::string& archive)
         : output_(output), image_(image), imageLength_(imageLength), archive_(archive) {}
-    ~OutputFile() override { Discard(); }
+    ~OutputFile() { Discard(); }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 

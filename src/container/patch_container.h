@@ -105,7 +105,6 @@ class PatchOutput {
   public:
     // Where the writing is, for the words of a failure: the new file is made as the image goes in.
     enum class Step { Image, Archive, Descriptor, Replace };
-    virtual ~PatchOutput() = default;
     // A new, empty file of the writer's own beside the output.
     virtual void Create() = 0;
     // Appends the program image or the archive to the new file; the count of bytes copied.
@@ -115,6 +114,9 @@ class PatchOutput {
     virtual void Replace() = 0;
     // The new file removed, in whatever state it is.
     virtual void Discard() noexcept = 0;
+
+  protected:
+    ~PatchOutput() = default;  // never owned through this interface
 };
 
 // Image, archive, its length, the descriptor trailer, then the rename. A failure of `out` is thrown on to the

@@ -145,39 +145,8 @@ struct Listed {
     uint64_t written = 0;
 };
 
-// What the swap's planning and the recovery ask of the file system (what exists, on which volume, behind
-// which link) and the few acts the recovery orders. The shell answers with the real one.
-class Disk {
-  public:
-    enum class Kind { None, File, Folder };
-    virtual ~Disk() = default;
-    virtual Kind What(const std::wstring& path) = 0;
-    // The volume `path` lies on, from its nearest existing folder, junctions and mount points followed; 0
-    // when it cannot be told.
-    virtual uint32_t Volume(const std::wstring& path) = 0;
-    // `path` with "/", "." and ".." taken as the system takes them.
-    virtual std::wstring Resolved(const std::wstring& path) = 0;
-    // Everything under `folder` (which ends with a backslash), folder by folder; false when it cannot be read
-    // to its end or a link stands in it.
-    virtual bool List(const std::wstring& folder, std::vector<Listed>& items) = 0;
-    // A file's size and last-write time; false for no file.
-    virtual bool Stamp(const std::wstring& path, uint64_t& size, uint64_t& written) = 0;
-    // Whether the volume of `path` keeps local times in 2-second steps (FAT, exFAT).
-    virtual bool FatTimes(const std::wstring& path) = 0;
-    // Whether a link or junction stands between `root` and `path`, `path` itself included.
-    virtual bool ThroughLink(const std::wstring& root, const std::wstring& path) = 0;
-    virtual bool IsOwnFolder(const std::wstring& folder) = 0;
-    virtual bool RemoveOwnFolder(const std::wstring& folder) = 0;
-    virtual std::string Load(const std::wstring& path) = 0;
-    // A rename, tried again for a moment while something holds the file; with `replace`, over a file that is
-    // there, whatever its attributes, and written through.
-    virtual bool Move(const std::wstring& from, const std::wstring& to, bool replace) = 0;
-    // True too when there is nothing to delete.
-    virtual bool Delete(const std::wstring& path) = 0;
-    virtual bool MakeFolders(const std::wstring& folder) = 0;
-    // Only when it is empty: something else may have come in.
-    virtual void RemoveEmptyFolder(const std::wstring& folder) = 0;
-};
+// What the work folder holds beside the originals an apply moved aside.
+bool NotABackup(const std::wstring& relative);
 
 // A staged folder whose target does not exist yet: it goes in one rename, with all it holds.
 struct WholeFolder {
@@ -185,54 +154,7 @@ struct WholeFolder {
     std::wstring target;
 };
 
-// The plan for the files and folders `staged` lists under the staging folder, bound for the root + "\\" +
-// `extractPath`: Replace where a file is, Add where none is, a new folder whole where none is, and each
-// backup's place. False, `blocker` naming it, for a target in the program's own folder, a file where a folder
-// is, or a backup place that is taken.
-bool PlanSwap(Disk& disk,
-              const std::wstring& root,
-              const std::wstring& extractPath,
-              const std::vector<Listed>& staged,
-              Plan& plan,
-              std::vector<WholeFolder>& wholeFolders,
-              std::wstring& blocker);
-
-// Whether the file at the entry's target is the one the apply placed: the size and last-write time it
-// recorded, the time as the volume keeps it.
-bool IsPlaced(Disk& disk, const Entry& entry);
-
-// Puts every entry of `plan` back as it was before the swap, from where its files are, last entry first; on
-// failure `blocker` names the file that could not be put back, and `lost` says whether it is neither in place
-// nor in its backup (nothing tried again brings it back). With `root` (a recovery), an entry with a link on the
-// way to one of its files stops the undo just before it would act, that file named. A file the user changed
-// stays, its original beside it, and `kept` gets a line for the run's log.
-bool UndoPlan(Disk& disk,
-              const Plan& plan,
-              std::wstring& blocker,
-              const std::wstring* root = nullptr,
-              std::vector<std::wstring>* kept = nullptr,
-              bool* lost = nullptr);
-
-// After the commit the originals are not needed: those beside their targets go now, the ones in the work
-// folder with it.
-void DropBackups(Disk& disk, const Plan& plan, const std::wstring& work);
-
-// What the work folder holds beside the originals an apply moved aside.
-bool NotABackup(const std::wstring& relative);
-
-// The first file under `folder` whose relative path `skip` does not exclude; empty when there is none.
-std::wstring FirstFile(Disk& disk, const std::wstring& folder, bool (*skip)(const std::wstring&));
-
-// The work folder emptied with its journal last. False when the journal cannot be deleted.
-bool RemoveWork(Disk& disk, const std::wstring& work, const std::wstring& journal);
-
 enum class Recovery { Nothing, Recovered, Failed };
-// Puts an installation back to a whole state after an apply that died (see the shell's Recover).
-Recovery Recover(Disk& disk,
-                 const std::wstring& installRoot,
-                 std::wstring* blocker,
-                 std::wstring* refusal,
-                 std::vector<std::wstring>* kept);
 
 // Where a path of the archive lands: root, "\", the extraction path, the relative path. A separator goes
 // between the extraction path and the relative path when neither brings one, so that "Apps" and "a.txt"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "install/swap_steps.h"
 #include "support/encoding.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
@@ -84,31 +85,6 @@ DWORD VolumeFlags(const std::wstring& path, bool* fat = nullptr) {
     if (fat)
         *fat = std::wcsstr(system, L"FAT") != nullptr;
     return flags;
-}
-
-// Everything under `folder`, folder by folder; false when a folder cannot be read to its end.
-bool ListTree(const std::wstring& folder, const std::wstring& relative, std::vector<Listed>& entries) {
-    WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileExW(Long(folder + relative + L"*").c_str(), FindExInfoBasic, &fd,
-                                     FindExSearchNameMatch, nullptr, 0));
-    if (!find)
-        return GetLastError() == ERROR_FILE_NOT_FOUND && !relative.empty();
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            entries.push_back({relative + name + L"\\"});
-            // The archiver makes no links; one in the staging folder is not the archive's.
-            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                !ListTree(folder, relative + name + L"\\", entries))
-                return false;
-        } else {
-            entries.push_back({relative + name, Join(fd.nFileSizeHigh, fd.nFileSizeLow),
-                               Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime)});
-        }
-    } while (FindNextFileW(find.get(), &fd));
-    return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 // The volume of `path`, from its nearest existing folder; junctions and mount points are followed, so a
@@ -208,18 +184,39 @@ bool Place(const Entry& entry, const std::wstring& applyId) {
 // The real file system, as the swap's planning and the recovery ask it.
 class RealDisk final : public Disk {
   public:
-    Kind What(const std::wstring& path) override {
+    Kind What(const std::wstring& path) {
         const DWORD attr = GetFileAttributesW(Long(path).c_str());
         return attr == INVALID_FILE_ATTRIBUTES ? Kind::None
                : attr & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder
                                                  : Kind::File;
     }
-    uint32_t Volume(const std::wstring& path) override { return VolumeSerial(path); }
-    std::wstring Resolved(const std::wstring& path) override { return mGlobal::GetFullPath(path, L""); }
-    bool List(const std::wstring& folder, std::vector<Listed>& items) override {
-        return ListTree(folder, L"", items);
+    uint32_t Volume(const std::wstring& path) { return VolumeSerial(path); }
+    std::wstring Resolved(const std::wstring& path) { return mGlobal::GetFullPath(path, L""); }
+    // Everything under `folder`, folder by folder; false when a folder cannot be read to its end.
+    bool List(const std::wstring& folder, std::vector<Listed>& entries, const std::wstring& relative = L"") {
+        WIN32_FIND_DATAW fd;
+        UniqueFind find(FindFirstFileExW(Long(folder + relative + L"*").c_str(), FindExInfoBasic, &fd,
+                                         FindExSearchNameMatch, nullptr, 0));
+        if (!find)
+            return GetLastError() == ERROR_FILE_NOT_FOUND && !relative.empty();
+        do {
+            const std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                entries.push_back({relative + name + L"\\"});
+                // The archiver makes no links; one in the staging folder is not the archive's.
+                if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                    !List(folder, entries, relative + name + L"\\"))
+                    return false;
+            } else {
+                entries.push_back({relative + name, Join(fd.nFileSizeHigh, fd.nFileSizeLow),
+                                   Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime)});
+            }
+        } while (FindNextFileW(find.get(), &fd));
+        return GetLastError() == ERROR_NO_MORE_FILES;
     }
-    bool Stamp(const std::wstring& path, uint64_t& size, uint64_t& written) override {
+    bool Stamp(const std::wstring& path, uint64_t& size, uint64_t& written) {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (!GetFileAttributesExW(Long(path).c_str(), GetFileExInfoStandard, &data))
             return false;
@@ -227,26 +224,26 @@ class RealDisk final : public Disk {
         written = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
         return true;
     }
-    bool FatTimes(const std::wstring& path) override {
+    bool FatTimes(const std::wstring& path) {
         bool fat = false;
         VolumeFlags(path, &fat);
         return fat;
     }
-    bool ThroughLink(const std::wstring& root, const std::wstring& path) override {
+    bool ThroughLink(const std::wstring& root, const std::wstring& path) {
         return mInstall::ThroughLink(root, path);
     }
-    bool IsOwnFolder(const std::wstring& folder) override { return mInstall::IsOwnFolder(folder); }
-    bool RemoveOwnFolder(const std::wstring& folder) override { return mInstall::RemoveOwnFolder(folder); }
-    std::string Load(const std::wstring& path) override { return mStringTools::LoadFileBinary(path); }
-    bool Move(const std::wstring& from, const std::wstring& to, bool replace) override {
+    bool IsOwnFolder(const std::wstring& folder) { return mInstall::IsOwnFolder(folder); }
+    bool RemoveOwnFolder(const std::wstring& folder) { return mInstall::RemoveOwnFolder(folder); }
+    std::string Load(const std::wstring& path) { return mStringTools::LoadFileBinary(path); }
+    bool Move(const std::wstring& from, const std::wstring& to, bool replace) {
         if (!replace)
             return mInstall::Move(from, to);
         SetFileAttributesW(Long(to).c_str(), FILE_ATTRIBUTE_NORMAL);
         return mInstall::Move(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     }
-    bool Delete(const std::wstring& path) override { return mInstall::Delete(path); }
-    bool MakeFolders(const std::wstring& folder) override { return mGlobal::MakePath(folder); }
-    void RemoveEmptyFolder(const std::wstring& folder) override { RemoveDirectoryW(Long(folder).c_str()); }
+    bool Delete(const std::wstring& path) { return mInstall::Delete(path); }
+    bool MakeFolders(const std::wstring& folder) { return mGlobal::MakePath(folder); }
+    void RemoveEmptyFolder(const std::wstring& folder) { RemoveDirectoryW(Long(folder).c_str()); }
 };
 
 RealDisk gDisk;
@@ -410,7 +407,7 @@ bool StagedSwap::FlushStaged() {
     const std::wstring staging = StagingFolder(root_);
     std::vector<Listed> listed;
     blocker_ = staging;
-    if (!ListTree(staging, L"", listed))
+    if (!gDisk.List(staging, listed))
         return false;
     for (const Listed& item : listed) {
         blocker_ = staging + item.relative;
@@ -431,7 +428,7 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath) {
         return false;
     std::vector<Listed> listed;
     blocker_ = StagingFolder(root_);
-    return ListTree(blocker_, L"", listed) && PlanSwap(gDisk, root_, extractPath, listed, plan_, wholeFolders_, blocker_) &&
+    return gDisk.List(blocker_, listed) && PlanSwap(gDisk, root_, extractPath, listed, plan_, wholeFolders_, blocker_) &&
            WriteJournal(JournalText(plan_, root_), false);
 }
 

@@ -49,19 +49,16 @@ void WriteAll(HANDLE out, std::string_view bytes) {
 int64_t CopyToEnd(HANDLE out, const std::wstring& from) {
     UniqueFile source(CreateFileW(mGlobal::ApiPath(from).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size{};
-    if (!source || !GetFileSizeEx(source.get(), &size))
+    if (!source)
         ThrowLast();
-    std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(kChunk, std::max<int64_t>(size.QuadPart, 1))));
+    std::vector<char> buffer(kChunk);
     int64_t copied = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+    for (DWORD got;; copied += got) {
+        if (!ReadFile(source.get(), buffer.data(), kChunk, &got, nullptr))
             ThrowLast();
         if (got == 0)
             return copied;
         WriteAll(out, std::string_view(buffer.data(), got));
-        copied += got;
     }
 }
 
@@ -72,18 +69,17 @@ class OutputFile final : public mGlobal::PatchOutput {
         : output_(output), image_(image), archive_(archive) {}
     void Create() override {
         // Never over anything: a name some other build or the user holds is passed by.
-        for (unsigned n = GetCurrentProcessId();; ++n) {
+        for (unsigned n = 0;; ++n) {
             wchar_t suffix[16];
-            wsprintfW(suffix, L".%08x.tmp", n);
-            temp_ = output_ + suffix;
-            file_.reset(CreateFileW(mGlobal::ApiPath(temp_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+            wsprintfW(suffix, L".%u.tmp", n);
+            file_.reset(CreateFileW(mGlobal::ApiPath(output_ + suffix).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (file_)
+            if (file_) {
+                temp_ = output_ + suffix;
                 return;
-            const DWORD code = GetLastError();
-            temp_.clear();
-            if (code != ERROR_FILE_EXISTS || n - GetCurrentProcessId() > 100)
-                throw mGlobal::MakeSysError(code, false);
+            }
+            if (GetLastError() != ERROR_FILE_EXISTS || n > 100)
+                ThrowLast();
         }
     }
     int64_t CopyIn(Step what) override { return CopyToEnd(file_.get(), what == Step::Image ? image_ : archive_); }

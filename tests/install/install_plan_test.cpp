@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "install/swap_steps.h"
 #include "patcher/apply.h"
 #include "support/encoding.h"
 
@@ -372,10 +373,10 @@ class ScriptedDisk final : public Disk {
     }
     bool Has(const std::wstring& path) const { return files.count(path) || folders.count(Bare(path)); }
 
-    Kind What(const std::wstring& path) override {
+    Kind What(const std::wstring& path) {
         return files.count(path) ? Kind::File : folders.count(Bare(path)) ? Kind::Folder : Kind::None;
     }
-    uint32_t Volume(const std::wstring& path) override {
+    uint32_t Volume(const std::wstring& path) {
         uint32_t volume = 1;
         size_t longest = 0;
         for (const auto& [folder, v] : volumes) {
@@ -384,7 +385,7 @@ class ScriptedDisk final : public Disk {
         }
         return volume;
     }
-    std::wstring Resolved(const std::wstring& path) override {
+    std::wstring Resolved(const std::wstring& path) {
         std::vector<std::wstring> names;
         for (const std::wstring& name : mStringTools::SplitAt(path, L'\\')) {
             if (name == L"..")
@@ -397,7 +398,7 @@ class ScriptedDisk final : public Disk {
             out += (out.empty() ? L"" : L"\\") + name;
         return out;
     }
-    bool List(const std::wstring& folder, std::vector<Listed>& items) override {
+    bool List(const std::wstring& folder, std::vector<Listed>& items) {
         std::map<std::wstring, Listed> sorted;
         for (const std::wstring& f : folders) {
             if (IsInside(f, folder))
@@ -411,25 +412,25 @@ class ScriptedDisk final : public Disk {
             items.push_back(item);
         return true;
     }
-    bool Stamp(const std::wstring& path, uint64_t& size, uint64_t& written) override {
+    bool Stamp(const std::wstring& path, uint64_t& size, uint64_t& written) {
         const auto it = files.find(path);
         if (it == files.end())
             return false;
         size = it->second.size, written = it->second.written;
         return true;
     }
-    bool FatTimes(const std::wstring&) override { return fat; }
-    bool ThroughLink(const std::wstring&, const std::wstring& path) override {
+    bool FatTimes(const std::wstring&) { return fat; }
+    bool ThroughLink(const std::wstring&, const std::wstring& path) {
         for (const std::wstring& link : links) {
             if (path == link || IsInside(path, link + L"\\"))
                 return true;
         }
         return false;
     }
-    bool IsOwnFolder(const std::wstring& folder) override {
+    bool IsOwnFolder(const std::wstring& folder) {
         return own.count(Bare(folder)) && folders.count(Bare(folder));
     }
-    bool RemoveOwnFolder(const std::wstring& folder) override {
+    bool RemoveOwnFolder(const std::wstring& folder) {
         acts.push_back(L"remove own " + Bare(folder));
         for (auto it = files.begin(); it != files.end();)
             it = IsInside(it->first, Bare(folder) + L"\\") ? files.erase(it) : std::next(it);
@@ -437,8 +438,8 @@ class ScriptedDisk final : public Disk {
             it = IsInside(*it + L"\\", Bare(folder) + L"\\") ? folders.erase(it) : std::next(it);
         return true;
     }
-    std::string Load(const std::wstring& path) override { return files.count(path) ? files[path].bytes : ""; }
-    bool Move(const std::wstring& from, const std::wstring& to, bool replace) override {
+    std::string Load(const std::wstring& path) { return files.count(path) ? files[path].bytes : ""; }
+    bool Move(const std::wstring& from, const std::wstring& to, bool replace) {
         acts.push_back(L"move " + from + L" -> " + to + (replace ? L" (replace)" : L""));
         if (failMoves.count(from) || !files.count(from) || (files.count(to) && !replace) || !folders.count(Bare(to.substr(0, to.rfind(L'\\')))))
             return false;
@@ -446,16 +447,16 @@ class ScriptedDisk final : public Disk {
         files.erase(from);
         return true;
     }
-    bool Delete(const std::wstring& path) override {
+    bool Delete(const std::wstring& path) {
         acts.push_back(L"delete " + path);
         files.erase(path);
         return true;
     }
-    bool MakeFolders(const std::wstring& folder) override {
+    bool MakeFolders(const std::wstring& folder) {
         AddFolders(folder);
         return true;
     }
-    void RemoveEmptyFolder(const std::wstring& folder) override {
+    void RemoveEmptyFolder(const std::wstring& folder) {
         for (const auto& [path, file] : files) {
             if (IsInside(path, folder + L"\\"))
                 return;
