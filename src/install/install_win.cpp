@@ -43,7 +43,12 @@ bool ThroughLink(const std::wstring& root, const std::wstring& path) {
     return false;
 }
 
-bool Move(const std::wstring& from, const std::wstring& to, DWORD flags = 0) {
+// With `replace`, over a file that is there, whatever its attributes, and written through.
+bool Move(const std::wstring& from, const std::wstring& to, bool replace = false, DWORD flags = 0) {
+    if (replace) {
+        SetFileAttributesW(Long(to).c_str(), FILE_ATTRIBUTE_NORMAL);
+        flags |= MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    }
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(Long(from).c_str(), Long(to).c_str(), flags))
             return true;
@@ -186,7 +191,7 @@ class RealDisk final : public Disk {
   public:
     Kind What(const std::wstring& path) {
         const DWORD attr = GetFileAttributesW(Long(path).c_str());
-        return attr == INVALID_FILE_ATTRIBUTES ? Kind::None
+        return attr == INVALID_FILE_ATTRIBUTES   ? Kind::None
                : attr & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder
                                                  : Kind::File;
     }
@@ -229,17 +234,12 @@ class RealDisk final : public Disk {
         VolumeFlags(path, &fat);
         return fat;
     }
-    bool ThroughLink(const std::wstring& root, const std::wstring& path) {
-        return mInstall::ThroughLink(root, path);
-    }
+    bool ThroughLink(const std::wstring& root, const std::wstring& path) { return mInstall::ThroughLink(root, path); }
     bool IsOwnFolder(const std::wstring& folder) { return mInstall::IsOwnFolder(folder); }
     bool RemoveOwnFolder(const std::wstring& folder) { return mInstall::RemoveOwnFolder(folder); }
     std::string Load(const std::wstring& path) { return mStringTools::LoadFileBinary(path); }
     bool Move(const std::wstring& from, const std::wstring& to, bool replace) {
-        if (!replace)
-            return mInstall::Move(from, to);
-        SetFileAttributesW(Long(to).c_str(), FILE_ATTRIBUTE_NORMAL);
-        return mInstall::Move(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        return mInstall::Move(from, to, replace);
     }
     bool Delete(const std::wstring& path) { return mInstall::Delete(path); }
     bool MakeFolders(const std::wstring& folder) { return mGlobal::MakePath(folder); }
@@ -400,7 +400,7 @@ bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
             written != bytes.size() || !FlushFileBuffers(file.get()))
             return false;
     }
-    return append || Move(path, journal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return append || Move(path, journal, true);
 }
 
 bool StagedSwap::FlushStaged() {
@@ -428,7 +428,8 @@ bool StagedSwap::WritePlan(const std::wstring& extractPath) {
         return false;
     std::vector<Listed> listed;
     blocker_ = StagingFolder(root_);
-    return gDisk.List(blocker_, listed) && PlanSwap(gDisk, root_, extractPath, listed, plan_, wholeFolders_, blocker_) &&
+    return gDisk.List(blocker_, listed) &&
+           PlanSwap(gDisk, root_, extractPath, listed, plan_, wholeFolders_, blocker_) &&
            WriteJournal(JournalText(plan_, root_), false);
 }
 
@@ -530,9 +531,7 @@ bool StagedSwap::StageRecord(const std::wstring& record, const std::wstring& tex
 bool StagedSwap::Commit() {
     if (!plan_.record.empty()) {
         blocker_ = plan_.record;
-        SetFileAttributesW(Long(plan_.record).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!Move(plan_.recordSibling, plan_.record,
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED)) {
+        if (!Move(plan_.recordSibling, plan_.record, true, MOVEFILE_COPY_ALLOWED)) {
             RollBack();
             return false;
         }

@@ -3,6 +3,7 @@
 // script one. Templates, so that the shipped program calls its disk directly and pays nothing for the seam.
 #pragma once
 
+#include <algorithm>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -35,22 +36,22 @@ struct Disk {
 //   MakeFolders: a folder with its parents. RemoveEmptyFolder: only when it is empty.
 template <class D>
 concept SwapDisk = std::derived_from<D, Disk> &&
-                   requires(D& d, const std::wstring& p, std::vector<Listed>& items, uint64_t& n, bool replace) {
-                       { d.What(p) } -> std::same_as<Disk::Kind>;
-                       { d.Volume(p) } -> std::convertible_to<uint32_t>;
-                       { d.Resolved(p) } -> std::convertible_to<std::wstring>;
-                       { d.List(p, items) } -> std::same_as<bool>;
-                       { d.Stamp(p, n, n) } -> std::same_as<bool>;
-                       { d.FatTimes(p) } -> std::same_as<bool>;
-                       { d.ThroughLink(p, p) } -> std::same_as<bool>;
-                       { d.IsOwnFolder(p) } -> std::same_as<bool>;
-                       { d.RemoveOwnFolder(p) } -> std::same_as<bool>;
-                       { d.Load(p) } -> std::convertible_to<std::string>;
-                       { d.Move(p, p, replace) } -> std::same_as<bool>;
-                       { d.Delete(p) } -> std::same_as<bool>;
-                       { d.MakeFolders(p) } -> std::same_as<bool>;
-                       d.RemoveEmptyFolder(p);
-                   };
+    requires(D& d, const std::wstring& p, std::vector<Listed>& items, uint64_t& n, bool replace) {
+    { d.What(p) } -> std::same_as<Disk::Kind>;
+    { d.Volume(p) } -> std::convertible_to<uint32_t>;
+    { d.Resolved(p) } -> std::convertible_to<std::wstring>;
+    { d.List(p, items) } -> std::same_as<bool>;
+    { d.Stamp(p, n, n) } -> std::same_as<bool>;
+    { d.FatTimes(p) } -> std::same_as<bool>;
+    { d.ThroughLink(p, p) } -> std::same_as<bool>;
+    { d.IsOwnFolder(p) } -> std::same_as<bool>;
+    { d.RemoveOwnFolder(p) } -> std::same_as<bool>;
+    { d.Load(p) } -> std::convertible_to<std::string>;
+    { d.Move(p, p, replace) } -> std::same_as<bool>;
+    { d.Delete(p) } -> std::same_as<bool>;
+    { d.MakeFolders(p) } -> std::same_as<bool>;
+    d.RemoveEmptyFolder(p);
+};
 
 // The plan for the files and folders `staged` lists under the staging folder, bound for the root + "\\" +
 // `extractPath`: Replace where a file is, Add where none is, a new folder whole where none is, and each
@@ -95,9 +96,9 @@ bool PlanSwap(D& disk,
             continue;
         const std::wstring target = PathUnderExtractFolder(root, extractPath, item.relative);
         const std::wstring folder = target.substr(0, target.size() - 1);
-        const bool covered = std::any_of(wholeFolders.begin(), wholeFolders.end(), [&](const WholeFolder& whole) {
-            return IsInside(target, whole.target + L"\\");
-        });
+        bool covered = false;
+        for (const WholeFolder& whole : wholeFolders)
+            covered = covered || IsInside(target, whole.target + L"\\");
         if (!covered && !folderExists(folder))
             wholeFolders.push_back({staging + item.relative.substr(0, item.relative.size() - 1), folder});
     }
@@ -154,13 +155,14 @@ bool IsPlaced(D& disk, const Entry& entry) {
 
 namespace detail {
 
+// Inlined: a function of their own costs the program more than their calls.
 template <SwapDisk D>
-bool Exists(D& disk, const std::wstring& path) {
+[[gnu::always_inline]] inline bool Exists(D& disk, const std::wstring& path) {
     return disk.What(path) != Disk::Kind::None;
 }
 
 template <SwapDisk D>
-bool MakeParent(D& disk, const std::wstring& path) {
+[[gnu::always_inline]] inline bool MakeParent(D& disk, const std::wstring& path) {
     return disk.MakeFolders(mGlobal::FilePathOnly(path));
 }
 

@@ -38,30 +38,6 @@ std::string HeadOf(const std::wstring& path) {
     return head;
 }
 
-void WriteAll(HANDLE out, std::string_view bytes) {
-    DWORD written = 0;
-    if (!WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || written != bytes.size())
-        ThrowLast();
-}
-
-// Copies the whole of `from` to where `out` stands, in bounded chunks; the count copied, which is what the
-// length field must say even when the file changed size while it was read. Throws SysError.
-int64_t CopyToEnd(HANDLE out, const std::wstring& from) {
-    UniqueFile source(CreateFileW(mGlobal::ApiPath(from).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!source)
-        ThrowLast();
-    std::vector<char> buffer(kChunk);
-    int64_t copied = 0;
-    for (DWORD got;; copied += got) {
-        if (!ReadFile(source.get(), buffer.data(), kChunk, &got, nullptr))
-            ThrowLast();
-        if (got == 0)
-            return copied;
-        WriteAll(out, std::string_view(buffer.data(), got));
-    }
-}
-
 // The patch under a name of its own beside the output, renamed over it when whole.
 class OutputFile final : public mGlobal::PatchOutput {
   public:
@@ -82,8 +58,37 @@ class OutputFile final : public mGlobal::PatchOutput {
                 ThrowLast();
         }
     }
-    int64_t CopyIn(Step what) override { return CopyToEnd(file_.get(), what == Step::Image ? image_ : archive_); }
-    void Append(std::string_view bytes) override { WriteAll(file_.get(), bytes); }
+    // The output itself, opened to add to its end: AddFileToFile's way, with nothing to rename.
+    void OpenToAppend() {
+        file_.reset(CreateFileW(mGlobal::ApiPath(output_).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER zero{};
+        if (!file_ || !SetFilePointerEx(file_.get(), zero, nullptr, FILE_END))
+            ThrowLast();
+    }
+    // The whole file, in bounded chunks; the count copied, which is what the length field must say even when
+    // the file changed size while it was read.
+    int64_t CopyIn(Step what) override {
+        UniqueFile source(CreateFileW(mGlobal::ApiPath(what == Step::Image ? image_ : archive_).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!source)
+            ThrowLast();
+        std::vector<char> buffer(kChunk);
+        int64_t copied = 0;
+        for (DWORD got;; copied += got) {
+            if (!ReadFile(source.get(), buffer.data(), kChunk, &got, nullptr))
+                ThrowLast();
+            if (got == 0)
+                return copied;
+            Append(std::string_view(buffer.data(), got));
+        }
+    }
+    void Append(std::string_view bytes) override {
+        DWORD written = 0;
+        if (!WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size())
+            ThrowLast();
+    }
     void Replace() override {
         if (!FlushFileBuffers(file_.get()))
             ThrowLast();
@@ -122,17 +127,14 @@ std::wstring Failure(const std::wstring& what, const SysError& e) {
 }  // namespace
 
 void AddFileToFile(const std::wstring& output, const std::wstring& fileToAdd, bool addSize) {
-    UniqueFile out(CreateFileW(mGlobal::ApiPath(output).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER zero{};
-    if (!out || !SetFilePointerEx(out.get(), zero, nullptr, FILE_END))
-        ThrowLast();
-    const int64_t copied = CopyToEnd(out.get(), fileToAdd);
+    OutputFile out(output, fileToAdd, fileToAdd);
+    out.OpenToAppend();
+    const int64_t copied = out.CopyIn(OutputFile::Step::Archive);
     if (addSize) {
         // Readers take the length field as signed: anything larger could not be found again.
         if (copied > INT32_MAX)
             throw mGlobal::MakeSysError(ERROR_FILE_TOO_LARGE, false);
-        WriteAll(out.get(), mGlobal::LengthField(static_cast<uint32_t>(copied)));
+        out.Append(mGlobal::LengthField(static_cast<uint32_t>(copied)));
     }
 }
 
@@ -169,8 +171,7 @@ PatchResult WritePatch(const PatchJob& job) {
         // The descriptor and the marker go straight from memory: work files beside the maker could be
         // the user's own.
         OutputFile output(r.outputPath, job.imagePath, archive);
-        if (!mGlobal::WritePatchFile(
-                output, mUTF8::UTF8_Encode(BuildDescriptor(job.settings, job.langFileText)), step))
+        if (!mGlobal::WritePatchFile(output, mUTF8::UTF8_Encode(BuildDescriptor(job.settings, job.langFileText)), step))
             throw mGlobal::MakeSysError(ERROR_FILE_TOO_LARGE, false);
     } catch (const SysError& e) {
         std::wstring what = L"Le patch n'a pas été créé. ";

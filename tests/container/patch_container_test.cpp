@@ -345,7 +345,7 @@ TEST(PatchContainer, WrittenBesideThenRenamedOverTheOutput) {
         const char* failAt;
         Step step;
     } failures[] = {
-        {"create", Step::Image}, {"image", Step::Image},       {"archive", Step::Archive},
+        {"create", Step::Image},      {"image", Step::Image},     {"archive", Step::Archive},
         {"append", Step::Descriptor}, {"replace", Step::Replace},
     };
     for (const auto& f : failures) {

@@ -352,8 +352,8 @@ class ScriptedDisk final : public Disk {
     std::set<std::wstring> folders;
     std::map<std::wstring, uint32_t> volumes;  // a folder and all below it, the longest one that holds a path
     std::set<std::wstring> links;
-    std::set<std::wstring> own;         // folders with the program's mark
-    std::set<std::wstring> failMoves;   // renames from here fail
+    std::set<std::wstring> own;        // folders with the program's mark
+    std::set<std::wstring> failMoves;  // renames from here fail
     bool fat = false;
     std::vector<std::wstring> acts;
 
@@ -427,9 +427,7 @@ class ScriptedDisk final : public Disk {
         }
         return false;
     }
-    bool IsOwnFolder(const std::wstring& folder) {
-        return own.count(Bare(folder)) && folders.count(Bare(folder));
-    }
+    bool IsOwnFolder(const std::wstring& folder) { return own.count(Bare(folder)) && folders.count(Bare(folder)); }
     bool RemoveOwnFolder(const std::wstring& folder) {
         acts.push_back(L"remove own " + Bare(folder));
         for (auto it = files.begin(); it != files.end();)
@@ -441,7 +439,8 @@ class ScriptedDisk final : public Disk {
     std::string Load(const std::wstring& path) { return files.count(path) ? files[path].bytes : ""; }
     bool Move(const std::wstring& from, const std::wstring& to, bool replace) {
         acts.push_back(L"move " + from + L" -> " + to + (replace ? L" (replace)" : L""));
-        if (failMoves.count(from) || !files.count(from) || (files.count(to) && !replace) || !folders.count(Bare(to.substr(0, to.rfind(L'\\')))))
+        if (failMoves.count(from) || !files.count(from) || (files.count(to) && !replace) ||
+            !folders.count(Bare(to.substr(0, to.rfind(L'\\')))))
             return false;
         files[to] = files[from];
         files.erase(from);
@@ -666,9 +665,9 @@ TEST(SwapPlan, RecoveryOfADeadApply) {
         p.applyId = L"1a";
         p.closeFlag = flag;
         p.complete = true;
-        p.entries = {{EntryKind::Replace, kStaging + L"a.txt", r + L"\\a.txt", kApply + L"old\\a.txt", 7, 99},
-                     {EntryKind::Replace, kStaging + L"m.txt", r + L"\\Mnt\\m.txt", r + L"\\Mnt\\m.txt.1a.ovpold",
-                      7, 99}};
+        p.entries = {
+            {EntryKind::Replace, kStaging + L"a.txt", r + L"\\a.txt", kApply + L"old\\a.txt", 7, 99},
+            {EntryKind::Replace, kStaging + L"m.txt", r + L"\\Mnt\\m.txt", r + L"\\Mnt\\m.txt.1a.ovpold", 7, 99}};
         p.record = record;
         p.recordSibling = sibling;
         d.Put(record, 5, 5);
@@ -691,22 +690,62 @@ TEST(SwapPlan, RecoveryOfADeadApply) {
         std::vector<std::wstring> gone, there;  // files after
     } cases[] = {
         {"no work folder", ScriptedDisk(), Recovery::Nothing, L"", L"", {}, {}},
-        {"committed: the backup beside its target goes", withJournal(true, committed), Recovery::Recovered, L"",
-         L"", {r + L"\\Mnt\\m.txt.1a.ovpold", journal, flag}, {r + L"\\a.txt", record}},
-        {"not committed: everything back", withJournal(true, ""), Recovery::Recovered, L"", L"",
-         {kApply + L"old\\a.txt", r + L"\\Mnt\\m.txt.1a.ovpold", journal, flag}, {r + L"\\a.txt", r + L"\\Mnt\\m.txt"}},
-        {"an original the journal does not name", withJournal(true, ""), Recovery::Failed, journal,
-         L"Journal not run, a backup it does not name in " + kWork + L": " + journal, {}, {kApply + L"old\\a.txt"}},
-        {"a link on the way", withJournal(true, ""), Recovery::Failed, journal,
-         L"Journal not run, a link on the way to " + r + L"\\Mnt\\m.txt.1a.ovpold: " + journal, {}, {kApply + L"old\\a.txt"}},
-        {"the journal lost, originals aside", withJournal(true, ""), Recovery::Failed, journal,
-         L"Journal not run, a backup it does not name in " + kWork + L": " + journal, {}, {kApply + L"old\\a.txt"}},
-        {"a file in neither place", withJournal(true, ""), Recovery::Failed, r + L"\\a.txt",
-         L"Recovery stopped, in neither of its places: " + r + L"\\a.txt", {}, {r + L"\\Mnt\\m.txt"}},
-        {"the record renamed when committed on FAT", withJournal(true, committed), Recovery::Recovered, L"", L"",
-         {sibling, journal}, {record}},
-        {"neither record", withJournal(true, ""), Recovery::Failed, record,
-         L"Recovery stopped, in neither of its places: " + record, {}, {kApply + L"old\\a.txt"}},
+        {"committed: the backup beside its target goes",
+         withJournal(true, committed),
+         Recovery::Recovered,
+         L"",
+         L"",
+         {r + L"\\Mnt\\m.txt.1a.ovpold", journal, flag},
+         {r + L"\\a.txt", record}},
+        {"not committed: everything back",
+         withJournal(true, ""),
+         Recovery::Recovered,
+         L"",
+         L"",
+         {kApply + L"old\\a.txt", r + L"\\Mnt\\m.txt.1a.ovpold", journal, flag},
+         {r + L"\\a.txt", r + L"\\Mnt\\m.txt"}},
+        {"an original the journal does not name",
+         withJournal(true, ""),
+         Recovery::Failed,
+         journal,
+         L"Journal not run, a backup it does not name in " + kWork + L": " + journal,
+         {},
+         {kApply + L"old\\a.txt"}},
+        {"a link on the way",
+         withJournal(true, ""),
+         Recovery::Failed,
+         journal,
+         L"Journal not run, a link on the way to " + r + L"\\Mnt\\m.txt.1a.ovpold: " + journal,
+         {},
+         {kApply + L"old\\a.txt"}},
+        {"the journal lost, originals aside",
+         withJournal(true, ""),
+         Recovery::Failed,
+         journal,
+         L"Journal not run, a backup it does not name in " + kWork + L": " + journal,
+         {},
+         {kApply + L"old\\a.txt"}},
+        {"a file in neither place",
+         withJournal(true, ""),
+         Recovery::Failed,
+         r + L"\\a.txt",
+         L"Recovery stopped, in neither of its places: " + r + L"\\a.txt",
+         {},
+         {r + L"\\Mnt\\m.txt"}},
+        {"the record renamed when committed on FAT",
+         withJournal(true, committed),
+         Recovery::Recovered,
+         L"",
+         L"",
+         {sibling, journal},
+         {record}},
+        {"neither record",
+         withJournal(true, ""),
+         Recovery::Failed,
+         record,
+         L"Recovery stopped, in neither of its places: " + record,
+         {},
+         {kApply + L"old\\a.txt"}},
         {"a rename held", withJournal(true, ""), Recovery::Failed, r + L"\\a.txt", L"", {}, {kApply + L"old\\a.txt"}},
     };
     cases[1].disk.files.erase(sibling);
