@@ -16,6 +16,7 @@
 
 namespace mInstall {
 
+// What every disk derives from: the kinds of thing a path names.
 struct Disk {
     enum class Kind { None, File, Folder };
 };

@@ -52,8 +52,11 @@ TEST(PatchWriter, WritesImageArchiveDescriptorAndMarkerAndNothingElse) {
     // Files of the user's that happen to bear the names of the old work files.
     WriteBytes(b.dir / L"xml.tmp", "mine");
     WriteBytes(b.dir / L"data.tmp", "mine too");
+    // And one with the name the new patch is first written under: passed by, never written over.
+    WriteBytes(b.dir / L"orv_20141114055922_FR.exe.0.tmp", "mine as well");
     const PatchResult r = WritePatch(b.job);
     ASSERT_TRUE(r.ok) << std::string(r.message.begin(), r.message.end());
+    EXPECT_EQ(ReadBytes(b.dir / L"orv_20141114055922_FR.exe.0.tmp"), "mine as well");
     EXPECT_EQ(r.outputPath, b.dir / L"orv_20141114055922_FR.exe");
     const std::string out = ReadBytes(r.outputPath);
     EXPECT_TRUE(out == b.Expected()) << out.size() << " vs " << b.Expected().size();
