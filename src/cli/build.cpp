@@ -21,6 +21,7 @@
 #include "cli/common.h"
 #include "cli/system.h"
 #include "container/archive_header.h"
+#include "container/patch_container.h"
 #include "maker/descriptor_builder.h"
 #include "patcher/strings.h"
 
@@ -410,46 +411,73 @@ int64_t CopyInto(int fd, const std::string& from, int64_t length, const std::str
     return copied;
 }
 
-// Writes under a temporary name in the output folder, flushes it to the disk and renames it into place,
-// so that a failure or an interruption leaves no part of a patch behind and an older patch of that
-// name stays whole until the new one is.
+// The patch under a temporary name in the output folder, flushed to the disk and renamed into place, so
+// that an interruption leaves no part of a patch behind either.
+class OutputFile final : public mGlobal::PatchOutput {
+  public:
+    OutputFile(const fs::path& output, const std::string& image, int64_t imageLength, const std::string& archive)
+        : output_(output), image_(image), imageLength_(imageLength), archive_(archive) {}
+    ~OutputFile() { Discard(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void Create() override {
+        temp_ = (output_.parent_path() / ".ovpatch-XXXXXX").string();
+        fd_ = mkostemp(temp_.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            temp_.clear();
+            throw Failure{kWriteFailed,
+                          "cannot create a file in " + output_.parent_path().string() + ": " + Reason(errno)};
+        }
+        guard_.Arm(temp_);
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd_, 0666 & ~mask);
+    }
+    int64_t CopyIn(Step what) override {
+        return what == Step::Image ? CopyInto(fd_, image_, imageLength_, temp_) : CopyInto(fd_, archive_, -1, temp_);
+    }
+    void Append(std::string_view bytes) override { WriteAll(fd_, bytes.data(), bytes.size(), temp_); }
+    void Replace() override {
+        if (fsync(fd_) != 0)
+            throw Failure{kWriteFailed, "cannot write " + temp_ + ": " + Reason(errno)};
+        const int fd = fd_;
+        fd_ = -1;
+        if (close(fd) != 0)
+            throw Failure{kWriteFailed, "cannot write " + temp_ + ": " + Reason(errno)};
+        if (rename(temp_.c_str(), output_.c_str()) != 0)
+            throw Failure{kWriteFailed, "cannot write " + output_.string() + ": " + Reason(errno)};
+        temp_.clear();
+    }
+    void Discard() noexcept override {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+        if (!temp_.empty())
+            unlink(temp_.c_str());
+        temp_.clear();
+    }
+
+  private:
+    InterruptGuard guard_;
+    const fs::path& output_;
+    const std::string& image_;
+    int64_t imageLength_;
+    const std::string& archive_;
+    std::string temp_;
+    int fd_ = -1;
+};
+
 void WritePatchFile(const fs::path& output,
                     const std::string& image,
                     int64_t imageLength,
                     const std::string& archive,
                     const std::string& descriptor) {
-    InterruptGuard guard;
-    std::string temp = (output.parent_path() / ".ovpatch-XXXXXX").string();
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw Failure{kWriteFailed, "cannot create a file in " + output.parent_path().string() + ": " + Reason(errno)};
-    guard.Arm(temp);
-    bool fdOpen = true;
-    try {
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-        CopyInto(fd, image, imageLength, temp);
-        const int64_t archiveSize = CopyInto(fd, archive, -1, temp);
-        // Readers take the length as signed; the size was checked, but the file may have grown since.
-        if (archiveSize > INT32_MAX)
-            throw Failure{kRefused, "the archive is larger than 2 GiB - 1 byte, which no patch can carry"};
-        const std::string trailer =
-            mGlobal::LengthField(static_cast<uint32_t>(archiveSize)) + mGlobal::DescriptorTrailer(descriptor);
-        WriteAll(fd, trailer.data(), trailer.size(), temp);
-        if (fsync(fd) != 0)
-            throw Failure{kWriteFailed, "cannot write " + temp + ": " + Reason(errno)};
-        fdOpen = false;
-        if (close(fd) != 0)
-            throw Failure{kWriteFailed, "cannot write " + temp + ": " + Reason(errno)};
-        if (rename(temp.c_str(), output.c_str()) != 0)
-            throw Failure{kWriteFailed, "cannot write " + output.string() + ": " + Reason(errno)};
-    } catch (...) {
-        if (fdOpen)
-            close(fd);
-        unlink(temp.c_str());
-        throw;
-    }
+    OutputFile file(output, image, imageLength, archive);
+    mGlobal::PatchOutput::Step step;
+    // Readers take the length as signed; the size was checked, but the file may have grown since.
+    if (!mGlobal::WritePatchFile(file, descriptor, step))
+        throw Failure{kRefused, "the archive is larger than 2 GiB - 1 byte, which no patch can carry"};
 }
 
 std::string RefusalText(const frmMaker::Refusal& refusal, const std::string& name) {

@@ -204,4 +204,28 @@ PatchLayout ComputePatchLayout(int64_t imageSize, int64_t archiveSize, int64_t d
     return layout;
 }
 
+bool WritePatchFile(PatchOutput& out, std::string_view descriptor, PatchOutput::Step& step) {
+    using Step = PatchOutput::Step;
+    try {
+        step = Step::Image;
+        out.Create();
+        out.CopyIn(Step::Image);
+        step = Step::Archive;
+        const int64_t archive = out.CopyIn(Step::Archive);
+        if (archive > INT32_MAX) {
+            out.Discard();
+            return false;
+        }
+        step = Step::Descriptor;
+        out.Append(LengthField(static_cast<uint32_t>(archive)));
+        out.Append(DescriptorTrailer(descriptor));
+        step = Step::Replace;
+        out.Replace();
+    } catch (...) {
+        out.Discard();
+        throw;
+    }
+    return true;
+}
+
 }  // namespace mGlobal

@@ -98,6 +98,33 @@ std::string DescriptorTrailer(std::string_view descriptor);
 // A whole patch in memory: image, archive block, descriptor block, marker.
 std::string BuildPatch(std::string_view image, std::string_view archive, std::string_view descriptor);
 
+// A patch file is written under a new name beside the output and renamed over it only once it is whole, so
+// that a build that fails or is cut short leaves no part of a patch and never costs one already there. The
+// shell gives the file calls; each throws its own error.
+class PatchOutput {
+  public:
+    // Where the writing is, for the words of a failure: the new file is made as the image goes in.
+    enum class Step { Image, Archive, Descriptor, Replace };
+    // A new, empty file of the writer's own beside the output.
+    virtual void Create() = 0;
+    // Appends the program image or the archive to the new file; the count of bytes copied.
+    virtual int64_t CopyIn(Step what) = 0;
+    virtual void Append(std::string_view bytes) = 0;
+    // The new file written through to the disk and closed, then renamed over the output.
+    virtual void Replace() = 0;
+    // The new file removed, in whatever state it is.
+    virtual void Discard() noexcept = 0;
+
+  protected:
+    ~PatchOutput() = default;  // never owned through this interface
+};
+
+// Image, archive, its length, the descriptor trailer, then the rename. A failure of `out` is thrown on to the
+// caller, `step` saying where, once the new file is removed. False, the new file removed, when the archive
+// came out longer than its length field can say (readers take it as signed): it may have grown since it was
+// checked.
+bool WritePatchFile(PatchOutput& out, std::string_view descriptor, PatchOutput::Step& step);
+
 // Where the pieces of a patch fall, for a patch as the maker writes it (nothing after the marker).
 struct PatchLayout {
     int64_t archiveOffset = 0;

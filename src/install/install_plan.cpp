@@ -365,4 +365,8 @@ bool IsInside(const std::wstring& path, const std::wstring& folder) {
     return true;
 }
 
+bool NotABackup(const std::wstring& relative) {
+    return relative == kOwnMark || relative.rfind(L"new\\", 0) == 0 || relative.rfind(L"journal.", 0) == 0;
+}
+
 }  // namespace mInstall

@@ -137,6 +137,25 @@ std::vector<std::wstring> MissingFolders(const std::wstring& folder,
                                          const std::wstring& root,
                                          const std::function<bool(const std::wstring&)>& folderExists);
 
+// A file or folder under a folder the swap lists, by its path relative to it (a folder's ends with a
+// backslash), with a file's size and last-write time.
+struct Listed {
+    std::wstring relative;
+    uint64_t size = 0;
+    uint64_t written = 0;
+};
+
+// What the work folder holds beside the originals an apply moved aside.
+bool NotABackup(const std::wstring& relative);
+
+// A staged folder whose target does not exist yet: it goes in one rename, with all it holds.
+struct WholeFolder {
+    std::wstring staged;
+    std::wstring target;
+};
+
+enum class Recovery { Nothing, Recovered, Failed };
+
 // Where a path of the archive lands: root, "\", the extraction path, the relative path. A separator goes
 // between the extraction path and the relative path when neither brings one, so that "Apps" and "a.txt"
 // name "Apps\a.txt" and not a sibling "Appsa.txt".

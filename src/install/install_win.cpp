@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "install/swap_steps.h"
 #include "support/encoding.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
@@ -42,7 +43,12 @@ bool ThroughLink(const std::wstring& root, const std::wstring& path) {
     return false;
 }
 
-bool Move(const std::wstring& from, const std::wstring& to, DWORD flags = 0) {
+// With `replace`, over a file that is there, whatever its attributes, and written through.
+bool Move(const std::wstring& from, const std::wstring& to, bool replace = false, DWORD flags = 0) {
+    if (replace) {
+        SetFileAttributesW(Long(to).c_str(), FILE_ATTRIBUTE_NORMAL);
+        flags |= MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    }
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(Long(from).c_str(), Long(to).c_str(), flags))
             return true;
@@ -84,65 +90,6 @@ DWORD VolumeFlags(const std::wstring& path, bool* fat = nullptr) {
     if (fat)
         *fat = std::wcsstr(system, L"FAT") != nullptr;
     return flags;
-}
-
-// Whether the file at the entry's target has the size and last-write time the entry recorded for it, the
-// time as its volume keeps it. A replaced file from an earlier version's journal has none: taken as placed.
-bool IsPlaced(const Entry& entry) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (entry.kind == EntryKind::Replace && !entry.written)
-        return true;
-    if (!GetFileAttributesExW(Long(entry.target).c_str(), GetFileExInfoStandard, &data) ||
-        Join(data.nFileSizeHigh, data.nFileSizeLow) != entry.size)
-        return false;
-    const uint64_t found = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
-    if (found == entry.written)
-        return true;
-    bool fat = false;
-    VolumeFlags(entry.target, &fat);
-    return SameWriteTime(entry.written, found, fat);
-}
-
-struct Listed {
-    std::wstring relative;  // a folder's ends with a backslash
-    uint64_t size = 0;
-    uint64_t written = 0;
-};
-
-// Everything under `folder`, folder by folder; false when a folder cannot be read to its end.
-bool ListTree(const std::wstring& folder, const std::wstring& relative, std::vector<Listed>& entries) {
-    WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileExW(Long(folder + relative + L"*").c_str(), FindExInfoBasic, &fd,
-                                     FindExSearchNameMatch, nullptr, 0));
-    if (!find)
-        return GetLastError() == ERROR_FILE_NOT_FOUND && !relative.empty();
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            entries.push_back({relative + name + L"\\"});
-            // The archiver makes no links; one in the staging folder is not the archive's.
-            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                !ListTree(folder, relative + name + L"\\", entries))
-                return false;
-        } else {
-            entries.push_back({relative + name, Join(fd.nFileSizeHigh, fd.nFileSizeLow),
-                               Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime)});
-        }
-    } while (FindNextFileW(find.get(), &fd));
-    return GetLastError() == ERROR_NO_MORE_FILES;
-}
-
-// The first file under `folder` whose relative path `skip` does not exclude; empty when there is none.
-std::wstring FirstFile(const std::wstring& folder, bool (*skip)(const std::wstring&)) {
-    std::vector<Listed> entries;
-    ListTree(folder, L"", entries);
-    for (const Listed& e : entries) {
-        if (e.relative.back() != L'\\' && !skip(e.relative))
-            return folder + e.relative;
-    }
-    return std::wstring();
 }
 
 // The volume of `path`, from its nearest existing folder; junctions and mount points are followed, so a
@@ -239,97 +186,67 @@ bool Place(const Entry& entry, const std::wstring& applyId) {
            Move(copy, entry.target);
 }
 
-// The new file out of the way: back into the staging folder (a retry swaps it again), or deleted.
-bool TakeOut(const Entry& entry) {
-    if (!entry.staged.empty() && !Exists(entry.staged) && MakeParent(entry.staged) && Move(entry.target, entry.staged))
-        return true;
-    return Delete(entry.target);
-}
-
-// Puts every entry of `plan` back as it was before the swap, from where its files are; on failure
-// `blocker` names the file that could not be put back, and `lost` says whether it is neither in place nor in
-// its backup (nothing tried again brings it back). With `root` (a recovery), an entry with a link on the way to
-// one of its files stops the undo just before it would act, that file named.
-bool UndoPlan(const Plan& plan,
-              std::wstring& blocker,
-              const std::wstring* root = nullptr,
-              std::vector<std::wstring>* kept = nullptr,
-              bool* lost = nullptr) {
-    const auto presence = [](const Entry& e) {
-        Presence p;
-        p.target = Exists(e.target);
-        p.backup = !e.backup.empty() && Exists(e.backup);
-        p.placed = p.target && (e.kind == EntryKind::Remove || IsPlaced(e));
-        return p;
-    };
-    std::vector<Presence> all;
-    for (const Entry& e : plan.entries)
-        all.push_back(presence(e));
-    if (!MatchesPlan(plan, all)) {
-        for (size_t i = 0; i < plan.entries.size(); ++i) {
-            if (UndoFor(plan.entries[i], all[i].target, all[i].backup, all[i].placed) == Undo::Mismatch)
-                blocker = plan.entries[i].target;
-        }
-        DebugNote(L"Recovery: the installation's files no longer match the journal");
-        if (lost)
-            *lost = true;
-        return false;
+// The real file system, as the swap's planning and the recovery ask it.
+class RealDisk final : public Disk {
+  public:
+    Kind What(const std::wstring& path) {
+        const DWORD attr = GetFileAttributesW(Long(path).c_str());
+        return attr == INVALID_FILE_ATTRIBUTES   ? Kind::None
+               : attr & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder
+                                                 : Kind::File;
     }
-    for (auto it = plan.entries.rbegin(); it != plan.entries.rend(); ++it) {
-        const Entry& entry = *it;
-        blocker = entry.target;
-        if (root) {
-            for (const std::wstring* path : {&entry.target, &entry.backup, &entry.staged}) {
-                blocker = *path;
-                if (ThroughLink(*root, *path))
+    uint32_t Volume(const std::wstring& path) { return VolumeSerial(path); }
+    std::wstring Resolved(const std::wstring& path) { return mGlobal::GetFullPath(path, L""); }
+    // Everything under `folder`, folder by folder; false when a folder cannot be read to its end.
+    bool List(const std::wstring& folder, std::vector<Listed>& entries, const std::wstring& relative = L"") {
+        WIN32_FIND_DATAW fd;
+        UniqueFind find(FindFirstFileExW(Long(folder + relative + L"*").c_str(), FindExInfoBasic, &fd,
+                                         FindExSearchNameMatch, nullptr, 0));
+        if (!find)
+            return GetLastError() == ERROR_FILE_NOT_FOUND && !relative.empty();
+        do {
+            const std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                entries.push_back({relative + name + L"\\"});
+                // The archiver makes no links; one in the staging folder is not the archive's.
+                if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                    !List(folder, entries, relative + name + L"\\"))
                     return false;
+            } else {
+                entries.push_back({relative + name, Join(fd.nFileSizeHigh, fd.nFileSizeLow),
+                                   Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime)});
             }
-            blocker = entry.target;
-        }
-        // Asked again: a leftover put back may be the file an earlier entry brought.
-        const Presence p = presence(entry);
-        const Undo undo = UndoFor(entry, p.target, p.backup, p.placed);
-        if (undo == Undo::Mismatch) {
-            if (lost)
-                *lost = true;
-            return false;
-        }
-        if ((undo == Undo::RemoveNew || undo == Undo::RemoveThenBack) && !TakeOut(entry))
-            return false;
-        if ((undo == Undo::PutBack || undo == Undo::RemoveThenBack) &&
-            !(MakeParent(entry.target) && Move(entry.backup, entry.target)))
-            return false;
-        if (undo == Undo::KeepBoth) {
-            // A rename beside the user's file, never over anything.
-            std::wstring aside;
-            for (int n = 1; aside.empty() || Exists(aside); ++n)
-                aside = KeptOriginal(entry.target, n);
-            if (!Move(entry.backup, aside))
-                return false;
-            if (kept)
-                kept->push_back(L"Kept as it was found: " + entry.target + L", before the update: " + aside);
-        }
+        } while (FindNextFileW(find.get(), &fd));
+        return GetLastError() == ERROR_NO_MORE_FILES;
     }
-    blocker.clear();
-    if (!plan.applyId.empty()) {
-        for (const Entry& e : plan.entries) {
-            if (e.kind != EntryKind::Remove)
-                Delete(BesideTarget(e.target, plan.applyId, kNewSuffix));
-        }
+    bool Stamp(const std::wstring& path, uint64_t& size, uint64_t& written) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(Long(path).c_str(), GetFileExInfoStandard, &data))
+            return false;
+        size = Join(data.nFileSizeHigh, data.nFileSizeLow);
+        written = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+        return true;
     }
-    for (auto folder = plan.newFolders.rbegin(); folder != plan.newFolders.rend(); ++folder)
-        RemoveDirectoryW(Long(*folder).c_str());  // only when empty: something else may have come in
-    return true;
-}
+    bool FatTimes(const std::wstring& path) {
+        bool fat = false;
+        VolumeFlags(path, &fat);
+        return fat;
+    }
+    bool ThroughLink(const std::wstring& root, const std::wstring& path) { return mInstall::ThroughLink(root, path); }
+    bool IsOwnFolder(const std::wstring& folder) { return mInstall::IsOwnFolder(folder); }
+    bool RemoveOwnFolder(const std::wstring& folder) { return mInstall::RemoveOwnFolder(folder); }
+    std::string Load(const std::wstring& path) { return mStringTools::LoadFileBinary(path); }
+    bool Move(const std::wstring& from, const std::wstring& to, bool replace) {
+        return mInstall::Move(from, to, replace);
+    }
+    bool Delete(const std::wstring& path) { return mInstall::Delete(path); }
+    bool MakeFolders(const std::wstring& folder) { return mGlobal::MakePath(folder); }
+    void RemoveEmptyFolder(const std::wstring& folder) { RemoveDirectoryW(Long(folder).c_str()); }
+};
 
-// After the commit the originals are not needed: those beside their targets go now, the ones in the work
-// folder with it.
-void DropBackups(const Plan& plan, const std::wstring& work) {
-    for (const Entry& e : plan.entries) {
-        if (!e.backup.empty() && !IsInside(e.backup, work))
-            Delete(e.backup);
-    }
-}
+RealDisk gDisk;
 
 std::wstring MarkOf(const std::wstring& folder) {
     return folder + (folder.back() == L'\\' ? L"" : L"\\") + kOwnMark;
@@ -400,7 +317,7 @@ bool RemoveOwnFolder(const std::wstring& folder) {
             Delete(path);
     }
     // The mark goes last, and only from a folder that is otherwise empty.
-    if (!FirstFile(base, [](const std::wstring& relative) { return relative == kOwnMark; }).empty())
+    if (!FirstFile(gDisk, base, [](const std::wstring& relative) { return relative == kOwnMark; }).empty())
         return false;
     if (!Delete(MarkOf(folder)))
         return false;
@@ -435,130 +352,11 @@ bool InstallLock::Acquire(const std::wstring& installRoot) {
     return static_cast<bool>(file_);
 }
 
-namespace {
-
-// What the work folder holds beside the originals an apply moved aside.
-bool NotABackup(const std::wstring& relative) {
-    return relative == kOwnMark || relative.rfind(L"new\\", 0) == 0 || relative.rfind(L"journal.", 0) == 0;
-}
-
-// The work folder emptied with its journal last, so that originals aside without a journal always mean a journal
-// lost, never an apply that was over. One that cannot go yet (a program moved aside while it ran) keeps the
-// journal, and the next start tries again. False when the journal cannot be deleted.
-bool RemoveWork(const std::wstring& work, const std::wstring& journal) {
-    std::vector<Listed> listed;
-    ListTree(work, L"", listed);
-    bool left = false;
-    for (const Listed& item : listed)
-        left |= item.relative.back() != L'\\' && !NotABackup(item.relative) && !Delete(work + item.relative);
-    if (left)
-        return true;
-    if (Exists(journal) && !Delete(journal))
-        return false;
-    RemoveOwnFolder(work);
-    return true;
-}
-
-}  // namespace
-
 Recovery Recover(const std::wstring& installRoot,
                  std::wstring* blocker,
                  std::wstring* refusal,
                  std::vector<std::wstring>* kept) {
-    std::wstring stopped;
-    const auto fail = [&](const std::wstring& path) {
-        if (blocker)
-            *blocker = path;
-        return Recovery::Failed;
-    };
-    const std::wstring work = InstallWorkFolder(installRoot);
-    if (!Exists(work))
-        return Recovery::Nothing;
-    if (!IsOwnFolder(work)) {
-        DebugNote(L"Not the patcher's folder, left as it is: " + work);
-        return fail(work);
-    }
-    const std::wstring journal = JournalPath(installRoot);
-    Plan plan;
-    std::wstring why;
-    // Whether the journal is not run: for what was found wrong so far, or for a link on the way to `path`.
-    // Asked again at every use: a link can appear between the check and the act.
-    const auto refused = [&](const std::wstring& path) {
-        if (ThroughLink(installRoot, path))
-            why = L"a link on the way to " + path;
-        return !why.empty();
-    };
-    // A file, or the record, in neither of its places: no Retry brings it back, and the way on is to set the
-    // work folder aside.
-    const auto lose = [&](const std::wstring& path) {
-        if (refusal)
-            *refusal = L"Recovery stopped, in neither of its places: " + path;
-        return fail(path);
-    };
-    const auto refuse = [&] {
-        if (refusal)
-            *refusal = L"Journal not run, " + why + L": " + journal;
-        return fail(journal);
-    };
-    if (Exists(journal)) {
-        // The stick may carry a journal somebody else wrote, or one a dying stick damaged: it runs only when
-        // every line is whole and in place, every path lies inside the installation, and every original its
-        // apply moved aside is one it names. Without that nobody knows where a backup belongs: all stays.
-        ParseJournal(mStringTools::LoadFileBinary(journal), installRoot, plan, why);
-        // More files in the work folder than the journal names as backups (the journal's own, the staged
-        // archive and the apply's new record aside): an original it does not account for.
-        std::vector<Listed> listed;
-        const bool whole = ListTree(work, L"", listed);
-        const std::wstring own = ApplyFolder(installRoot, plan.applyId);
-        ptrdiff_t unnamed = -static_cast<ptrdiff_t>(Exists(own + L"record"));
-        for (const Listed& item : listed) {
-            const std::wstring& file = item.relative;
-            unnamed += file.back() != L'\\' && !NotABackup(file);
-        }
-        // A plan without its end names nothing that may have moved: a backup beside it is one it does not name.
-        for (const Entry& e : plan.entries)
-            unnamed -= plan.complete && IsInside(e.backup, own) && Exists(e.backup);
-        if (why.empty() && (!whole || unnamed > 0))
-            why = L"a backup it does not name in " + work;
-        for (const std::wstring& folder : plan.newFolders)
-            refused(folder);
-        for (const Entry& e : plan.entries)
-            refused(e.staged), refused(e.target), refused(e.backup);
-        if (refused(plan.record) || refused(plan.recordSibling) || refused(plan.closeFlag))
-            return refuse();
-        switch (OutcomeOf(plan, Exists(plan.record), Exists(plan.recordSibling))) {
-            case Outcome::Unknown:
-                return lose(plan.record);
-            case Outcome::FinishRecord:
-                if (refused(plan.record) || refused(plan.recordSibling))
-                    return refuse();
-                // A rename within the installation's volume, never a copy that could land somewhere else.
-                SetFileAttributesW(Long(plan.record).c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (!Move(plan.recordSibling, plan.record, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-                    return fail(plan.record);
-                DropBackups(plan, work);
-                break;
-            case Outcome::Done:
-                DropBackups(plan, work);
-                break;
-            case Outcome::Undo: {
-                bool lost = false;
-                if (!plan.complete || UndoPlan(plan, stopped, &installRoot, kept, &lost))
-                    break;
-                return refused(stopped) ? refuse() : lost ? lose(stopped) : fail(stopped);
-            }
-        }
-    } else if (!FirstFile(work, NotABackup).empty()) {
-        // The journal lost while originals are aside: nobody knows where they belong, so all stays.
-        why = L"a backup it does not name in " + work;
-    }
-    if (refused(plan.closeFlag))
-        return refuse();
-    if (!plan.closeFlag.empty())
-        Delete(plan.closeFlag);
-    if (!RemoveWork(work, journal))
-        return fail(journal);
-    return Recovery::Recovered;
+    return Recover(gDisk, installRoot, blocker, refusal, kept);
 }
 
 StagedSwap::StagedSwap(std::wstring installRoot) : root_(std::move(installRoot)) {
@@ -575,7 +373,7 @@ bool StagedSwap::PrepareStaging() {
     if (!MakeOwnFolder(work.substr(0, work.size() - 1)))
         return false;
     // A file left in the staging folder would be installed as if the archive brought it.
-    blocker_ = FirstFile(staging, [](const std::wstring&) { return false; });
+    blocker_ = FirstFile(gDisk, staging, [](const std::wstring&) { return false; });
     if (!blocker_.empty())
         return false;
     // Each apply's backups go to a folder named after it; one an earlier apply left is never reused.
@@ -602,14 +400,14 @@ bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
             written != bytes.size() || !FlushFileBuffers(file.get()))
             return false;
     }
-    return append || Move(path, journal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return append || Move(path, journal, true);
 }
 
 bool StagedSwap::FlushStaged() {
     const std::wstring staging = StagingFolder(root_);
     std::vector<Listed> listed;
     blocker_ = staging;
-    if (!ListTree(staging, L"", listed))
+    if (!gDisk.List(staging, listed))
         return false;
     for (const Listed& item : listed) {
         blocker_ = staging + item.relative;
@@ -628,81 +426,11 @@ bool StagedSwap::Begin(const std::wstring& closeFlag) {
 bool StagedSwap::WritePlan(const std::wstring& extractPath) {
     if (moved_)
         return false;
-    const std::wstring work = InstallWorkFolder(root_);
-    const std::wstring staging = StagingFolder(root_);
-    const std::wstring applyFolder = ApplyFolder(root_, plan_.applyId);
     std::vector<Listed> listed;
-    blocker_ = staging;
-    if (!ListTree(staging, L"", listed))
-        return false;
-    // Asked once per folder, not per file: an update brings thousands of files into a few folders, and
-    // the staging folder is listed folder by folder. Plain lists: a tree container costs the program bytes.
-    const DWORD rootVolume = VolumeSerial(staging);
-    std::wstring lastFolder;
-    bool lastSameVolume = true;
-    std::vector<std::wstring> existing;
-    const auto folderExists = [&](const std::wstring& folder) {
-        if (std::find(existing.begin(), existing.end(), folder) != existing.end())
-            return true;
-        if (!mGlobal::FolderExists(folder))
-            return false;
-        existing.push_back(folder);
-        return true;
-    };
-    const auto newFolders = [&](const std::wstring& folder) {
-        for (std::wstring& missing : MissingFolders(folder, root_, folderExists)) {
-            if (std::find(plan_.newFolders.begin(), plan_.newFolders.end(), missing) == plan_.newFolders.end())
-                plan_.newFolders.push_back(std::move(missing));
-        }
-    };
-    plan_.entries.clear();
-    plan_.newFolders.clear();
-    wholeFolders_.clear();
-    for (const Listed& item : listed) {
-        if (item.relative.back() != L'\\')
-            continue;
-        const std::wstring target = PathUnderExtractFolder(root_, extractPath, item.relative);
-        const std::wstring folder = target.substr(0, target.size() - 1);
-        const bool covered = std::any_of(wholeFolders_.begin(), wholeFolders_.end(),
-                                         [&](const auto& whole) { return IsInside(target, whole.second + L"\\"); });
-        if (!covered && !folderExists(folder))
-            wholeFolders_.emplace_back(staging + item.relative.substr(0, item.relative.size() - 1), folder);
-    }
-    for (const Listed& item : listed) {
-        const std::wstring target = PathUnderExtractFolder(root_, extractPath, item.relative);
-        blocker_ = target;
-        // Nothing of the archive lands in the program's own folder: the record's sibling lives there.
-        if (IsInside(mGlobal::GetFullPath(target, L"") + L"\\", work))
-            return false;
-        if (item.relative.back() == L'\\') {
-            newFolders(target.substr(0, target.size() - 1));  // the archive's folders as staged, empty ones too
-            continue;
-        }
-        Entry e;
-        e.staged = staging + item.relative;
-        e.target = target;
-        e.size = item.size;
-        e.written = item.written;
-        const DWORD attr = GetFileAttributesW(Long(e.target).c_str());
-        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY))
-            return false;  // a file cannot take a folder's place; the archiver refused this too
-        if (attr != INVALID_FILE_ATTRIBUTES) {
-            e.kind = EntryKind::Replace;
-            const std::wstring folder = mGlobal::FilePathOnly(e.target);
-            if (folder != lastFolder) {
-                lastFolder = folder;
-                lastSameVolume = VolumeSerial(e.target) == rootVolume;
-            }
-            e.backup = BackupPathFor(e.target, item.relative, applyFolder, plan_.applyId, lastSameVolume);
-            if (Exists(e.backup))
-                return false;  // never a backup over something that is there
-        }
-        newFolders(mGlobal::FilePathOnly(e.target));
-        plan_.entries.push_back(std::move(e));
-    }
-    blocker_.clear();
-    plan_.complete = true;
-    return WriteJournal(JournalText(plan_, root_), false);
+    blocker_ = StagingFolder(root_);
+    return gDisk.List(blocker_, listed) &&
+           PlanSwap(gDisk, root_, extractPath, listed, plan_, wholeFolders_, blocker_) &&
+           WriteJournal(JournalText(plan_, root_), false);
 }
 
 bool StagedSwap::Swap(const std::function<void(size_t placed, size_t planned)>& placed) {
@@ -803,9 +531,7 @@ bool StagedSwap::StageRecord(const std::wstring& record, const std::wstring& tex
 bool StagedSwap::Commit() {
     if (!plan_.record.empty()) {
         blocker_ = plan_.record;
-        SetFileAttributesW(Long(plan_.record).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!Move(plan_.recordSibling, plan_.record,
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED)) {
+        if (!Move(plan_.recordSibling, plan_.record, true, MOVEFILE_COPY_ALLOWED)) {
             RollBack();
             return false;
         }
@@ -826,7 +552,7 @@ bool StagedSwap::RollBack() {
     if (plan_.committed || !moved_)
         return true;
     std::wstring stopped;
-    if (!UndoPlan(plan_, stopped)) {
+    if (!UndoPlan(gDisk, plan_, stopped)) {
         blocker_ = stopped;
         return false;
     }
@@ -839,10 +565,10 @@ void StagedSwap::Clear() {
     if (!IsOwnFolder(work))
         return;  // somebody else's folder of that name: nothing in it is the apply's
     if (plan_.committed)
-        DropBackups(plan_, work);
+        DropBackups(gDisk, plan_, work);
     if (moved_ && !plan_.committed)
         return;  // the journal stays for the next start
-    RemoveWork(work, JournalPath(root_));
+    RemoveWork(gDisk, work, JournalPath(root_));
 }
 
 }  // namespace mInstall

@@ -38,7 +38,6 @@ bool MakeNewOwnFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security)
 // it) stays, and the folder with it; false then, or when the folder is not the program's.
 bool RemoveOwnFolder(const std::wstring& folder);
 
-enum class Recovery { Nothing, Recovered, Failed };
 // Puts an installation back to a whole state after an apply that died; the caller holds the lock. On
 // failure `blocker` names the file or folder that stopped it. A journal that is not run (damaged, naming a
 // place outside the installation or behind a link, or not naming a backup) is the blocker, and `refusal`
@@ -100,8 +99,8 @@ class StagedSwap {
     Plan plan_;
     std::wstring blocker_;
     bool moved_ = false;
-    // Staged folders whose targets do not exist yet: each goes in one rename (staged, target).
-    std::vector<std::pair<std::wstring, std::wstring>> wholeFolders_;
+    // Staged folders whose targets do not exist yet: each goes in one rename.
+    std::vector<WholeFolder> wholeFolders_;
 };
 
 }  // namespace mInstall

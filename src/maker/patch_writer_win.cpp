@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "container/archive_header.h"
@@ -37,23 +38,80 @@ std::string HeadOf(const std::wstring& path) {
     return head;
 }
 
-// Removing a file this build wrote, which may not be there: the result does not matter.
-void Discard(const std::wstring& path) {
-    SetFileAttributesW(mGlobal::ApiPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(mGlobal::ApiPath(path).c_str());
-}
+// The patch under a name of its own beside the output, renamed over it when whole.
+class OutputFile final : public mGlobal::PatchOutput {
+  public:
+    OutputFile(const std::wstring& output, const std::wstring& image, const std::wstring& archive)
+        : output_(output), image_(image), archive_(archive) {}
+    void Create() override {
+        // Never over anything: a name some other build or the user holds is passed by.
+        for (unsigned n = 0;; ++n) {
+            wchar_t suffix[16];
+            wsprintfW(suffix, L".%u.tmp", n);
+            file_.reset(CreateFileW(mGlobal::ApiPath(output_ + suffix).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file_) {
+                temp_ = output_ + suffix;
+                return;
+            }
+            if (GetLastError() != ERROR_FILE_EXISTS || n > 100)
+                ThrowLast();
+        }
+    }
+    // The output itself, opened to add to its end: AddFileToFile's way, with nothing to rename.
+    void OpenToAppend() {
+        file_.reset(CreateFileW(mGlobal::ApiPath(output_).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER zero{};
+        if (!file_ || !SetFilePointerEx(file_.get(), zero, nullptr, FILE_END))
+            ThrowLast();
+    }
+    // The whole file, in bounded chunks; the count copied, which is what the length field must say even when
+    // the file changed size while it was read.
+    int64_t CopyIn(Step what) override {
+        UniqueFile source(CreateFileW(mGlobal::ApiPath(what == Step::Image ? image_ : archive_).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!source)
+            ThrowLast();
+        std::vector<char> buffer(kChunk);
+        int64_t copied = 0;
+        for (DWORD got;; copied += got) {
+            if (!ReadFile(source.get(), buffer.data(), kChunk, &got, nullptr))
+                ThrowLast();
+            if (got == 0)
+                return copied;
+            Append(std::string_view(buffer.data(), got));
+        }
+    }
+    void Append(std::string_view bytes) override {
+        DWORD written = 0;
+        if (!WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size())
+            ThrowLast();
+    }
+    void Replace() override {
+        if (!FlushFileBuffers(file_.get()))
+            ThrowLast();
+        file_.reset();
+        if (!MoveFileExW(mGlobal::ApiPath(temp_).c_str(), mGlobal::ApiPath(output_).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            ThrowLast();
+        temp_.clear();
+    }
+    void Discard() noexcept override {
+        file_.reset();
+        if (!temp_.empty())
+            DeleteFileW(mGlobal::ApiPath(temp_).c_str());
+        temp_.clear();
+    }
 
-// Appends bytes held in memory to the end of `output`. Throws SysError.
-void AppendBytes(const std::wstring& output, const std::string& bytes) {
-    UniqueFile out(CreateFileW(mGlobal::ApiPath(output).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out)
-        ThrowLast();
-    DWORD written = 0;
-    if (!WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size())
-        ThrowLast();
-}
+  private:
+    const std::wstring& output_;
+    const std::wstring& image_;
+    const std::wstring& archive_;
+    std::wstring temp_;
+    UniqueFile file_;
+};
 
 std::wstring Failure(const std::wstring& what, const SysError& e) {
     std::wstring text = what;
@@ -69,47 +127,14 @@ std::wstring Failure(const std::wstring& what, const SysError& e) {
 }  // namespace
 
 void AddFileToFile(const std::wstring& output, const std::wstring& fileToAdd, bool addSize) {
-    UniqueFile source(CreateFileW(mGlobal::ApiPath(fileToAdd).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!source)
-        ThrowLast();
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(source.get(), &size))
-        ThrowLast();
-    // Readers take the length field as signed: anything larger could not be found again.
-    if (addSize && size.QuadPart > INT32_MAX)
-        throw mGlobal::MakeSysError(ERROR_FILE_TOO_LARGE, false);
-
-    UniqueFile out(CreateFileW(mGlobal::ApiPath(output).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out)
-        ThrowLast();
-    LARGE_INTEGER zero{};
-    if (!SetFilePointerEx(out.get(), zero, nullptr, FILE_END))
-        ThrowLast();
-
-    std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(kChunk, std::max<int64_t>(size.QuadPart, 1))));
-    int64_t copied = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-            ThrowLast();
-        if (got == 0)
-            break;
-        DWORD written = 0;
-        if (!WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got)
-            ThrowLast();
-        copied += got;
-    }
+    OutputFile out(output, fileToAdd, fileToAdd);
+    out.OpenToAppend();
+    const int64_t copied = out.CopyIn(OutputFile::Step::Archive);
     if (addSize) {
-        // The count actually copied: a file that changed size while being read is still described truly.
+        // Readers take the length field as signed: anything larger could not be found again.
         if (copied > INT32_MAX)
             throw mGlobal::MakeSysError(ERROR_FILE_TOO_LARGE, false);
-        const std::string field = mGlobal::LengthField(static_cast<uint32_t>(copied));
-        DWORD written = 0;
-        if (!WriteFile(out.get(), field.data(), static_cast<DWORD>(field.size()), &written, nullptr) ||
-            written != field.size())
-            ThrowLast();
+        out.Append(mGlobal::LengthField(static_cast<uint32_t>(copied)));
     }
 }
 
@@ -140,42 +165,21 @@ PatchResult WritePatch(const PatchJob& job) {
         return r;
     }
 
-    bool outputStarted = false;
     // Which step failed; its words are put together only then.
-    enum { kCopy, kArchive, kDescriptor } step = kCopy;
+    mGlobal::PatchOutput::Step step = mGlobal::PatchOutput::Step::Image;
     try {
-        // A failed copy over an older patch may have cut it short; one that never existed is ours.
-        outputStarted = !existed;
-        if (!CopyFileW(mGlobal::ApiPath(job.imagePath).c_str(), mGlobal::ApiPath(r.outputPath).c_str(), FALSE)) {
-            const DWORD code = GetLastError();
-            outputStarted = !existed || (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED);
-            throw mGlobal::MakeSysError(code, false);
-        }
-        outputStarted = true;
-        // The copy takes the image's attributes: a read-only maker would give a patch that cannot be
-        // appended to, removed or built again.
-        const DWORD attributes = GetFileAttributesW(mGlobal::ApiPath(r.outputPath).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-            !SetFileAttributesW(mGlobal::ApiPath(r.outputPath).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-            ThrowLast();
-
-        step = kArchive;
-        AddFileToFile(r.outputPath, archive, true);
-
         // The descriptor and the marker go straight from memory: work files beside the maker could be
         // the user's own.
-        step = kDescriptor;
-        AppendBytes(r.outputPath,
-                    mGlobal::DescriptorTrailer(mUTF8::UTF8_Encode(BuildDescriptor(job.settings, job.langFileText))));
+        OutputFile output(r.outputPath, job.imagePath, archive);
+        if (!mGlobal::WritePatchFile(output, mUTF8::UTF8_Encode(BuildDescriptor(job.settings, job.langFileText)), step))
+            throw mGlobal::MakeSysError(ERROR_FILE_TOO_LARGE, false);
     } catch (const SysError& e) {
-        if (outputStarted)
-            Discard(r.outputPath);
         std::wstring what = L"Le patch n'a pas été créé. ";
-        if (step == kCopy) {
+        if (step == mGlobal::PatchOutput::Step::Image || step == mGlobal::PatchOutput::Step::Replace) {
             what += L"Impossible de copier le programme vers « ";
             what += r.outputPath;
             what += L" ».";
-        } else if (step == kArchive) {
+        } else if (step == mGlobal::PatchOutput::Step::Archive) {
             what += L"Impossible d'ajouter le fichier de données « ";
             what += archive;
             what += L" » au patch.";

@@ -34,8 +34,9 @@ struct PatchResult {
 };
 
 // Builds one patch. A build that cannot start (CheckBuild's refusals, or an existing output the user
-// keeps) writes nothing; one that fails part-way removes the output it began, and nothing else. No work
-// file is written beside the maker.
+// keeps) writes nothing; one that fails part-way removes what it began and leaves an earlier patch of that
+// name as it was. No work file is written beside the maker but the new patch under a name of its own, which
+// becomes the output only when whole.
 PatchResult WritePatch(const PatchJob& job);
 
 }  // namespace frmMaker

@@ -297,4 +297,72 @@ TEST(PatchContainer, ReadErrorDuringCopyReachesTheCaller) {
     EXPECT_EQ(written, 2 * buffer.size());
 }
 
+// An output in memory that fails at the call it is told to, and says what was asked of it.
+class ScriptedOutput final : public PatchOutput {
+  public:
+    std::string image = "MZ image", archive = "7z archive";
+    int64_t archiveCount = -1;  // what CopyIn says it copied of the archive; -1: its real size
+    std::string failAt;         // "create", "image", "archive", "append", "replace"
+    std::string written, output = "older patch";
+    std::vector<std::string> calls;
+
+    void Create() override { Call("create"); }
+    int64_t CopyIn(Step what) override {
+        const bool isImage = what == Step::Image;
+        Call(isImage ? "image" : "archive");
+        written += isImage ? image : archive;
+        return isImage || archiveCount < 0 ? static_cast<int64_t>((isImage ? image : archive).size()) : archiveCount;
+    }
+    void Append(std::string_view bytes) override {
+        Call("append");
+        written += bytes;
+    }
+    void Replace() override {
+        Call("replace");
+        output = written;
+    }
+    void Discard() noexcept override { calls.push_back("discard"); }
+
+  private:
+    void Call(const std::string& what) {
+        calls.push_back(what);
+        if (what == failAt)
+            throw SysError{5, L"denied"};
+    }
+};
+
+// The patch is written whole under a new name and only then takes the output's place; a failure at any step
+// removes the new file and leaves the older patch as it was, saying where it stopped.
+TEST(PatchContainer, WrittenBesideThenRenamedOverTheOutput) {
+    using Step = PatchOutput::Step;
+    ScriptedOutput whole;
+    Step step = Step::Replace;
+    ASSERT_TRUE(WritePatchFile(whole, "<ORVPatch/>", step));
+    EXPECT_EQ(whole.output, BuildPatch(whole.image, whole.archive, "<ORVPatch/>"));
+    EXPECT_EQ(whole.calls, (std::vector<std::string>{"create", "image", "archive", "append", "append", "replace"}));
+
+    const struct {
+        const char* failAt;
+        Step step;
+    } failures[] = {
+        {"create", Step::Image},      {"image", Step::Image},     {"archive", Step::Archive},
+        {"append", Step::Descriptor}, {"replace", Step::Replace},
+    };
+    for (const auto& f : failures) {
+        ScriptedOutput out;
+        out.failAt = f.failAt;
+        EXPECT_THROW(WritePatchFile(out, "<ORVPatch/>", step), SysError) << f.failAt;
+        EXPECT_EQ(step, f.step) << f.failAt;
+        EXPECT_EQ(out.calls.back(), "discard") << f.failAt;
+        EXPECT_EQ(out.output, "older patch") << f.failAt;
+    }
+    // An archive that grew past what its length field can say since it was checked.
+    ScriptedOutput grown;
+    grown.archiveCount = int64_t{INT32_MAX} + 1;
+    EXPECT_FALSE(WritePatchFile(grown, "<ORVPatch/>", step));
+    EXPECT_EQ(step, Step::Archive);
+    EXPECT_EQ(grown.calls, (std::vector<std::string>{"create", "image", "archive", "discard"}));
+    EXPECT_EQ(grown.output, "older patch");
+}
+
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "container/patch_container.h"
 #include "container/patch_file_win.h"
 #include "maker/maker_test_support_win.h"
@@ -49,8 +52,11 @@ TEST(PatchWriter, WritesImageArchiveDescriptorAndMarkerAndNothingElse) {
     // Files of the user's that happen to bear the names of the old work files.
     WriteBytes(b.dir / L"xml.tmp", "mine");
     WriteBytes(b.dir / L"data.tmp", "mine too");
+    // And one with the name the new patch is first written under: passed by, never written over.
+    WriteBytes(b.dir / L"orv_20141114055922_FR.exe.0.tmp", "mine as well");
     const PatchResult r = WritePatch(b.job);
     ASSERT_TRUE(r.ok) << std::string(r.message.begin(), r.message.end());
+    EXPECT_EQ(ReadBytes(b.dir / L"orv_20141114055922_FR.exe.0.tmp"), "mine as well");
     EXPECT_EQ(r.outputPath, b.dir / L"orv_20141114055922_FR.exe");
     const std::string out = ReadBytes(r.outputPath);
     EXPECT_TRUE(out == b.Expected()) << out.size() << " vs " << b.Expected().size();
@@ -125,17 +131,42 @@ TEST(PatchWriter, RefusesBeforeWritingWhenTheNameCannotBeUsed) {
     }
 }
 
+// The names in `folder`, sorted as the system lists them.
+std::vector<std::wstring> NamesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (std::wstring(fd.cFileName) != L"." && std::wstring(fd.cFileName) != L"..")
+            names.push_back(fd.cFileName);
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A build that fails part-way leaves the folder as it found it: an earlier patch of that name whole, no
+// part of the new one under any name.
 TEST(PatchWriter, FailurePartWayRemovesWhatItWroteAndOnlyThat) {
-    Bench b;
-    WriteBytes(b.dir / L"xml.tmp", "mine");
-    WriteBytes(b.dir / L"data.tmp", "mine too");
-    b.job.archivePath = b.dir / L"vanished.7z";
-    const PatchResult r = WritePatch(b.job);
-    EXPECT_FALSE(r.ok);
-    EXPECT_NE(r.message.find(L"Impossible d'ajouter le fichier de données"), std::wstring::npos);
-    EXPECT_FALSE(Exists(r.outputPath));
-    EXPECT_EQ(ReadBytes(b.dir / L"xml.tmp"), "mine");
-    EXPECT_EQ(ReadBytes(b.dir / L"data.tmp"), "mine too");
+    for (const bool earlier : {false, true}) {
+        Bench b;
+        WriteBytes(b.dir / L"xml.tmp", "mine");
+        WriteBytes(b.dir / L"data.tmp", "mine too");
+        const std::wstring output = b.dir / L"orv_20141114055922_FR.exe";
+        if (earlier)
+            WriteBytes(output, "older patch");
+        const std::vector<std::wstring> before = NamesIn(b.dir.path());
+        b.job.archivePath = b.dir / L"vanished.7z";
+        const PatchResult r = WritePatch(b.job);
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.message.find(L"Impossible d'ajouter le fichier de données"), std::wstring::npos);
+        EXPECT_EQ(ReadBytes(output), earlier ? "older patch" : "<missing>") << earlier;
+        EXPECT_EQ(NamesIn(b.dir.path()), before) << earlier;
+        EXPECT_EQ(ReadBytes(b.dir / L"xml.tmp"), "mine");
+        EXPECT_EQ(ReadBytes(b.dir / L"data.tmp"), "mine too");
+    }
 }
 
 // The archive is read from the path that enabled the make button: relative to the maker's folder, with
