@@ -433,7 +433,7 @@ void PrintText(const Plan& plan, std::ostream& out) {
     out << "files:\n";
     for (const FilePlan& f : plan.files) {
         ++counts[static_cast<int>(f.fate)];
-        char fate[16];
+        char fate[24];
         std::snprintf(fate, sizeof fate, "%-10s", FateName(f.fate));
         out << "  " << fate << " " << Utf8(f.path) << "\n";
     }
