@@ -14,6 +14,7 @@ namespace {
 
 using Index = int64_t;
 
+
 Index MatchLength(const uint8_t* a, Index aSize, const uint8_t* b, Index bSize) {
     Index i = 0;
     const Index end = std::min(aSize, bSize);
@@ -80,19 +81,25 @@ std::string MakeDelta(const std::string& oldText, const std::string& newText) {
     out.Bytes(mHash::Sha256Of(newText).data(), 32);
 
     Index cursor = 0;
-    // Emits old[from, from + length) against new[at, at + length): a copy where they are equal, an add elsewhere.
+    // Emits old[from, from + length) against new[at, at + length): a copy for each run of equal bytes, an add
+    // of the differences for each run between them. One long add of mostly zero differences would pack worse
+    // (measured: a quarter larger on a program, a third on scattered changes): the archive's compressor cannot
+    // reach a zero run across the nonzero byte just before it.
     const auto emitOld = [&](Index from, Index at, Index length) {
-        if (length == 0)
-            return;
-        const bool same = std::memcmp(old + from, now + at, static_cast<size_t>(length)) == 0;
-        out.Byte(same ? mDelta::kCopy : mDelta::kAdd);
-        out.Number(static_cast<uint64_t>(length));
-        const int64_t seek = from - cursor;
-        out.Number((static_cast<uint64_t>(seek) << 1) ^ static_cast<uint64_t>(seek >> 63));
-        if (!same)
-            for (Index i = 0; i < length; ++i)
-                out.Byte(static_cast<uint8_t>(now[at + i] - old[from + i]));
-        cursor = from + length;
+        for (Index i = 0; i < length;) {
+            const bool same = old[from + i] == now[at + i];
+            Index end = i + 1;
+            while (end < length && (old[from + end] == now[at + end]) == same)
+                ++end;
+            out.Byte(same ? mDelta::kCopy : mDelta::kAdd);
+            out.Number(static_cast<uint64_t>(end - i));
+            const int64_t seek = from + i - cursor;
+            out.Number((static_cast<uint64_t>(seek) << 1) ^ static_cast<uint64_t>(seek >> 63));
+            for (Index k = i; !same && k < end; ++k)
+                out.Byte(static_cast<uint8_t>(now[at + k] - old[from + k]));
+            cursor = from + end;
+            i = end;
+        }
     };
     const auto emitNew = [&](Index at, Index length) {
         if (length == 0)
