@@ -31,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parsed && out.size() > header.newSize)
         std::abort();
     if (result == mDelta::Result::Done &&
-        (!parsed || out.size() != header.newSize ||
-         std::memcmp(mHash::Sha256Of(out).data(), header.newHash, 32) != 0))
+        (!parsed || out.size() != header.newSize || std::memcmp(mHash::Sha256Of(out).data(), header.newHash, 32) != 0))
         std::abort();
     return 0;
 }

@@ -525,7 +525,7 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         try {
             const StopGuard stop;
             for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report,
-                                                    ProgressTo(err, in.quiet), "build", in.deltas))
+                                                   ProgressTo(err, in.quiet), "build", in.deltas))
                 diffEntries.push_back({key, value});
             ThrowIfStopped();
         } catch (const Failure&) {
@@ -535,8 +535,7 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         }
         if (!in.quiet)
             err << DiffText(report);
-    }
-    else if (in.deltas.make || in.deltas.keepWhole)
+    } else if (in.deltas.make || in.deltas.keepWhole)
         throw Failure{kUsage, "--delta and --keep-whole go with --old and --new"};
     if (in.image.empty() || in.archive.empty() || in.output.empty())
         throw Failure{kUsage, "build needs --image, --archive (or --old and --new) and -o (see ovpatch --help)"};

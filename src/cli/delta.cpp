@@ -14,7 +14,6 @@ namespace {
 
 using Index = int64_t;
 
-
 Index MatchLength(const uint8_t* a, Index aSize, const uint8_t* b, Index bSize) {
     Index i = 0;
     const Index end = std::min(aSize, bSize);

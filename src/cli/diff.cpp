@@ -17,8 +17,8 @@
 #include "cli/common.h"
 #include "cli/delta.h"
 #include "cli/system.h"
-#include "install/delta.h"
 #include "container/xml_node.h"
+#include "install/delta.h"
 #include "maker/descriptor_builder.h"
 #include "patcher/apply.h"
 
@@ -202,11 +202,13 @@ std::vector<ArchiveEntry> MakeDeltas(const std::vector<Changed>& changed,
             line.why = "whole: smaller than " + Grouped(kDeltaMinimumSize) + " bytes";
             continue;
         }
-        const std::string oldBytes = ReadWhole(c.old->path, "OLD's file"), newBytes = ReadWhole(c.now->path, "NEW's file");
+        const std::string oldBytes = ReadWhole(c.old->path, "OLD's file"),
+                          newBytes = ReadWhole(c.now->path, "NEW's file");
         const std::string delta = MakeDelta(oldBytes, newBytes);
         std::string rebuilt;
         if (mDelta::RebuildBytes(oldBytes, delta, rebuilt) != mDelta::Result::Done || rebuilt != newBytes)
-            throw Failure{kRefused, "the delta made for " + line.path + " does not rebuild it: make the patch without --delta"};
+            throw Failure{kRefused,
+                          "the delta made for " + line.path + " does not rebuild it: make the patch without --delta"};
         const std::string path = ArchivePath(c.now->relative);
         const fs::path file = folder / (prefix + path);
         std::error_code ec;
@@ -214,7 +216,7 @@ std::vector<ArchiveEntry> MakeDeltas(const std::vector<Changed>& changed,
         std::ofstream(file, std::ios::binary) << delta;
         // The delta carries its file's time, so that the archive is the same from the same releases.
         struct stat st {};
-        if (ec || fs::file_size(file, ec) != delta.size() || lstat(c.now->path.c_str(), &st) != 0) 
+        if (ec || fs::file_size(file, ec) != delta.size() || lstat(c.now->path.c_str(), &st) != 0)
             throw Failure{kWriteFailed, "cannot write the delta of " + line.path + " into " + folder.string()};
         const struct timespec times[2] = {st.st_mtim, st.st_mtim};
         utimensat(AT_FDCWD, file.c_str(), times, 0);
@@ -377,9 +379,9 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
     const fs::path packed = temp.path() / "data.7z";
     std::vector<PackSource> sources = {{newDir, {}}};
     if (deltas.make)
-        sources.push_back({(temp.path() / "deltas").string(),
-                           MakeDeltas(changedFiles, newDir, temp.path() / "deltas", deltas.keepWhole, report, shipped,
-                                      progress, verb)});
+        sources.push_back(
+            {(temp.path() / "deltas").string(), MakeDeltas(changedFiles, newDir, temp.path() / "deltas",
+                                                           deltas.keepWhole, report, shipped, progress, verb)});
     sources.front().entries = std::move(shipped);
     PackChecked(sources, packed.string(), SourceDateEpoch());
     ThrowIfStopped();
@@ -529,9 +531,8 @@ int Diff(const std::string& oldDir,
     DiffReport report;
     std::vector<std::pair<std::string, std::string>> settings;
     try {
-        settings =
-            DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report, ProgressTo(err, options.quiet), "diff",
-                         options.deltas);
+        settings = DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report, ProgressTo(err, options.quiet),
+                                "diff", options.deltas);
     } catch (const Failure&) {
         if (report.compared)
             out << (options.json ? DiffJson(report, nullptr, nullptr) : DiffText(report));

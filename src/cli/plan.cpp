@@ -271,9 +271,9 @@ void PlanFiles(Plan& plan,
                 why = L"the archive's " + path + L" is no delta";
             else if (!installed || !fs::is_regular_file(*installed, ec))
                 why = L"the file the delta rebuilds is missing";
-            else if (const auto digest = FileSha256(*installed);
-                     fs::file_size(*installed, ec) != header.oldSize || !digest ||
-                     std::memcmp(digest->data(), header.oldHash, 32) != 0)
+            else if (const auto digest =
+                         fs::file_size(*installed, ec) == header.oldSize ? FileSha256(*installed) : std::nullopt;
+                     !digest || std::memcmp(digest->data(), header.oldHash, 32) != 0)
                 why = L"the installed file is not the one the delta was made from (edited, another version or damaged)";
             if (why.empty()) {
                 fate = Fate::Delta;

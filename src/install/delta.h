@@ -66,12 +66,12 @@ class Io {
 
 enum class Result {
     Done,
-    NotADelta,       // no header
-    Damaged,         // cut short, an unknown instruction, a length or seek out of bounds, bytes after the end
-    ReadFailed,      // the old file or the delta could not be read
-    WriteFailed,     // the new file could not be written
-    WrongResult,     // the file made is not the one the delta names: applied to another old file
-    OtherOldFile,    // the installed file is not the one the delta was made from (its size or hash differs)
+    NotADelta,     // no header
+    Damaged,       // cut short, an unknown instruction, a length or seek out of bounds, bytes after the end
+    ReadFailed,    // the old file or the delta could not be read
+    WriteFailed,   // the new file could not be written
+    WrongResult,   // the file made is not the one the delta names: applied to another old file
+    OtherOldFile,  // the installed file is not the one the delta was made from (its size or hash differs)
 };
 
 // Writes the new file from the old one and the delta. `header` receives the delta's header once read.

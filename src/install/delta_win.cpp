@@ -1,7 +1,7 @@
 #include "install/delta_win.h"
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <cstring>
 

@@ -22,8 +22,8 @@
 #include "cli/common.h"
 #include "container/patch_container.h"
 #include "e2e/harness/patch_mutator.h"
-#include "maker/descriptor_builder.h"
 #include "install/delta.h"
+#include "maker/descriptor_builder.h"
 #include "support/encoding.h"
 #include "support/noise.h"
 
@@ -711,8 +711,8 @@ TEST(Ovpatch, DeltasTravelInPlaceOfChangedProgramsAndPlanChecksTheInstalledCopy)
     f.Put("inst", "Apps/prog.exe", program);
     f.Put("inst", "Apps/data.bin", program.substr(0, 50000));
 
-    Result r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("d.7z"), "--settings", f.P("d.conf"),
-                        "--delta", "--json"});
+    Result r = Ovpatch(
+        {"diff", f.P("old"), f.P("new"), "--archive", f.P("d.7z"), "--settings", f.P("d.conf"), "--delta", "--json"});
     ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
     try {
         const Json j = JsonReader(r.out).Document();
@@ -725,7 +725,8 @@ TEST(Ovpatch, DeltasTravelInPlaceOfChangedProgramsAndPlanChecksTheInstalledCopy)
         EXPECT_EQ((*byPath.at("Apps\\data.bin"))["travels"].str(), "whole");
         EXPECT_GT((*byPath.at("Apps\\data.bin"))["packedDelta"].num(), 0);
         EXPECT_EQ((*byPath.at("Apps\\a.txt"))["travels"].str(), "whole");  // too small for a delta
-        EXPECT_EQ((std::get<std::map<std::string, Json>>(byPath.at("Apps\\new.txt")->v).count("travels")), 0u);          // added: always whole
+        EXPECT_EQ((std::get<std::map<std::string, Json>>(byPath.at("Apps\\new.txt")->v).count("travels")),
+                  0u);  // added: always whole
     } catch (const std::exception& e) {
         ADD_FAILURE() << e.what() << "\n" << r.out;
     }
@@ -749,9 +750,21 @@ TEST(Ovpatch, DeltasTravelInPlaceOfChangedProgramsAndPlanChecksTheInstalledCopy)
     EXPECT_NE(r.out.find("  changed   Apps\\prog.exe  (delta: "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("  changed   Apps\\a.txt  (whole: smaller than 4,096 bytes)\n"), std::string::npos) << r.out;
 
-    const std::vector<std::string> build = {"build",    "--image", f.P("OVPatcher.exe"), "--old",         f.P("old"),
-                                            "--new",    f.P("new"), "-o",                f.P("out"),      "--force",
-                                            "--quiet",  "--patch-version", "20150101000000", "--all-languages", "--delta"};
+    const std::vector<std::string> build = {"build",
+                                            "--image",
+                                            f.P("OVPatcher.exe"),
+                                            "--old",
+                                            f.P("old"),
+                                            "--new",
+                                            f.P("new"),
+                                            "-o",
+                                            f.P("out"),
+                                            "--force",
+                                            "--quiet",
+                                            "--patch-version",
+                                            "20150101000000",
+                                            "--all-languages",
+                                            "--delta"};
     ASSERT_EQ((r = Ovpatch(build)).code, ovpatch::kOk) << r.err;
     const std::string patch = f.P("out/orv_20150101000000_MultiLng.exe");
     r = Ovpatch({"inspect", "--list", patch});
@@ -787,10 +800,10 @@ TEST(Ovpatch, DeltasTravelInPlaceOfChangedProgramsAndPlanChecksTheInstalledCopy)
     EXPECT_EQ(r.code, ovpatch::kOk) << r.out;
     EXPECT_NE(r.out.find("  replaced (whole) Apps\\prog.exe\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("  replaced   Apps\\prog.exe\n"), std::string::npos) << r.out;  // told once
-    EXPECT_EQ(Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("k.7z"), "--settings", f.P("k.conf"),
-                       "--keep-whole"})
-                  .code,
-              ovpatch::kUsage);
+    EXPECT_EQ(
+        Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("k.7z"), "--settings", f.P("k.conf"), "--keep-whole"})
+            .code,
+        ovpatch::kUsage);
 }
 
 // Release pairs that a Windows installation or the patcher could not take as they are, and folders that

@@ -13,8 +13,7 @@ using testdata::Le64;
 
 TEST(Delta, Sha256MatchesKnownDigests) {
     EXPECT_EQ(mHash::HexOf(mHash::Sha256Of("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(mHash::HexOf(mHash::Sha256Of("abc")),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(mHash::HexOf(mHash::Sha256Of("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     // Two blocks of padding, and a message split across Add calls.
     mHash::Sha256 parts;
     const std::string text = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
@@ -53,7 +52,8 @@ TEST(Delta, RefusesHostileAndDamagedDeltas) {
         {"seek past the end", Delta(old, now, std::string("\x01\x01\x16", 3)), mDelta::Result::Damaged},
         {"seek of 2^64-1 backwards", Delta(old, now, "\x01\x01" + big), mDelta::Result::Damaged},
         {"copy past the old end", Delta(old, now, std::string("\x01\x0a\x02", 3)), mDelta::Result::Damaged},
-        {"add past the old end", Delta(old, std::string(20, 'x'), std::string("\x02\x14\x00", 3) + std::string(20, 'x')),
+        {"add past the old end",
+         Delta(old, std::string(20, 'x'), std::string("\x02\x14\x00", 3) + std::string(20, 'x')),
          mDelta::Result::Damaged},
         {"insert cut short", Delta(old, now, std::string("\x03\x0a", 2) + "0123"), mDelta::Result::Damaged},
         {"add cut short", Delta(old, now, std::string("\x02\x0a\x00", 3) + "\x01\x02"), mDelta::Result::Damaged},
@@ -61,8 +61,10 @@ TEST(Delta, RefusesHostileAndDamagedDeltas) {
         {"a byte after the end", Delta(old, now, good + "\x01"), mDelta::Result::Damaged},
         {"the new hash not met", Delta(old, "0123456789", std::string("\x03\x0a", 2) + "012345678X"),
          mDelta::Result::WrongResult},
-        {"a huge new size never reached", Delta(old, std::string(), "").substr(0, 48) + Le64(~0ull) +
-                                              HashBytes("") + "\x03\x02" "ab",
+        {"a huge new size never reached",
+         Delta(old, std::string(), "").substr(0, 48) + Le64(~0ull) + HashBytes("") +
+             "\x03\x02"
+             "ab",
          mDelta::Result::Damaged},
     };
     for (const Row& row : rows) {

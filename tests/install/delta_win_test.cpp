@@ -36,7 +36,9 @@ TEST(DeltaWin, RebuildsOnlyFromTheOldFileItWasMadeFor) {
     now[100] = static_cast<char>(now[100] + 3);
     const std::string add = std::string(40000, '\0').replace(100, 1, "\x03");
     const std::string instructions = std::string("\x02\xc0\xb8\x02\xe0\xd4\x03", 7) + add +  // add 40000 from 30000
-                                     "\x03\x09" "new bytes" + std::string("\x01\xb0\xea\x01\xdf\xc5\x08", 7);  // copy 30000 from 0 (seek -70000)
+                                     "\x03\x09"
+                                     "new bytes" +
+                                     std::string("\x01\xb0\xea\x01\xdf\xc5\x08", 7);  // copy 30000 from 0 (seek -70000)
     WriteBytes(dir / L"old", old);
     WriteBytes(dir / L"delta", Delta(old, now, instructions));
     ASSERT_EQ(mDelta::RebuildFromDelta(dir / L"old", dir / L"delta", dir / L"new"), mDelta::Result::Done);
@@ -53,12 +55,9 @@ TEST(DeltaWin, RebuildsOnlyFromTheOldFileItWasMadeFor) {
         const wchar_t* delta;
         mDelta::Result expected;
     } rows[] = {
-        {L"edited", L"delta", mDelta::Result::OtherOldFile},
-        {L"short", L"delta", mDelta::Result::OtherOldFile},
-        {L"missing", L"delta", mDelta::Result::OtherOldFile},
-        {L"old", L"missing", mDelta::Result::ReadFailed},
-        {L"old", L"old", mDelta::Result::NotADelta},
-        {L"old", L"wrong", mDelta::Result::Damaged},
+        {L"edited", L"delta", mDelta::Result::OtherOldFile},  {L"short", L"delta", mDelta::Result::OtherOldFile},
+        {L"missing", L"delta", mDelta::Result::OtherOldFile}, {L"old", L"missing", mDelta::Result::ReadFailed},
+        {L"old", L"old", mDelta::Result::NotADelta},          {L"old", L"wrong", mDelta::Result::Damaged},
         {L"old", L"damaged", mDelta::Result::Damaged},
     };
     for (const Row& row : rows) {

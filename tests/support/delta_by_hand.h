@@ -30,6 +30,9 @@ inline std::string Delta(const std::string& old, const std::string& now, const s
 // "0123456789" to "0123ab6789": copy 4 from 0, insert "ab", copy 4 from 6 (seek +2).
 inline const std::string kSmallOld = "0123456789";
 inline const std::string kSmallNew = "0123ab6789";
-inline const std::string kSmallInstructions = std::string("\x01\x04\x00", 3) + "\x03\x02" "ab" + std::string("\x01\x04\x04", 3);
+inline const std::string kSmallInstructions = std::string("\x01\x04\x00", 3) +
+                                              "\x03\x02"
+                                              "ab" +
+                                              std::string("\x01\x04\x04", 3);
 
 }  // namespace testdata
