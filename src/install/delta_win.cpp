@@ -1,7 +1,8 @@
 #include "install/delta_win.h"
 
-#include <wincrypt.h>
 #include <windows.h>
+// Needs the types windows.h defines.
+#include <wincrypt.h>
 
 #include <cstring>
 
