@@ -42,9 +42,12 @@ class Sha256 {
     bool ok_ = false;
 };
 
+// Read while the suite still runs: a file another program holds open, even for writing, is read all the same;
+// whatever it changes meanwhile shows in the hash.
 UniqueFile Open(const std::wstring& path, bool write) {
     return UniqueFile(CreateFileW(mGlobal::ApiPath(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                                  write ? 0 : FILE_SHARE_READ, nullptr, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                                  write ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  write ? CREATE_ALWAYS : OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/delta_by_hand.h"
+#include "support/handles_win.h"
 #include "support/noise.h"
 #include "support/sha256.h"
 #include "support/test_folder_win.h"
@@ -43,6 +44,13 @@ TEST(DeltaWin, RebuildsOnlyFromTheOldFileItWasMadeFor) {
     WriteBytes(dir / L"delta", Delta(old, now, instructions));
     ASSERT_EQ(mDelta::RebuildFromDelta(dir / L"old", dir / L"delta", dir / L"new"), mDelta::Result::Done);
     EXPECT_TRUE(ReadBytes(dir / L"new") == now);
+    {
+        // The suite still runs while the patch stages: a program may hold its file open for writing.
+        const UniqueFile held(CreateFileW((dir / L"old").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(mDelta::RebuildFromDelta(dir / L"old", dir / L"delta", dir / L"held"), mDelta::Result::Done);
+    }
 
     std::string edited = old;
     edited[5] = 'x';
