@@ -98,6 +98,7 @@ release: configure
 # Every benchmark in one Wine session; each prints its ratio against a reference measured in the same run.
 bench: build
 	scripts/run_windows.sh $(BUILD) $(TESTDIR) --each "$$(echo $(TESTDIR)/bench/bench_*.exe)"
+	$(B)/cli/bench_delta
 
 # The robustness run with its full counts (make test runs a sample of each): OV_ROBUSTNESS_COUNT damaged
 # patches, then OV_ROBUSTNESS_JOURNALS damaged and planted journals met at start-up (1,000 each unless told;

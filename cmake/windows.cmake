@@ -155,6 +155,8 @@ endforeach()
 
 # Benchmarks print their figures; they are not tests.
 file(GLOB OV_BENCH CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/bench_*.cpp)
+# The delta benchmark is a native program (cli build).
+list(FILTER OV_BENCH EXCLUDE REGEX "/bench_delta\\.cpp$")
 file(GLOB OV_BENCH_COMMON CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/common/*.cpp)
 # The start-up benchmark's reference, linked as the program is.
 add_executable(min_dialog WIN32 ${CMAKE_SOURCE_DIR}/bench/reference/min_dialog.cpp)

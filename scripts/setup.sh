@@ -23,7 +23,7 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-wine wine64 xvfb xauth clang libclang-rt-14-dev imagemagick googletest g++ make zip locales 7zip"
+wine wine64 xvfb xauth clang libclang-rt-14-dev imagemagick googletest g++ make zip locales 7zip libdivsufsort-dev"
 
 case "${TEST_ARCH:-}" in
     i686) want32=yes ;;

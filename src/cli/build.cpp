@@ -50,6 +50,7 @@ constexpr BuildOption kOptions[] = {
     {"file-flag", Kind::Value},     {"lang-check", Kind::Switch},    {"all-languages", Kind::Switch},
     {"force-menu-restart", Kind::Switch}, {"force", Kind::Switch},   {"quiet", Kind::Switch},
     {"old", Kind::Path},            {"new", Kind::Path},             {"allow-downgrade", Kind::Switch},
+    {"delta", Kind::Switch},        {"keep-whole", Kind::Switch},
 };
 
 const BuildOption* FindOption(const std::string& name) {
@@ -140,6 +141,7 @@ std::vector<Entry> ReadSettingsFile(const std::string& path) {
 struct Inputs {
     std::string image, archive, output, langs, from, oldDir, newDir;
     bool force = false, quiet = false, allowDowngrade = false;
+    DeltaOptions deltas;
 };
 
 void TakeInputs(Inputs& in, const std::vector<Entry>& entries) {
@@ -160,6 +162,10 @@ void TakeInputs(Inputs& in, const std::vector<Entry>& entries) {
             in.quiet = ParseYesNo(e.key, e.value);
         else if (e.key == "allow-downgrade")
             in.allowDowngrade = ParseYesNo(e.key, e.value);
+        else if (e.key == "delta")
+            in.deltas.make = ParseYesNo(e.key, e.value);
+        else if (e.key == "keep-whole")
+            in.deltas.keepWhole = ParseYesNo(e.key, e.value);
     }
 }
 
@@ -539,13 +545,15 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
     if (!in.oldDir.empty() || !in.newDir.empty()) {
         if (in.oldDir.empty() || in.newDir.empty() || !in.archive.empty())
             throw Failure{kUsage, "--old and --new go together, in place of --archive"};
+        if (in.deltas.keepWhole && !in.deltas.make)
+            throw Failure{kUsage, "--keep-whole goes with --delta"};
         diffed.emplace(fs::temp_directory_path());
         in.archive = (diffed->path() / "data.7z").string();
         DiffReport report;
         try {
             const StopGuard stop;
             for (auto& [key, value] : DiffReleases(in.oldDir, in.newDir, in.archive, in.allowDowngrade, report,
-                                                    ProgressTo(err, in.quiet), "build"))
+                                                   ProgressTo(err, in.quiet), "build", in.deltas))
                 diffEntries.push_back({key, value});
             ThrowIfStopped();
         } catch (const Failure&) {
@@ -555,7 +563,8 @@ int Build(const std::vector<Entry>& options, std::ostream& out, std::ostream& er
         }
         if (!in.quiet)
             err << DiffText(report);
-    }
+    } else if (in.deltas.make || in.deltas.keepWhole)
+        throw Failure{kUsage, "--delta and --keep-whole go with --old and --new"};
     if (in.image.empty() || in.archive.empty() || in.output.empty())
         throw Failure{kUsage, "build needs --image, --archive (or --old and --new) and -o (see ovpatch --help)"};
     std::error_code ec;

@@ -1,5 +1,7 @@
 #include "cli/common.h"
 
+#include "install/delta.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -284,6 +286,8 @@ std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
             entries.push_back({line.substr(7)});
         else if (line.rfind("Size = ", 0) == 0 && !entries.empty())
             entries.back().size = std::atoll(line.c_str() + 7);
+        else if (line.rfind("Packed Size = ", 0) == 0 && line.size() > 14 && !entries.empty())
+            entries.back().packed = std::atoll(line.c_str() + 14);
         else if (line.rfind("Attributes = ", 0) == 0 && !entries.empty()) {
             // "D" for a folder, then the Unix mode when the archive keeps one: "lrwxrwxrwx" for a link.
             entries.back().folder = line.compare(13, 1, "D") == 0;
@@ -296,6 +300,14 @@ std::optional<std::vector<ArchiveEntry>> ListArchive(const std::string& path,
         throw Failure{kRefused, "7-Zip cannot read the archive " + (shownAs.empty() ? path : shownAs) + ": " +
                                     (reason.empty() ? "it failed" : reason)};
     return entries;
+}
+
+std::string DeltaTargetOf(const std::string& archivePath) {
+    std::wstring path = Wide(archivePath);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    std::string target = Utf8(mDelta::TargetOfEntry(path));
+    std::replace(target.begin(), target.end(), '\\', '/');
+    return target;
 }
 
 void TestArchive(const std::string& path) {

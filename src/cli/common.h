@@ -79,6 +79,7 @@ struct ArchiveEntry {
     int64_t size = 0;
     bool folder = false;
     bool link = false;  // a symbolic link, stored as one
+    int64_t packed = -1;  // compressed, where the archive stores the file in a stream of its own (-ms=off)
 };
 // Nothing when 7zz is not installed; a kRefused failure with 7-Zip's reason when it cannot read the archive.
 // `shownAs` names it in that message (the archive itself when empty).
@@ -185,7 +186,11 @@ struct DiffChange {
     std::string change;  // added, changed, removed, kept (a folder) or left (a folder)
     std::string path;    // "\"-separated, as the release spells it
     bool folder = false;
-    std::string why;  // for kept and left folders
+    std::string why;  // for kept and left folders, and how a changed file travels when deltas are made
+    // With deltas made, for a changed file: "whole", "delta", or "both" (the whole file kept as a fallback);
+    // the packed sizes of the file and of its delta, where it was large enough for one.
+    std::string travels;
+    uintmax_t packedWhole = 0, packedDelta = 0;
 };
 struct DiffReport {
     std::vector<DiffChange> changes;
@@ -198,6 +203,13 @@ std::string DiffText(const DiffReport& report);
 // One JSON object; `archive` and `settings` are null when nothing was written.
 std::string DiffJson(const DiffReport& report, const std::string* archive, const std::string* settings);
 
+// Whether changed files travel as deltas, and whether each such file also travels whole, for installations
+// whose copy is not the one the delta was made from.
+struct DeltaOptions {
+    bool make = false;
+    bool keepWhole = false;
+};
+
 // What changed from the release in `oldDir` to the one in `newDir`: the new and changed files packed into
 // `archive` with 7zz, the changes told in `report`, and the settings a build needs ("name", "value" in
 // the settings file's words). Refuses (kNothingToShip) when there is nothing to ship, and (kRefused) a
@@ -209,7 +221,8 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
                                                               bool allowDowngrade,
                                                               DiffReport& report,
                                                               std::ostream* progress = nullptr,
-                                                              const char* verb = "diff");
+                                                              const char* verb = "diff",
+                                                              const DeltaOptions& deltas = {});
 
 // Packs `entries` (paths as 7zz lists them, "/"-separated, relative to `folder`) into the new archive
 // `archive` with 7zz, with file times later than `latest` (when given) set back to it, and refuses (kRefused) it unless
@@ -219,6 +232,17 @@ void PackChecked(const std::string& folder,
                  const std::vector<ArchiveEntry>& entries,
                  const std::string& archive,
                  std::optional<int64_t> latest = std::nullopt);
+// The same from several folders, packed one after the other into the one archive.
+struct PackSource {
+    std::string folder;
+    std::vector<ArchiveEntry> entries;
+};
+void PackChecked(const std::vector<PackSource>& sources,
+                 const std::string& archive,
+                 std::optional<int64_t> latest = std::nullopt);
+
+// The file an archive entry ("/"-separated) rebuilds when it is a delta, "/"-separated; empty otherwise.
+std::string DeltaTargetOf(const std::string& archivePath);
 
 int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int InspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -15,8 +15,10 @@
 #include <sstream>
 
 #include "cli/common.h"
+#include "cli/delta.h"
 #include "cli/system.h"
 #include "container/xml_node.h"
+#include "install/delta.h"
 #include "maker/descriptor_builder.h"
 #include "patcher/apply.h"
 
@@ -144,13 +146,122 @@ fs::path FolderOf(const std::string& file) {
 
 }  // namespace
 
+namespace {
+
+struct Changed {
+    const TreeFile* old;
+    const TreeFile* now;
+    size_t change;  // its line in the report
+};
+
+// The packed size of each file of `entries` under `folder`, each compressed on its own as 7zz packs it.
+std::map<std::string, int64_t> PackedSizes(const std::string& folder,
+                                           const std::vector<ArchiveEntry>& entries,
+                                           const fs::path& work) {
+    std::map<std::string, int64_t> sizes;
+    if (entries.empty())
+        return sizes;
+    std::string names;
+    for (const ArchiveEntry& e : entries)
+        names += e.path + "\n";
+    const fs::path list = work.string() + ".txt", archive = work.string() + ".7z";
+    std::ofstream(list, std::ios::binary) << names;
+    SevenZip({"a", "-t7z", "-ms=off", "-snl", "-bd", "-bso0", "-bsp0", "-scsUTF-8", fs::absolute(archive).string(),
+              "@" + fs::absolute(list).string()},
+             folder);
+    if (const auto listed = ListArchive(archive.string()))
+        for (const ArchiveEntry& e : *listed)
+            sizes[e.path] = e.packed;
+    std::error_code ec;
+    fs::remove(archive, ec);
+    return sizes;
+}
+
+// Makes the delta of every changed file large enough for one, under `folder` where the patcher looks for it,
+// checks that it rebuilds the file, and lets it travel in the file's place when it packs clearly smaller (or
+// beside it, with `keepWhole`). Returns the deltas that travel; `shipped` loses the files they replace.
+std::vector<ArchiveEntry> MakeDeltas(const std::vector<Changed>& changed,
+                                     const std::string& newDir,
+                                     const fs::path& folder,
+                                     bool keepWhole,
+                                     DiffReport& report,
+                                     std::vector<ArchiveEntry>& shipped,
+                                     std::ostream* progress,
+                                     const char* verb) {
+    std::vector<ArchiveEntry> wholes, made;
+    std::vector<const Changed*> candidates;
+    const std::string prefix = ArchivePath(mDelta::kArchiveFolder);
+    Progress told(progress, verb, "deltas made", changed.size());
+    size_t done = 0;
+    for (const Changed& c : changed) {
+        ThrowIfStopped();
+        told.Step(++done);
+        DiffChange& line = report.changes[c.change];
+        line.travels = "whole";
+        if (c.now->size < kDeltaMinimumSize) {
+            line.why = "whole: smaller than " + Grouped(kDeltaMinimumSize) + " bytes";
+            continue;
+        }
+        const std::string oldBytes = ReadWhole(c.old->path, "OLD's file"),
+                          newBytes = ReadWhole(c.now->path, "NEW's file");
+        const std::string delta = MakeDelta(oldBytes, newBytes);
+        std::string rebuilt;
+        if (mDelta::RebuildBytes(oldBytes, delta, rebuilt) != mDelta::Result::Done || rebuilt != newBytes)
+            throw Failure{kRefused,
+                          "the delta made for " + line.path + " does not rebuild it: make the patch without --delta"};
+        const std::string path = ArchivePath(c.now->relative);
+        const fs::path file = folder / (prefix + path);
+        std::error_code ec;
+        fs::create_directories(file.parent_path(), ec);
+        std::ofstream(file, std::ios::binary) << delta;
+        // The delta carries its file's time, so that the archive is the same from the same releases.
+        struct stat st {};
+        if (ec || fs::file_size(file, ec) != delta.size() || lstat(c.now->path.c_str(), &st) != 0)
+            throw Failure{kWriteFailed, "cannot write the delta of " + line.path + " into " + folder.string()};
+        const struct timespec times[2] = {st.st_mtim, st.st_mtim};
+        utimensat(AT_FDCWD, file.c_str(), times, 0);
+        wholes.push_back({path, static_cast<int64_t>(c.now->size)});
+        made.push_back({prefix + path, static_cast<int64_t>(delta.size())});
+        candidates.push_back(&c);
+    }
+    const std::map<std::string, int64_t> whole = PackedSizes(newDir, wholes, folder.parent_path() / "whole"),
+                                         packed = PackedSizes(folder.string(), made, folder.parent_path() / "delta");
+    std::vector<ArchiveEntry> travelling;
+    std::set<std::string> replaced;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        DiffChange& line = report.changes[candidates[i]->change];
+        const auto w = whole.find(wholes[i].path), d = packed.find(made[i].path);
+        if (w == whole.end() || d == packed.end() || w->second < 0 || d->second < 0)
+            throw Failure{kRefused, "7zz did not say how small " + line.path + " and its delta pack"};
+        line.packedWhole = static_cast<uintmax_t>(w->second);
+        line.packedDelta = static_cast<uintmax_t>(d->second);
+        if (!DeltaPays(candidates[i]->now->size, line.packedWhole, line.packedDelta)) {
+            line.why = "whole: " + Grouped(line.packedWhole) + " bytes packed, its delta " + Grouped(line.packedDelta);
+            continue;
+        }
+        line.travels = keepWhole ? "both" : "delta";
+        line.why = "delta: " + Grouped(line.packedDelta) + " bytes packed instead of " + Grouped(line.packedWhole) +
+                   (keepWhole ? ", the file whole beside it" : "");
+        travelling.push_back(made[i]);
+        if (!keepWhole)
+            replaced.insert(wholes[i].path);
+    }
+    shipped.erase(std::remove_if(shipped.begin(), shipped.end(),
+                                 [&](const ArchiveEntry& e) { return !e.folder && replaced.count(e.path); }),
+                  shipped.end());
+    return travelling;
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string& oldDir,
                                                               const std::string& newDir,
                                                               const std::string& archive,
                                                               bool allowDowngrade,
                                                               DiffReport& report,
                                                               std::ostream* progress,
-                                                              const char* verb) {
+                                                              const char* verb,
+                                                              const DeltaOptions& deltas) {
     const Tree before = ReadTree(oldDir, "OLD");
     const Tree after = ReadTree(newDir, "NEW");
     const std::wstring record = VersionFileKey();
@@ -168,6 +279,7 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
     }
 
     std::vector<ArchiveEntry> shipped;
+    std::vector<Changed> changedFiles;
     const size_t files = static_cast<size_t>(
         std::count_if(after.begin(), after.end(), [](const auto& item) { return !item.second.folder; }));
     Progress told(progress, verb, "files compared", files);
@@ -212,6 +324,8 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
             continue;
         }
         report.changes.push_back({what, Utf8(file.relative)});
+        if (old != before.end())
+            changedFiles.push_back({&old->second, &file, report.changes.size() - 1});
         shipped.push_back({ArchivePath(file.relative), static_cast<int64_t>(file.size), false});
     }
     std::vector<std::pair<std::string, std::string>> settings;
@@ -263,7 +377,13 @@ std::vector<std::pair<std::string, std::string>> DiffReleases(const std::string&
     // Packed under a temporary name beside the archive: 7zz adds to an archive that exists.
     const TempFolder temp(FolderOf(archive));
     const fs::path packed = temp.path() / "data.7z";
-    PackChecked(newDir, shipped, packed.string(), SourceDateEpoch());
+    std::vector<PackSource> sources = {{newDir, {}}};
+    if (deltas.make)
+        sources.push_back(
+            {(temp.path() / "deltas").string(), MakeDeltas(changedFiles, newDir, temp.path() / "deltas",
+                                                           deltas.keepWhole, report, shipped, progress, verb)});
+    sources.front().entries = std::move(shipped);
+    PackChecked(sources, packed.string(), SourceDateEpoch());
     ThrowIfStopped();
     MoveInto(packed, archive);
     return settings;
@@ -273,39 +393,49 @@ void PackChecked(const std::string& folder,
                  const std::vector<ArchiveEntry>& entries,
                  const std::string& archive,
                  std::optional<int64_t> latest) {
-    std::string names;
-    for (const ArchiveEntry& e : entries)
-        names += e.path + "\n";
+    PackChecked({{folder, entries}}, archive, latest);
+}
+
+void PackChecked(const std::vector<PackSource>& sources, const std::string& archive, std::optional<int64_t> latest) {
     const TempFolder temp(FolderOf(archive));
-    // A reproducible build packs copies whose times are no later than the one given; the releases' own
-    // files are never touched.
-    std::string from = folder;
-    if (latest) {
-        from = (temp.path() / "files").string();
-        CopyClamped(folder, entries, from, *latest);
-    }
-    const fs::path list = temp.path() / "files.txt";
-    std::ofstream(list, std::ios::binary) << names;
-    // Links are stored as links, never followed: the listing then shows one that appeared since the
-    // trees were read, where following it would have packed whatever it points at.
-    try {
-        // LZMA2 cuts its stream into blocks with more than one thread and not with one: the count is fixed
-        // for a reproducible build, so that any machine packs the same bytes.
-        std::vector<std::string> args = {"a", "-t7z", "-snl", "-bd", "-bso0", "-bsp0", "-scsUTF-8"};
-        if (latest)
-            args.push_back("-mmt=2");
-        args.insert(args.end(), {fs::absolute(archive).string(), "@" + fs::absolute(list).string()});
-        SevenZip(args, from);
-    } catch (const Failure& f) {
-        // 7zz warns of a file it could not open: one that went or moved since the releases were compared,
-        // or that a link now hides.
-        if (f.code == kUnreadable && f.message.find("WARNING") != std::string::npos)
-            throw Failure{kRefused, f.message + ": NEW changed since the releases were compared, run again"};
-        throw;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const PackSource& source = sources[i];
+        if (source.entries.empty())
+            continue;
+        std::string names;
+        for (const ArchiveEntry& e : source.entries)
+            names += e.path + "\n";
+        // A reproducible build packs copies whose times are no later than the one given; the releases' own
+        // files are never touched.
+        std::string from = source.folder;
+        if (latest) {
+            from = (temp.path() / ("files" + std::to_string(i))).string();
+            CopyClamped(source.folder, source.entries, from, *latest);
+        }
+        const fs::path list = temp.path() / ("files" + std::to_string(i) + ".txt");
+        std::ofstream(list, std::ios::binary) << names;
+        // Links are stored as links, never followed: the listing then shows one that appeared since the
+        // trees were read, where following it would have packed whatever it points at.
+        try {
+            // LZMA2 cuts its stream into blocks with more than one thread and not with one: the count is fixed
+            // for a reproducible build, so that any machine packs the same bytes.
+            std::vector<std::string> args = {"a", "-t7z", "-snl", "-bd", "-bso0", "-bsp0", "-scsUTF-8"};
+            if (latest)
+                args.push_back("-mmt=2");
+            args.insert(args.end(), {fs::absolute(archive).string(), "@" + fs::absolute(list).string()});
+            SevenZip(args, from);
+        } catch (const Failure& f) {
+            // 7zz warns of a file it could not open: one that went or moved since the releases were compared,
+            // or that a link now hides.
+            if (f.code == kUnreadable && f.message.find("WARNING") != std::string::npos)
+                throw Failure{kRefused, f.message + ": NEW changed since the releases were compared, run again"};
+            throw;
+        }
     }
     std::map<std::string, const ArchiveEntry*> expected;
-    for (const ArchiveEntry& e : entries)
-        expected[e.path] = &e;
+    for (const PackSource& source : sources)
+        for (const ArchiveEntry& e : source.entries)
+            expected[e.path] = &e;
     const auto listed = ListArchive(archive);
     if (!listed)
         throw Failure{kToolMissing, std::string(kNoSevenZip) + ": install it (apt-get install 7zip)"};
@@ -357,6 +487,10 @@ std::string DiffJson(const DiffReport& report, const std::string* archive, const
         const DiffChange& c = report.changes[i];
         json += std::string(i ? ",\n   " : "\n   ") + "{\"path\": " + Json(c.path) + ", \"change\": " + Json(c.change) +
                 ", \"folder\": " + (c.folder ? "true" : "false") + (c.why.empty() ? "" : ", \"why\": " + Json(c.why)) +
+                (c.travels.empty() ? "" : ", \"travels\": " + Json(c.travels)) +
+                (c.packedWhole == 0 ? ""
+                                    : ", \"packedWhole\": " + std::to_string(c.packedWhole) +
+                                          ", \"packedDelta\": " + std::to_string(c.packedDelta)) +
                 "}";
     }
     const auto count = [](const DiffCount& c) {
@@ -376,6 +510,7 @@ namespace {
 
 struct DiffOptions {
     bool force = false, json = false, allowDowngrade = false, quiet = false;
+    DeltaOptions deltas;
 };
 
 int Diff(const std::string& oldDir,
@@ -396,8 +531,8 @@ int Diff(const std::string& oldDir,
     DiffReport report;
     std::vector<std::pair<std::string, std::string>> settings;
     try {
-        settings =
-            DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report, ProgressTo(err, options.quiet));
+        settings = DiffReleases(oldDir, newDir, archive, options.allowDowngrade, report, ProgressTo(err, options.quiet),
+                                "diff", options.deltas);
     } catch (const Failure&) {
         if (report.compared)
             out << (options.json ? DiffJson(report, nullptr, nullptr) : DiffText(report));
@@ -439,9 +574,15 @@ int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             options.allowDowngrade = true;
         else if (walk.Name() == "quiet" && !walk.HasInlineValue())
             options.quiet = true;
+        else if (walk.Name() == "delta" && !walk.HasInlineValue())
+            options.deltas.make = true;
+        else if (walk.Name() == "keep-whole" && !walk.HasInlineValue())
+            options.deltas.keepWhole = true;
         else
             walk.Unknown();
     }
+    if (options.deltas.keepWhole && !options.deltas.make)
+        throw Failure{kUsage, "--keep-whole goes with --delta"};
     if (folders.size() != 2 || archive.empty() || settings.empty())
         throw Failure{kUsage, "diff takes OLD NEW --archive FILE --settings FILE"};
     return Diff(folders[0], folders[1], archive, settings, options, out, err);

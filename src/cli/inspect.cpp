@@ -160,8 +160,10 @@ int Inspect(const Options& o, std::ostream& out, std::ostream& err) {
         });
         if (files) {
             out << ",\n  \"files\": " << JsonArray(*files, [](const ArchiveEntry& e) {
+                const std::string target = e.folder ? "" : DeltaTargetOf(e.path);
                 return "{\"path\": " + Json(e.path) + ", \"size\": " + std::to_string(e.size) +
-                       ", \"folder\": " + (e.folder ? "true" : "false") + "}";
+                       ", \"folder\": " + (e.folder ? "true" : "false") +
+                       (target.empty() ? "" : ", \"deltaOf\": " + Json(target)) + "}";
             });
         }
         out << "\n}\n";
@@ -186,7 +188,10 @@ int Inspect(const Options& o, std::ostream& out, std::ostream& err) {
     if (files) {
         out << "files:       " << files->size() << "\n";
         for (const ArchiveEntry& e : *files)
-            out << "  " << e.path << (e.folder ? "/" : "  (" + std::to_string(e.size) + " bytes)") << "\n";
+            if (const std::string target = e.folder ? "" : DeltaTargetOf(e.path); !target.empty())
+                out << "  " << e.path << "  (" << e.size << " bytes, delta of " << target << ")\n";
+            else
+                out << "  " << e.path << (e.folder ? "/" : "  (" + std::to_string(e.size) + " bytes)") << "\n";
     }
     return kOk;
 }

@@ -14,9 +14,9 @@ namespace {
 
 // The help in parts, so that each verb's --help gives its own.
 constexpr const char kUsageLines[] = R"(  ovpatch build --image OVPatcher.exe --archive data.7z -o DIR [settings...]
-  ovpatch build --image OVPatcher.exe --old OLD --new NEW -o DIR [settings...]
+  ovpatch build --image OVPatcher.exe --old OLD --new NEW [--delta [--keep-whole]] -o DIR [settings...]
   ovpatch inspect [--json] [--list] PATCH
-  ovpatch diff OLD NEW --archive FILE --settings FILE [--force] [--json] [--quiet]
+  ovpatch diff OLD NEW --archive FILE --settings FILE [--delta [--keep-whole]] [--force] [--json] [--quiet]
   ovpatch plan PATCH INSTALLATION [--json] [--windows-path PATH] [--quiet]
   ovpatch --version | --help)";
 constexpr const char kBuildHelp[] =
@@ -36,6 +36,8 @@ patch the maker window writes from the same image, archive and settings.
   --force                 replace a patch of the same name in DIR
   --allow-downgrade       with --old and --new: make the patch also when NEW's suite
                           version is older than OLD's
+  --delta, --keep-whole   with --old and --new: changed files travel as deltas, as
+                          diff --delta makes them (see diff --help)
   --quiet                 no notes or progress on standard error, only errors
   --langs FILE            the message table (default: PatchLang.xml beside the image);
                           every language must have every message
@@ -88,12 +90,27 @@ archive, so that the same content gives the same archive byte for byte.
   --json                  the changes and the summary as one JSON object
   --allow-downgrade       make the patch also when NEW's suite version is older than
                           OLD's (refused otherwise)
-  --quiet                 no progress on standard error, only errors)";
+  --quiet                 no progress on standard error, only errors
+  --delta                 a changed file of at least 4,096 bytes travels as a delta
+                          (the instructions that turn OLD's copy into NEW's, under
+                          OVPatcher.tmp/delta/ in the archive) when its delta, packed
+                          by 7zz on its own, takes at most 75 % of what the file
+                          itself packs to; otherwise, and for added files, the file
+                          travels whole. Each changed file's line says which, with
+                          both packed sizes. The patcher rebuilds the file from the
+                          installed copy and refuses the patch, before it stops
+                          anything, where that copy is not OLD's (edited, another
+                          version, damaged)
+  --keep-whole            with --delta: each file that travels as a delta also travels
+                          whole, and the patcher puts the whole file in place where
+                          the installed copy is not OLD's, instead of refusing)";
 constexpr const char kPlanHelp[] = R"(plan says what a patch would do to the installation in a folder, deciding as the
 patcher does: its start-up checks (exit 1 with the message the patcher would show
 when it refuses; for CantUpdate a "because:" line, "why" in JSON, names what is
 missing: 7z.exe, 7z.dll, version.ver or its root element), then each archive file
-added, replaced, unchanged, skipped by ifexists or excluded, each file deleted
+added, replaced, unchanged, skipped by ifexists or excluded, each delta patched
+when the installed file is the one it was made from (else the patcher's refusal,
+or the file replaced whole when it also travels whole), each file deleted
 afterwards (marking a folder, which the patcher does not delete, and a line that a
 placeholder other than %ORV% changes), each command run afterwards, and the version
 record before and after. It writes nothing there.

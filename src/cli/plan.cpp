@@ -3,6 +3,7 @@
 #include <locale.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
@@ -13,12 +14,14 @@
 
 #include "cli/common.h"
 #include "cli/system.h"
+#include "install/delta.h"
 #include "install/install_plan.h"
 #include "patcher/apply.h"
 #include "patcher/install_check.h"
 #include "patcher/strings.h"
 #include "support/encoding.h"
 #include "support/path.h"
+#include "support/sha256.h"
 
 namespace ovpatch {
 namespace {
@@ -130,10 +133,26 @@ std::vector<std::wstring> ListedFiles(const std::string& archive,
     return files;
 }
 
-enum class Fate { Added, Replaced, Unchanged, IfExists, Excluded, Blocked };
+enum class Fate { Added, Replaced, Unchanged, IfExists, Excluded, Blocked, Delta, Whole };
+constexpr int kFates = 8;
 const char* FateName(Fate fate) {
-    static const char* const kNames[] = {"added", "replaced", "unchanged", "ifexists", "excluded", "blocked"};
+    static const char* const kNames[] = {"added",    "replaced", "unchanged",       "ifexists",
+                                         "excluded", "blocked",  "patched (delta)", "replaced (whole)"};
     return kNames[static_cast<int>(fate)];
+}
+
+// The SHA-256 of a file, read in pieces; nothing when it cannot be read.
+std::optional<mHash::Digest> FileSha256(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    mHash::Sha256 hash;
+    std::vector<char> buffer(1 << 16);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+        hash.Add(buffer.data(), static_cast<size_t>(in.gcount()));
+    if (in.bad())
+        return std::nullopt;
+    return hash.Finish();
 }
 
 struct FilePlan {
@@ -156,7 +175,11 @@ struct Plan {
     std::vector<DeletePlan> deletes;
     std::vector<std::wstring> commands;
     std::optional<std::wstring> recordBefore, recordAfter;
-    bool fits() const { return verdict && (*verdict == Verdict::Fits || *verdict == Verdict::UpdateAlreadyDone); }
+    // A delta the patcher would refuse: the installed file it names, and why.
+    std::wstring deltaRefused, deltaWhy;
+    bool fits() const {
+        return verdict && (*verdict == Verdict::Fits || *verdict == Verdict::UpdateAlreadyDone) && deltaRefused.empty();
+    }
 };
 
 // What the apply does with each file of the archive, as the archiver and the swap would decide it.
@@ -218,6 +241,11 @@ void PlanFiles(Plan& plan,
 
     const std::wstring record = install.root() + mApplyPatch::kVersionFile;
     const std::wstring recordInArchive = RecordInArchive(install.root(), extractPath);
+    // A file that travels as a delta and whole is told once, by its delta.
+    std::set<std::wstring> deltaOf;
+    for (const std::wstring& path : all)
+        if (const std::wstring target = mDelta::TargetOfEntry(path); !target.empty())
+            deltaOf.insert(FoldCase(target));
     size_t compared = 0;
     for (const std::wstring& path : all) {
         told.Step(++compared);
@@ -226,8 +254,41 @@ void PlanFiles(Plan& plan,
             if (c == '\\')
                 c = '/';
         const fs::path staged = extracted / local;
+        const std::wstring target = mDelta::TargetOfEntry(path);
         Fate fate;
-        if (!kept.count(path)) {
+        if (target.empty() && deltaOf.count(FoldCase(path)) && kept.count(path)) {
+            continue;
+        } else if (!target.empty() && kept.count(path)) {
+            // The patcher rebuilds the file from the installed copy, and only from the copy the delta was made
+            // from; the file travelling whole as well takes that copy's place otherwise.
+            const std::wstring where = mInstall::PathUnderExtractFolder(install.root(), extractPath, target);
+            const auto installed = install.Find(where);
+            mDelta::Header header;
+            const std::string head = ReadWhole(staged.string(), "archive file").substr(0, mDelta::kHeaderSize);
+            std::wstring why;
+            std::error_code ec;
+            if (!mDelta::ReadHeader(reinterpret_cast<const uint8_t*>(head.data()), head.size(), header))
+                why = L"the archive's " + path + L" is no delta";
+            else if (!installed || !fs::is_regular_file(*installed, ec))
+                why = L"the file the delta rebuilds is missing";
+            else if (const auto digest =
+                         fs::file_size(*installed, ec) == header.oldSize ? FileSha256(*installed) : std::nullopt;
+                     !digest || std::memcmp(digest->data(), header.oldHash, 32) != 0)
+                why = L"the installed file is not the one the delta was made from (edited, another version or damaged)";
+            if (why.empty()) {
+                fate = Fate::Delta;
+            } else if (kept.count(target)) {
+                fate = Fate::Whole;
+            } else {
+                fate = Fate::Blocked;
+                if (plan.deltaRefused.empty()) {
+                    plan.deltaRefused = where;
+                    plan.deltaWhy = why;
+                }
+            }
+            plan.files.push_back({target, fate});
+            continue;
+        } else if (!kept.count(path)) {
             fate = ifExists.count(FoldCase(path)) ? Fate::IfExists : Fate::Excluded;
         } else {
             if (!recordInArchive.empty() && FoldCase(path) == FoldCase(recordInArchive))
@@ -327,6 +388,13 @@ Plan MakePlan(const std::string& patchPath,
 
     std::optional<std::wstring> brought;
     PlanFiles(plan, descriptor, install, source, brought, progress);
+    if (!plan.deltaRefused.empty()) {
+        // The patcher names the file in its box, after the text.
+        plan.messageKey = L"CantUpdate";
+        plan.messageText = str(plan.messageKey);
+        plan.why = plan.deltaRefused + L": " + plan.deltaWhy;
+        return plan;
+    }
     // The work folder is the patcher's own and unknown here: "%TMPFLD%" stays as written.
     const mApplyPatch::Placeholders values{install.root(), L"%TMPFLD%", descriptor.ChildValue(L"PatchLang")};
     for (const std::wstring& item : mApplyPatch::SplitList(descriptor.ChildValue(L"DelAfter"))) {
@@ -361,17 +429,22 @@ void PrintText(const Plan& plan, std::ostream& out) {
         out << "asks:      UpdateAlreadyDone: " << Utf8(plan.messageText) << " (this plan is what Yes does)\n";
     else
         out << "fits:      yes\n";
-    size_t counts[6] = {};
+    size_t counts[kFates] = {};
     out << "files:\n";
     for (const FilePlan& f : plan.files) {
         ++counts[static_cast<int>(f.fate)];
-        char fate[16];
+        char fate[24];
         std::snprintf(fate, sizeof fate, "%-10s", FateName(f.fate));
         out << "  " << fate << " " << Utf8(f.path) << "\n";
     }
     out << " ";
     for (int i = 0; i < 6; ++i)
-        out << " " << counts[i] << " " << FateName(static_cast<Fate>(i)) << (i < 5 ? "," : "\n");
+        out << " " << counts[i] << " " << FateName(static_cast<Fate>(i)) << (i < 5 ? "," : "");
+    // Told only for a patch that carries deltas: the line of every other patch stays as it was.
+    for (int i = 6; i < kFates; ++i)
+        if (counts[i])
+            out << ", " << counts[i] << " " << FateName(static_cast<Fate>(i));
+    out << "\n";
     out << "delete after:\n";
     for (const DeletePlan& d : plan.deletes)
         out << "  " << Utf8(d.item)

@@ -22,8 +22,10 @@
 #include "cli/common.h"
 #include "container/patch_container.h"
 #include "e2e/harness/patch_mutator.h"
+#include "install/delta.h"
 #include "maker/descriptor_builder.h"
 #include "support/encoding.h"
+#include "support/noise.h"
 
 namespace {
 
@@ -693,6 +695,115 @@ TEST(Ovpatch, DiffBuildAndPlanTakeOneReleaseToTheNext) {
     setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(r.code, ovpatch::kToolMissing);
     EXPECT_NE(r.err.find("apt-get install 7zip"), std::string::npos) << r.err;
+}
+
+// A program changed in a few places travels as its delta; plan checks the installed copy the delta needs.
+TEST(Ovpatch, DeltasTravelInPlaceOfChangedProgramsAndPlanChecksTheInstalledCopy) {
+    Releases f;
+    const std::string program = testdata::Noise(200000);
+    std::string fixed = program;
+    for (size_t i = 5000; i < fixed.size(); i += 20011)
+        fixed[i] = static_cast<char>(fixed[i] ^ 0x5A);
+    f.Put("old", "Apps/prog.exe", program);
+    f.Put("new", "Apps/prog.exe", fixed);
+    f.Put("old", "Apps/data.bin", program.substr(0, 50000));
+    f.Put("new", "Apps/data.bin", program.substr(100000, 50000));  // unrelated: a delta would not pay
+    f.Put("inst", "Apps/prog.exe", program);
+    f.Put("inst", "Apps/data.bin", program.substr(0, 50000));
+
+    Result r = Ovpatch(
+        {"diff", f.P("old"), f.P("new"), "--archive", f.P("d.7z"), "--settings", f.P("d.conf"), "--delta", "--json"});
+    ASSERT_EQ(r.code, ovpatch::kOk) << r.err;
+    try {
+        const Json j = JsonReader(r.out).Document();
+        std::map<std::string, const Json*> byPath;
+        for (size_t i = 0; i < j["changes"].size(); ++i)
+            byPath[j["changes"][i]["path"].str()] = &j["changes"][i];
+        const Json& prog = *byPath.at("Apps\\prog.exe");
+        EXPECT_EQ(prog["travels"].str(), "delta");
+        EXPECT_LT(prog["packedDelta"].num() * 10, prog["packedWhole"].num());
+        EXPECT_EQ((*byPath.at("Apps\\data.bin"))["travels"].str(), "whole");
+        EXPECT_GT((*byPath.at("Apps\\data.bin"))["packedDelta"].num(), 0);
+        EXPECT_EQ((*byPath.at("Apps\\a.txt"))["travels"].str(), "whole");  // too small for a delta
+        EXPECT_EQ((std::get<std::map<std::string, Json>>(byPath.at("Apps\\new.txt")->v).count("travels")),
+                  0u);  // added: always whole
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what() << "\n" << r.out;
+    }
+    // The archive holds the delta in the file's place, and the delta rebuilds NEW's file from OLD's.
+    const auto listed = ovpatch::ListArchive(f.P("d.7z"));
+    ASSERT_TRUE(listed);
+    std::set<std::string> paths;
+    for (const ovpatch::ArchiveEntry& e : *listed)
+        paths.insert(e.path);
+    EXPECT_TRUE(paths.count("OVPatcher.tmp/delta/Apps/prog.exe") && paths.count("Apps/data.bin") &&
+                !paths.count("Apps/prog.exe") && !paths.count("OVPatcher.tmp/delta/Apps/data.bin"));
+    fs::create_directories(f.dir / "x");
+    int status = 0;
+    ovpatch::RunCaptured({"7zz", "x", "-y", "-o" + f.P("x"), f.P("d.7z")}, status);
+    std::string rebuilt;
+    EXPECT_EQ(mDelta::RebuildBytes(program, Read(f.dir / "x/OVPatcher.tmp/delta/Apps/prog.exe"), rebuilt),
+              mDelta::Result::Done);
+    EXPECT_TRUE(rebuilt == fixed);
+    // The text says how each changed file travels.
+    r = Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("t.7z"), "--settings", f.P("t.conf"), "--delta"});
+    EXPECT_NE(r.out.find("  changed   Apps\\prog.exe  (delta: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  changed   Apps\\a.txt  (whole: smaller than 4,096 bytes)\n"), std::string::npos) << r.out;
+
+    const std::vector<std::string> build = {"build",
+                                            "--image",
+                                            f.P("OVPatcher.exe"),
+                                            "--old",
+                                            f.P("old"),
+                                            "--new",
+                                            f.P("new"),
+                                            "-o",
+                                            f.P("out"),
+                                            "--force",
+                                            "--quiet",
+                                            "--patch-version",
+                                            "20150101000000",
+                                            "--all-languages",
+                                            "--delta"};
+    ASSERT_EQ((r = Ovpatch(build)).code, ovpatch::kOk) << r.err;
+    const std::string patch = f.P("out/orv_20150101000000_MultiLng.exe");
+    r = Ovpatch({"inspect", "--list", patch});
+    EXPECT_NE(r.out.find("  OVPatcher.tmp/delta/Apps/prog.exe  ("), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" bytes, delta of Apps/prog.exe)\n"), std::string::npos) << r.out;
+    r = Ovpatch({"inspect", "--list", "--json", patch});
+    EXPECT_NE(r.out.find("\"deltaOf\": \"Apps/prog.exe\""), std::string::npos) << r.out;
+
+    // The installed copy is OLD's: the plan patches it. Edited: the patcher would refuse, naming the file.
+    r = Ovpatch({"plan", patch, f.P("inst")});
+    EXPECT_EQ(r.code, ovpatch::kOk) << r.out << r.err;
+    EXPECT_NE(r.out.find("  patched (delta) Apps\\prog.exe\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" 0 blocked, 1 patched (delta)\n"), std::string::npos) << r.out;
+    std::string edited = program;
+    edited[7] = 'x';
+    Write(f.dir / "inst/Apps/prog.exe", edited);
+    r = Ovpatch({"plan", patch, f.P("inst")});
+    EXPECT_EQ(r.code, ovpatch::kNotAPatch) << r.out;
+    EXPECT_NE(r.out.find("refused:   CantUpdate: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("because:   %ORV%\\Apps\\prog.exe: the installed file is not the one the delta was made from"),
+              std::string::npos)
+        << r.out;
+    fs::remove(f.dir / "inst/Apps/prog.exe");
+    r = Ovpatch({"plan", patch, f.P("inst"), "--json"});
+    EXPECT_EQ(r.code, ovpatch::kNotAPatch) << r.out;
+    EXPECT_NE(r.out.find("the file the delta rebuilds is missing"), std::string::npos) << r.out;
+    // With the whole file kept as a fallback, it replaces the copy that is not OLD's.
+    Write(f.dir / "inst/Apps/prog.exe", edited);
+    std::vector<std::string> fallback = build;
+    fallback.push_back("--keep-whole");
+    ASSERT_EQ((r = Ovpatch(fallback)).code, ovpatch::kOk) << r.err;
+    r = Ovpatch({"plan", patch, f.P("inst")});
+    EXPECT_EQ(r.code, ovpatch::kOk) << r.out;
+    EXPECT_NE(r.out.find("  replaced (whole) Apps\\prog.exe\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("  replaced   Apps\\prog.exe\n"), std::string::npos) << r.out;  // told once
+    EXPECT_EQ(
+        Ovpatch({"diff", f.P("old"), f.P("new"), "--archive", f.P("k.7z"), "--settings", f.P("k.conf"), "--keep-whole"})
+            .code,
+        ovpatch::kUsage);
 }
 
 // Release pairs that a Windows installation or the patcher could not take as they are, and folders that
