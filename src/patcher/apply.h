@@ -97,7 +97,7 @@ bool ExcludedByArchiver(const std::wstring& path, const std::wstring& pattern);
 std::wstring FirstFileNotStaged(const ArchiveContents& contents,
                                 const std::wstring& exclusionList,
                                 const std::wstring& staging,
-                                int64_t (*sizeOf)(const std::wstring& path));
+                                const std::function<int64_t(const std::wstring& path)>& sizeOf);
 
 // What happens to a program running from the tools folder, by its file name.
 enum class ToolAction {
