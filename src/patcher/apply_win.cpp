@@ -65,18 +65,20 @@ bool ProgramIsRunning(const std::wstring& program) {
 
 // The processes whose program path matches `pattern`, without this program itself: a patch started from
 // inside the tools folder must not stop itself half way.
-std::vector<mApplySteps::RunningProgram> ListOtherPrograms(const std::wstring& pattern) {
-    std::vector<std::wstring> paths;
-    std::vector<DWORD> pids;
-    mAppClose::GetAppList(paths, pattern, pids);
+void ListOtherPrograms(const std::wstring& pattern, std::vector<std::wstring>& paths, std::vector<DWORD>& pids) {
+    std::vector<std::wstring> allPaths;
+    std::vector<DWORD> allPids;
+    mAppClose::GetAppList(allPaths, pattern, allPids);
     const std::wstring self = mGlobal::AppExePath();
     const DWORD selfPid = GetCurrentProcessId();
-    std::vector<mApplySteps::RunningProgram> others;
-    for (size_t i = 0; i < paths.size() && i < pids.size(); ++i) {
-        if (pids[i] != selfPid && !SameText(paths[i], self))
-            others.push_back({paths[i], pids[i]});
+    paths.clear();
+    pids.clear();
+    for (size_t i = 0; i < allPaths.size() && i < allPids.size(); ++i) {
+        if (allPids[i] == selfPid || SameText(allPaths[i], self))
+            continue;
+        paths.push_back(allPaths[i]);
+        pids.push_back(allPids[i]);
     }
-    return others;
 }
 
 // Whether `folder` (not a link) belongs to the user this patcher runs as: its owner is the user, or the
@@ -203,89 +205,89 @@ class ShutdownBlock {
 };
 
 // The apply's calls to the system; the order and the failure policy are ApplySteps'.
-class ShellHost final : public mApplySteps::ApplyHost {
+class ShellHost {
   public:
     ShellHost(FrmMainState& state, ApplyProgress& progress) : s_(state), progress_(progress) {}
 
-    int Ask(const wchar_t* key, unsigned style, const std::wstring& text) override {
+    int Ask(const wchar_t* key, unsigned style, const std::wstring& text) {
         return frmMain::Ask(key, style, text, s_.hwnd);
     }
-    std::wstring Str(const wchar_t* key) override { return frmMain::Str(key); }
-    std::wstring StrOr(const wchar_t* key, const wchar_t* english) override { return frmMain::StrOr(key, english); }
-    void Log(const std::wstring& line) override { mRunLog::Line(line); }
-    void Step(mUnattended::Step step, bool measured) override { progress_.Step(step, measured); }
-    void Percent(int percent) override { progress_.Percent(percent); }
-    bool CancelRequested() override { return s_.CancelRequested; }
-    void LockCancel() override {
+    std::wstring Str(const wchar_t* key) { return frmMain::Str(key); }
+    std::wstring StrOr(const wchar_t* key, const wchar_t* english) { return frmMain::StrOr(key, english); }
+    void Log(const std::wstring& line) { mRunLog::Line(line); }
+    void Step(mUnattended::Step step, bool measured) { progress_.Step(step, measured); }
+    void Percent(int percent) { progress_.Percent(percent); }
+    bool CancelRequested() { return s_.CancelRequested; }
+    void LockCancel() {
         s_.Cancellable = false;
         progress_.LockCancel();
     }
-    void EndProgress() override { progress_.End(); }
-    void EndApply() override {
+    void EndProgress() { progress_.End(); }
+    void EndApply() {
         EnableWindow(GetDlgItem(s_.hwnd, IDC_CMDAPPLY), TRUE);
         progress_.End();
         s_.Applying = false;
         s_.Cancellable = false;
         s_.CancelRequested = false;
     }
-    void ShowCancelled() override {
+    void ShowCancelled() {
         const std::wstring text = StrOr(mUnattended::kCancelledKey, mUnattended::kCancelledText);
         SetDlgItemTextW(s_.hwnd, IDC_LBLSTATUS, text.c_str());
         ShowWindow(GetDlgItem(s_.hwnd, IDC_LBLSTATUS), SW_SHOW);
     }
-    void ShowLastBox() override {
+    void ShowLastBox() {
         ShowWindow(s_.hwnd, SW_SHOW);
         mUnicodePatch::SetTopMost(s_.hwnd, true);
     }
-    void HideWindow() override {
+    void HideWindow() {
         ShowWindow(s_.hwnd, SW_HIDE);
         DoEvents();
     }
-    void CloseWindow() override { PostMessageW(s_.hwnd, WM_CLOSE, 0, 0); }
-    mUnattended::ExitCode Exit() override { return s_.Exit; }
-    std::wstring& NotRestarted() override { return s_.NotRestarted; }
-    void SetExit(mUnattended::ExitCode code) override { s_.Exit = code; }
-    std::wstring Descriptor(const wchar_t* name) override { return s_.Descriptor.ChildValue(name); }
+    void CloseWindow() { PostMessageW(s_.hwnd, WM_CLOSE, 0, 0); }
+    mUnattended::ExitCode Exit() { return s_.Exit; }
+    std::wstring& NotRestarted() { return s_.NotRestarted; }
+    void SetExit(mUnattended::ExitCode code) { s_.Exit = code; }
+    std::wstring Descriptor(const wchar_t* name) { return s_.Descriptor.ChildValue(name); }
 
-    bool AcquireInstallation() override { return lock_.Acquire(s_.InstallRoot); }
-    bool RecoverInstallation(std::wstring& blocker, std::wstring& refusal, std::vector<std::wstring>& log) override {
+    bool AcquireInstallation() { return lock_.Acquire(s_.InstallRoot); }
+    bool RecoverInstallation(std::wstring& blocker, std::wstring& refusal, std::vector<std::wstring>& log) {
         return mInstall::Recover(s_.InstallRoot, &blocker, &refusal, &log) != mInstall::Recovery::Failed;
     }
 
-    bool FileExists(const std::wstring& path) override { return mGlobal::FileExists(path); }
-    int64_t FileSize(const std::wstring& path) override { return mGlobal::FileSize(path); }
-    std::optional<uint64_t> FreeSpace(const std::wstring& folder) override {
+    bool FileExists(const std::wstring& path) { return mGlobal::FileExists(path); }
+    int64_t FileSize(const std::wstring& path) { return mGlobal::FileSize(path); }
+    std::optional<uint64_t> FreeSpace(const std::wstring& folder) {
         ULARGE_INTEGER available{};
         if (!GetDiskFreeSpaceExW(mGlobal::ApiPath(folder).c_str(), &available, nullptr, nullptr))
             return std::nullopt;
         return available.QuadPart;
     }
-    bool CanWrite(const std::wstring& path) override {
+    bool CanWrite(const std::wstring& path) {
         return static_cast<bool>(
             UniqueFile(CreateFileW(mGlobal::ApiPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
     }
-    bool CopyNewFile(const std::wstring& from, const std::wstring& to) override {
+    bool CopyNewFile(const std::wstring& from, const std::wstring& to) {
         return CopyFileW(mGlobal::ApiPath(from).c_str(), mGlobal::ApiPath(to).c_str(), TRUE);
     }
-    void WriteTextFile(const std::wstring& path, const std::wstring& text) override {
+    void WriteTextFile(const std::wstring& path, const std::wstring& text) {
         mStringTools::SaveFile(path, text, true, 2, false, 1252, false);
     }
-    std::wstring LoadTextFile(const std::wstring& path) override { return mStringTools::LoadTextFile(path); }
-    void RemoveFile(const std::wstring& path) override { mGlobal::KillFile(path, 20); }
-    std::wstring TempFolder() override { return mGlobal::GetTempFolder(); }
-    std::wstring MakeWorkFolder(const std::wstring& temp) override {
+    std::wstring LoadTextFile(const std::wstring& path) { return mStringTools::LoadTextFile(path); }
+    void RemoveFile(const std::wstring& path) { mGlobal::KillFile(path, 20); }
+    std::wstring TempFolder() { return mGlobal::GetTempFolder(); }
+    std::wstring MakeWorkFolder(const std::wstring& temp) {
         return frmMain::MakeWorkFolder(temp, mGlobal::AppExeName(), workLock_);
     }
-    void RemoveWorkFolder(const std::wstring& folder) override {
+    void RemoveWorkFolder(const std::wstring& folder) {
         workLock_.reset();
         mInstall::RemoveOwnFolder(folder);
     }
-    std::wstring AppFolder() override { return mGlobal::AppPath(); }
-    std::wstring AppExeName() override { return mGlobal::AppExeName(); }
+    std::wstring AppFolder() { return mGlobal::AppPath(); }
+    std::wstring AppExeName() { return mGlobal::AppExeName(); }
 
-    void SetArchiverProgram(const std::wstring& program) override { zip().SetPath7zip(program); }
-    std::wstring CopyOutArchive(const std::wstring& archive) override {
+    void SetArchiverProgram(const std::wstring& program) { zip().SetPath7zip(program); }
+    std::wstring CopyOutArchive(const std::wstring& archive) {
         std::wstring cmdText;
         const std::wstring source = mCmdLine::GetCmdVal(L"src", true, cmdText);
         try {
@@ -294,9 +296,9 @@ class ShellHost final : public mApplySteps::ApplyHost {
             return L"cannot read the patch: " + mGlobal::SystemErrorText(static_cast<uint32_t>(e.number));
         }
     }
-    void SetArchive(const std::wstring& archive) override { zip().SetFileName(archive); }
-    std::wstring ListArchive(const wchar_t* mask) override { return zip().GetFileList(mask, true); }
-    bool Extract(const std::wstring& folder, const std::wstring& exclusionList) override {
+    void SetArchive(const std::wstring& archive) { zip().SetFileName(archive); }
+    std::wstring ListArchive(const wchar_t* mask) { return zip().GetFileList(mask, true); }
+    bool Extract(const std::wstring& folder, const std::wstring& exclusionList) {
         // Every entry, whatever its name: the archiver reads "*.*" as names that have a dot.
         zip().OnProgress = [this](int percent) { progress_.Percent(percent); };
         struct Unhook {
@@ -306,47 +308,45 @@ class ShellHost final : public mApplySteps::ApplyHost {
         return zip().Extract(L"*", folder, exclusionList);
     }
 
-    void NewSwap() override { swap_.emplace(s_.InstallRoot); }
-    bool PrepareStaging() override { return swap_->PrepareStaging(); }
-    bool FlushStaged() override { return swap_->FlushStaged(); }
-    bool BeginSwap(const std::wstring& closeFlag) override { return swap_->Begin(closeFlag); }
-    bool WritePlan(const std::wstring& extractPath) override { return swap_->WritePlan(extractPath); }
-    bool SwapFiles(size_t& files) override {
+    void NewSwap() { swap_.emplace(s_.InstallRoot); }
+    bool PrepareStaging() { return swap_->PrepareStaging(); }
+    bool FlushStaged() { return swap_->FlushStaged(); }
+    bool BeginSwap(const std::wstring& closeFlag) { return swap_->Begin(closeFlag); }
+    bool WritePlan(const std::wstring& extractPath) { return swap_->WritePlan(extractPath); }
+    bool SwapFiles(size_t& files) {
         return swap_->Swap([&](size_t placed, size_t planned) {
             files = placed;
             progress_.Percent(planned ? static_cast<int>(placed * 100 / planned) : 100);
         });
     }
-    void MoveToBackup(const std::vector<std::wstring>& paths) override { swap_->MoveToBackup(paths); }
-    bool StageRecord(const std::wstring& path, const std::wstring& text) override {
-        return swap_->StageRecord(path, text);
-    }
-    bool Commit() override { return swap_->Commit(); }
-    bool Committed() override { return swap_->plan().committed; }
-    bool RollBack() override { return swap_->RollBack(); }
-    bool Moved() override { return swap_->Moved(); }
-    void ClearSwap() override { swap_->Clear(); }
-    std::wstring Blocker() override { return swap_->blocker(); }
+    void MoveToBackup(const std::vector<std::wstring>& paths) { swap_->MoveToBackup(paths); }
+    bool StageRecord(const std::wstring& path, const std::wstring& text) { return swap_->StageRecord(path, text); }
+    bool Commit() { return swap_->Commit(); }
+    bool Committed() { return swap_->plan().committed; }
+    bool RollBack() { return swap_->RollBack(); }
+    bool Moved() { return swap_->Moved(); }
+    void ClearSwap() { swap_->Clear(); }
+    std::wstring Blocker() { return swap_->blocker(); }
 
-    bool AnyRunning(const std::wstring& pattern) override {
+    bool AnyRunning(const std::wstring& pattern) {
         std::wstring first;
         return mAppClose::IsAppRunning(pattern, first);
     }
-    bool ProgramIsRunning(const std::wstring& program) override { return frmMain::ProgramIsRunning(program); }
-    bool CloseMenu(const std::wstring& pattern) override {
+    bool ProgramIsRunning(const std::wstring& program) { return frmMain::ProgramIsRunning(program); }
+    bool CloseMenu(const std::wstring& pattern) {
         return mAppClose2::CloseApps(pattern, false, L"ThunderRT6FormDC", L"*Orvana*", true);
     }
-    std::vector<mApplySteps::RunningProgram> OtherPrograms(const std::wstring& pattern) override {
-        return ListOtherPrograms(pattern);
+    void OtherPrograms(const std::wstring& pattern, std::vector<std::wstring>& paths, std::vector<DWORD>& pids) {
+        ListOtherPrograms(pattern, paths, pids);
     }
-    bool BackupKeyExists() override { return mUnicodePatch::RegKeyExists(HKEY_CURRENT_USER, kBackupKey); }
-    void SendEndCommand(const wchar_t* instance, const std::wstring& program, const wchar_t* command) override {
+    bool BackupKeyExists() { return mUnicodePatch::RegKeyExists(HKEY_CURRENT_USER, kBackupKey); }
+    void SendEndCommand(const wchar_t* instance, const std::wstring& program, const wchar_t* command) {
         if (HWND window = mToolsInstances::FindToolInstance(instance))
             mToolsInstances::SendToolInstanceCommand(window, command);
         else
             mGlobal::ShellEx(program, 2, command);
     }
-    void WaitForEnd(const std::wstring& program, unsigned pollMs, unsigned settleMs) override {
+    void WaitForEnd(const std::wstring& program, unsigned pollMs, unsigned settleMs) {
         for (int i = 0; i < 3; ++i)
             PumpAndSleep(100);
         const ULONGLONG start = GetTickCount64();
@@ -355,15 +355,13 @@ class ShellHost final : public mApplySteps::ApplyHost {
         for (unsigned waited = 0; waited < settleMs; waited += 200)
             PumpAndSleep(200);
     }
-    bool QuitProcess(unsigned long pid) override { return mAppClose2::QuitProcess(pid, 500, true); }
-    void CloseProgram(const std::wstring& pattern) override { mAppClose2::CloseApps(pattern, true, L"", L"", true); }
-    bool RunCommand(const std::wstring& command) override {
+    bool QuitProcess(unsigned long pid) { return mAppClose2::QuitProcess(pid, 500, true); }
+    void CloseProgram(const std::wstring& pattern) { mAppClose2::CloseApps(pattern, true, L"", L"", true); }
+    bool RunCommand(const std::wstring& command) {
         std::wstring reason;
         return mSyncShell::ShellWait(command, 1, reason, kCommandTimeOutMs) || reason == L"noproc";
     }
-    mApplySteps::UserStart StartAsDesktopUser(const std::wstring& program,
-                                              int show,
-                                              const std::wstring& arguments) override {
+    mApplySteps::UserStart StartAsDesktopUser(const std::wstring& program, int show, const std::wstring& arguments) {
         switch (mGlobal::StartAsDesktopUser(program, show, arguments)) {
             case mGlobal::UserStart::Started:
                 return mApplySteps::UserStart::Started;
@@ -388,7 +386,7 @@ class ShellHost final : public mApplySteps::ApplyHost {
     std::optional<mInstall::StagedSwap> swap_;
 };
 
-mApplySteps::ApplySteps::Where WhereOf(const FrmMainState& state) {
+mApplySteps::Where WhereOf(const FrmMainState& state) {
     return {state.InstallRoot, state.MenuExePath, state.Options.silent};
 }
 
@@ -397,7 +395,7 @@ mApplySteps::ApplySteps::Where WhereOf(const FrmMainState& state) {
 bool RecoverWithSuiteStopped(FrmMainState& state, const std::function<bool()>& recover) {
     ApplyProgress progress(state.hwnd);
     ShellHost host(state, progress);
-    return mApplySteps::ApplySteps(host, WhereOf(state)).RunWithSuiteStopped(recover);
+    return mApplySteps::ApplySteps<ShellHost>(host, WhereOf(state)).RunWithSuiteStopped(recover);
 }
 
 void cmdApply_Click(FrmMainState& state) {
@@ -413,11 +411,9 @@ void cmdApply_Click(FrmMainState& state) {
         EnableWindow(GetDlgItem(state.hwnd, IDC_CMDAPPLY), FALSE);
         // The focus leaves the disabled button for Cancel: Esc must reach it.
         SendMessageW(state.hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(state.hwnd, IDCANCEL)), TRUE);
-        mApplySteps::ApplySteps(host, WhereOf(state)).Run();
+        mApplySteps::ApplySteps<ShellHost>(host, WhereOf(state)).Run();
     } catch (...) {
-        const std::wstring line = L"Apply failed outside its steps: " + mApplySteps::HandledExceptionText();
-        TraceError(line);
-        mRunLog::Line(line);
+        mRunLog::Line(mApplySteps::FailureLine("Apply", false));
         state.Applying = false;
     }
 }

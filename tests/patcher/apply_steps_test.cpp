@@ -27,7 +27,7 @@ constexpr wchar_t kWork[] = L"T:\\OVPatcher_1\\";
 // there, two post-install commands and one leftover. Each call is recorded by name with what it names
 // (queries that decide nothing on their own are not); any of them can be made to fail, the boxes answer
 // from a script, and Cancel can be pressed during any call.
-class ScriptedHost final : public ApplyHost {
+class ScriptedHost {
   public:
     struct Failure {
         How how;
@@ -80,7 +80,7 @@ class ScriptedHost final : public ApplyHost {
         return false;
     }
 
-    int Ask(const wchar_t* key, unsigned style, const std::wstring& text) override {
+    int Ask(const wchar_t* key, unsigned style, const std::wstring& text) {
         const size_t named = text.find(L"\r\n\r\n");
         Call(L"Ask", key + (named == std::wstring::npos ? L"" : L": " + text.substr(named + 4)));
         int answer = 0;
@@ -98,26 +98,26 @@ class ScriptedHost final : public ApplyHost {
             exit = *outcome;
         return answer;
     }
-    std::wstring Str(const wchar_t* key) override { return key; }
-    std::wstring StrOr(const wchar_t*, const wchar_t* english) override { return english; }
-    void Log(const std::wstring& line) override { log.push_back(line); }
-    void Step(mUnattended::Step step, bool measured) override {
+    std::wstring Str(const wchar_t* key) { return key; }
+    std::wstring StrOr(const wchar_t*, const wchar_t* english) { return english; }
+    void Log(const std::wstring& line) { log.push_back(line); }
+    void Step(mUnattended::Step step, bool measured) {
         static const wchar_t* const kNames[] = {L"Preparing", L"Closing", L"Installing", L"Commands", L"Restarting"};
         Call(L"Step", kNames[static_cast<int>(step)] + std::wstring(measured ? L" %" : L""));
     }
-    void Percent(int) override {}
-    bool CancelRequested() override { return cancel; }
-    void LockCancel() override { Call(L"LockCancel"); }
-    void EndProgress() override { Call(L"EndProgress"); }
-    void EndApply() override { Call(L"EndApply"); }
-    void ShowCancelled() override { Call(L"ShowCancelled"); }
-    void ShowLastBox() override { Call(L"ShowLastBox"); }
-    void HideWindow() override { Call(L"HideWindow"); }
-    void CloseWindow() override { Call(L"CloseWindow"); }
-    ExitCode Exit() override { return exit; }
-    std::wstring& NotRestarted() override { return notRestarted; }
-    void SetExit(ExitCode code) override { exit = code; }
-    std::wstring Descriptor(const wchar_t* name) override {
+    void Percent(int) {}
+    bool CancelRequested() { return cancel; }
+    void LockCancel() { Call(L"LockCancel"); }
+    void EndProgress() { Call(L"EndProgress"); }
+    void EndApply() { Call(L"EndApply"); }
+    void ShowCancelled() { Call(L"ShowCancelled"); }
+    void ShowLastBox() { Call(L"ShowLastBox"); }
+    void HideWindow() { Call(L"HideWindow"); }
+    void CloseWindow() { Call(L"CloseWindow"); }
+    ExitCode Exit() { return exit; }
+    std::wstring& NotRestarted() { return notRestarted; }
+    void SetExit(ExitCode code) { exit = code; }
+    std::wstring Descriptor(const wchar_t* name) {
         static const std::map<std::wstring, std::wstring> kValues = {
             {L"PatchVersion", L"P2"},
             {L"ORVVersion", L"2.0"},
@@ -131,8 +131,8 @@ class ScriptedHost final : public ApplyHost {
         return it == kValues.end() ? L"" : it->second;
     }
 
-    bool AcquireInstallation() override { return Call(L"AcquireInstallation"); }
-    bool RecoverInstallation(std::wstring& blocker, std::wstring& refusal, std::vector<std::wstring>& lines) override {
+    bool AcquireInstallation() { return Call(L"AcquireInstallation"); }
+    bool RecoverInstallation(std::wstring& blocker, std::wstring& refusal, std::vector<std::wstring>& lines) {
         lines.push_back(L"kept E:\\Orv\\mine.txt");
         if (Call(L"RecoverInstallation"))
             return true;
@@ -140,36 +140,36 @@ class ScriptedHost final : public ApplyHost {
         refusal = L"journal refused";
         return false;
     }
-    bool FileExists(const std::wstring& path) override {
+    bool FileExists(const std::wstring& path) {
         return Call(L"FileExists", L"", false) && path.find(L"opt.ini") == std::wstring::npos &&
                path.find(L"patch_close") == std::wstring::npos;
     }
-    int64_t FileSize(const std::wstring& path) override {
+    int64_t FileSize(const std::wstring& path) {
         return Call(L"FileSize", L"", false) || path.find(L"b.dat") == std::wstring::npos ? 10 : -1;
     }
-    std::optional<uint64_t> FreeSpace(const std::wstring& folder) override {
+    std::optional<uint64_t> FreeSpace(const std::wstring& folder) {
         if (!Call(L"FreeSpace", folder))
             return 1 << 20;
         return uint64_t{1} << 40;
     }
-    bool CanWrite(const std::wstring& path) override { return Call(L"CanWrite", path); }
-    bool CopyNewFile(const std::wstring&, const std::wstring& to) override { return Call(L"CopyFile", to); }
-    void WriteTextFile(const std::wstring& path, const std::wstring&) override { Call(L"WriteTextFile", path); }
-    std::wstring LoadTextFile(const std::wstring& path) override {
+    bool CanWrite(const std::wstring& path) { return Call(L"CanWrite", path); }
+    bool CopyNewFile(const std::wstring&, const std::wstring& to) { return Call(L"CopyFile", to); }
+    void WriteTextFile(const std::wstring& path, const std::wstring&) { Call(L"WriteTextFile", path); }
+    std::wstring LoadTextFile(const std::wstring& path) {
         Call(L"LoadTextFile", path);
         return L"<OrvanaVersion><Version>1.0</Version></OrvanaVersion>";
     }
-    void RemoveFile(const std::wstring& path) override { Call(L"DeleteFile", path); }
-    std::wstring TempFolder() override { return Call(L"TempFolder") ? L"T:\\" : L""; }
-    std::wstring MakeWorkFolder(const std::wstring&) override { return Call(L"MakeWorkFolder") ? kWork : L""; }
-    void RemoveWorkFolder(const std::wstring& folder) override { Call(L"RemoveWorkFolder", folder); }
-    std::wstring AppFolder() override { return L"D:\\Down"; }
-    std::wstring AppExeName() override { return L"OVPatcher"; }
+    void RemoveFile(const std::wstring& path) { Call(L"DeleteFile", path); }
+    std::wstring TempFolder() { return Call(L"TempFolder") ? L"T:\\" : L""; }
+    std::wstring MakeWorkFolder(const std::wstring&) { return Call(L"MakeWorkFolder") ? kWork : L""; }
+    void RemoveWorkFolder(const std::wstring& folder) { Call(L"RemoveWorkFolder", folder); }
+    std::wstring AppFolder() { return L"D:\\Down"; }
+    std::wstring AppExeName() { return L"OVPatcher"; }
 
-    void SetArchiverProgram(const std::wstring& program) override { Call(L"SetArchiverProgram", program); }
-    std::wstring CopyOutArchive(const std::wstring&) override { return Call(L"CopyOutArchive") ? L"" : L"disk full"; }
-    void SetArchive(const std::wstring&) override { Call(L"SetArchive"); }
-    std::wstring ListArchive(const wchar_t*) override {
+    void SetArchiverProgram(const std::wstring& program) { Call(L"SetArchiverProgram", program); }
+    std::wstring CopyOutArchive(const std::wstring&) { return Call(L"CopyOutArchive") ? L"" : L"disk full"; }
+    void SetArchive(const std::wstring&) { Call(L"SetArchive"); }
+    std::wstring ListArchive(const wchar_t*) {
         Call(L"ListArchive");
         std::wstring listing;
         for (const wchar_t* path :
@@ -178,50 +178,56 @@ class ScriptedHost final : public ApplyHost {
             listing += std::wstring(L"Path = ") + path + L"\r\nSize = 10\r\n\r\n";
         return listing;
     }
-    bool Extract(const std::wstring&, const std::wstring& exclusionList) override {
-        return Call(L"Extract", exclusionList);
-    }
+    bool Extract(const std::wstring&, const std::wstring& exclusionList) { return Call(L"Extract", exclusionList); }
 
-    void NewSwap() override { Call(L"NewSwap"); }
-    bool PrepareStaging() override { return Call(L"PrepareStaging"); }
-    bool FlushStaged() override { return Call(L"FlushStaged"); }
-    bool BeginSwap(const std::wstring& closeFlag) override { return Call(L"BeginSwap", closeFlag); }
-    bool WritePlan(const std::wstring&) override { return Call(L"WritePlan"); }
-    bool SwapFiles(size_t& placed) override {
+    void NewSwap() { Call(L"NewSwap"); }
+    bool PrepareStaging() { return Call(L"PrepareStaging"); }
+    bool FlushStaged() { return Call(L"FlushStaged"); }
+    bool BeginSwap(const std::wstring& closeFlag) { return Call(L"BeginSwap", closeFlag); }
+    bool WritePlan(const std::wstring&) { return Call(L"WritePlan"); }
+    bool SwapFiles(size_t& placed) {
         placed = 4;
         return Call(L"SwapFiles");
     }
-    void MoveToBackup(const std::vector<std::wstring>& paths) override {
+    void MoveToBackup(const std::vector<std::wstring>& paths) {
         Call(L"MoveToBackup", paths.empty() ? L"" : paths.front());
     }
-    bool StageRecord(const std::wstring&, const std::wstring& text) override {
+    bool StageRecord(const std::wstring&, const std::wstring& text) {
         return Call(L"StageRecord", text.find(L"<Patch>P2</Patch>") != std::wstring::npos ? L"P2" : L"?");
     }
-    bool Commit() override { return committed_ = Call(L"Commit"); }
-    bool Committed() override { return committed_; }
-    bool RollBack() override { return Call(L"RollBack"); }
-    bool Moved() override { return !Call(L"Moved", L"", false); }
-    void ClearSwap() override { Call(L"ClearSwap"); }
-    std::wstring Blocker() override { return L"E:\\Orv\\busy.dll"; }
+    bool Commit() { return committed_ = Call(L"Commit"); }
+    bool Committed() { return committed_; }
+    bool RollBack() { return Call(L"RollBack"); }
+    bool Moved() { return !Call(L"Moved", L"", false); }
+    void ClearSwap() { Call(L"ClearSwap"); }
+    std::wstring Blocker() { return L"E:\\Orv\\busy.dll"; }
 
-    bool AnyRunning(const std::wstring&) override { return Call(L"AnyRunning"); }
-    bool ProgramIsRunning(const std::wstring& program) override { return Call(L"ProgramIsRunning", program); }
-    bool CloseMenu(const std::wstring&) override { return Call(L"CloseMenu"); }
-    std::vector<RunningProgram> OtherPrograms(const std::wstring& pattern) override {
+    bool AnyRunning(const std::wstring&) { return Call(L"AnyRunning"); }
+    bool ProgramIsRunning(const std::wstring& program) { return Call(L"ProgramIsRunning", program); }
+    bool CloseMenu(const std::wstring&) { return Call(L"CloseMenu"); }
+    void OtherPrograms(const std::wstring& pattern,
+                       std::vector<std::wstring>& paths,
+                       std::vector<unsigned long>& pids) {
+        paths.clear();
+        pids.clear();
         Call(L"OtherPrograms", pattern);
-        if (pattern.find(L"OrvanaAssoc") != std::wstring::npos)
-            return {{kAssoc, 11}};
-        return {{kMenu, 10}, {kZet, 12}, {kNotes, 13}};
+        if (pattern.find(L"OrvanaAssoc") != std::wstring::npos) {
+            paths = {kAssoc};
+            pids = {11};
+        } else {
+            paths = {kMenu, kZet, kNotes};
+            pids = {10, 12, 13};
+        }
     }
-    bool BackupKeyExists() override { return Call(L"BackupKeyExists"); }
-    void SendEndCommand(const wchar_t*, const std::wstring& program, const wchar_t* command) override {
+    bool BackupKeyExists() { return Call(L"BackupKeyExists"); }
+    void SendEndCommand(const wchar_t*, const std::wstring& program, const wchar_t* command) {
         Call(L"SendEndCommand", program + L" " + command);
     }
-    void WaitForEnd(const std::wstring& program, unsigned, unsigned) override { Call(L"WaitForEnd", program); }
-    bool QuitProcess(unsigned long pid) override { return Call(L"QuitProcess", std::to_wstring(pid)); }
-    void CloseProgram(const std::wstring& pattern) override { Call(L"CloseProgram", pattern); }
-    bool RunCommand(const std::wstring& command) override { return Call(L"RunCommand", command); }
-    UserStart StartAsDesktopUser(const std::wstring& program, int show, const std::wstring& arguments) override {
+    void WaitForEnd(const std::wstring& program, unsigned, unsigned) { Call(L"WaitForEnd", program); }
+    bool QuitProcess(unsigned long pid) { return Call(L"QuitProcess", std::to_wstring(pid)); }
+    void CloseProgram(const std::wstring& pattern) { Call(L"CloseProgram", pattern); }
+    bool RunCommand(const std::wstring& command) { return Call(L"RunCommand", command); }
+    UserStart StartAsDesktopUser(const std::wstring& program, int show, const std::wstring& arguments) {
         const bool started = Call(L"Start", program + L" " + std::to_wstring(show) + L" " + arguments);
         return started ? UserStart::Started : UserStart::NoDesktopUser;
     }
@@ -251,7 +257,9 @@ class ScriptedHost final : public ApplyHost {
 };
 
 ScriptedHost Applied(ScriptedHost host) {
-    ApplySteps(host, {kRoot, kMenu, host.silent}).Run();
+    const std::wstring root = kRoot;
+    const std::wstring menu = kMenu;
+    ApplySteps<ScriptedHost>(host, {root, menu, host.silent}).Run();
     return host;
 }
 
