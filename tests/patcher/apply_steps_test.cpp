@@ -633,3 +633,54 @@ TEST(ApplySteps, EachFailureEndsAsItsPolicySays) {
         EXPECT_TRUE(host.Called(row.calls)) << label;
     }
 }
+
+// A failure a step survives or dies of leaves a trace line naming the step and the exception, in the run log
+// too: an exhausted memory is no quiet skip.
+TEST(ApplySteps, EveryFailureIsTracedWithItsStep) {
+    const struct {
+        const wchar_t* fails;
+        How how;
+        const wchar_t* line;
+    } rows[] = {
+        {L"MoveToBackup", How::NoMemory, L"Step DelAfter failed: std::bad_alloc; skipped"},
+        {L"SendEndCommand", How::Unknown, L"Step Wrapper failed: unknown exception; skipped"},
+        {L"Extract", How::NoMemory, L"Step Stage failed: std::bad_alloc; abandoned"},
+        {L"ListArchive", How::Unknown, L"Step Listing failed: unknown exception; abandoned"},
+        {L"Start", How::NoMemory, L"Step Restart failed: std::bad_alloc; skipped"},
+        {L"ClearSwap", How::Unknown, L"Step Finish failed: unknown exception; skipped"},
+    };
+    for (const auto& row : rows) {
+        TraceCapture trace;
+        ScriptedHost script;
+        script.Fail(row.fails, row.how, 1);
+        const ScriptedHost host = Applied(script);
+        EXPECT_EQ(trace.errors(), std::vector<std::wstring>{row.line}) << row.fails;
+        EXPECT_NE(std::find(host.log.begin(), host.log.end(), row.line), host.log.end()) << row.fails;
+    }
+}
+
+// A dead apply's recovery with the suite stopped as an apply stops it: every program the archive could bring,
+// the user's tools too, is started again, whether the recovery succeeded, failed or threw.
+TEST(ApplySteps, RecoveryStartsEveryStoppedProgramAgain) {
+    const std::wstring root = kRoot;
+    const std::wstring menu = kMenu;
+    for (int outcome = 0; outcome < 3; ++outcome) {
+        ScriptedHost host;
+        const bool recovered = ApplySteps<ScriptedHost>(host, {root, menu, false}).RunWithSuiteStopped([&] {
+            if (outcome == 2)
+                throw std::bad_alloc();
+            return outcome == 0;
+        });
+        EXPECT_EQ(recovered, outcome == 0);
+        EXPECT_EQ(host.Restarted(), L"WAMzN") << outcome;
+        EXPECT_EQ(host.calls.back(), L"EndProgress");
+        EXPECT_EQ(host.Count(L"RollBack"), 0u);
+        EXPECT_EQ(host.Count(L"RemoveWorkFolder"), 0u);
+    }
+    // A menu that will not close: nothing else is stopped, the recovery is not run, the menu starts again.
+    ScriptedHost host;
+    host.Fail(L"CloseMenu", How::Refused, -1);
+    EXPECT_FALSE(ApplySteps<ScriptedHost>(host, {root, menu, false}).RunWithSuiteStopped([] { return true; }));
+    EXPECT_EQ(host.Restarted(), L"M");
+    EXPECT_EQ(host.Count(L"SendEndCommand"), 0u);
+}
