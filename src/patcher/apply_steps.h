@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "appclose/wildcard.h"
+#include "install/delta.h"
 #include "install/install_plan.h"
 #include "patcher/apply.h"
 #include "patcher/unattended.h"
@@ -100,6 +101,9 @@ concept ApplyHost = requires(H host,
     host.SetArchive(text);
     { host.ListArchive(key) } -> std::convertible_to<std::wstring>;
     { host.Extract(text, text) } -> std::convertible_to<bool>;
+    // A changed file that travels as a delta, rebuilt from the installed copy (old, delta, new).
+    { host.RebuildFromDelta(text, text, text) } -> std::same_as<mDelta::Result>;
+    host.RemoveFolder(text);  // a folder this apply made, with all it holds
     // The staged swap.
     host.NewSwap();
     { host.PrepareStaging() } -> std::convertible_to<bool>;
@@ -207,6 +211,7 @@ class ApplySteps {
     void ReadArchiveFlags();
     void WriteExclusionList();
     void Stage();
+    void RebuildDeltas();
     void CheckRecord();
     void StopMenu();
     void EndTool(const wchar_t* instance,
@@ -413,6 +418,49 @@ void ApplySteps<Host>::Stage() {
     }
     if (!exclusionPath_.empty())
         Op([&] { host_.RemoveFile(exclusionPath_); });
+    RebuildDeltas();
+}
+
+// A changed file that travels as a delta is rebuilt into the staging folder from the installed copy, before
+// anything is stopped. A copy that is not the one the delta was made from (edited, another version, damaged)
+// stops the apply with the path, unless the patch carries the file whole too: that copy is then installed.
+// The deltas' folder goes before the swap, which never installs the patcher's own folder.
+template <ApplyHost Host>
+void ApplySteps<Host>::RebuildDeltas() {
+    step_ = "Deltas";
+    const std::wstring staging = mInstall::StagingFolder(where_.installRoot);
+    std::vector<const mApplyPatch::ArchiveFile*> deltas;
+    for (const mApplyPatch::ArchiveFile& file : contents_.files) {
+        if (!mDelta::TargetOfEntry(file.path).empty())
+            deltas.push_back(&file);
+    }
+    if (deltas.empty())
+        return;
+    host_.Step(mUnattended::Step::Preparing, true);
+    size_t rebuilt = 0;
+    for (const mApplyPatch::ArchiveFile* file : deltas) {
+        const std::wstring target = mDelta::TargetOfEntry(file->path);
+        // Left out by the archiver with the file it rebuilds, or carried whole as well.
+        if (host_.FileSize(staging + file->path) < 0 || host_.FileSize(staging + target) >= 0)
+            continue;
+        const std::wstring old =
+            mInstall::PathUnderExtractFolder(where_.installRoot, host_.Descriptor(L"ExtractPath"), target);
+        for (;;) {
+            mDelta::Result result = mDelta::Result::ReadFailed;
+            Op([&] { result = host_.RebuildFromDelta(old, staging + file->path, staging + target); });
+            StopIfCancelled();
+            if (result == mDelta::Result::Done)
+                break;
+            if (result == mDelta::Result::OtherOldFile) {
+                host_.Log(L"Not the file this update was made for: " + old);
+                Refuse(old, mUnattended::ExitCode::CannotUpdate);
+            }
+            if (AskNaming(L"ExtractError", kRetryCancelCritical, old) != kAnswerRetry)
+                throw Abandon{};
+        }
+        host_.Percent(static_cast<int>(++rebuilt * 100 / deltas.size()));
+    }
+    Op([&] { host_.RemoveFolder(staging + (mInstall::kInstallWorkFolder + 1)); });
 }
 
 // Only whether the record can be written, before anything is stopped: its new text is made from the file

@@ -15,6 +15,7 @@
 #include "appclose/tool_instances_win.h"
 #include "appclose/wildcard.h"
 #include "container/patch_file_win.h"
+#include "install/delta_win.h"
 #include "install/install_win.h"
 #include "patcher/apply.h"
 #include "patcher/apply_steps.h"
@@ -310,6 +311,10 @@ class ShellHost {
 
     void NewSwap() { swap_.emplace(s_.InstallRoot); }
     bool PrepareStaging() { return swap_->PrepareStaging(); }
+    mDelta::Result RebuildFromDelta(const std::wstring& old, const std::wstring& delta, const std::wstring& out) {
+        return mDelta::RebuildFromDelta(old, delta, out);
+    }
+    void RemoveFolder(const std::wstring& folder) { mGlobal::KillFolder(folder, true, nullptr, false); }
     bool FlushStaged() { return swap_->FlushStaged(); }
     bool BeginSwap(const std::wstring& closeFlag) { return swap_->Begin(closeFlag); }
     bool WritePlan(const std::wstring& extractPath) { return swap_->WritePlan(extractPath); }

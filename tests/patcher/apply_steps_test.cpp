@@ -55,6 +55,10 @@ class ScriptedHost {
     std::wstring notRestarted;
     std::vector<std::wstring> calls;
     std::vector<std::wstring> log;
+    // Deltas in the archive, what their rebuilds give in turn (then Done), and whether the file comes whole too.
+    std::wstring deltaListing;
+    std::vector<mDelta::Result> deltaResults;
+    bool whole = false;
 
     // What was started again, by the programs' initials, in order.
     std::wstring Restarted() const {
@@ -145,6 +149,8 @@ class ScriptedHost {
                path.find(L"patch_close") == std::wstring::npos;
     }
     int64_t FileSize(const std::wstring& path) {
+        if (path.find(L"\\new\\Apps\\") != std::wstring::npos)
+            return whole ? 10 : -1;
         return Call(L"FileSize", L"", false) || path.find(L"b.dat") == std::wstring::npos ? 10 : -1;
     }
     std::optional<uint64_t> FreeSpace(const std::wstring& folder) {
@@ -176,9 +182,17 @@ class ScriptedHost {
              {L"OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe", L"OrvanaTools\\OrvanaAssoc\\OrvanaAssoc.exe",
               L"OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe", L"Data\\b.dat"})
             listing += std::wstring(L"Path = ") + path + L"\r\nSize = 10\r\n\r\n";
-        return listing;
+        return listing + deltaListing;
     }
     bool Extract(const std::wstring&, const std::wstring& exclusionList) { return Call(L"Extract", exclusionList); }
+    mDelta::Result RebuildFromDelta(const std::wstring& old, const std::wstring&, const std::wstring&) {
+        Call(L"RebuildFromDelta", old);
+        const mDelta::Result result = deltaResults.empty() ? mDelta::Result::Done : deltaResults.front();
+        if (!deltaResults.empty())
+            deltaResults.erase(deltaResults.begin());
+        return result;
+    }
+    void RemoveFolder(const std::wstring& folder) { Call(L"RemoveFolder", folder); }
 
     void NewSwap() { Call(L"NewSwap"); }
     bool PrepareStaging() { return Call(L"PrepareStaging"); }
@@ -683,4 +697,61 @@ TEST(ApplySteps, RecoveryStartsEveryStoppedProgramAgain) {
     EXPECT_FALSE(ApplySteps<ScriptedHost>(host, {root, menu, false}).RunWithSuiteStopped([] { return true; }));
     EXPECT_EQ(host.Restarted(), L"M");
     EXPECT_EQ(host.Count(L"SendEndCommand"), 0u);
+}
+
+// A changed file that travels as a delta is rebuilt after the extraction, before anything is stopped; an
+// installed copy that is not the delta's old file refuses the apply with its path, unless the file also came
+// whole; a rebuild that fails otherwise asks as a failed extraction does. The deltas' folder goes before the swap.
+TEST(ApplySteps, DeltasAreRebuiltBeforeAnythingIsStopped) {
+    using R = mDelta::Result;
+    const std::wstring rebuild = L"RebuildFromDelta E:\\Orv\\Apps\\prog.exe";
+    const std::wstring removed = L"RemoveFolder E:\\Orv\\OVPatcher.tmp\\new\\OVPatcher.tmp\\";
+    struct Row {
+        std::vector<R> results;
+        bool whole;
+        std::wstring answers;
+        ExitCode exit;
+        std::vector<std::wstring> calls;  // from the end of the extraction on
+    };
+    const Row rows[] = {
+        {{},
+         false,
+         L"",
+         ExitCode::Applied,
+         {L"DeleteFile T:\\OVPatcher_1\\exlude.txt", L"Step Preparing %", rebuild, removed,
+          L"CanWrite E:\\Orv\\OrvanaTools\\version.ver"}},
+        {{R::OtherOldFile},
+         false,
+         L"",
+         ExitCode::CannotUpdate,
+         {rebuild, L"Ask CantUpdate: E:\\Orv\\Apps\\prog.exe", L"RollBack", L"ClearSwap"}},
+        {{R::OtherOldFile},
+         true,
+         L"",
+         ExitCode::Applied,
+         {L"Step Preparing %", removed, L"CanWrite E:\\Orv\\OrvanaTools\\version.ver"}},
+        {{R::Damaged},
+         false,
+         L"R",
+         ExitCode::Applied,
+         {rebuild, L"Ask ExtractError: E:\\Orv\\Apps\\prog.exe", rebuild, removed}},
+        {{R::ReadFailed},
+         false,
+         L"C",
+         ExitCode::ExtractionFailed,
+         {rebuild, L"Ask ExtractError: E:\\Orv\\Apps\\prog.exe", L"RollBack", L"ClearSwap"}},
+    };
+    for (const Row& row : rows) {
+        ScriptedHost script;
+        script.deltaListing = L"Path = OVPatcher.tmp\\delta\\Apps\\prog.exe\r\nSize = 10\r\n\r\n";
+        script.deltaResults = row.results;
+        script.whole = row.whole;
+        script.answers = row.answers;
+        const ScriptedHost host = Applied(script);
+        EXPECT_EQ(host.exit, row.exit) << testing::PrintToString(host.calls);
+        EXPECT_TRUE(host.Called(row.calls)) << testing::PrintToString(host.calls);
+        // Nothing is stopped before the rebuilds are through.
+        EXPECT_EQ(host.Count(L"LockCancel"), row.exit == ExitCode::Applied ? 1u : 0u);
+        EXPECT_EQ(host.Count(L"RebuildFromDelta"), row.whole ? 0u : row.answers == L"R" ? 2u : 1u);
+    }
 }
