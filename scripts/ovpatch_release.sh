@@ -70,9 +70,10 @@ echo "the patch ovpatch made from two releases took the old one to the new, as i
 # whole file there instead.
 cp -r old dold
 cp -r new dnew
-head -c 65536 /dev/urandom > dold/Apps/prog.bin
-cp dold/Apps/prog.bin dnew/Apps/prog.bin
-printf 'new bytes' | dd of=dnew/Apps/prog.bin bs=1 seek=30000 conv=notrunc 2>/dev/null
+mkdir -p dold/Bin dnew/Bin
+head -c 65536 /dev/urandom > dold/Bin/prog.bin
+cp dold/Bin/prog.bin dnew/Bin/prog.bin
+printf 'new bytes' | dd of=dnew/Bin/prog.bin bs=1 seek=30000 conv=notrunc 2>/dev/null
 for way in delta keep; do
     extra=
     if [ $way = keep ]; then extra=--keep-whole; fi
@@ -81,14 +82,14 @@ for way in delta keep; do
         --patch-version 20150101000000 --all-languages -o . --quiet > built.txt
     mv "$(cat built.txt)" $way.exe
 done
-grep -q '^  changed   Apps\\prog.bin  (delta: ' delta-diff.txt || { echo "no delta in:"; cat delta-diff.txt; exit 1; }
+grep -q '^  changed   Bin\\prog.bin  (delta: ' delta-diff.txt || { echo "no delta in:"; cat delta-diff.txt; exit 1; }
 cp -r dold dinst
 cp -r dold dedit
-printf 'edited' | dd of=dedit/Apps/prog.bin bs=1 seek=100 conv=notrunc 2>/dev/null
+printf 'edited' | dd of=dedit/Bin/prog.bin bs=1 seek=100 conv=notrunc 2>/dev/null
 cp -r dedit dkeep
 cp -r dedit dedit.before
 "$ovpatch" plan delta.exe dinst > dplan.txt
-expect dplan.txt '  patched (delta) Apps\prog.bin'
+expect dplan.txt '  patched (delta) Bin\prog.bin'
 if "$ovpatch" plan delta.exe dedit > eplan.txt; then echo "plan let an edited copy through"; cat eplan.txt; exit 1; fi
 release() {
     OV_RELEASE_DIR=$(winpath "$work") OV_RELEASE_PATCH=$1 OV_RELEASE_COPY=$2 OV_RELEASE_REFUSED=${3:-} \
@@ -96,7 +97,7 @@ release() {
 }
 release delta.exe dinst
 diff -r -x version.ver dnew dinst
-release delta.exe dedit 'Apps\prog.bin'
+release delta.exe dedit 'Bin\prog.bin'
 diff -r dedit.before dedit
 release keep.exe dkeep
 diff -r -x version.ver dnew dkeep

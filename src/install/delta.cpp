@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "install/install_plan.h"
+
 namespace mDelta {
 namespace {
 
@@ -90,7 +92,9 @@ std::wstring TargetOfEntry(const std::wstring& archivePath) {
         if (c != k)
             return L"";
     }
-    return archivePath.substr(prefix);
+    // Only a plain relative path: the rebuilt file goes there below the staging folder.
+    const std::wstring target = archivePath.substr(prefix);
+    return mInstall::PathInside(target, L"X:").empty() ? L"" : target;
 }
 
 Result Rebuild(Io& io, Header* headerOut) {
