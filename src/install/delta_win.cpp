@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <cstring>
+#include <memory>
 
 #include "support/file_system_win.h"
 #include "support/handles_win.h"
@@ -62,22 +63,50 @@ int64_t ReadAt(HANDLE file, int64_t offset, uint8_t* buffer, size_t size) {
     return got;
 }
 
+// The decoder asks for small pieces, one instruction at a time: a delta of scattered changes makes hundreds of
+// thousands of them. The old file is read ahead and the new one written in blocks, so that each costs a copy,
+// not a call into the system; memory stays fixed whatever the files' sizes.
 class FileIo final : public Io {
   public:
     FileIo(HANDLE old, HANDLE delta, HANDLE out) : old_(old), delta_(delta), out_(out) {}
     bool ReadOld(uint64_t offset, uint8_t* buffer, size_t size) override {
-        return ReadAt(old_, static_cast<int64_t>(offset), buffer, size) == static_cast<int64_t>(size);
+        // The decoder's pieces are smaller than a block.
+        if (offset < aheadAt_ || offset + size > aheadAt_ + aheadSize_) {
+            const int64_t got = ReadAt(old_, static_cast<int64_t>(offset), ahead_, kBlock);
+            aheadAt_ = offset;
+            aheadSize_ = got < 0 ? 0 : static_cast<size_t>(got);
+            if (aheadSize_ < size)
+                return false;
+        }
+        std::memcpy(buffer, ahead_ + (offset - aheadAt_), size);
+        return true;
     }
     int64_t ReadDelta(uint8_t* buffer, size_t size) override { return ReadAt(delta_, -1, buffer, size); }
     bool WriteNew(const uint8_t* bytes, size_t size) override {
+        if (pendingSize_ + size > kBlock && !Flush())
+            return false;
+        std::memcpy(pending_ + pendingSize_, bytes, size);
+        pendingSize_ += size;
+        return true;
+    }
+    bool Flush() {
         DWORD written = 0;
-        return WriteFile(out_, bytes, static_cast<DWORD>(size), &written, nullptr) && written == size;
+        const bool whole =
+            WriteFile(out_, pending_, static_cast<DWORD>(pendingSize_), &written, nullptr) && written == pendingSize_;
+        pendingSize_ = 0;
+        return whole;
     }
     void Hash(const uint8_t* bytes, size_t size) override { hash_.Add(bytes, size); }
-    bool HashResult(uint8_t digest[32]) override { return hash_.Finish(digest); }
+    bool HashResult(uint8_t digest[32]) override { return Flush() && hash_.Finish(digest); }
 
   private:
+    static constexpr size_t kBlock = 65536;
     HANDLE old_, delta_, out_;
+    uint8_t ahead_[kBlock];
+    uint8_t pending_[kBlock];
+    uint64_t aheadAt_ = 0;
+    size_t aheadSize_ = 0;
+    size_t pendingSize_ = 0;
     Sha256 hash_;
 };
 
@@ -126,8 +155,8 @@ Result RebuildFromDelta(const std::wstring& oldPath, const std::wstring& deltaPa
         if (!old || !delta)
             result = Result::ReadFailed;
         else if (out) {
-            FileIo io(old.get(), delta.get(), out.get());
-            result = Rebuild(io);
+            const std::unique_ptr<FileIo> io(new FileIo(old.get(), delta.get(), out.get()));
+            result = Rebuild(*io);
         }
         if (result == Result::Done && !FlushFileBuffers(out.get()))
             result = Result::WriteFailed;

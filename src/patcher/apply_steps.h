@@ -429,25 +429,23 @@ template <ApplyHost Host>
 void ApplySteps<Host>::RebuildDeltas() {
     step_ = "Deltas";
     const std::wstring staging = mInstall::StagingFolder(where_.installRoot);
-    std::vector<const mApplyPatch::ArchiveFile*> deltas;
-    for (const mApplyPatch::ArchiveFile& file : contents_.files) {
-        if (!mDelta::TargetOfEntry(file.path).empty())
-            deltas.push_back(&file);
-    }
-    if (deltas.empty())
+    size_t deltas = 0;
+    for (const mApplyPatch::ArchiveFile& file : contents_.files)
+        deltas += !mDelta::TargetOfEntry(file.path).empty();
+    if (!deltas)
         return;
     host_.Step(mUnattended::Step::Preparing, true);
-    size_t rebuilt = 0;
-    for (const mApplyPatch::ArchiveFile* file : deltas) {
-        const std::wstring target = mDelta::TargetOfEntry(file->path);
-        // Left out by the archiver with the file it rebuilds, or carried whole as well.
-        if (host_.FileSize(staging + file->path) < 0 || host_.FileSize(staging + target) >= 0)
+    size_t seen = 0;
+    for (const mApplyPatch::ArchiveFile& file : contents_.files) {
+        const std::wstring target = mDelta::TargetOfEntry(file.path);
+        // No delta; left out by the archiver with the file it rebuilds; or the file carried whole as well.
+        if (target.empty() || host_.FileSize(staging + file.path) < 0 || host_.FileSize(staging + target) >= 0)
             continue;
         const std::wstring old =
             mInstall::PathUnderExtractFolder(where_.installRoot, host_.Descriptor(L"ExtractPath"), target);
         for (;;) {
             mDelta::Result result = mDelta::Result::ReadFailed;
-            Op([&] { result = host_.RebuildFromDelta(old, staging + file->path, staging + target); });
+            Op([&] { result = host_.RebuildFromDelta(old, staging + file.path, staging + target); });
             StopIfCancelled();
             if (result == mDelta::Result::Done)
                 break;
@@ -458,7 +456,7 @@ void ApplySteps<Host>::RebuildDeltas() {
             if (AskNaming(L"ExtractError", kRetryCancelCritical, old) != kAnswerRetry)
                 throw Abandon{};
         }
-        host_.Percent(static_cast<int>(++rebuilt * 100 / deltas.size()));
+        host_.Percent(static_cast<int>(++seen * 100 / deltas));
     }
     Op([&] { host_.RemoveFolder(staging + (mInstall::kInstallWorkFolder + 1)); });
 }
