@@ -99,6 +99,7 @@ release: configure
 bench: build
 	scripts/run_windows.sh $(BUILD) $(TESTDIR) --each "$$(echo $(TESTDIR)/bench/bench_*.exe)"
 	$(B)/cli/bench_delta
+	bench/delta_apply.sh $(BUILD) $(TESTDIR)
 
 # The robustness run with its full counts (make test runs a sample of each): OV_ROBUSTNESS_COUNT damaged
 # patches, then OV_ROBUSTNESS_JOURNALS damaged and planted journals met at start-up (1,000 each unless told;
