@@ -5,6 +5,7 @@
 #include "appclose/app_list_win.h"
 #include "support/handles_win.h"
 #include "support/pump_win.h"
+#include "support/trace.h"
 
 namespace ForceFore {
 
@@ -75,6 +76,7 @@ BOOL CALLBACK CloseWindowsProc(HWND hwnd, LPARAM lParam) {
         request->posted = true;
     } catch (...) {
         // Out of memory while reading a window's texts: leave that window alone.
+        NoteCaught(L"Closing windows: reading a window's texts");
     }
     return TRUE;
 }

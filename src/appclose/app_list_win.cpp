@@ -34,6 +34,7 @@ BOOL CALLBACK CollectWindowsProc(HWND hwnd, LPARAM lParam) {
         try {
             search->windows->push_back(hwnd);
         } catch (...) {
+            NoteCaught(L"Listing a process's windows");
             return FALSE;
         }
     }

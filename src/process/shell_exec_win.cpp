@@ -124,8 +124,7 @@ UserStart StartAsDesktopUser(const std::wstring& Program, int32_t WindowStyle, c
     PROCESS_INFORMATION pi{};
     if (!CreateProcessWithTokenW(token.get(), 0, Program.c_str(), cmd.data(), 0, nullptr, nullptr, &si, &pi))
         return UserStart::NotStarted;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    const ProcessInfo started(pi);  // nobody waits for it
     return UserStart::Started;
 }
 

@@ -146,7 +146,7 @@ LRESULT CALLBACK frm_Timer::WindowProc(HWND hwnd, UINT message, WPARAM wParam, L
                 // Nothing may unwind through the system's dispatch code; the tick is lost.
                 if (*alive)
                     self->inTimerEvent_ = false;
-                DebugNote(L"frm_Timer: a timer event failed");
+                NoteCaught(L"frm_Timer: a timer event");
             }
         }
         return 0;
@@ -183,8 +183,8 @@ void cTimeOut::SetTickIntervall(int32_t lMilliSeconds) {
     MSTimer->SetInterval(lMilliSeconds > 0 ? static_cast<uint32_t>(lMilliSeconds) : 0);
 }
 
-void cTimeOut::SetTimeOutIntervall(int32_t lSeconds) {
-    timeOutIntervall_ = lSeconds;
+void cTimeOut::SetTimeOutIntervall(int32_t ticks) {
+    timeOutIntervall_ = ticks;
 }
 
 void cTimeOut::Reset() {

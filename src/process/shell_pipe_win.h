@@ -54,7 +54,8 @@ class cTimeOut {
     void SetEnabled(bool bEnabled);  // true also starts the count again at 0
     int32_t TickIntervall() const { return tickIntervall_; }
     void SetTickIntervall(int32_t lMilliSeconds);
-    void SetTimeOutIntervall(int32_t lSeconds);  // in ticks; 0 or less: no time-out
+    // The count of ticks, not seconds, after which TimeOut fires; 0 or less: no time-out.
+    void SetTimeOutIntervall(int32_t ticks);
     void Reset();
 
     std::function<void()> TimeOut;

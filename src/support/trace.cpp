@@ -1,5 +1,7 @@
 #include "support/trace.h"
 
+#include <exception>
+
 #include "support/encoding.h"
 
 namespace {
@@ -14,6 +16,23 @@ void TraceError(const std::wstring& line) {
 void DebugNote(const std::wstring& line) {
     if (g_capture)
         g_capture->notes_.push_back(line);
+}
+
+void NoteCaught(const wchar_t* where) noexcept {
+    try {
+        std::wstring what;
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            for (const char* p = e.what(); *p; ++p)
+                what += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+        } catch (...) {
+            what = L"an exception of no known type";
+        }
+        DebugNote(where + std::wstring(L" failed: ") + what);
+    } catch (...) {
+        // No room left even for the note.
+    }
 }
 
 std::wstring ErrorTraceLine(int32_t number, const std::wstring& description, const std::wstring& label) {

@@ -11,6 +11,10 @@ void TraceError(const std::wstring& line);
 // Sends a developer note; discarded unless a TraceCapture is alive.
 void DebugNote(const std::wstring& line);
 
+// Only inside a catch block: a developer note "<where> failed: <what>" on the exception being handled, its
+// what() for a std::exception. Code that goes on after a failure leaves this trace of it. Never throws.
+void NoteCaught(const wchar_t* where) noexcept;
+
 // "Erreur <number> (<description>) dans <label>"
 std::wstring ErrorTraceLine(int32_t number, const std::wstring& description, const std::wstring& label);
 
