@@ -12,8 +12,8 @@
 #include "support/cmdline.h"
 #include "support/cmdline_win.h"
 #include "support/dialogs_win.h"
-#include "support/file_system_win.h"
 #include "support/encoding.h"
+#include "support/file_system_win.h"
 #include "support/trace.h"
 #include "support/xp_style_win.h"
 

@@ -515,8 +515,7 @@ bool StagedSwap::StageRecord(const std::wstring& record, const std::wstring& tex
     plan_.recordSibling = ApplyFolder(root_, plan_.applyId) + L"record";
     blocker_ = record;
     // Journaled only once it is whole: a start that finds the line finds the file.
-    const bool ok = MakeParent(plan_.recordSibling) &&
-                    mStringTools::SaveUtf8Text(plan_.recordSibling, text) &&
+    const bool ok = MakeParent(plan_.recordSibling) && mStringTools::SaveUtf8Text(plan_.recordSibling, text) &&
                     Flush(plan_.recordSibling) && WriteJournal(RecordLine(plan_, root_), true);
     if (!ok)
         plan_.record.clear(), plan_.recordSibling.clear();

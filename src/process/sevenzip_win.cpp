@@ -78,24 +78,6 @@ bool c7z::Extract(const std::wstring& FileMask, const std::wstring& DestFolder, 
     });
 }
 
-std::wstring c7z::GetFileContent(const std::wstring& FileName, bool& Done) {
-    const std::wstring tmp = TmpPath();
-    if (!Extract(FileName, tmp, L""))
-        return std::wstring();
-    // The archiver reports success for a member it does not hold ("No files to process").
-    const std::wstring path = tmp + FileName;
-    if (!mGlobal::FileExists(path))
-        return std::wstring();
-    std::wstring content = LoadFile(path);
-    try {
-        mGlobal::RemoveFile(path);
-    } catch (const SysError&) {
-        // A copy left in the temporary folder harms nobody.
-    }
-    Done = true;
-    return content;
-}
-
 std::wstring c7z::TmpPath() {
     return Trapped(L"Property c7z.TmpPath", std::wstring(), [] {
         std::wstring buffer(kTempBufferChars, L'\0');
@@ -164,15 +146,6 @@ std::wstring c7z::ShortPath(const std::wstring& path) {
             return path;
         buffer.resize(n);
         return buffer;
-    });
-}
-
-std::wstring c7z::LoadFile(const std::wstring& path) {
-    return Trapped(L"Function c7z.LoadFile", std::wstring(), [&] {
-        std::string bytes;
-        if (mStringTools::LoadFileBytes(path, bytes) == 0)
-            return std::wstring();
-        return mStringTools::AnsiBytesToStr(bytes);
     });
 }
 

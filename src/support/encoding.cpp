@@ -2,14 +2,6 @@
 
 namespace mStringTools {
 
-ByteBuffer StrToBytes(const std::string& bytes) {
-    return ByteBuffer(bytes.begin(), bytes.end());
-}
-
-std::string BytesToStr(const ByteBuffer& buffer) {
-    return std::string(buffer.begin(), buffer.end());
-}
-
 long ByteCount(const ByteBuffer& buffer) {
     return static_cast<long>(buffer.size());
 }
@@ -172,7 +164,7 @@ bool EqualsAsciiNoCase(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() && HasAsciiNoCase(a, 0, b);
 }
 
-std::wstring ReplaceAll(std::wstring text, std::wstring_view from, std::wstring_view to) {
+std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::wstring& to) {
     if (from.empty())
         return text;
     for (size_t at = 0; (at = text.find(from, at)) != std::wstring::npos; at += to.size())

@@ -12,8 +12,6 @@ using ByteBuffer = std::vector<uint8_t>;
 
 namespace mStringTools {
 
-ByteBuffer StrToBytes(const std::string& bytes);
-std::string BytesToStr(const ByteBuffer& buffer);
 long ByteCount(const ByteBuffer& buffer);
 ByteBuffer UnicodeBOM();
 // Puts the first `limit` bytes of `source` (all of it when limit <= 0 or >= its size) before `target`.
@@ -54,7 +52,7 @@ std::wstring AsciiLower(std::wstring text);
 bool HasAsciiNoCase(std::wstring_view text, size_t at, std::wstring_view part);
 bool EqualsAsciiNoCase(std::wstring_view a, std::wstring_view b);
 // Every `from` in `text` replaced by `to`, left to right; a `to` is never searched again.
-std::wstring ReplaceAll(std::wstring text, std::wstring_view from, std::wstring_view to);
+std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::wstring& to);
 // Finds `needle` in `hay` from `from` (0-based), letters without regard to case; npos when absent.
 size_t FindNoCase(const std::wstring& hay, const std::wstring& needle, size_t from = 0);
 // Decimal digits of `value`, zero-padded to at least `minDigits`. Written out here because

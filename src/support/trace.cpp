@@ -20,16 +20,17 @@ void DebugNote(const std::wstring& line) {
 
 void NoteCaught(const wchar_t* where) noexcept {
     try {
-        std::wstring what;
+        std::wstring line = where;
+        line += L" failed: ";
         try {
             throw;
         } catch (const std::exception& e) {
             for (const char* p = e.what(); *p; ++p)
-                what += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+                line += static_cast<wchar_t>(static_cast<unsigned char>(*p));
         } catch (...) {
-            what = L"an exception of no known type";
+            line += L"an exception of no known type";
         }
-        DebugNote(where + std::wstring(L" failed: ") + what);
+        DebugNote(line);
     } catch (...) {
         // No room left even for the note.
     }

@@ -90,7 +90,7 @@ TEST(TextHelpers, AsciiCaseAndReplaceAll) {
     EXPECT_FALSE(EqualsAsciiNoCase(L"\u00c9", L"\u00e9"));
     EXPECT_FALSE(EqualsAsciiNoCase(L"ab", L"abc"));
     EXPECT_TRUE(HasAsciiNoCase(L"x\\DATA\\patch_close", 1, L"\\data\\"));
-    EXPECT_FALSE(HasAsciiNoCase(L"abc", 2, L"cd"));                  // runs past the end
+    EXPECT_FALSE(HasAsciiNoCase(L"abc", 2, L"cd"));                      // runs past the end
     EXPECT_FALSE(HasAsciiNoCase(L"abc", std::wstring::npos - 3, L"a"));  // a start computed from a short text
     EXPECT_TRUE(HasAsciiNoCase(L"abc", 3, L""));
 

@@ -55,7 +55,8 @@ TEST(SaveFile, EncodingsAndMark) {
     EXPECT_EQ(ReadBytes(dir / L"u8.txt"), "Ordinary Latin text");
     ASSERT_TRUE(SaveFile(dir / L"u8bom.txt", text, kConvertText, kUtf8, kWithBom, kWesternCodePage, kReplaceFile));
     EXPECT_EQ(ReadBytes(dir / L"u8bom.txt"), "\xEF\xBB\xBFOrdinary Latin text");
-    ASSERT_TRUE(SaveFile(dir / L"cp.txt", L"caf\u00e9", kConvertText, kCodePage, kWithBom, kWesternCodePage, kReplaceFile));
+    ASSERT_TRUE(
+        SaveFile(dir / L"cp.txt", L"caf\u00e9", kConvertText, kCodePage, kWithBom, kWesternCodePage, kReplaceFile));
     EXPECT_EQ(ReadBytes(dir / L"cp.txt"), "caf\xE9");  // never a mark in a code page
     ASSERT_TRUE(SaveFile(dir / L"u16.txt", L"ab", kConvertText, kUtf16Le, kWithBom, kWesternCodePage, kReplaceFile));
     EXPECT_EQ(ReadBytes(dir / L"u16.txt"), std::string("\xFF\xFE" "a\0b\0", 6));
@@ -69,7 +70,8 @@ TEST(SaveFile, EncodingsAndMark) {
 TEST(SaveFile, AppendReplaceAndFolders) {
     TestFolder dir(L"saveappend");
     const std::wstring path = dir / L"new\\deeper\\f.txt";
-    ASSERT_TRUE(SaveFile(path, L"one", kConvertText, kUtf8, kWithoutBom, kWesternCodePage, kAppendToFile));  // append on a missing file creates it
+    ASSERT_TRUE(SaveFile(path, L"one", kConvertText, kUtf8, kWithoutBom, kWesternCodePage,
+                         kAppendToFile));  // append on a missing file creates it
     ASSERT_TRUE(SaveFile(path, L"two", kConvertText, kUtf8, kWithoutBom, kWesternCodePage, kAppendToFile));
     EXPECT_EQ(ReadBytes(path), "onetwo");
     ASSERT_TRUE(SaveUtf8Text(path, L"3"));  // replace
