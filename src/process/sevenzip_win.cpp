@@ -25,7 +25,7 @@ R Trapped(const wchar_t* label, R failed, F&& body) {
     } catch (const SysError& e) {
         TraceError(ErrorTraceLine(e.number, e.description, label));
     } catch (const std::bad_alloc&) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", label));
+        TraceOutOfMemory(label);
     }
     return failed;
 }

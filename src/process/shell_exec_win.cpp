@@ -79,7 +79,7 @@ bool ShellEx(const std::wstring& File,
                                                OptionalText(Parameters), OptionalText(Directory), show);
         return reinterpret_cast<INT_PTR>(result) > 32;
     } catch (const std::bad_alloc&) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", L"Function mGlobal.ShellEx"));
+        TraceOutOfMemory(L"Function mGlobal.ShellEx");
         return false;
     }
 }

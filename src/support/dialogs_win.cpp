@@ -33,7 +33,7 @@ int MsgBox(const std::wstring& prompt, UINT buttons, const std::wstring& title, 
         }
         return result;
     } catch (...) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", L"Function mUnicodePatch.MsgBox"));
+        TraceOutOfMemory(L"Function mUnicodePatch.MsgBox");
         return 0;
     }
 }

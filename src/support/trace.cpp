@@ -40,6 +40,14 @@ std::wstring ErrorTraceLine(int32_t number, const std::wstring& description, con
     return L"Erreur " + mStringTools::DecimalText(number) + L" (" + description + L") dans " + label;
 }
 
+void TraceOutOfMemory(const std::wstring& label) {
+    TraceError(ErrorTraceLine(7, L"Out of memory", label));
+}
+
+void TraceInternalError(const std::wstring& label) {
+    TraceError(ErrorTraceLine(51, L"Internal error", label));
+}
+
 TraceCapture::TraceCapture() {
     g_capture = this;
 }

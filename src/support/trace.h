@@ -17,6 +17,10 @@ void NoteCaught(const wchar_t* where) noexcept;
 
 // "Erreur <number> (<description>) dans <label>"
 std::wstring ErrorTraceLine(int32_t number, const std::wstring& description, const std::wstring& label);
+// The failures that have no system code of their own, sent as "Erreur 7 (Out of memory) dans <label>" and
+// "Erreur 51 (Internal error) dans <label>".
+void TraceOutOfMemory(const std::wstring& label);
+void TraceInternalError(const std::wstring& label);
 
 // Collects every line sent while it lives (one at a time).
 class TraceCapture {

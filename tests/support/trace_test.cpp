@@ -31,6 +31,12 @@ TEST(Trace, NoteCaughtNamesThePlaceAndTheException) {
     EXPECT_NE(trace.notes()[1].find(L"bad_alloc"), std::wstring::npos);
     EXPECT_EQ(trace.notes()[2], L"Window procedure failed: an exception of no known type");
     EXPECT_TRUE(trace.errors().empty());
+
+    TraceOutOfMemory(L"Function mGlobal.ShellEx");
+    TraceInternalError(L"Sub mToolsInstances.SendToolInstanceCommand");
+    EXPECT_EQ(trace.errors(), (std::vector<std::wstring>{
+                                  L"Erreur 7 (Out of memory) dans Function mGlobal.ShellEx",
+                                  L"Erreur 51 (Internal error) dans Sub mToolsInstances.SendToolInstanceCommand"}));
 }
 
 }  // namespace
