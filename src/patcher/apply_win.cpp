@@ -294,7 +294,7 @@ class ApplyRun {
     std::optional<mInstall::StagedSwap> swap_;
     std::vector<std::wstring> closedTools_;  // other tools of the suite, closed
     std::wstring notRun_;                    // post-install commands skipped, each after CR LF
-    bool menuStopped_ = false;               // the menu's step ran: the restart phase starts it again
+    bool menuStopped_ = false;  // the menu's step ran: the restart phase starts it again
     bool success_ = false;
     bool resumeNext_ = false;
 };
@@ -403,9 +403,9 @@ void ApplyRun::CheckRecord() {
     Op([&] {
         if (Descriptor(L"PatchVersion").empty() || !mGlobal::FileExists(path))
             return;
-        writable = static_cast<bool>(
-            UniqueFile(CreateFileW(mGlobal::ApiPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+        writable = static_cast<bool>(UniqueFile(CreateFileW(mGlobal::ApiPath(path).c_str(), GENERIC_WRITE,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
     });
     if (!writable)
         Refuse(path);
