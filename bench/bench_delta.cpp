@@ -24,6 +24,7 @@
 #include "cli/ovpatch.h"
 #include "cli/system.h"
 #include "install/delta.h"
+#include "support/noise.h"
 
 namespace {
 
@@ -149,15 +150,9 @@ int main(int argc, char** argv) {
                     after.c_str());
 
     // The synthetic pair: noise, so that only the changed bytes can be told apart.
-    std::string old(30'000'000, '\0');
-    uint32_t x = 2463534242u;
-    for (char& b : old) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<char>(x);
-    }
+    const std::string old = testdata::Noise(30'000'000);
     std::string now = old;
+    uint32_t x = 88675123u;  // where the changes go, and by how much
     for (size_t i = 0; i < now.size() / 100; ++i) {
         x ^= x << 13;
         x ^= x >> 17;

@@ -8,3 +8,4 @@ target_link_options(ovpatch PRIVATE -static-libstdc++ -static-libgcc -s)
 # The delta benchmark measures ovpatch's encoder, a native program like it (make bench runs it).
 add_executable(bench_delta ${CMAKE_SOURCE_DIR}/bench/bench_delta.cpp)
 target_link_libraries(bench_delta PRIVATE ovcli)
+target_include_directories(bench_delta PRIVATE ${CMAKE_SOURCE_DIR}/tests)

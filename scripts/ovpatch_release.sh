@@ -63,3 +63,42 @@ OV_RELEASE_DIR=$(winpath "$work") "$(dirname "$0")/ovwine" "$e2e" --gtest_filter
 diff -r -x version.ver new inst
 tr -d '\r' < inst/OrvanaTools/version.ver | cmp - planned.ver
 echo "the patch ovpatch made from two releases took the old one to the new, as its plan said"
+
+# Deltas: a program changed in a few bytes travels as the instructions that rebuild it from the installed
+# copy. It takes a copy of the old release to the new one; on a copy where that program was edited it stops
+# while it stages, naming the file, and the copy stays as it was; made with --keep-whole, it installs the
+# whole file there instead.
+cp -r old dold
+cp -r new dnew
+mkdir -p dold/Bin dnew/Bin
+head -c 65536 /dev/urandom > dold/Bin/prog.bin
+cp dold/Bin/prog.bin dnew/Bin/prog.bin
+printf 'new bytes' | dd of=dnew/Bin/prog.bin bs=1 seek=30000 conv=notrunc 2>/dev/null
+for way in delta keep; do
+    extra=
+    if [ $way = keep ]; then extra=--keep-whole; fi
+    "$ovpatch" diff dold dnew --delta $extra --archive $way.7z --settings $way.conf > $way-diff.txt
+    "$ovpatch" build --image "$image" --langs "$langs" --archive $way.7z --settings $way.conf \
+        --patch-version 20150101000000 --all-languages -o . --quiet > built.txt
+    mv "$(cat built.txt)" $way.exe
+done
+grep -q '^  changed   Bin\\prog.bin  (delta: ' delta-diff.txt || { echo "no delta in:"; cat delta-diff.txt; exit 1; }
+cp -r dold dinst
+cp -r dold dedit
+printf 'edited' | dd of=dedit/Bin/prog.bin bs=1 seek=100 conv=notrunc 2>/dev/null
+cp -r dedit dkeep
+cp -r dedit dedit.before
+"$ovpatch" plan delta.exe dinst > dplan.txt
+expect dplan.txt '  patched (delta) Bin\prog.bin'
+if "$ovpatch" plan delta.exe dedit > eplan.txt; then echo "plan let an edited copy through"; cat eplan.txt; exit 1; fi
+release() {
+    OV_RELEASE_DIR=$(winpath "$work") OV_RELEASE_PATCH=$1 OV_RELEASE_COPY=$2 OV_RELEASE_REFUSED=${3:-} \
+        "$(dirname "$0")/ovwine" "$e2e" --gtest_filter='*PatchMadeFromTwoReleases*'
+}
+release delta.exe dinst
+diff -r -x version.ver dnew dinst
+release delta.exe dedit 'Bin\prog.bin'
+diff -r dedit.before dedit
+release keep.exe dkeep
+diff -r -x version.ver dnew dkeep
+echo "the delta patch took the old release to the new, refused an edited copy and, carrying the file whole too, replaced it"

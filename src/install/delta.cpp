@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "install/install_plan.h"
 #include "support/encoding.h"
 
 namespace mDelta {
@@ -86,7 +87,9 @@ std::wstring TargetOfEntry(const std::wstring& archivePath) {
         return L"";
     if (!mStringTools::HasAsciiNoCase(archivePath, 0, kArchiveFolder))
         return L"";
-    return archivePath.substr(prefix);
+    // Only a plain relative path: the rebuilt file goes there below the staging folder.
+    const std::wstring target = archivePath.substr(prefix);
+    return mInstall::PathInside(target, L"X:").empty() ? L"" : target;
 }
 
 Result Rebuild(Io& io, Header* headerOut) {

@@ -116,6 +116,10 @@ Result RebuildFromDelta(const std::wstring& oldPath, const std::wstring& deltaPa
     if (std::memcmp(digest, header.oldHash, sizeof digest) != 0)
         return Result::OtherOldFile;
     Result result = Result::WriteFailed;
+    // The archive may bring nothing else to the rebuilt file's folder, which the extraction then never made.
+    const size_t folder = outPath.find_last_of(L'\\');
+    if (folder != std::wstring::npos && !mGlobal::MakePath(outPath.substr(0, folder)))
+        return result;
     {
         const UniqueFile old = Open(oldPath, false), delta = Open(deltaPath, false);
         const UniqueFile out = Open(outPath, true);

@@ -180,7 +180,7 @@ bool ExcludedByArchiver(const std::wstring& path, const std::wstring& pattern) {
 std::wstring FirstFileNotStaged(const ArchiveContents& contents,
                                 const std::wstring& exclusionList,
                                 const std::wstring& staging,
-                                int64_t (*sizeOf)(const std::wstring& path)) {
+                                const std::function<int64_t(const std::wstring& path)>& sizeOf) {
     const std::vector<std::wstring> excluded = mStringTools::SplitAt(exclusionList, L'\n');
     for (const ArchiveFile& file : contents.files) {
         // The archiver lists names in the console's code page: one beyond ASCII may come out as another

@@ -12,19 +12,19 @@
 namespace mApplyPatch {
 
 // Fixed names under the installation root.
-inline constexpr wchar_t kInstallerFolder[] = L"\\OrvanaTools\\Installer\\";
-inline constexpr wchar_t kToolsFolder[] = L"\\OrvanaTools\\";
-inline constexpr wchar_t kVersionFile[] = L"\\OrvanaTools\\version.ver";
-inline constexpr wchar_t kWrapperProgram[] = L"\\OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";
-inline constexpr wchar_t kAssocToolsFolder[] = L"\\OrvanaTools\\OrvanaAssoc\\";
-inline constexpr wchar_t kAssocAppsFolder[] = L"\\Apps\\OrvanaAssoc\\";
+inline constexpr const wchar_t* kInstallerFolder = L"\\OrvanaTools\\Installer\\";
+inline constexpr const wchar_t* kToolsFolder = L"\\OrvanaTools\\";
+inline constexpr const wchar_t* kVersionFile = L"\\OrvanaTools\\version.ver";
+inline constexpr const wchar_t* kWrapperProgram = L"\\OrvanaTools\\OrvanaWrapper\\OrvanaWrapper.exe";
+inline constexpr const wchar_t* kAssocToolsFolder = L"\\OrvanaTools\\OrvanaAssoc\\";
+inline constexpr const wchar_t* kAssocAppsFolder = L"\\Apps\\OrvanaAssoc\\";
 
 // Files of the work folder.
-inline constexpr wchar_t kArchiveFile[] = L"patch.dat";
-inline constexpr wchar_t kExclusionFile[] = L"exlude.txt";  // spelled so: the name has always been this
+inline constexpr const wchar_t* kArchiveFile = L"patch.dat";
+inline constexpr const wchar_t* kExclusionFile = L"exlude.txt";  // spelled so: the name has always been this
 
 // The menu's close-flag file, beside the menu program, and what it holds.
-inline constexpr wchar_t kCloseFlagContent[] = L"patch in progress";
+inline constexpr const wchar_t* kCloseFlagContent = L"patch in progress";
 std::wstring CloseFlagPath(const std::wstring& menuExePath);
 
 // One apply's work folder: the temporary folder (with its trailing backslash), the program's name with every
@@ -36,7 +36,7 @@ std::wstring WorkFolderStem(std::wstring exeNameWithoutExtension);
 // Whether a folder's name is one that WorkFolder gives this program (letter case ignored).
 bool IsWorkFolderOf(const std::wstring& folderName, const std::wstring& exeNameWithoutExtension);
 // The work folder's file that is open while its apply lives; a folder where it can be deleted is a dead one's.
-inline constexpr wchar_t kWorkLockFile[] = L"apply.lock";
+inline constexpr const wchar_t* kWorkLockFile = L"apply.lock";
 
 // The items of a "|"-separated list, in order. Empty items are dropped: a list ending in "|" would
 // otherwise run an empty command and report its failure.
@@ -70,7 +70,7 @@ bool MenuRestartWanted(const std::wstring& forceMenuRestart, const std::function
 // suite is stopped; the program masks are answered from it as the archiver answers them: "*.exe" matches an
 // entry with a path component ending in ".exe" and everything under it, "*\<name>" an entry with a path
 // component <name> (letter case ignored) below the first level, and everything under it.
-inline constexpr wchar_t kListingMask[] = L"*";
+inline constexpr const wchar_t* kListingMask = L"*";
 struct ArchiveFile {
     std::wstring path;  // relative, as the archive names it
     uint64_t size = 0;  // unpacked
@@ -97,7 +97,7 @@ bool ExcludedByArchiver(const std::wstring& path, const std::wstring& pattern);
 std::wstring FirstFileNotStaged(const ArchiveContents& contents,
                                 const std::wstring& exclusionList,
                                 const std::wstring& staging,
-                                int64_t (*sizeOf)(const std::wstring& path));
+                                const std::function<int64_t(const std::wstring& path)>& sizeOf);
 
 // What happens to a program running from the tools folder, by its file name.
 enum class ToolAction {
@@ -111,11 +111,11 @@ ToolAction ActionForTool(const std::wstring& programPath);
 std::wstring ZetRestartArguments(const std::wstring& appFolder, const std::wstring& appExeName);
 
 // Restart arguments of the other suite programs.
-inline constexpr wchar_t kMenuRestartArguments[] = L"/updated";
-inline constexpr wchar_t kWrapperEndCommand[] = L"relay/ovpend";
-inline constexpr wchar_t kWrapperRestartArguments[] = L"crashtest/ovpend";
-inline constexpr wchar_t kAssocEndCommand[] = L"/close";
-inline constexpr wchar_t kAssocRestartWithBackup[] = L"/apply";
+inline constexpr const wchar_t* kMenuRestartArguments = L"/updated";
+inline constexpr const wchar_t* kWrapperEndCommand = L"relay/ovpend";
+inline constexpr const wchar_t* kWrapperRestartArguments = L"crashtest/ovpend";
+inline constexpr const wchar_t* kAssocEndCommand = L"/close";
+inline constexpr const wchar_t* kAssocRestartWithBackup = L"/apply";
 
 // The version file with `Version` and `Patch` set from the patch: every child kept in its order with
 // its own value, `Patch` appended when it is missing, one child per line after a tab. Nothing when the

@@ -21,7 +21,6 @@ struct FrmMainState {
     int32_t StringsPos = 0;                  // start of the chosen language block; 0 = no string table
     std::wstring InstallRoot;                // installation root, no trailing backslash
     std::wstring MenuExePath;                // running OrvanaMenu.exe; empty when picked by hand
-    std::vector<std::wstring> InstallRoots;  // scratch list of candidate roots
     std::unique_ptr<c7z> Archiver;           // created on first use by the apply
     bool Applying = false;                   // an apply runs: requests to close wait for its end
     UniqueFile PatchFile;                    // the patch, held against writes: what was checked is applied

@@ -34,9 +34,7 @@ namespace frmMain {
 namespace {
 
 // Message-box styles of the patcher's messages.
-constexpr UINT kOkCritical = MB_OK | MB_ICONSTOP;            // 16
-constexpr UINT kYesNoQuestion = MB_YESNO | MB_ICONQUESTION;  // 36
-constexpr UINT kOkInformation = MB_OK | MB_ICONINFORMATION;  // 64
+constexpr UINT kOkCritical = MB_OK | MB_ICONSTOP;  // 16
 
 // Where start-up leaves the window.
 enum class LoadOutcome { Open, Unload };
@@ -178,52 +176,28 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
     return mGlobal::SameFile(plain(a), plain(b));
 }
 
+// What start-up asks of the system while it looks for the installation.
+struct LocateHost {
+    HWND hwnd;
+    bool FileExists(const std::wstring& path) { return mGlobal::FileExists(path); }
+    std::vector<std::wstring> FindInstallations() { return frmMain::FindInstallations(); }
+    std::vector<std::wstring> RunningMenus() {
+        std::vector<std::wstring> menus;
+        std::vector<DWORD> pids;
+        mAppClose::GetAppList(menus, L"*OrvanaMenu.exe", pids, 0);
+        return menus;
+    }
+    int Ask(const wchar_t* key, unsigned style) { return frmMain::Ask(key, style); }
+    std::wstring BrowseForFolder() { return mUnicodePatch::BrowseForFolder(hwnd, Str(L"SelectFolderTitle"), L""); }
+    static bool SameFolder(const std::wstring& a, const std::wstring& b) { return frmMain::SameFolder(a, b); }
+};
+
 // Finds the installation: the one whose menu runs, or one the user picks. Empty root: the window unloads.
 LoadOutcome LocateInstallation(HWND hwnd) {
-    FrmMainState& s = g_state;
-    if (!s.Options.dir.empty()) {
-        // Given on the command line: its menu, if it runs, is stopped and restarted as the found one's is.
-        std::wstring root = s.Options.dir;  // a full path already
-        while (root.size() > 1 && root.back() == L'\\')
-            root.pop_back();
-        if (!mGlobal::FileExists(root + L"\\Orvana.exe")) {
-            Ask(L"OrvNotFound", kOkCritical);
-            return LoadOutcome::Unload;
-        }
-        s.InstallRoot = root;
-        std::vector<DWORD> pids;
-        mAppClose::GetAppList(s.InstallRoots, L"*OrvanaMenu.exe", pids, 0);
-        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot, SameFolder);
-        return LoadOutcome::Open;
-    }
-    s.InstallRoots = FindInstallations();
-    if (s.InstallRoots.size() == 1) {
-        s.InstallRoot = s.InstallRoots.front();
-        std::vector<DWORD> pids;
-        s.InstallRoots.clear();
-        mAppClose::GetAppList(s.InstallRoots, L"*OrvanaMenu.exe", pids, 0);
-        s.MenuExePath = mInstallCheck::MenuOfRoot(s.InstallRoots, s.InstallRoot, SameFolder);
-        return LoadOutcome::Open;
-    }
-    if (s.InstallRoots.size() > 1) {
-        Ask(L"MultipleOrvFound", kOkInformation);
-        return LoadOutcome::Unload;
-    }
-    if (Ask(L"OrvNotRunning", kYesNoQuestion) != IDYES)
-        return LoadOutcome::Unload;
-    for (;;) {
-        std::wstring folder = mUnicodePatch::BrowseForFolder(hwnd, Str(L"SelectFolderTitle"), L"");
-        if (folder.empty())
-            return LoadOutcome::Unload;
-        // A drive's root comes back as "X:\"; the root is kept without its backslash.
-        if (folder.size() > 1 && folder.back() == L'\\')
-            folder.pop_back();
-        if (mGlobal::FileExists(folder + L"\\Orvana.exe")) {
-            s.InstallRoot = folder;
-            return LoadOutcome::Open;
-        }
-        Ask(L"OrvNotFound", kOkCritical);
-    }
+    LocateHost host{hwnd};
+    return mInstallCheck::LocateInstallation(host, g_state.Options.dir, g_state.InstallRoot, g_state.MenuExePath)
+               ? LoadOutcome::Open
+               : LoadOutcome::Unload;
 }
 
 // An apply that died (killed, power cut) is undone, or finished when it had committed, before anything
@@ -306,11 +280,7 @@ LoadOutcome Validate() {
     if (verdict == Verdict::Fits)
         return LoadOutcome::Open;
     const mInstallCheck::VerdictMessage message = mInstallCheck::MessageFor(verdict);
-    const mInstallCheck::Box box = message.box;
-    const int answer = Ask(message.key,
-                           box == mInstallCheck::Box::OkCritical      ? kOkCritical
-                           : box == mInstallCheck::Box::OkInformation ? kOkInformation
-                                                                      : kYesNoQuestion,
+    const int answer = Ask(message.key, mInstallCheck::BoxStyle(message.box),
                            mInstallCheck::VerdictText(verdict, s.Descriptor, Str(message.key)));
     if (verdict != Verdict::UpdateAlreadyDone)
         DisableApply();

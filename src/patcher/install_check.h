@@ -79,9 +79,64 @@ inline VerdictMessage MessageFor(Verdict verdict) {
     }
 }
 
+// The box style of each kind, with the values the system gives them.
+inline unsigned BoxStyle(Box box) {
+    return box == Box::OkCritical ? 0x10 : box == Box::OkInformation ? 0x40 : 0x24;
+}
+
 // The text shown for a verdict from the string of its key: "%lang%" filled in for LangMismatch.
 inline std::wstring VerdictText(Verdict verdict, const cXmlNode& descriptor, const std::wstring& keyText) {
     return verdict == Verdict::LangMismatch ? LangMismatchText(keyText, descriptor.ChildValue(L"ORVLang")) : keyText;
+}
+
+// Where start-up finds the installation: the one given on the command line (`dir`, a full path), the one
+// installation whose menu runs, or one the user picks after saying Yes. Its root (without a trailing
+// backslash) and its running menu, if any, go to `root` and `menu`; false when there is none and the window
+// unloads. The host answers FileExists(path), FindInstallations(), RunningMenus(), Ask(key, style) and
+// BrowseForFolder(), and tells folders apart with its static SameFolder.
+template <class Host>
+bool LocateInstallation(Host& host, const std::wstring& dir, std::wstring& root, std::wstring& menu) {
+    constexpr int kYes = 6;
+    const auto trimmed = [](std::wstring folder) {
+        while (folder.size() > 1 && folder.back() == L'\\')
+            folder.pop_back();
+        return folder;
+    };
+    std::vector<std::wstring> found;
+    if (!dir.empty()) {
+        // Given on the command line: its menu, if it runs, is stopped and restarted as the found one's is.
+        found.push_back(trimmed(dir));
+        if (!host.FileExists(found.front() + L"\\Orvana.exe")) {
+            host.Ask(L"OrvNotFound", BoxStyle(Box::OkCritical));
+            return false;
+        }
+    } else {
+        found = host.FindInstallations();
+    }
+    if (found.size() == 1) {
+        root = found.front();
+        menu = MenuOfRoot(host.RunningMenus(), root, Host::SameFolder);
+        return true;
+    }
+    if (found.size() > 1) {
+        host.Ask(L"MultipleOrvFound", BoxStyle(Box::OkInformation));
+        return false;
+    }
+    if (host.Ask(L"OrvNotRunning", BoxStyle(Box::YesNoQuestion)) != kYes)
+        return false;
+    for (;;) {
+        std::wstring folder = host.BrowseForFolder();
+        if (folder.empty())
+            return false;
+        // A drive's root comes back as "X:\"; the root is kept without its backslash.
+        if (folder.size() > 1 && folder.back() == L'\\')
+            folder.pop_back();
+        if (host.FileExists(folder + L"\\Orvana.exe")) {
+            root = folder;
+            return true;
+        }
+        host.Ask(L"OrvNotFound", BoxStyle(Box::OkCritical));
+    }
 }
 
 }  // namespace mInstallCheck

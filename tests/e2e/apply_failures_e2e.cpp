@@ -60,6 +60,15 @@ std::wstring SetAsideAndClose(e2e::Program& patcher, const e2e::MessageBoxInfo& 
     return kept;
 }
 
+// A patch of one small file in a folder of its own, started with a run log there.
+struct SmallPatch {
+    e2e::TempDir out;
+    std::wstring runLog = out.Path(L"run.log");
+    std::wstring path =
+        e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}), e2e::EnglishPatch().Text());
+    bool Start(e2e::Program& patcher) const { return patcher.Start(path, L"/log=\"" + runLog + L"\""); }
+};
+
 TEST(ApplyFailures, MenuThatWillNotCloseRetryThenCancel) {
     SharedLog log;
     Installation orvana;
@@ -663,12 +672,10 @@ TEST(ApplyFailures, LostFileOffersToSetTheWorkFolderAside) {
     ASSERT_TRUE(DeleteFileW(lost->backup.c_str()));
     const auto inside = e2e::TreeSnapshot(work);
     orvana.StartMenu();
-    e2e::TempDir out;
-    const std::wstring runLog = out.Path(L"run.log");
-    const std::wstring patch =
-        e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}), e2e::EnglishPatch().Text());
+    const SmallPatch patch;
+    const std::wstring& runLog = patch.runLog;
     e2e::Program patcher;
-    ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
+    ASSERT_TRUE(patch.Start(patcher));
     const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
     const std::wstring asked = L"Unable to apply this update to your Orvana\r\n\r\n" + lost->target +
                                L"\r\n\r\nYes keeps all that folder holds, the backups of the update that was cut off "
@@ -695,12 +702,10 @@ TEST(ApplyFailures, FolderWithoutTheMarkIsLeftForTheUserToMove) {
     e2e::ProgramsEnder ender(orvana.root());
     orvana.WriteText(L"OVPatcher.tmp\\notes.txt", L"mine");
     fakes::FakeProcess& menu = orvana.StartMenu();
-    e2e::TempDir out;
-    const std::wstring runLog = out.Path(L"run.log");
-    const std::wstring patch =
-        e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}), e2e::EnglishPatch().Text());
+    const SmallPatch patch;
+    const std::wstring& runLog = patch.runLog;
     e2e::Program patcher;
-    ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
+    ASSERT_TRUE(patch.Start(patcher));
     const std::wstring work = orvana.Path(L"OVPatcher.tmp\\");
     const std::wstring asked = L"Unable to apply this update to your Orvana\r\n\r\n" + work +
                                L"\r\n\r\nThe patcher did not make this folder and leaves it as it is. Move it out of "
@@ -712,7 +717,7 @@ TEST(ApplyFailures, FolderWithoutTheMarkIsLeftForTheUserToMove) {
         EXPECT_TRUE(menu.Running());
         EXPECT_EQ(orvana.ReadText(L"OVPatcher.tmp\\notes.txt"), L"mine");
         if (round == 1) {
-            ASSERT_TRUE(MoveFileW(orvana.Path(L"OVPatcher.tmp").c_str(), out.Path(L"moved").c_str()));
+            ASSERT_TRUE(MoveFileW(orvana.Path(L"OVPatcher.tmp").c_str(), patch.out.Path(L"moved").c_str()));
         }
         patcher.Answer(box, IDRETRY);
     }
@@ -816,12 +821,10 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
         if (&c == &cases[0]) {
             e2e::ProgramsEnder ender(orvana.root());
             orvana.StartMenu();
-            e2e::TempDir out;
-            const std::wstring runLog = out.Path(L"run.log");
-            const std::wstring patch = e2e::WritePatch(out.Path(L"orv patch.exe"), e2e::MakeArchive({{L"a.txt", "x"}}),
-                                                       e2e::EnglishPatch().Text());
+            const SmallPatch patch;
+            const std::wstring& runLog = patch.runLog;
             e2e::Program patcher;
-            ASSERT_TRUE(patcher.Start(patch, L"/log=\"" + runLog + L"\""));
+            ASSERT_TRUE(patch.Start(patcher));
             const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(60000);
             // Nothing to try again: the journal stays as it is, unless the user sets its folder aside.
             const std::wstring asked = L"Unable to apply this update to your Orvana\r\n\r\n" + journal +
@@ -838,7 +841,7 @@ TEST(ApplyFailures, PlantedJournalTouchesNothingOutsideTheInstallation) {
             EXPECT_EQ(e2e::TreeDifferences(inside, e2e::TreeSnapshot(kept)), "");
             // Yes: the folder goes aside whole, under the name the box gave, and the update can go on.
             e2e::Program again;
-            ASSERT_TRUE(again.Start(patch, L"/log=\"" + runLog + L"\""));
+            ASSERT_TRUE(patch.Start(again));
             const e2e::MessageBoxInfo second = again.WaitForMessageBox(60000);
             ASSERT_EQ(second.text.rfind(asked, 0), 0u) << e2e::Utf8(second.text);
             kept = SetAsideAndClose(again, second);

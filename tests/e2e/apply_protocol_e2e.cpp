@@ -447,19 +447,33 @@ TEST(ApplyProtocol, FolderPickedByHandNeitherClosesNorRestartsTheMenu) {
 }
 
 // A patch made by ovpatch from two releases, applied to a copy of the old one that the user picks;
-// scripts/ovpatch_release.sh prepares both and compares the result with the new release.
+// scripts/ovpatch_release.sh prepares both and compares the result with the new release. It names the patch
+// and the copy, and for a copy the patch must refuse, the file it must name.
 TEST(ApplyProtocol, PatchMadeFromTwoReleasesTakesTheOldOneToTheNew) {
     const std::wstring folder = fakes::Env(L"OV_RELEASE_DIR");
     if (folder.empty())
         GTEST_SKIP() << "run by ovpatch_release.sh, which makes the patch";
+    const std::wstring patch = fakes::Env(L"OV_RELEASE_PATCH");
+    const std::wstring copy = fakes::Env(L"OV_RELEASE_COPY");
+    const std::wstring refused = fakes::Env(L"OV_RELEASE_REFUSED");
     e2e::Program patcher;
-    ASSERT_TRUE(patcher.Start(folder + L"\\patch.exe"));
+    ASSERT_TRUE(patcher.Start(folder + L"\\" + (patch.empty() ? L"patch.exe" : patch)));
     HWND picker = AgreeToPickTheFolder(patcher);
     ASSERT_TRUE(picker);
-    e2e::PickFolder(picker, patcher.pid(), folder + L"\\inst");
+    e2e::PickFolder(picker, patcher.pid(), folder + L"\\" + (copy.empty() ? L"inst" : copy));
     HWND window = patcher.WaitForDialogWith(IDC_CMDAPPLY);
     ASSERT_TRUE(window);
-    ApplyAndExpectSuccess(patcher, window);
+    if (refused.empty())
+        return ApplyAndExpectSuccess(patcher, window);
+    // Stopped while it stages, with the file that is not the one the patch was made for.
+    e2e::Press(window, IDC_CMDAPPLY);
+    const e2e::MessageBoxInfo box = patcher.WaitForMessageBox(90000);
+    e2e::ExpectBox(box, L"CantUpdate",
+                   L"Unable to apply this update to your Orvana\r\n\r\n" + folder + L"\\" + copy + L"\\" + refused);
+    patcher.Answer(box, IDOK);
+    EXPECT_TRUE(patcher.WaitUntil([&] { return e2e::Enabled(window, IDC_CMDAPPLY); }, "the apply button back"));
+    e2e::Press(window, IDCANCEL);
+    EXPECT_TRUE(patcher.WaitEnded());
 }
 
 }  // namespace

@@ -82,6 +82,9 @@ TEST(Delta, EntriesUnderTheDeltaFolderNameTheFileTheyRebuild) {
     EXPECT_EQ(mDelta::TargetOfEntry(L"OVPatcher.tmp\\delta\\"), L"");
     EXPECT_EQ(mDelta::TargetOfEntry(L"Apps\\OVPatcher.tmp\\delta\\a.exe"), L"");
     EXPECT_EQ(mDelta::TargetOfEntry(L"OVPatcher.tmp\\deltas\\a.exe"), L"");
+    // Rebuilt below the staging folder: nothing that could lead out of it.
+    for (const wchar_t* out : {L"..\\..\\a.exe", L"Apps\\..\\..\\a.exe", L"C:\\a.exe", L"\\a.exe", L"a.exe:s"})
+        EXPECT_EQ(mDelta::TargetOfEntry(std::wstring(L"OVPatcher.tmp\\delta\\") + out), L"") << out;
 }
 
 }  // namespace

@@ -94,3 +94,93 @@ TEST(InstallCheck, LangMismatchText) {
 }
 
 }  // namespace
+
+namespace {
+
+// Installations at E:\Orv and F:\ (a drive's root), a menu running from each and a stray one; the boxes and
+// the folder picker answer from a script.
+struct ScriptedLocateHost {
+    std::vector<std::wstring> installations;
+    std::vector<int> answers;          // Yes 6, No 7, OK 1, in turn
+    std::vector<std::wstring> picked;  // the folder picker's answers in turn; then cancelled
+    std::vector<std::wstring> calls;
+
+    bool FileExists(const std::wstring& path) { return path == L"E:\\Orv\\Orvana.exe" || path == L"F:\\Orvana.exe"; }
+    std::vector<std::wstring> FindInstallations() {
+        calls.push_back(L"Find");
+        return installations;
+    }
+    std::vector<std::wstring> RunningMenus() {
+        calls.push_back(L"Menus");
+        return {L"C:\\X\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe", L"E:\\Orv\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
+                L"F:\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe"};
+    }
+    int Ask(const wchar_t* key, unsigned style) {
+        calls.push_back(std::wstring(L"Ask ") + key + L" " + std::to_wstring(style));
+        const int answer = answers.empty() ? 1 : answers.front();
+        if (!answers.empty())
+            answers.erase(answers.begin());
+        return answer;
+    }
+    std::wstring BrowseForFolder() {
+        calls.push_back(L"Browse");
+        const std::wstring folder = picked.empty() ? L"" : picked.front();
+        if (!picked.empty())
+            picked.erase(picked.begin());
+        return folder;
+    }
+    static bool SameFolder(const std::wstring& a, const std::wstring& b) { return a == b; }
+};
+
+}  // namespace
+
+// The installation given, the one found, none or several, and the one picked: the boxes asked, with their
+// styles, the root and its menu. A menu is only ever the installation's own.
+TEST(InstallCheck, TheInstallationIsGivenFoundOrPicked) {
+    const struct {
+        const wchar_t* dir;
+        std::vector<std::wstring> installations;
+        std::vector<int> answers;
+        std::vector<std::wstring> picked;
+        bool open;
+        const wchar_t* root;
+        const wchar_t* menu;
+        std::vector<std::wstring> calls;
+    } rows[] = {
+        {L"E:\\Orv\\\\", {}, {}, {}, true, L"E:\\Orv", L"E:\\Orv\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe", {L"Menus"}},
+        {L"F:\\", {}, {}, {}, true, L"F:", L"F:\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe", {L"Menus"}},
+        {L"D:\\None", {}, {}, {}, false, L"", L"", {L"Ask OrvNotFound 16"}},
+        {L"",
+         {L"E:\\Orv"},
+         {},
+         {},
+         true,
+         L"E:\\Orv",
+         L"E:\\Orv\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
+         {L"Find", L"Menus"}},
+        {L"", {L"E:\\Orv", L"F:"}, {}, {}, false, L"", L"", {L"Find", L"Ask MultipleOrvFound 64"}},
+        {L"", {}, {7}, {}, false, L"", L"", {L"Find", L"Ask OrvNotRunning 36"}},
+        {L"", {}, {6}, {}, false, L"", L"", {L"Find", L"Ask OrvNotRunning 36", L"Browse"}},
+        // A picked folder has no running menu looked for; a wrong one is said and the picker comes again.
+        {L"",
+         {},
+         {6, 1},
+         {L"D:\\None", L"F:\\"},
+         true,
+         L"F:",
+         L"",
+         {L"Find", L"Ask OrvNotRunning 36", L"Browse", L"Ask OrvNotFound 16", L"Browse"}},
+    };
+    for (const auto& row : rows) {
+        ScriptedLocateHost host{row.installations, row.answers, row.picked, {}};
+        std::wstring root;
+        std::wstring menu;
+        EXPECT_EQ(mInstallCheck::LocateInstallation(host, row.dir, root, menu), row.open) << row.dir;
+        EXPECT_EQ(root, row.root) << row.dir;
+        EXPECT_EQ(menu, row.menu) << row.dir;
+        EXPECT_EQ(host.calls, row.calls) << row.dir;
+    }
+    EXPECT_EQ(mInstallCheck::BoxStyle(mInstallCheck::Box::OkCritical), 16u);
+    EXPECT_EQ(mInstallCheck::BoxStyle(mInstallCheck::Box::OkInformation), 64u);
+    EXPECT_EQ(mInstallCheck::BoxStyle(mInstallCheck::Box::YesNoQuestion), 36u);
+}
