@@ -12,8 +12,9 @@
 #include "support/cmdline.h"
 #include "support/cmdline_win.h"
 #include "support/dialogs_win.h"
-#include "support/file_system_win.h"
 #include "support/encoding.h"
+#include "support/file_system_win.h"
+#include "support/trace.h"
 #include "support/xp_style_win.h"
 
 // The library's default handler for an escaped exception prints a demangled type name, which would
@@ -112,12 +113,14 @@ void Main() {
     try {
         mXPStyle::LoadShell32();
     } catch (...) {
+        NoteCaught(L"Start-up: loading shell32.dll");
     }
     INITCOMMONCONTROLSEX icc{8, ICC_USEREX_CLASSES};
     InitCommonControlsEx(&icc);
     try {
         mGlobal::ChooseMode();
     } catch (...) {
+        NoteCaught(L"Start-up: the role choice");
     }
 }
 
@@ -148,6 +151,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         }
         return g_patcher ? Finish(frmMain::ExitCode()) : 0;
     } catch (...) {
+        NoteCaught(L"wWinMain");
         return 1;
     }
 }

@@ -5,6 +5,7 @@
 #include "appclose/app_list_win.h"
 #include "support/handles_win.h"
 #include "support/pump_win.h"
+#include "support/trace.h"
 
 namespace ForceFore {
 
@@ -75,6 +76,7 @@ BOOL CALLBACK CloseWindowsProc(HWND hwnd, LPARAM lParam) {
         request->posted = true;
     } catch (...) {
         // Out of memory while reading a window's texts: leave that window alone.
+        NoteCaught(L"Closing windows: reading a window's texts");
     }
     return TRUE;
 }
@@ -92,15 +94,10 @@ bool HasEnded(HANDLE process) {
     return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
 
-bool CloseOpenedProcess(HANDLE process,
-                        DWORD ProcessId,
-                        int32_t TimeOutMs,
-                        bool Kill,
-                        const std::wstring& ClassPattern,
-                        const std::wstring& TitlePattern,
-                        bool ForceFront,
-                        bool& NewWindows) {
-    CloseRequest request{ProcessId, &ClassPattern, &TitlePattern, ForceFront, false};
+// `request` names the process and the windows to close.
+bool CloseOpenedProcess(HANDLE process, CloseRequest request, int32_t TimeOutMs, bool Kill, bool& NewWindows) {
+    const DWORD ProcessId = request.processId;
+    const bool ForceFront = request.forceFront;
     EnumWindows(CloseWindowsProc, reinterpret_cast<LPARAM>(&request));
 
     const std::vector<HWND> windows = mAppClose::GetAppWindows(ProcessId);
@@ -112,7 +109,7 @@ bool CloseOpenedProcess(HANDLE process,
     }
 
     if (!request.posted) {
-        if (!ClassPattern.empty() || !TitlePattern.empty())
+        if (!request.classPattern->empty() || !request.titlePattern->empty())
             return QuitProcess(ProcessId, 2000, false);
         bool found = false;
         for (const HWND window : windows) {
@@ -156,8 +153,8 @@ bool CloseProcessWindows(DWORD ProcessId,
         return false;
     // A process that ended on the request but after the last wait step (or with a time-out too short for
     // any step), or before it was even asked, has closed: it must not be reported as refusing.
-    return CloseOpenedProcess(process.get(), ProcessId, TimeOutMs, Kill, ClassPattern, TitlePattern, ForceFront,
-                              NewWindows) ||
+    return CloseOpenedProcess(process.get(), {ProcessId, &ClassPattern, &TitlePattern, ForceFront, false}, TimeOutMs,
+                              Kill, NewWindows) ||
            HasEnded(process.get());
 }
 

@@ -34,6 +34,7 @@ BOOL CALLBACK CollectWindowsProc(HWND hwnd, LPARAM lParam) {
         try {
             search->windows->push_back(hwnd);
         } catch (...) {
+            NoteCaught(L"Listing a process's windows");
             return FALSE;
         }
     }
@@ -127,9 +128,9 @@ bool GetAppList(std::vector<std::wstring>& Paths,
         }
         return true;
     } catch (const std::bad_alloc&) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", L"Function mAppClose.GetAppList"));
+        TraceOutOfMemory(L"Function mAppClose.GetAppList");
     } catch (...) {
-        TraceError(ErrorTraceLine(51, L"Internal error", L"Function mAppClose.GetAppList"));
+        TraceInternalError(L"Function mAppClose.GetAppList");
     }
     return false;
 }

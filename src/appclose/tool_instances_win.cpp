@@ -44,9 +44,9 @@ void SendToolInstanceCommand(HWND hWnd, const std::wstring& Command) {
         SendMessageTimeoutW(hWnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL | SMTO_ABORTIFHUNG,
                             kCommandTimeOutMs, &reply);
     } catch (const std::bad_alloc&) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", L"Sub mToolsInstances.SendToolInstanceCommand"));
+        TraceOutOfMemory(L"Sub mToolsInstances.SendToolInstanceCommand");
     } catch (...) {
-        TraceError(ErrorTraceLine(51, L"Internal error", L"Sub mToolsInstances.SendToolInstanceCommand"));
+        TraceInternalError(L"Sub mToolsInstances.SendToolInstanceCommand");
     }
 }
 

@@ -66,7 +66,7 @@ std::optional<cXmlNode> ExtractPatchXML(int32_t blockIndex, std::wstring& path) 
     } catch (const SysError& e) {
         TraceError(ErrorTraceLine(e.number, e.description, L"Function mGlobal.ExtractPatchXML"));
     } catch (const std::bad_alloc&) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", L"Function mGlobal.ExtractPatchXML"));
+        TraceOutOfMemory(L"Function mGlobal.ExtractPatchXML");
     }
     return std::nullopt;
 }

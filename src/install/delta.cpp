@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "install/install_plan.h"
+#include "support/encoding.h"
 
 namespace mDelta {
 namespace {
@@ -84,14 +85,8 @@ std::wstring TargetOfEntry(const std::wstring& archivePath) {
     const size_t prefix = std::char_traits<wchar_t>::length(kArchiveFolder);
     if (archivePath.size() <= prefix)
         return L"";
-    for (size_t i = 0; i < prefix; ++i) {
-        wchar_t c = archivePath[i];
-        c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-        wchar_t k = kArchiveFolder[i];
-        k = k >= L'A' && k <= L'Z' ? static_cast<wchar_t>(k - L'A' + L'a') : k;
-        if (c != k)
-            return L"";
-    }
+    if (!mStringTools::HasAsciiNoCase(archivePath, 0, kArchiveFolder))
+        return L"";
     // Only a plain relative path: the rebuilt file goes there below the staging folder.
     const std::wstring target = archivePath.substr(prefix);
     return mInstall::PathInside(target, L"X:").empty() ? L"" : target;

@@ -13,10 +13,6 @@ namespace {
 constexpr wchar_t kHeader[] = L"OVPatcher journal 2";
 constexpr wchar_t kTab = L'\t';
 
-wchar_t AsciiLower(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
 std::wstring Line(std::initializer_list<std::wstring> fields) {
     std::wstring line;
     for (const std::wstring& field : fields) {
@@ -34,20 +30,9 @@ std::wstring Stored(const std::wstring& path, const std::wstring& root) {
     return IsInside(path, base) ? path.substr(base.size()) : path;
 }
 
-// Whether `text` holds `name` from `at` on, letter case ignored for ASCII.
-bool HasAt(const std::wstring& text, size_t at, std::wstring_view name) {
-    if (at > text.size() || text.size() - at < name.size())
-        return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (AsciiLower(text[at + i]) != AsciiLower(name[i]))
-            return false;
-    }
-    return true;
-}
-
-bool SameName(const std::wstring& a, std::wstring_view b) {
-    return a.size() == b.size() && HasAt(a, 0, b);
-}
+using mStringTools::AsciiLower;
+using mStringTools::EqualsAsciiNoCase;
+using mStringTools::HasAsciiNoCase;
 
 // Whether Windows takes the name in `text` from `start` to `end` as it stands: not a device it finds in every
 // folder ("nul", "COM1.txt"), not one it trims (a trailing dot or blank, "." and ".." with them), no stream,
@@ -129,8 +114,8 @@ bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan
     if (plan.complete) {
         if (kind == L"remove" && f.size() == 3)
             plan.entries.push_back({EntryKind::Remove, L"", path(1), path(2)});
-        else if (kind == L"record" && f.size() == 3 && plan.record.empty() && SameName(f[1], kRecordPlace) &&
-                 SameName(path(2), ApplyFolder(root, plan.applyId) + L"record"))
+        else if (kind == L"record" && f.size() == 3 && plan.record.empty() && EqualsAsciiNoCase(f[1], kRecordPlace) &&
+                 EqualsAsciiNoCase(path(2), ApplyFolder(root, plan.applyId) + L"record"))
             plan.record = path(1), plan.recordSibling = path(2);
         else
             return false;
@@ -142,7 +127,7 @@ bool ReadLine(const std::vector<std::wstring>& f, const std::wstring& root, Plan
         plan.applyId = f[1];
     // Beside the menu, two folders below the root.
     else if (kind == L"flag" && f.size() == 2 && std::count(f[1].begin(), f[1].end(), L'\\') == 3 &&
-             HasAt(f[1], f[1].size() - 17, L"\\data\\patch_close"))
+             HasAsciiNoCase(f[1], f[1].size() - 17, L"\\data\\patch_close"))
         plan.closeFlag = path(1);
     else if (kind == L"folder" && f.size() == 2)
         plan.newFolders.push_back(path(1));
@@ -356,13 +341,7 @@ std::wstring PathUnderExtractFolder(const std::wstring& installRoot,
 }
 
 bool IsInside(const std::wstring& path, const std::wstring& folder) {
-    if (path.size() <= folder.size())
-        return false;
-    for (size_t i = 0; i < folder.size(); ++i) {
-        if (AsciiLower(path[i]) != AsciiLower(folder[i]))
-            return false;
-    }
-    return true;
+    return path.size() > folder.size() && HasAsciiNoCase(path, 0, folder);
 }
 
 bool NotABackup(const std::wstring& relative) {

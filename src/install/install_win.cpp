@@ -10,6 +10,7 @@
 #include "support/encoding.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
+#include "support/handles_win.h"
 #include "support/pump_win.h"
 #include "support/trace.h"
 
@@ -21,12 +22,10 @@ namespace {
 constexpr int kMoveRetries = 10;
 constexpr unsigned kMoveRetryStepMs = 100;
 
-std::wstring Long(const std::wstring& path) {
-    return mGlobal::ApiPath(path);
-}
+using mGlobal::ApiPath;
 
 bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(ApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Whether a link or junction stands between `root` and `path`, `path` itself included: what a journal names
@@ -34,7 +33,7 @@ bool Exists(const std::wstring& path) {
 bool ThroughLink(const std::wstring& root, const std::wstring& path) {
     for (size_t at = root.size(); !path.empty() && at != std::wstring::npos;) {
         at = path.find(L'\\', at + 1);
-        const DWORD attr = GetFileAttributesW(Long(path.substr(0, at)).c_str());
+        const DWORD attr = GetFileAttributesW(ApiPath(path.substr(0, at)).c_str());
         if (attr == INVALID_FILE_ATTRIBUTES)
             return false;  // nothing below it exists
         if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
@@ -46,11 +45,11 @@ bool ThroughLink(const std::wstring& root, const std::wstring& path) {
 // With `replace`, over a file that is there, whatever its attributes, and written through.
 bool Move(const std::wstring& from, const std::wstring& to, bool replace = false, DWORD flags = 0) {
     if (replace) {
-        SetFileAttributesW(Long(to).c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(ApiPath(to).c_str(), FILE_ATTRIBUTE_NORMAL);
         flags |= MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     }
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExW(Long(from).c_str(), Long(to).c_str(), flags))
+        if (MoveFileExW(ApiPath(from).c_str(), ApiPath(to).c_str(), flags))
             return true;
         const DWORD e = GetLastError();
         const bool passing = e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_ACCESS_DENIED;
@@ -68,8 +67,8 @@ bool MakeParent(const std::wstring& path) {
 }
 
 bool Delete(const std::wstring& path) {
-    SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(Long(path).c_str()))
+    SetFileAttributesW(ApiPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(ApiPath(path).c_str()))
         return true;
     const DWORD e = GetLastError();
     return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
@@ -102,7 +101,7 @@ DWORD VolumeSerial(const std::wstring& path) {
             return 0;
         folder = std::move(parent);
     }
-    UniqueFile handle(CreateFileW(Long(folder).c_str(), FILE_READ_ATTRIBUTES,
+    UniqueFile handle(CreateFileW(ApiPath(folder).c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
@@ -115,7 +114,7 @@ DWORD VolumeSerial(const std::wstring& path) {
 // handle open for writing can flush, which a read-only file refuses: the archive may bring one, and it is
 // made writable for the moment of the flush and then given its attributes back.
 bool Flush(const std::wstring& path) {
-    const std::wstring api = Long(path);
+    const std::wstring api = ApiPath(path);
     const DWORD attr = GetFileAttributesW(api.c_str());
     const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY);
     if (readOnly && !SetFileAttributesW(api.c_str(), attr & ~FILE_ATTRIBUTE_READONLY))
@@ -136,13 +135,11 @@ bool KeepsPermissions(const std::wstring& path) {
 // cannot be read.
 std::string FolderPermissions(const std::wstring& folder) {
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (GetNamedSecurityInfoW(Long(folder).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &dacl, nullptr, &sd) != ERROR_SUCCESS)
+    UniqueHLocal sd;
+    if (GetNamedSecurityInfoW(ApiPath(folder).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &dacl, nullptr, sd.put()) != ERROR_SUCCESS)
         return std::string();
-    std::string bytes = dacl ? std::string(reinterpret_cast<const char*>(dacl), dacl->AclSize) : std::string(1, '-');
-    LocalFree(sd);
-    return bytes;
+    return dacl ? std::string(reinterpret_cast<const char*>(dacl), dacl->AclSize) : std::string(1, '-');
 }
 
 // A renamed file keeps the permissions it had in the staging folder, where extracting in place made it
@@ -163,7 +160,7 @@ class Permissions {
         }
         ACL empty;
         if (differ_ && InitializeAcl(&empty, sizeof(empty), ACL_REVISION))
-            SetNamedSecurityInfoW(const_cast<wchar_t*>(Long(target).c_str()), SE_FILE_OBJECT,
+            SetNamedSecurityInfoW(const_cast<wchar_t*>(ApiPath(target).c_str()), SE_FILE_OBJECT,
                                   DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                   &empty, nullptr);
     }
@@ -182,7 +179,7 @@ bool Place(const Entry& entry, const std::wstring& applyId) {
     if (GetLastError() != ERROR_NOT_SAME_DEVICE)
         return false;
     const std::wstring copy = BesideTarget(entry.target, applyId, kNewSuffix);
-    return CopyFileW(Long(entry.staged).c_str(), Long(copy).c_str(), FALSE) && Flush(copy) &&
+    return CopyFileW(ApiPath(entry.staged).c_str(), ApiPath(copy).c_str(), FALSE) && Flush(copy) &&
            Move(copy, entry.target);
 }
 
@@ -190,7 +187,7 @@ bool Place(const Entry& entry, const std::wstring& applyId) {
 class RealDisk final : public Disk {
   public:
     Kind What(const std::wstring& path) {
-        const DWORD attr = GetFileAttributesW(Long(path).c_str());
+        const DWORD attr = GetFileAttributesW(ApiPath(path).c_str());
         return attr == INVALID_FILE_ATTRIBUTES   ? Kind::None
                : attr & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder
                                                  : Kind::File;
@@ -200,7 +197,7 @@ class RealDisk final : public Disk {
     // Everything under `folder`, folder by folder; false when a folder cannot be read to its end.
     bool List(const std::wstring& folder, std::vector<Listed>& entries, const std::wstring& relative = L"") {
         WIN32_FIND_DATAW fd;
-        UniqueFind find(FindFirstFileExW(Long(folder + relative + L"*").c_str(), FindExInfoBasic, &fd,
+        UniqueFind find(FindFirstFileExW(ApiPath(folder + relative + L"*").c_str(), FindExInfoBasic, &fd,
                                          FindExSearchNameMatch, nullptr, 0));
         if (!find)
             return GetLastError() == ERROR_FILE_NOT_FOUND && !relative.empty();
@@ -223,7 +220,7 @@ class RealDisk final : public Disk {
     }
     bool Stamp(const std::wstring& path, uint64_t& size, uint64_t& written) {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW(Long(path).c_str(), GetFileExInfoStandard, &data))
+        if (!GetFileAttributesExW(ApiPath(path).c_str(), GetFileExInfoStandard, &data))
             return false;
         size = Join(data.nFileSizeHigh, data.nFileSizeLow);
         written = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
@@ -243,17 +240,17 @@ class RealDisk final : public Disk {
     }
     bool Delete(const std::wstring& path) { return mInstall::Delete(path); }
     bool MakeFolders(const std::wstring& folder) { return mGlobal::MakePath(folder); }
-    void RemoveEmptyFolder(const std::wstring& folder) { RemoveDirectoryW(Long(folder).c_str()); }
+    void RemoveEmptyFolder(const std::wstring& folder) { RemoveDirectoryW(ApiPath(folder).c_str()); }
 };
 
 RealDisk gDisk;
 
 std::wstring MarkOf(const std::wstring& folder) {
-    return folder + (folder.back() == L'\\' ? L"" : L"\\") + kOwnMark;
+    return mGlobal::WithSlash(folder) + kOwnMark;
 }
 
 bool PutMark(const std::wstring& folder) {
-    UniqueFile mark(CreateFileW(Long(MarkOf(folder)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    UniqueFile mark(CreateFileW(ApiPath(MarkOf(folder)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(mark);
 }
@@ -261,10 +258,10 @@ bool PutMark(const std::wstring& folder) {
 }  // namespace
 
 bool IsOwnFolder(const std::wstring& folder) {
-    const DWORD attr = GetFileAttributesW(Long(folder).c_str());
+    const DWORD attr = GetFileAttributesW(ApiPath(folder).c_str());
     if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY) || (attr & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
-    const DWORD mark = GetFileAttributesW(Long(MarkOf(folder)).c_str());
+    const DWORD mark = GetFileAttributesW(ApiPath(MarkOf(folder)).c_str());
     return mark != INVALID_FILE_ATTRIBUTES && !(mark & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -273,11 +270,11 @@ bool MakeOwnFolder(const std::wstring& folder) {
 }
 
 bool MakeNewOwnFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security) {
-    if (!CreateDirectoryW(Long(folder).c_str(), security))
+    if (!CreateDirectoryW(ApiPath(folder).c_str(), security))
         return false;
     if (PutMark(folder))
         return true;
-    RemoveDirectoryW(Long(folder).c_str());
+    RemoveDirectoryW(ApiPath(folder).c_str());
     return false;
 }
 
@@ -288,14 +285,12 @@ bool RemoveOwnFolder(const std::wstring& folder) {
         DebugNote(L"Not the patcher's folder, left as it is: " + folder);
         return false;
     }
-    std::wstring base = folder;
-    if (base.back() != L'\\')
-        base += L'\\';
+    const std::wstring base = mGlobal::WithSlash(folder);
     std::vector<std::wstring> names;
     {
         WIN32_FIND_DATAW fd;
         UniqueFind find(
-            FindFirstFileExW(Long(base + L"*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
+            FindFirstFileExW(ApiPath(base + L"*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
         if (!find)
             return false;
         do {
@@ -306,11 +301,11 @@ bool RemoveOwnFolder(const std::wstring& folder) {
         if (name == L"." || name == L".." || name == kOwnMark)
             continue;
         const std::wstring path = base + name;
-        const DWORD attr = GetFileAttributesW(Long(path).c_str());
+        const DWORD attr = GetFileAttributesW(ApiPath(path).c_str());
         if (attr == INVALID_FILE_ATTRIBUTES)
             continue;
         if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
-            RemoveDirectoryW(Long(path).c_str()) || Delete(path);  // the link itself, never what it points at
+            RemoveDirectoryW(ApiPath(path).c_str()) || Delete(path);  // the link itself, never what it points at
         else if (attr & FILE_ATTRIBUTE_DIRECTORY)
             mGlobal::KillFolder(path, true, nullptr, false);
         else
@@ -321,7 +316,7 @@ bool RemoveOwnFolder(const std::wstring& folder) {
         return false;
     if (!Delete(MarkOf(folder)))
         return false;
-    if (RemoveDirectoryW(Long(folder).c_str()))
+    if (RemoveDirectoryW(ApiPath(folder).c_str()))
         return true;
     PutMark(folder);  // something came in meanwhile: the folder stays the program's
     return false;
@@ -337,13 +332,13 @@ std::wstring SetAsidePath(const std::wstring& installRoot) {
 
 bool SetAside(const std::wstring& installRoot, const std::wstring& to) {
     const std::wstring work = InstallWorkFolder(installRoot);
-    return IsOwnFolder(work) && MoveFileExW(Long(work.substr(0, work.size() - 1)).c_str(), Long(to).c_str(), 0);
+    return IsOwnFolder(work) && MoveFileExW(ApiPath(mGlobal::WithoutSlash(work)).c_str(), ApiPath(to).c_str(), 0);
 }
 
 bool InstallLock::Acquire(const std::wstring& installRoot) {
     // Made by this lock, it goes when its handle closes, with the process too. One a power cut left stays as
     // it is (it is nobody's to delete) and is held open all the same; a link there is held, never followed.
-    const std::wstring path = Long(installRoot + kLockFile);
+    const std::wstring path = ApiPath(installRoot + kLockFile);
     file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!file_ && GetLastError() == ERROR_FILE_EXISTS)
@@ -370,7 +365,7 @@ bool StagedSwap::PrepareStaging() {
     const std::wstring staging = StagingFolder(root_);
     RemoveOwnFolder(work);
     blocker_ = work;
-    if (!MakeOwnFolder(work.substr(0, work.size() - 1)))
+    if (!MakeOwnFolder(mGlobal::WithoutSlash(work)))
         return false;
     // A file left in the staging folder would be installed as if the archive brought it.
     blocker_ = FirstFile(gDisk, staging, [](const std::wstring&) { return false; });
@@ -380,7 +375,7 @@ bool StagedSwap::PrepareStaging() {
     while (Exists(ApplyFolder(root_, plan_.applyId)))
         plan_.applyId += L"x";
     blocker_ = staging;
-    return mGlobal::MakePath(staging.substr(0, staging.size() - 1));
+    return mGlobal::MakePath(mGlobal::WithoutSlash(staging));
 }
 
 bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
@@ -389,7 +384,7 @@ bool StagedSwap::WriteJournal(const std::string& bytes, bool append) {
     const std::wstring journal = JournalPath(root_);
     const std::wstring path = append ? journal : InstallWorkFolder(root_) + L"journal.new";
     {
-        UniqueFile file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+        UniqueFile file(CreateFileW(ApiPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return false;
@@ -520,8 +515,7 @@ bool StagedSwap::StageRecord(const std::wstring& record, const std::wstring& tex
     plan_.recordSibling = ApplyFolder(root_, plan_.applyId) + L"record";
     blocker_ = record;
     // Journaled only once it is whole: a start that finds the line finds the file.
-    const bool ok = MakeParent(plan_.recordSibling) &&
-                    mStringTools::SaveFile(plan_.recordSibling, text, true, 2, false, 1252, false) &&
+    const bool ok = MakeParent(plan_.recordSibling) && mStringTools::SaveUtf8Text(plan_.recordSibling, text) &&
                     Flush(plan_.recordSibling) && WriteJournal(RecordLine(plan_, root_), true);
     if (!ok)
         plan_.record.clear(), plan_.recordSibling.clear();

@@ -96,12 +96,12 @@ bool PlanSwap(D& disk,
         if (item.relative.back() != L'\\')
             continue;
         const std::wstring target = PathUnderExtractFolder(root, extractPath, item.relative);
-        const std::wstring folder = target.substr(0, target.size() - 1);
+        const std::wstring folder = mGlobal::WithoutSlash(target);
         bool covered = false;
         for (const WholeFolder& whole : wholeFolders)
             covered = covered || IsInside(target, whole.target + L"\\");
         if (!covered && !folderExists(folder))
-            wholeFolders.push_back({staging + item.relative.substr(0, item.relative.size() - 1), folder});
+            wholeFolders.push_back({staging + mGlobal::WithoutSlash(item.relative), folder});
     }
     for (const Listed& item : staged) {
         const std::wstring target = PathUnderExtractFolder(root, extractPath, item.relative);
@@ -110,7 +110,7 @@ bool PlanSwap(D& disk,
         if (IsInside(disk.Resolved(target) + L"\\", work))
             return false;
         if (item.relative.back() == L'\\') {
-            newFolders(target.substr(0, target.size() - 1));  // the archive's folders as staged, empty ones too
+            newFolders(mGlobal::WithoutSlash(target));  // the archive's folders as staged, empty ones too
             continue;
         }
         Entry e;

@@ -8,42 +8,9 @@
 namespace frmMaker {
 namespace {
 
-std::wstring TrimSpaces(const std::wstring& text) {
-    const size_t first = text.find_first_not_of(L' ');
-    if (first == std::wstring::npos)
-        return {};
-    const size_t last = text.find_last_not_of(L' ');
-    return text.substr(first, last - first + 1);
-}
-
-std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::wstring& to) {
-    size_t at = 0;
-    while ((at = text.find(from, at)) != std::wstring::npos) {
-        text.replace(at, from.size(), to);
-        at += to.size();
-    }
-    return text;
-}
-
-wchar_t AsciiLower(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool EqualsAsciiNoCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-std::wstring AsciiLowerText(std::wstring text) {
-    for (auto& c : text)
-        c = AsciiLower(c);
-    return text;
-}
+using mStringTools::AsciiLower;
+using mStringTools::EqualsAsciiNoCase;
+using mStringTools::ReplaceAll;
 
 std::wstring AsciiUpperText(std::wstring text) {
     for (auto& c : text) {
@@ -72,7 +39,7 @@ std::vector<std::wstring> SplitCrLf(const std::wstring& text) {
 std::wstring PrepareListField(const std::wstring& text) {
     std::wstring joined;
     for (const auto& line : SplitCrLf(text)) {
-        const std::wstring trimmed = TrimSpaces(line);
+        const std::wstring trimmed = mStringTools::TrimBlanks(line);
         if (trimmed.empty())
             continue;
         if (!joined.empty())
@@ -89,7 +56,7 @@ std::wstring BuildDescriptor(const MakerSettings& s, const std::wstring& langFil
     body += cXmlNode::XmlCode(L"ORVPatchNeeded", s.MinPatchNeeded);
     body += cXmlNode::XmlCode(L"PatchVersion", s.PatchVersion);
     // Patches in circulation carry the empty form with no line break; readers see it as empty text.
-    body += s.LangCheck ? cXmlNode::XmlCode(L"PatchLang", AsciiLowerText(s.LangName)) : L"<PatchLang/>";
+    body += s.LangCheck ? cXmlNode::XmlCode(L"PatchLang", AsciiLower(s.LangName)) : L"<PatchLang/>";
     body += cXmlNode::XmlCode(L"UpdateInfo", s.UpdateInfo);
     if (s.LangCheck)
         body += cXmlNode::XmlCode(L"ORVLang", s.LangName);
@@ -137,11 +104,8 @@ std::wstring MarkupIn(const std::wstring& value, bool ownMarkup) {
     for (size_t at = value.find(L'<'); at != std::wstring::npos; at = value.find(L'<', at + 1)) {
         const size_t name = at + (value.compare(at, 2, L"</") == 0 ? 2 : 1);
         for (const wchar_t* element : kDescriptorElements) {
-            size_t n = 0;
-            while (element[n] && name + n < value.size() && AsciiLower(value[name + n]) == AsciiLower(element[n]))
-                ++n;
-            if (!element[n])
-                return value.substr(at, name - at + n);
+            if (mStringTools::HasAsciiNoCase(value, name, element))
+                return value.substr(at, name - at + std::wstring_view(element).size());
         }
         if (!ownMarkup && name == at + 2)
             return L"</";

@@ -7,18 +7,20 @@
 #include <type_traits>
 #include <vector>
 
+#include "appclose/installations_win.h"
 #include "container/patch_file_win.h"
 #include "maker/descriptor_builder.h"
 #include "maker/frm_maker_ids.h"
 #include "maker/patch_writer_win.h"
-#include "patcher/find_installations_win.h"
 #include "support/app_info_win.h"
 #include "support/dialogs_win.h"
 #include "support/encoding.h"
 #include "support/file_io_win.h"
 #include "support/file_system_win.h"
+#include "support/handles_win.h"
 #include "support/lang_id_win.h"
 #include "support/system_dll_win.h"
+#include "support/trace.h"
 #include "support/xp_style_win.h"
 
 namespace frmMaker {
@@ -27,14 +29,12 @@ namespace {
 // Posted by txtPatchVersion on a double-click, so that the question comes after the click is done.
 constexpr UINT WM_PATCHVERSION_DBLCLK = WM_APP + 1;
 
-class DropTarget;
-
 struct MakerState {
     HWND hwnd = nullptr;
     cXmlNode PatchLangNode;  // the whole language file; its messages go into every patch
     bool oleReady = false;
-    DropTarget* formTarget = nullptr;
-    DropTarget* dataFileTarget = nullptr;
+    UniqueCom<IDropTarget> formTarget;
+    UniqueCom<IDropTarget> dataFileTarget;
     // A field was changed since load or since the last patch built: closing would lose it.
     bool changed = false;
 };
@@ -173,6 +173,7 @@ class DropTarget final : public IDropTarget {
                 ImportFromPatch(*patch);
             }
         } catch (...) {
+            NoteCaught(L"frmMaker: a drop");
         }
         hasFiles_ = false;
         return S_OK;
@@ -241,10 +242,10 @@ void RegisterDrops(HWND hwnd) {
     s.oleReady = ole.Bind() && SUCCEEDED(ole.initialize(nullptr));
     if (!s.oleReady)
         return;
-    s.formTarget = new DropTarget(false);
-    s.dataFileTarget = new DropTarget(true);
-    ole.registerDragDrop(hwnd, s.formTarget);
-    ole.registerDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE), s.dataFileTarget);
+    s.formTarget.reset(new DropTarget(false));
+    s.dataFileTarget.reset(new DropTarget(true));
+    ole.registerDragDrop(hwnd, s.formTarget.get());
+    ole.registerDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE), s.dataFileTarget.get());
 }
 
 void RevokeDrops(HWND hwnd) {
@@ -254,9 +255,8 @@ void RevokeDrops(HWND hwnd) {
     const OleFunctions& ole = g_ole;
     ole.revokeDragDrop(GetDlgItem(hwnd, IDC_TXTDATAFILE));
     ole.revokeDragDrop(hwnd);
-    s.formTarget->Release();
-    s.dataFileTarget->Release();
-    s.formTarget = s.dataFileTarget = nullptr;
+    s.formTarget.reset();
+    s.dataFileTarget.reset();
     ole.uninitialize();
     s.oleReady = false;
 }
@@ -295,7 +295,7 @@ bool Form_Load(HWND hwnd) {
     SetWindowTextW(hwnd, title.c_str());
 
     SetText(IDC_TXTORVVERSION, L"2.5");
-    const std::vector<std::wstring> roots = frmMain::FindInstallations();
+    const std::vector<std::wstring> roots = mAppClose::FindInstallations();
     if (!roots.empty()) {
         const std::wstring versionFile = roots.front() + L"\\version.txt";
         if (mGlobal::FileExists(versionFile)) {
@@ -428,6 +428,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
                 return TRUE;
         }
     } catch (...) {
+        NoteCaught(L"frmMaker: a window message");
     }
     return FALSE;
 }
@@ -459,11 +460,11 @@ void ImportFromPatch(const std::wstring& path) {
 }
 
 IDropTarget* FormDropTarget() {
-    return State().formTarget;
+    return State().formTarget.get();
 }
 
 IDropTarget* DataFileDropTarget() {
-    return State().dataFileTarget;
+    return State().dataFileTarget.get();
 }
 
 HWND Show() {

@@ -9,19 +9,7 @@
 #include "support/path.h"
 
 namespace mApplyPatch {
-namespace {
-
-wchar_t AsciiLower(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-std::wstring AsciiLower(std::wstring text) {
-    for (wchar_t& c : text)
-        c = AsciiLower(c);
-    return text;
-}
-
-}  // namespace
+using mStringTools::AsciiLower;
 
 std::wstring CloseFlagPath(const std::wstring& menuExePath) {
     return mGlobal::FilePathOnly(menuExePath) + L"\\data\\patch_close";

@@ -6,6 +6,7 @@
 #include "patcher/strings.h"
 #include "support/dialogs_win.h"
 #include "support/pump_win.h"
+#include "support/trace.h"
 
 namespace frmMain {
 namespace {
@@ -26,6 +27,7 @@ std::wstring EnglishText(const std::wstring& key, const std::wstring& shown) {
         const std::wstring text = mPatchStrings::GetString(s.Descriptor, english.StringsPos, key);
         return text.empty() ? shown : text;
     } catch (...) {
+        NoteCaught(L"The English text of a box");
         return shown;
     }
 }

@@ -1,11 +1,8 @@
-// The installations whose menu program is running.
+// The patcher window's name for the installation finder, which the maker shares.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "appclose/installations_win.h"
 
 namespace frmMain {
-// Root of every running OrvanaMenu.exe that sits three levels below a folder holding "Orvana.exe", in the
-// reverse of the system's process order. Two menus of one installation give that root twice.
-std::vector<std::wstring> FindInstallations();
+using mAppClose::FindInstallations;
 }  // namespace frmMain

@@ -1,42 +1,9 @@
 #include "patcher/install_check.h"
 
+#include "support/encoding.h"
 #include "support/path.h"
 
 namespace mInstallCheck {
-
-std::wstring RootOfMenu(const std::wstring& menuPath) {
-    std::wstring root = menuPath;
-    for (int up = 0; up < 3; ++up) {
-        const std::wstring parent = mGlobal::FilePathOnly(root);
-        // Fewer than three levels: stripping would stop at the drive, which is not where this menu's root is.
-        if (parent == root || parent.empty())
-            return {};
-        root = parent;
-    }
-    return root;
-}
-
-std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPaths,
-                                       const std::function<bool(const std::wstring& root)>& isInstallation) {
-    std::vector<std::wstring> roots;
-    for (auto it = menuPaths.rbegin(); it != menuPaths.rend(); ++it) {
-        const std::wstring root = RootOfMenu(*it);
-        if (!root.empty() && isInstallation(root))
-            roots.push_back(root);
-    }
-    return roots;
-}
-
-std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths,
-                        const std::wstring& root,
-                        bool (*sameFolder)(const std::wstring&, const std::wstring&)) {
-    for (const std::wstring& path : menuPaths) {
-        const std::wstring menuRoot = RootOfMenu(path);
-        if (!menuRoot.empty() && sameFolder(menuRoot, root))
-            return path;
-    }
-    return std::wstring();
-}
 
 Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, const LowerCase& lower) {
     if (versionFile.Name() != L"OrvanaVersion")
@@ -60,12 +27,7 @@ Verdict CheckPatchFits(const cXmlNode& descriptor, const cXmlNode& versionFile, 
 }
 
 std::wstring LangMismatchText(const std::wstring& text, const std::wstring& orvLang) {
-    static const std::wstring placeholder = L"%lang%";
-    std::wstring out;
-    size_t from = 0;
-    for (size_t at; (at = text.find(placeholder, from)) != std::wstring::npos; from = at + placeholder.size())
-        out += text.substr(from, at - from) + orvLang;
-    return out + text.substr(from);
+    return mStringTools::ReplaceAll(text, L"%lang%", orvLang);
 }
 
 }  // namespace mInstallCheck

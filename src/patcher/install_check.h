@@ -1,30 +1,18 @@
-// The decisions of the patcher's start-up that need no platform: which running menus mark an installation,
-// and whether an installation can take this patch.
+// The decisions of the patcher's start-up that need no platform: whether an installation can take this
+// patch.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "appclose/installations.h"
 #include "container/xml_node.h"
 
 namespace mInstallCheck {
 
-// The menu program sits at <root>\OrvanaTools\OrvanaMenu\OrvanaMenu.exe: three steps up is the root.
-// Empty when the path has fewer than three levels above the file.
-std::wstring RootOfMenu(const std::wstring& menuPath);
-
-// Roots of the running menus whose root holds "Orvana.exe" (`isInstallation` says so), last menu first.
-// Two menus of one installation give two entries: they count as two running installations.
-std::vector<std::wstring> RootsOfMenus(const std::vector<std::wstring>& menuPaths,
-                                       const std::function<bool(const std::wstring& root)>& isInstallation);
-
-// The running menu that belongs to `root`: the first of `menuPaths` whose root is the same folder, as
-// `sameFolder` tells; else empty. Another installation's menu, or a stray one, is never the one the apply
-// closes and restarts.
-std::wstring MenuOfRoot(const std::vector<std::wstring>& menuPaths,
-                        const std::wstring& root,
-                        bool (*sameFolder)(const std::wstring&, const std::wstring&));
+// The window still asks for it here.
+using mAppClose::MenuOfRoot;
 
 // What the patch's checks against the installation conclude.
 enum class Verdict {

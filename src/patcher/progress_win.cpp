@@ -42,15 +42,15 @@ ApplyProgress::ApplyProgress(HWND hwnd) : hwnd_(hwnd) {
     const auto create = mGlobal::SystemFunction<Create>(L"ole32.dll", "CoCreateInstance");
     if (initialize && create && !State().Options.silent) {
         comStarted_ = SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED));
-        void* taskbar = nullptr;
-        if (SUCCEEDED(create(kTaskbarList, nullptr, CLSCTX_INPROC_SERVER, kTaskbarList3, &taskbar)) && taskbar) {
-            taskbar_ = static_cast<ITaskbarList3*>(taskbar);
-            if (FAILED(taskbar_->HrInit())) {
-                taskbar_->Release();
-                taskbar_ = nullptr;
-            }
-        }
+        if (SUCCEEDED(create(kTaskbarList, nullptr, CLSCTX_INPROC_SERVER, kTaskbarList3,
+                             reinterpret_cast<void**>(taskbar_.put()))) &&
+            taskbar_ && FAILED(taskbar_.get()->HrInit()))
+            taskbar_.reset();
     }
+}
+
+ApplyProgress::~ApplyProgress() {
+    End();
 }
 
 void ApplyProgress::Step(mUnattended::Step step, bool measured) {
@@ -73,7 +73,7 @@ void ApplyProgress::Step(mUnattended::Step step, bool measured) {
         SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
         percent_ = -1;
         if (taskbar_)
-            taskbar_->SetProgressState(hwnd_, TBPF_INDETERMINATE);
+            taskbar_.get()->SetProgressState(hwnd_, TBPF_INDETERMINATE);
     }
     ShowStatus();
     DoEvents();
@@ -85,7 +85,7 @@ void ApplyProgress::Percent(int percent) {
     percent_ = percent;
     SendMessageW(Item(IDC_PRGWORKING), PBM_SETPOS, percent, 0);
     if (taskbar_)
-        taskbar_->SetProgressValue(hwnd_, percent, 100);
+        taskbar_.get()->SetProgressValue(hwnd_, percent, 100);
     ShowStatus();
     // Painted now: the swap moves its files without letting window events run.
     UpdateWindow(Item(IDC_PRGWORKING));
@@ -111,9 +111,8 @@ void ApplyProgress::ShowStatus() {
 
 void ApplyProgress::End() {
     if (taskbar_) {
-        taskbar_->SetProgressState(hwnd_, TBPF_NOPROGRESS);
-        taskbar_->Release();
-        taskbar_ = nullptr;
+        taskbar_.get()->SetProgressState(hwnd_, TBPF_NOPROGRESS);
+        taskbar_.reset();
     }
     if (comStarted_) {
         if (const auto uninitialize = mGlobal::SystemFunction<void(WINAPI*)()>(L"ole32.dll", "CoUninitialize"))

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "patcher/unattended.h"
+#include "support/handles_win.h"
 
 struct ITaskbarList3;
 
@@ -16,7 +17,7 @@ namespace frmMain {
 class ApplyProgress {
   public:
     explicit ApplyProgress(HWND hwnd);
-    ~ApplyProgress() { End(); }
+    ~ApplyProgress();
     ApplyProgress(const ApplyProgress&) = delete;
     ApplyProgress& operator=(const ApplyProgress&) = delete;
 
@@ -38,7 +39,7 @@ class ApplyProgress {
     int step_ = -1;
     bool cancelLocked_ = false;
     int percent_ = -1;
-    ITaskbarList3* taskbar_ = nullptr;
+    UniqueCom<ITaskbarList3> taskbar_;
     bool comStarted_ = false;
 };
 

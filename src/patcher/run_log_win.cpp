@@ -41,10 +41,6 @@ bool Open(const std::wstring& path, std::wstring& reason) {
     return true;
 }
 
-bool IsOpen() {
-    return static_cast<bool>(g_file);
-}
-
 void Line(const std::wstring& text) {
     if (!g_file)
         return;

@@ -10,7 +10,6 @@ namespace mRunLog {
 // Starts writing to the full path `path` (created when missing), held open until the program ends; false
 // with the reason when it cannot be written, or is no plain file on a disk (a device, a pipe) or a link.
 bool Open(const std::wstring& path, std::wstring& reason);
-bool IsOpen();
 // One line, after the local date and time. Nothing when no log was asked for.
 void Line(const std::wstring& text);
 

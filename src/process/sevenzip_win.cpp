@@ -25,7 +25,7 @@ R Trapped(const wchar_t* label, R failed, F&& body) {
     } catch (const SysError& e) {
         TraceError(ErrorTraceLine(e.number, e.description, label));
     } catch (const std::bad_alloc&) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", label));
+        TraceOutOfMemory(label);
     }
     return failed;
 }
@@ -76,24 +76,6 @@ bool c7z::Extract(const std::wstring& FileMask, const std::wstring& DestFolder, 
             sevenzip::ExtractArguments(FileMask, DestFolder, ExcludeFileList, ShortPath(fileName_), progress);
         return sevenzip::ReportSucceeded(Run7zip(args, progress));
     });
-}
-
-std::wstring c7z::GetFileContent(const std::wstring& FileName, bool& Done) {
-    const std::wstring tmp = TmpPath();
-    if (!Extract(FileName, tmp, L""))
-        return std::wstring();
-    // The archiver reports success for a member it does not hold ("No files to process").
-    const std::wstring path = tmp + FileName;
-    if (!mGlobal::FileExists(path))
-        return std::wstring();
-    std::wstring content = LoadFile(path);
-    try {
-        mGlobal::RemoveFile(path);
-    } catch (const SysError&) {
-        // A copy left in the temporary folder harms nobody.
-    }
-    Done = true;
-    return content;
 }
 
 std::wstring c7z::TmpPath() {
@@ -164,15 +146,6 @@ std::wstring c7z::ShortPath(const std::wstring& path) {
             return path;
         buffer.resize(n);
         return buffer;
-    });
-}
-
-std::wstring c7z::LoadFile(const std::wstring& path) {
-    return Trapped(L"Function c7z.LoadFile", std::wstring(), [&] {
-        std::string bytes;
-        if (mStringTools::LoadFileBytes(path, bytes) == 0)
-            return std::wstring();
-        return mStringTools::AnsiBytesToStr(bytes);
     });
 }
 

@@ -31,8 +31,6 @@ class c7z {
     bool TestArchive(const std::wstring& FileName);
     // ExcludeFileList is empty or the path of a list file of names to leave out.
     bool Extract(const std::wstring& FileMask, const std::wstring& DestFolder, const std::wstring& ExcludeFileList);
-    // One member as ANSI text; Done becomes true on success and is left alone otherwise.
-    std::wstring GetFileContent(const std::wstring& FileName, bool& Done);
 
     // The archiver's percentage (0 to 100) while an extraction runs, each time it moves. Asked for only from
     // an archiver whose banner, seen in an earlier run, says that it knows the progress switch.
@@ -48,7 +46,6 @@ class c7z {
   private:
     std::wstring Run7zip(const std::wstring& arguments, bool withProgress = false);
     std::wstring ShortPath(const std::wstring& path);
-    std::wstring LoadFile(const std::wstring& path);
     void ShellPipe_DataStream(std::wstring& StrData);
     void ShellPipe_OnFinish();
 

@@ -45,7 +45,7 @@ std::wstring ProgramSearchFolders(const std::wstring& systemFolder,
     auto add = [&](std::wstring folder) {
         // Quotes in PATH only group; they are no part of the folder's name.
         std::erase(folder, L'"');
-        if (!mGlobal::IsRootedPath(folder))
+        if (!mGlobal::NamesVolume(folder))
             return;
         if (!folders.empty())
             folders += L';';

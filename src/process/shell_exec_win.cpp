@@ -79,7 +79,7 @@ bool ShellEx(const std::wstring& File,
                                                OptionalText(Parameters), OptionalText(Directory), show);
         return reinterpret_cast<INT_PTR>(result) > 32;
     } catch (const std::bad_alloc&) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", L"Function mGlobal.ShellEx"));
+        TraceOutOfMemory(L"Function mGlobal.ShellEx");
         return false;
     }
 }
@@ -124,8 +124,7 @@ UserStart StartAsDesktopUser(const std::wstring& Program, int32_t WindowStyle, c
     PROCESS_INFORMATION pi{};
     if (!CreateProcessWithTokenW(token.get(), 0, Program.c_str(), cmd.data(), 0, nullptr, nullptr, &si, &pi))
         return UserStart::NotStarted;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    const ProcessInfo started(pi);  // nobody waits for it
     return UserStart::Started;
 }
 

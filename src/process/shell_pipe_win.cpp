@@ -146,7 +146,7 @@ LRESULT CALLBACK frm_Timer::WindowProc(HWND hwnd, UINT message, WPARAM wParam, L
                 // Nothing may unwind through the system's dispatch code; the tick is lost.
                 if (*alive)
                     self->inTimerEvent_ = false;
-                DebugNote(L"frm_Timer: a timer event failed");
+                NoteCaught(L"frm_Timer: a timer event");
             }
         }
         return 0;
@@ -183,8 +183,8 @@ void cTimeOut::SetTickIntervall(int32_t lMilliSeconds) {
     MSTimer->SetInterval(lMilliSeconds > 0 ? static_cast<uint32_t>(lMilliSeconds) : 0);
 }
 
-void cTimeOut::SetTimeOutIntervall(int32_t lSeconds) {
-    timeOutIntervall_ = lSeconds;
+void cTimeOut::SetTimeOutIntervall(int32_t ticks) {
+    timeOutIntervall_ = ticks;
 }
 
 void cTimeOut::Reset() {
@@ -258,8 +258,6 @@ bool cShellPipe::ShellExecPipeAsync(const std::wstring& CmdLine, bool Visible) {
     if (Busy())
         return false;
     ReleaseRun();
-    pendingInput_.clear();
-    unsentInput_.clear();
     pipeMode_ = 1;
     outIsFile_ = CreateOutputFile(outRead_, outWrite_);
     if (!outIsFile_ && !CreateChildPipe(outRead_, outWrite_, false))
@@ -277,36 +275,9 @@ bool cShellPipe::ShellExecAsync(const std::wstring& CmdLine, bool Visible) {
     return StartProcess(CmdLine, Visible, false);
 }
 
-bool cShellPipe::ShellRunAsAsync(const std::wstring& CmdLine,
-                                 const std::wstring& UserName,
-                                 const std::wstring& Password,
-                                 const std::wstring& Domain,
-                                 bool Visible) {
-    if (Busy())
-        return false;
-    ReleaseRun();
-    pipeMode_ = 0;
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = Visible ? SW_SHOWNORMAL : SW_HIDE;
-    PROCESS_INFORMATION pi{};
-    const DWORD flags = CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | CREATE_NEW_CONSOLE;
-    if (!CreateProcessWithLogonW(UserName.c_str(), Domain.c_str(), Password.c_str(), LOGON_WITH_PROFILE,
-                                 CmdLine.c_str(), nullptr, flags, nullptr, nullptr, &si, &pi))
-        return false;
-    process_ = ProcessInfo(pi);
-    WaitTimer.SetEnabled(true);
-    return true;
-}
-
 void cShellPipe::Terminate() {
     if (Busy() && process_.process)
         TerminateProcess(process_.process.get(), 1);
-}
-
-void cShellPipe::WritePipe(const std::wstring& StrData) {
-    pendingInput_ += StrData;
 }
 
 void cShellPipe::WaitTimer_Tick(float /*ElapsedSeconds*/) {
@@ -320,28 +291,12 @@ void cShellPipe::WaitTimer_Tick(float /*ElapsedSeconds*/) {
             OnFinish();
         return;
     }
-    if (pipeMode_ == 1 && FlushInput())
+    if (pipeMode_ == 1) {
+        // Nothing is ever written to the child: it reads end of file instead of waiting for ever for an
+        // answer (the archiver asks for a password on its standard input).
+        inWrite_.reset();
         ReadOutput();
-}
-
-bool cShellPipe::FlushInput() {
-    const std::shared_ptr<bool> alive = alive_;
-    while (!pendingInput_.empty() || !unsentInput_.empty()) {
-        unsentInput_ += mStringTools::StrToAnsiBytes(pendingInput_);
-        pendingInput_.clear();
-        DWORD written = 0;
-        if (WriteFile(inWrite_.get(), unsentInput_.data(), static_cast<DWORD>(unsentInput_.size()), &written, nullptr))
-            unsentInput_.erase(0, written);
-        else
-            unsentInput_.clear();
-        DoEvents();
-        if (!*alive)
-            return false;
     }
-    // Nothing more is queued: the child reads end of file instead of waiting for ever for an answer (the
-    // archiver asks for a password on its standard input).
-    inWrite_.reset();
-    return true;
 }
 
 DWORD cShellPipe::BytesAvailable() const {

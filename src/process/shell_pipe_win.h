@@ -54,7 +54,8 @@ class cTimeOut {
     void SetEnabled(bool bEnabled);  // true also starts the count again at 0
     int32_t TickIntervall() const { return tickIntervall_; }
     void SetTickIntervall(int32_t lMilliSeconds);
-    void SetTimeOutIntervall(int32_t lSeconds);  // in ticks; 0 or less: no time-out
+    // The count of ticks, not seconds, after which TimeOut fires; 0 or less: no time-out.
+    void SetTimeOutIntervall(int32_t ticks);
     void Reset();
 
     std::function<void()> TimeOut;
@@ -85,17 +86,8 @@ class cShellPipe {
     // Each returns false, changing nothing, while a run is still being watched.
     bool ShellExecPipeAsync(const std::wstring& CmdLine, bool Visible);
     bool ShellExecAsync(const std::wstring& CmdLine, bool Visible);
-    // CmdLine is the program's path alone: it goes in as the application name.
-    bool ShellRunAsAsync(const std::wstring& CmdLine,
-                         const std::wstring& UserName,
-                         const std::wstring& Password,
-                         const std::wstring& Domain,
-                         bool Visible);
     // Ends the child being watched; its end then comes as usual, with OnFinish on the next tick.
     void Terminate();
-    // Queues text for the child's standard input; it is written on the next tick, after which the input
-    // is closed (the child then reads end of file): queue it right after the start.
-    void WritePipe(const std::wstring& StrData);
 
     std::function<void()> OnFinish;
     std::function<void(std::wstring& StrData)> DataStream;
@@ -105,8 +97,7 @@ class cShellPipe {
     void ReleaseRun();
     bool StartProcess(const std::wstring& CmdLine, bool Visible, bool withPipes);
     void WaitTimer_Tick(float ElapsedSeconds);
-    // Both return false when the object went away during their window events or event handler.
-    bool FlushInput();
+    // False when the object went away during its event handler.
     bool ReadOutput();
     DWORD BytesAvailable() const;
 
@@ -116,10 +107,6 @@ class cShellPipe {
     bool outIsFile_ = false;  // the child's output goes to a temporary file, not to a pipe
     UniqueHandle inRead_;
     UniqueHandle inWrite_;
-    std::wstring pendingInput_;
-    // Converted input that the pipe has not taken yet; kept as bytes because a code page may
-    // need more than one byte for one character.
-    std::string unsentInput_;
     ProcessInfo process_;
     cTimeOut WaitTimer;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -6,6 +6,7 @@
 #include "support/cmdline.h"
 #include "support/encoding.h"
 #include "support/encoding_win.h"
+#include "support/handles_win.h"
 
 namespace mStringTools {
 
@@ -43,11 +44,11 @@ std::vector<std::wstring> GetArgList() {
     std::vector<std::wstring> list;
     int count = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    const UniqueHLocal owner(argv);
     if (!argv)
         return list;
     for (int i = 0; i < count; ++i)
         list.push_back(mStringTools::PointerToStringW(reinterpret_cast<const wchar_t*>(ReadPointer(argv + i))));
-    LocalFree(argv);
     return list;
 }
 

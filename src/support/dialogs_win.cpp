@@ -7,6 +7,7 @@
 
 #include "support/app_info_win.h"
 #include "support/file_system_win.h"
+#include "support/handles_win.h"
 #include "support/system_dll_win.h"
 #include "support/trace.h"
 
@@ -32,7 +33,7 @@ int MsgBox(const std::wstring& prompt, UINT buttons, const std::wstring& title, 
         }
         return result;
     } catch (...) {
-        TraceError(ErrorTraceLine(7, L"Out of memory", L"Function mUnicodePatch.MsgBox"));
+        TraceOutOfMemory(L"Function mUnicodePatch.MsgBox");
         return 0;
     }
 }
@@ -45,14 +46,12 @@ int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data) {
     return 0;
 }
 
-struct ItemIdList {
-    PIDLIST_ABSOLUTE pidl = nullptr;
-    ~ItemIdList() {
-        // The shell's own release, so that the picker needs no OLE import.
-        if (pidl)
-            ILFree(pidl);
-    }
+struct ItemIdListTraits {
+    static PIDLIST_ABSOLUTE Empty() { return nullptr; }
+    // The shell's own release, so that the picker needs no OLE import.
+    static void Close(PIDLIST_ABSOLUTE pidl) { ILFree(pidl); }
 };
+using UniqueItemIdList = UniqueAny<PIDLIST_ABSOLUTE, ItemIdListTraits>;
 
 }  // namespace
 
@@ -61,21 +60,17 @@ std::wstring BrowseForFolder(HWND owner, const std::wstring& title, const std::w
     info.hwndOwner = owner;
     info.lpszTitle = title.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS;
-    ItemIdList startItem;
+    UniqueItemIdList startItem;
     if (!start.empty()) {
-        std::wstring folder = start;
-        if (folder.back() == L'\\')
-            folder.pop_back();
-        startItem.pidl = ILCreateFromPathW(folder.c_str());
+        startItem.reset(ILCreateFromPathW(mGlobal::WithoutSlash(start).c_str()));
         info.lpfn = BrowseCallback;
-        info.lParam = reinterpret_cast<LPARAM>(startItem.pidl);
+        info.lParam = reinterpret_cast<LPARAM>(startItem.get());
     }
-    ItemIdList chosen;
-    chosen.pidl = SHBrowseForFolderW(&info);
-    if (!chosen.pidl)
+    const UniqueItemIdList chosen(SHBrowseForFolderW(&info));
+    if (!chosen)
         return std::wstring();
     std::vector<wchar_t> buf(512, L'\0');
-    if (!SHGetPathFromIDListEx(chosen.pidl, buf.data(), static_cast<DWORD>(buf.size()), GPFIDL_DEFAULT))
+    if (!SHGetPathFromIDListEx(chosen.get(), buf.data(), static_cast<DWORD>(buf.size()), GPFIDL_DEFAULT))
         return std::wstring();
     return std::wstring(buf.data());
 }
@@ -190,11 +185,8 @@ void SetTopMost(HWND form, bool on) {
 }
 
 bool RegKeyExists(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    UniqueHKey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
 }
 
 bool IsWinNT() {

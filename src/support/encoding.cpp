@@ -2,14 +2,6 @@
 
 namespace mStringTools {
 
-ByteBuffer StrToBytes(const std::string& bytes) {
-    return ByteBuffer(bytes.begin(), bytes.end());
-}
-
-std::string BytesToStr(const ByteBuffer& buffer) {
-    return std::string(buffer.begin(), buffer.end());
-}
-
 long ByteCount(const ByteBuffer& buffer) {
     return static_cast<long>(buffer.size());
 }
@@ -152,10 +144,32 @@ std::wstring DecimalText(int64_t value, int minDigits) {
     return text;
 }
 
-std::wstring LowerAscii(std::wstring s) {
-    for (wchar_t& c : s)
-        c = FoldChar(c);
-    return s;
+std::wstring AsciiLower(std::wstring text) {
+    for (wchar_t& c : text)
+        c = AsciiLower(c);
+    return text;
+}
+
+bool HasAsciiNoCase(std::wstring_view text, size_t at, std::wstring_view part) {
+    if (at > text.size() || text.size() - at < part.size())
+        return false;
+    for (size_t i = 0; i < part.size(); ++i) {
+        if (AsciiLower(text[at + i]) != AsciiLower(part[i]))
+            return false;
+    }
+    return true;
+}
+
+bool EqualsAsciiNoCase(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() && HasAsciiNoCase(a, 0, b);
+}
+
+std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::wstring& to) {
+    if (from.empty())
+        return text;
+    for (size_t at = 0; (at = text.find(from, at)) != std::wstring::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
 }
 
 std::vector<std::wstring> SplitAt(const std::wstring& text, wchar_t separator) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A resizable byte array; "unallocated" is simply empty.
@@ -11,8 +12,6 @@ using ByteBuffer = std::vector<uint8_t>;
 
 namespace mStringTools {
 
-ByteBuffer StrToBytes(const std::string& bytes);
-std::string BytesToStr(const ByteBuffer& buffer);
 long ByteCount(const ByteBuffer& buffer);
 ByteBuffer UnicodeBOM();
 // Puts the first `limit` bytes of `source` (all of it when limit <= 0 or >= its size) before `target`.
@@ -44,8 +43,16 @@ long ReadByteBits(uint8_t value, uint8_t mask, long& bitCount);
 namespace mStringTools {
 // Trims the blank (space) only, as the command-line and list handling expect.
 std::wstring TrimBlanks(const std::wstring& s);
-// Letters compared without regard to case, by simple (Latin-1 and ASCII) folding.
-std::wstring LowerAscii(std::wstring s);
+// A to Z only, whatever the user's locale: for names the program itself makes or looks for.
+inline wchar_t AsciiLower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+std::wstring AsciiLower(std::wstring text);
+// Whether `text` holds `part` from `at` on, A to Z without regard to case.
+bool HasAsciiNoCase(std::wstring_view text, size_t at, std::wstring_view part);
+bool EqualsAsciiNoCase(std::wstring_view a, std::wstring_view b);
+// Every `from` in `text` replaced by `to`, left to right; a `to` is never searched again.
+std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::wstring& to);
 // Finds `needle` in `hay` from `from` (0-based), letters without regard to case; npos when absent.
 size_t FindNoCase(const std::wstring& hay, const std::wstring& needle, size_t from = 0);
 // Decimal digits of `value`, zero-padded to at least `minDigits`. Written out here because

@@ -131,8 +131,4 @@ std::string UTF8_Encode(const std::wstring& text) {
     return mStringTools::StrUnicodeToCodePage(text, CP_UTF8);
 }
 
-std::wstring UTF8_EncodeAsText(const std::wstring& text) {
-    return mStringTools::AnsiBytesToStr(UTF8_Encode(text));
-}
-
 }  // namespace mUTF8

@@ -24,6 +24,4 @@ namespace mUTF8 {
 std::wstring UTF8_Decode(const std::string& data, int mode);
 // The UTF-8 bytes of the text.
 std::string UTF8_Encode(const std::wstring& text);
-// The UTF-8 bytes of the text, each widened to one code unit.
-std::wstring UTF8_EncodeAsText(const std::wstring& text);
 }  // namespace mUTF8

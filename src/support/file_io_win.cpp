@@ -146,6 +146,10 @@ bool SaveFile(const std::wstring& path, const std::wstring& content, bool conver
     return WriteAll(path, bytes, append);
 }
 
+bool SaveUtf8Text(const std::wstring& path, const std::wstring& content) {
+    return SaveFile(path, content, kConvertText, kUtf8, kWithoutBom, kWesternCodePage, kReplaceFile);
+}
+
 bool SaveFileBytes(const std::wstring& path, const std::string& bytes, bool append) {
     return WriteAll(path, bytes, append);
 }

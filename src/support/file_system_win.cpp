@@ -51,7 +51,7 @@ std::wstring AppExeName() {
 
 std::wstring GetFullPath(const std::wstring& path, const std::wstring& base) {
     std::wstring p = path;
-    if (!IsRootedPath(p)) {
+    if (!NamesVolume(p)) {
         std::wstring b = base.empty() ? AppPath() : base;
         p = AddSlash(b) + p;
     }
@@ -224,9 +224,10 @@ bool KillFolderIn(const std::wstring& folder,
     std::vector<Entry> links;
     // Looked at again as it is entered, not only when its parent was listed: a folder swapped for a link in
     // between goes as a link, and nothing of what it points at.
-    if (const DWORD attr = GetFileAttributesW(resolved.substr(0, resolved.size() - 1).c_str());
+    const std::wstring resolvedFolder = WithoutSlash(resolved);
+    if (const DWORD attr = GetFileAttributesW(resolvedFolder.c_str());
         attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        if (!keepFolder && !RemoveDirectoryW(resolved.substr(0, resolved.size() - 1).c_str()) && failures)
+        if (!keepFolder && !RemoveDirectoryW(resolvedFolder.c_str()) && failures)
             failures->push_back(folder);
         return failures ? failures->empty() : true;
     }
@@ -313,14 +314,9 @@ bool KillFolder(const std::wstring& folderIn, bool recurse, std::vector<std::wst
     if (folderIn.empty())
         return false;
     try {
-        std::wstring folder = folderIn;
-        if (folder.empty() || folder.back() != L'\\')
-            folder.push_back(L'\\');
+        const std::wstring folder = WithSlash(folderIn);
         // Resolved once; the entries below are then named exactly as the listing gives them.
-        std::wstring resolved = ApiPath(folder);
-        if (resolved.empty() || resolved.back() != L'\\')
-            resolved.push_back(L'\\');
-        return KillFolderIn(folder, resolved, recurse, failures, keepFolder);
+        return KillFolderIn(folder, WithSlash(ApiPath(folder)), recurse, failures, keepFolder);
     } catch (const SysError& e) {
         TraceError(ErrorTraceLine(e.number, e.description, L"Function mGlobal.KillFolder"));
         return false;
@@ -332,10 +328,7 @@ std::wstring GetTempFolder() {
     const DWORD n = GetTempPathW(1024, buf);
     if (n == 0 || n >= 1024)
         return std::wstring();
-    std::wstring s(buf, n);
-    if (s.back() != L'\\')
-        s.push_back(L'\\');
-    return GetLongPath(s);
+    return GetLongPath(WithSlash(std::wstring(buf, n)));
 }
 
 std::wstring GetLongPath(const std::wstring& path) {

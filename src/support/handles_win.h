@@ -78,6 +78,11 @@ struct HLocalTraits {
     static HLOCAL Empty() { return nullptr; }
     static void Close(HLOCAL h) { ::LocalFree(h); }
 };
+template <typename Interface>
+struct ComTraits {
+    static Interface* Empty() { return nullptr; }
+    static void Close(Interface* p) { p->Release(); }
+};
 
 using UniqueHandle = UniqueAny<HANDLE, NullHandleTraits>;   // processes, threads, pipes, events
 using UniqueFile = UniqueAny<HANDLE, FileHandleTraits>;     // CreateFileW results
@@ -89,6 +94,8 @@ using UniqueHwnd = UniqueAny<HWND, HwndTraits>;
 using UniqueHModule = UniqueAny<HMODULE, HModuleTraits>;
 using UniqueHKey = UniqueAny<HKEY, HKeyTraits>;
 using UniqueHIcon = UniqueAny<HICON, HIconTraits>;
+template <typename Interface>
+using UniqueCom = UniqueAny<Interface*, ComTraits<Interface>>;  // one reference to a COM object
 
 // Owns both handles of a started process.
 struct ProcessInfo {

@@ -29,7 +29,19 @@ std::wstring AddSlash(std::wstring& text) {
     return text;
 }
 
-bool IsRootedPath(const std::wstring& path) {
+std::wstring WithSlash(std::wstring path) {
+    if (path.empty() || path.back() != L'\\')
+        path.push_back(L'\\');
+    return path;
+}
+
+std::wstring WithoutSlash(std::wstring path) {
+    if (!path.empty() && path.back() == L'\\')
+        path.pop_back();
+    return path;
+}
+
+bool NamesVolume(const std::wstring& path) {
     return path.rfind(L"\\\\", 0) == 0 || (path.size() >= 2 && path[1] == L':');
 }
 

@@ -11,8 +11,16 @@ void TraceError(const std::wstring& line);
 // Sends a developer note; discarded unless a TraceCapture is alive.
 void DebugNote(const std::wstring& line);
 
+// Only inside a catch block: a developer note "<where> failed: <what>" on the exception being handled, its
+// what() for a std::exception. Code that goes on after a failure leaves this trace of it. Never throws.
+void NoteCaught(const wchar_t* where) noexcept;
+
 // "Erreur <number> (<description>) dans <label>"
 std::wstring ErrorTraceLine(int32_t number, const std::wstring& description, const std::wstring& label);
+// The failures that have no system code of their own, sent as "Erreur 7 (Out of memory) dans <label>" and
+// "Erreur 51 (Internal error) dans <label>".
+void TraceOutOfMemory(const std::wstring& label);
+void TraceInternalError(const std::wstring& label);
 
 // Collects every line sent while it lives (one at a time).
 class TraceCapture {

@@ -1,26 +1,19 @@
 #include "support/xp_style_win.h"
 
-#include <windows.h>
+#include "support/handles_win.h"
 
 namespace mXPStyle {
 namespace {
-HMODULE g_shell32 = nullptr;
+UniqueHModule g_shell32;
 }
 
 void LoadShell32() {
     if (!g_shell32)
-        g_shell32 = LoadLibraryW(L"shell32.dll");
+        g_shell32.reset(LoadLibraryW(L"shell32.dll"));
 }
 
 void ReleaseShell32() {
-    if (g_shell32) {
-        FreeLibrary(g_shell32);
-        g_shell32 = nullptr;
-    }
-}
-
-bool Shell32Loaded() {
-    return g_shell32 != nullptr;
+    g_shell32.reset();
 }
 
 }  // namespace mXPStyle

@@ -6,6 +6,4 @@ namespace mXPStyle {
 void LoadShell32();
 // Frees the handle once; later calls do nothing.
 void ReleaseShell32();
-// True while the handle is held (for tests).
-bool Shell32Loaded();
 }  // namespace mXPStyle

@@ -2,17 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
-
-#include "support/encoding.h"
-
 namespace {
 
 using mInstallCheck::CheckPatchFits;
 using mInstallCheck::Verdict;
 
-std::wstring Lower(const std::wstring& s) {
-    return mStringTools::LowerAscii(s);
+// Stands in for the locale's case folding: ASCII and Latin-1 capitals.
+std::wstring Lower(std::wstring s) {
+    for (wchar_t& c : s) {
+        if ((c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+            c = static_cast<wchar_t>(c + 32);
+    }
+    return s;
 }
 
 cXmlNode Descriptor(const std::wstring& orvLang, const std::wstring& needed, const std::wstring& patch) {
@@ -84,44 +85,6 @@ TEST(InstallCheck, InstallationNeedsTheArchiverThenTheVersionFile) {
     EXPECT_EQ(mInstallCheck::VerdictText(Verdict::LangMismatch, descriptor, L"For %lang%"), L"For FR");
     EXPECT_EQ(mInstallCheck::VerdictText(Verdict::VersionMismatch, descriptor, L"For %lang%"), L"For %lang%");
     EXPECT_EQ(mInstallCheck::MessageFor(Verdict::Fits).key, nullptr);
-}
-
-TEST(InstallCheck, RootsOfMenus) {
-    const std::vector<std::wstring> menus = {
-        L"C:\\A b\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
-        L"D:\\Stray\\OrvanaMenu.exe",
-        L"D:\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
-        L"E:\\\u00c9t\u00e9\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
-        L"C:\\A b\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
-    };
-    std::vector<std::wstring> asked;
-    const auto roots = mInstallCheck::RootsOfMenus(menus, [&](const std::wstring& root) {
-        asked.push_back(root);
-        return root != L"E:\\\u00c9t\u00e9";
-    });
-    // Last process first; the same installation twice stays twice; a menu with no root above is not asked.
-    EXPECT_EQ(roots, (std::vector<std::wstring>{L"C:\\A b", L"D:", L"C:\\A b"}));
-    EXPECT_EQ(asked, (std::vector<std::wstring>{L"C:\\A b", L"E:\\\u00c9t\u00e9", L"D:", L"C:\\A b"}));
-}
-
-TEST(InstallCheck, MenuOfRoot) {
-    const std::vector<std::wstring> menus = {
-        L"D:\\Stray\\OrvanaMenu.exe",
-        L"C:\\Other\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
-        L"C:\\A b\\OrvanaTools\\OrvanaMenu\\OrvanaMenu.exe",
-    };
-    const auto sameFolder = [](const std::wstring& a, const std::wstring& b) {
-        std::wstring x = a, y = b;
-        for (std::wstring* s : {&x, &y})
-            for (wchar_t& c : *s)
-                c = static_cast<wchar_t>(towlower(c));
-        return x == y;
-    };
-    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"C:\\A b", sameFolder), menus[2]);
-    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"c:\\a B", sameFolder), menus[2]);
-    // Another installation's menu is never taken for this one's.
-    EXPECT_EQ(mInstallCheck::MenuOfRoot(menus, L"E:\\Gone", sameFolder), L"");
-    EXPECT_EQ(mInstallCheck::MenuOfRoot({}, L"C:\\A b", sameFolder), L"");
 }
 
 TEST(InstallCheck, LangMismatchText) {

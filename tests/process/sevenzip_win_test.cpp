@@ -322,28 +322,6 @@ TEST_F(SevenZipTest, DamagedArchiveFails) {
     }
 }
 
-TEST_F(SevenZipTest, ReadsOneMemberThroughTheTemporaryFolder) {
-    c7z z;
-    Archive(z, withArchive_);
-    bool done = false;
-    EXPECT_EQ(z.GetFileContent(L"readme.txt", done), L"read me\r\n");
-    EXPECT_TRUE(done);
-    EXPECT_FALSE(FileExistsW(z.TmpPath() + L"readme.txt"));
-
-    // The archiver calls a missing member no error; the content is still not there.
-    done = false;
-    EXPECT_EQ(z.GetFileContent(L"not in there.txt", done), L"");
-    EXPECT_NE(z.Last7zReport().find(L"Everything is Ok"), std::wstring::npos);
-    EXPECT_FALSE(done);
-
-    c7z broken;
-    broken.SetPath7zip(root_->Sub(L"no archiver\\7z.exe"));
-    broken.SetFileName(withArchive_);
-    done = false;
-    EXPECT_EQ(broken.GetFileContent(L"readme.txt", done), L"");
-    EXPECT_FALSE(done);
-}
-
 TEST_F(SevenZipTest, MissingArchiverIsTracedAndFails) {
     TraceCapture trace;
     c7z z;
@@ -440,13 +418,10 @@ TEST_F(SevenZipTest, CommandLinesReachTheArchiverByteForByte) {
     DeleteFileW(log.c_str());
     c7z none;
     none.SetPath7zip(logger);
-    bool done = false;
     EXPECT_EQ(none.GetFileList(L"*", true), L"");
     EXPECT_FALSE(none.Extract(L"*.*", dest, L""));
     EXPECT_FALSE(none.TestArchive(L""));
     EXPECT_FALSE(none.Add(L"*.*"));
-    EXPECT_EQ(none.GetFileContent(L"x", done), L"");
-    EXPECT_FALSE(done);
     EXPECT_FALSE(FileExistsW(log));
     SetEnvironmentVariableW(L"OV_FAKE_7Z_LOG", nullptr);
 }

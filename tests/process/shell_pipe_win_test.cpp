@@ -179,15 +179,14 @@ TEST(ShellPipe, TalkativeChildLosesNothing) {
     EXPECT_TRUE(rec.output == expected) << "got " << rec.output.size() << " characters";
 }
 
-TEST(ShellPipe, InputReachesTheChild) {
+// A child that reads its input (the archiver asking for a password) meets its end instead of waiting for ever.
+TEST(ShellPipe, ChildInputIsAtEndOfFile) {
     cShellPipe pipe;
     Recorder rec;
     rec.Attach(pipe);
     ASSERT_TRUE(pipe.ShellExecPipeAsync(ChildCommand(L"echo"), false));
-    pipe.WritePipe(L"ab\u00E9");
-    pipe.WritePipe(L"c\n");
     ASSERT_TRUE(rec.WaitFinish());
-    EXPECT_EQ(rec.output, L"got:ab\u00E9c\n");
+    EXPECT_EQ(rec.output, L"got:\n");
 }
 
 TEST(ShellPipe, BusyRunnerRefusesAndKeepsItsRun) {
@@ -197,7 +196,6 @@ TEST(ShellPipe, BusyRunnerRefusesAndKeepsItsRun) {
     ASSERT_TRUE(pipe.ShellExecPipeAsync(ChildCommand(L"hex 6f6e65 300 74776f"), false));
     EXPECT_FALSE(pipe.ShellExecPipeAsync(ChildCommand(L"hex 78"), false));
     EXPECT_FALSE(pipe.ShellExecAsync(ChildCommand(L"silent"), false));
-    EXPECT_FALSE(pipe.ShellRunAsAsync(proctest::SelfPath(), L"nobody", L"", L"", false));
     ASSERT_TRUE(rec.WaitFinish());
     EXPECT_EQ(rec.output, L"onetwo");
     EXPECT_EQ(std::count(rec.events.begin(), rec.events.end(), L"finish"), 1);

@@ -83,6 +83,23 @@ TEST(TextHelpers, TrimAndFindWithoutCase) {
     EXPECT_EQ(FindNoCase(L"abc", L"abcd"), std::wstring::npos);
 }
 
+TEST(TextHelpers, AsciiCaseAndReplaceAll) {
+    // Only A to Z fold: names the program makes must not depend on the machine.
+    EXPECT_EQ(AsciiLower(L"ORVANA_\u00c9t\u00e9.TXT"), L"orvana_\u00c9t\u00e9.txt");
+    EXPECT_TRUE(EqualsAsciiNoCase(L"Data\\X.exe", L"data\\x.EXE"));
+    EXPECT_FALSE(EqualsAsciiNoCase(L"\u00c9", L"\u00e9"));
+    EXPECT_FALSE(EqualsAsciiNoCase(L"ab", L"abc"));
+    EXPECT_TRUE(HasAsciiNoCase(L"x\\DATA\\patch_close", 1, L"\\data\\"));
+    EXPECT_FALSE(HasAsciiNoCase(L"abc", 2, L"cd"));                      // runs past the end
+    EXPECT_FALSE(HasAsciiNoCase(L"abc", std::wstring::npos - 3, L"a"));  // a start computed from a short text
+    EXPECT_TRUE(HasAsciiNoCase(L"abc", 3, L""));
+
+    EXPECT_EQ(ReplaceAll(L"a|b||c", L"|", L"\r\n"), L"a\r\nb\r\n\r\nc");
+    EXPECT_EQ(ReplaceAll(L"%lang% (%lang%) %LANG%", L"%lang%", L"FR"), L"FR (FR) %LANG%");
+    EXPECT_EQ(ReplaceAll(L"aa", L"a", L"aa"), L"aaaa");  // what was put in is not searched again
+    EXPECT_EQ(ReplaceAll(L"abc", L"", L"x"), L"abc");
+}
+
 TEST(TextHelpers, DecimalTextMatchesPrintf) {
     EXPECT_EQ(DecimalText(0), L"0");
     EXPECT_EQ(DecimalText(-2147221504), L"-2147221504");  // an "offset" error number

@@ -51,28 +51,30 @@ TEST(LoadFile, BinaryAndAnsiTraceWhatTheyRead) {
 TEST(SaveFile, EncodingsAndMark) {
     TestFolder dir(L"save");
     const std::wstring text = L"Ordinary Latin text";
-    ASSERT_TRUE(SaveFile(dir / L"u8.txt", text, true, 2, false, 1252, false));
+    ASSERT_TRUE(SaveUtf8Text(dir / L"u8.txt", text));
     EXPECT_EQ(ReadBytes(dir / L"u8.txt"), "Ordinary Latin text");
-    ASSERT_TRUE(SaveFile(dir / L"u8bom.txt", text, true, 2, true, 1252, false));
+    ASSERT_TRUE(SaveFile(dir / L"u8bom.txt", text, kConvertText, kUtf8, kWithBom, kWesternCodePage, kReplaceFile));
     EXPECT_EQ(ReadBytes(dir / L"u8bom.txt"), "\xEF\xBB\xBFOrdinary Latin text");
-    ASSERT_TRUE(SaveFile(dir / L"cp.txt", L"caf\u00e9", true, 3, true, 1252, false));
+    ASSERT_TRUE(
+        SaveFile(dir / L"cp.txt", L"caf\u00e9", kConvertText, kCodePage, kWithBom, kWesternCodePage, kReplaceFile));
     EXPECT_EQ(ReadBytes(dir / L"cp.txt"), "caf\xE9");  // never a mark in a code page
-    ASSERT_TRUE(SaveFile(dir / L"u16.txt", L"ab", true, 1, true, 1252, false));
+    ASSERT_TRUE(SaveFile(dir / L"u16.txt", L"ab", kConvertText, kUtf16Le, kWithBom, kWesternCodePage, kReplaceFile));
     EXPECT_EQ(ReadBytes(dir / L"u16.txt"), std::string("\xFF\xFE" "a\0b\0", 6));
     // Short text that the statistical UTF-16 test would reject still comes out whole.
-    ASSERT_TRUE(SaveFile(dir / L"short.txt", L"x", true, 2, false, 1252, false));
+    ASSERT_TRUE(SaveUtf8Text(dir / L"short.txt", L"x"));
     EXPECT_EQ(ReadBytes(dir / L"short.txt"), "x");
-    ASSERT_TRUE(SaveFile(dir / L"utf8.txt", L"\u00e9t\u00e9 \u4e2d", true, 2, false, 1252, false));
+    ASSERT_TRUE(SaveUtf8Text(dir / L"utf8.txt", L"\u00e9t\u00e9 \u4e2d"));
     EXPECT_EQ(ReadBytes(dir / L"utf8.txt"), "\xC3\xA9t\xC3\xA9 \xE4\xB8\xAD");
 }
 
 TEST(SaveFile, AppendReplaceAndFolders) {
     TestFolder dir(L"saveappend");
     const std::wstring path = dir / L"new\\deeper\\f.txt";
-    ASSERT_TRUE(SaveFile(path, L"one", true, 2, false, 1252, true));  // append on a missing file creates it
-    ASSERT_TRUE(SaveFile(path, L"two", true, 2, false, 1252, true));
+    ASSERT_TRUE(SaveFile(path, L"one", kConvertText, kUtf8, kWithoutBom, kWesternCodePage,
+                         kAppendToFile));  // append on a missing file creates it
+    ASSERT_TRUE(SaveFile(path, L"two", kConvertText, kUtf8, kWithoutBom, kWesternCodePage, kAppendToFile));
     EXPECT_EQ(ReadBytes(path), "onetwo");
-    ASSERT_TRUE(SaveFile(path, L"3", true, 2, false, 1252, false));  // replace
+    ASSERT_TRUE(SaveUtf8Text(path, L"3"));  // replace
     EXPECT_EQ(ReadBytes(path), "3");
     ASSERT_TRUE(SaveFileBytes(dir / L"raw.bin", std::string("\0\1", 2), false));
     EXPECT_EQ(ReadBytes(dir / L"raw.bin"), std::string("\0\1", 2));
@@ -82,7 +84,7 @@ TEST(SaveFile, ReadOnlyTargetFailsAndKeepsTheFile) {
     TestFolder dir(L"savero");
     WriteBytes(dir / L"ro.txt", "keep");
     SetFileAttributesW((dir / L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_FALSE(SaveFile(dir / L"ro.txt", L"new", true, 2, false, 1252, false));
+    EXPECT_FALSE(SaveUtf8Text(dir / L"ro.txt", L"new"));
     EXPECT_EQ(ReadBytes(dir / L"ro.txt"), "keep");
     SetFileAttributesW((dir / L"ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }

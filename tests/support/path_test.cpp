@@ -31,11 +31,24 @@ TEST(PathSplitting, AddSlashAndLongPrefix) {
     EXPECT_EQ(AddSlash(c), L"C:\\a\\");
     std::wstring empty;
     EXPECT_EQ(AddSlash(empty), L"\\");
+    EXPECT_EQ(WithSlash(L"C:\\a"), L"C:\\a\\");
+    EXPECT_EQ(WithSlash(L"C:\\a\\"), L"C:\\a\\");
+    EXPECT_EQ(WithSlash(L""), L"\\");
+    EXPECT_EQ(WithoutSlash(L"C:\\a\\"), L"C:\\a");
+    EXPECT_EQ(WithoutSlash(L"C:\\a\\\\"), L"C:\\a\\");  // one, as a listing names a folder
+    EXPECT_EQ(WithoutSlash(L"a/"), L"a/");
+    EXPECT_EQ(WithoutSlash(L""), L"");
 
     EXPECT_EQ(LongPathPrefix(L"C:\\x"), L"\\\\?\\C:\\x");
     EXPECT_EQ(LongPathPrefix(L"\\\\server\\share\\x"), L"\\\\server\\share\\x");
     EXPECT_EQ(LongPathPrefix(L"rel\\x"), L"rel\\x");
     EXPECT_EQ(LongPathPrefix(L"\\\\?\\C:\\x"), L"\\\\?\\C:\\x");
+
+    EXPECT_TRUE(NamesVolume(L"C:\\x"));
+    EXPECT_TRUE(NamesVolume(L"C:x"));  // relative to that drive's own current folder
+    EXPECT_TRUE(NamesVolume(L"\\\\srv\\share"));
+    EXPECT_FALSE(NamesVolume(L"\\x"));
+    EXPECT_FALSE(NamesVolume(L"x\\y"));
 }
 
 // A share's server and share name are never made, and a share's path gets the long form too.
