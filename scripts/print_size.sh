@@ -3,7 +3,7 @@
 # Every patch carries a copy of the program, so the ceiling is the size last reached: lower it when the
 # program shrinks, and raise it only for a change that is worth its bytes to every download.
 # Usage: scripts/print_size.sh [--check] OVPatcher.exe
-LIMIT=370176
+LIMIT=368128
 check=0
 if [ "$1" = --check ]; then check=1; shift; fi
 size=$(stat -c %s "$1") || exit 1

@@ -19,6 +19,7 @@
 #include "patcher/apply.h"
 #include "patcher/unattended.h"
 #include "support/encoding.h"
+#include "support/path.h"
 #include "support/trace.h"
 
 namespace mApplySteps {
@@ -401,7 +402,7 @@ void ApplySteps<Host>::Stage() {
         // Without its last backslash: before the closing quote it would escape it.
         std::wstring missing;
         Op([&] {
-            extracted = host_.Extract(staging.substr(0, staging.size() - 1), exclusionPath_) && host_.FlushStaged();
+            extracted = host_.Extract(mGlobal::WithoutSlash(staging), exclusionPath_) && host_.FlushStaged();
             // What the archiver reported is checked against what it listed: nothing it skipped in silence
             // goes unnoticed.
             if (extracted)
@@ -608,7 +609,7 @@ void ApplySteps<Host>::SwapIn() {
 template <ApplyHost Host>
 void ApplySteps<Host>::RunAfterCommands() {
     step_ = "RunAfter";
-    values_ = {where_.installRoot, work_.substr(0, work_.size() - 1), host_.Descriptor(L"PatchLang")};
+    values_ = {where_.installRoot, mGlobal::WithoutSlash(work_), host_.Descriptor(L"PatchLang")};
     std::vector<std::wstring> commands;
     Op([&] { commands = mApplyPatch::SplitList(host_.Descriptor(L"RunAfter")); });
     host_.Step(mUnattended::Step::RunningCommands, !commands.empty());

@@ -271,9 +271,7 @@ class ShellHost {
     bool CopyNewFile(const std::wstring& from, const std::wstring& to) {
         return CopyFileW(mGlobal::ApiPath(from).c_str(), mGlobal::ApiPath(to).c_str(), TRUE);
     }
-    void WriteTextFile(const std::wstring& path, const std::wstring& text) {
-        mStringTools::SaveFile(path, text, true, 2, false, 1252, false);
-    }
+    void WriteTextFile(const std::wstring& path, const std::wstring& text) { mStringTools::SaveUtf8Text(path, text); }
     std::wstring LoadTextFile(const std::wstring& path) { return mStringTools::LoadTextFile(path); }
     void RemoveFile(const std::wstring& path) { mGlobal::KillFile(path, 20); }
     std::wstring TempFolder() { return mGlobal::GetTempFolder(); }

@@ -7,12 +7,12 @@
 #include <optional>
 #include <string_view>
 
-#include "patcher/frm_main_ids.h"
 #include "appclose/app_list_win.h"
+#include "appclose/installations_win.h"
 #include "container/patch_file_win.h"
 #include "install/install_win.h"
 #include "patcher/apply.h"
-#include "patcher/find_installations_win.h"
+#include "patcher/frm_main_ids.h"
 #include "patcher/frm_main_state_win.h"
 #include "patcher/install_check.h"
 #include "patcher/logo_image.h"
@@ -180,7 +180,7 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
 struct LocateHost {
     HWND hwnd;
     bool FileExists(const std::wstring& path) { return mGlobal::FileExists(path); }
-    std::vector<std::wstring> FindInstallations() { return frmMain::FindInstallations(); }
+    std::vector<std::wstring> FindInstallations() { return mAppClose::FindInstallations(); }
     std::vector<std::wstring> RunningMenus() {
         std::vector<std::wstring> menus;
         std::vector<DWORD> pids;
@@ -270,11 +270,8 @@ LoadOutcome Validate() {
     const std::wstring versionPath = s.InstallRoot + mApplyPatch::kVersionFile;
     std::wstring versionText;
     const bool hasVersion = archiver && mGlobal::FileExists(versionPath);
-    if (hasVersion) {
-        int encoding = 0;
-        bool bomChanged = false;
-        versionText = mStringTools::LoadFile(versionPath, true, encoding, false, bomChanged);
-    }
+    if (hasVersion)
+        versionText = mStringTools::LoadTextFile(versionPath);
     const Verdict verdict =
         mInstallCheck::CheckInstallation(s.Descriptor, archiver, hasVersion ? &versionText : nullptr, LowerCase);
     if (verdict == Verdict::Fits)
@@ -335,6 +332,7 @@ LoadOutcome Form_Load(HWND hwnd) {
     } catch (const std::bad_alloc&) {
         return fail(7, L"Out of memory");
     } catch (...) {
+        NoteCaught(L"Loading the patch");
         return fail(5, L"Invalid procedure call or argument");
     }
 }
@@ -379,6 +377,7 @@ void OnApply(HWND hwnd) {
     try {
         cmdApply_Click(g_state);
     } catch (...) {
+        NoteCaught(L"The apply");
         g_state.Applying = false;
     }
     if (g_closePending && IsWindow(hwnd)) {
@@ -423,6 +422,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                 return FALSE;
         }
     } catch (...) {
+        NoteCaught(L"The patcher window's message");
     }
     return FALSE;
 }
