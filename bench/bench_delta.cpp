@@ -132,10 +132,10 @@ int main(int argc, char** argv) {
     std::string pair[2];
     bool real = true;
     for (int i = 0; i < 2 && real; ++i) {
-        const std::string spec = package + "@" + (i ? after : before);
+        const std::string wanted = package + "@" + (i ? after : before);
         const fs::path unpacked = fetched / std::to_string(i);
         fs::create_directories(unpacked);
-        real = Run({"npm", "pack", "--silent", spec}, unpacked.string());
+        real = Run({"npm", "pack", "--silent", wanted}, unpacked.string());
         for (const auto& e : fs::directory_iterator(unpacked))
             if (real && e.path().extension() == ".tgz")
                 real = Run({"tar", "-xzf", e.path().string(), inside}, unpacked.string());
